@@ -1,0 +1,5 @@
+#include "Entry.h"
+
+int main(int argc, char** argv) {
+    return sensortrimMain(argc, argv);
+}

@@ -1,0 +1,30 @@
+// Exception types of the calibration tool. Each derives directly from
+// std::runtime_error; what() is the text shown to the operator.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+#include "cmdline/CmdLineArguments.h"  // CmdLineException
+
+class SmhiException : public std::runtime_error {
+public:
+    explicit SmhiException(const std::string& message)
+        : std::runtime_error("SMHI Error: " + message) {}
+};
+
+class CalibrationException : public std::runtime_error {
+public:
+    explicit CalibrationException(const std::string& message) : std::runtime_error(message) {}
+};
+
+class MathException : public std::runtime_error {
+public:
+    explicit MathException(const std::string& message)
+        : std::runtime_error("Math Error: " + message) {}
+};
+
+class SamplingException : public std::runtime_error {
+public:
+    explicit SamplingException(const std::string& message) : std::runtime_error(message) {}
+};

@@ -1,0 +1,61 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "Console.h"
+#include "Exceptions.h"
+
+namespace {
+
+TEST(Console, LuidTextIsTheBytesInMemoryOrder) {
+    struct Case {
+        _sc_sensor_luid luid;
+        const char* text;
+    };
+    const Case cases[] = {
+        {{0x0201, 0xff0a, 0x0000, 0x00, 0x10}, "01020aff00000010"},
+        {{0x0073, 0x1234, 0x0001, 0, 2}, "7300341201000002"},
+        {{0, 0, 0, 0, 0}, "0000000000000000"},
+        {{0xffff, 0xffff, 0xffff, 0xff, 0xff}, "ffffffffffffffff"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(luidToString(c.luid), c.text);
+}
+
+TEST(Console, ColoursAreBoldRedAndGreenOnly) {
+    std::ostringstream captured;
+    std::streambuf* old = std::cout.rdbuf(captured.rdbuf());
+    setColor(red);
+    setColor(green);
+    setColor(static_cast<textColors>(7));
+    resetColor();
+    std::cout.rdbuf(old);
+    EXPECT_EQ(captured.str(), "\033[01;31m\033[01;32m\033[0m");
+}
+
+TEST(Console, FolderExistsOnlyForDirectories) {
+    EXPECT_TRUE(folderExists("/"));
+    EXPECT_FALSE(folderExists("/proc/self/status"));
+    EXPECT_FALSE(folderExists("/no/such/folder/anywhere"));
+    EXPECT_FALSE(folderExists(""));
+}
+
+TEST(Console, MillisecondFollowsTheWallClock) {
+    const long long before = static_cast<long long>(std::time(nullptr)) * 1000;
+    const long long now = millisecond();
+    EXPECT_GE(now, before);
+    EXPECT_LT(now, before + 2000);
+}
+
+TEST(Console, ExceptionTextsCarryTheirPrefixes) {
+    EXPECT_STREQ(SmhiException("x").what(), "SMHI Error: x");
+    EXPECT_STREQ(MathException("y").what(), "Math Error: y");
+    EXPECT_STREQ(CalibrationException("z").what(), "z");
+    EXPECT_STREQ(SamplingException("w").what(), "w");
+    EXPECT_STREQ(CmdLineException("v").what(), "v");
+}
+
+}  // namespace
