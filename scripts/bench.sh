@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Builds the benchmarks (optimised) and prints their figures.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+bash "$root/scripts/install-deps.sh"
+cmake -S "$root" -B "$root/build-bench" -DCMAKE_BUILD_TYPE=Release -DTESSARY_BENCH=ON -DTESSARY_TESTS=OFF >/dev/null
+cmake --build "$root/build-bench" -j"$(nproc)"
+for b in "$root"/build-bench/bench/bench_*; do
+  [ -x "$b" ] && "$b"
+done

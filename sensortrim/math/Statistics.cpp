@@ -1,0 +1,129 @@
+#include "Statistics.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+const char kInternalError[] = "Internal error";
+const char kInvalidRange[] = "invalid buffer range";
+
+// Every sample of [first, last] has at least axes values.
+void requireAxes(const std::vector<SensorData>& buf, int first, int last, size_t axes, const char* error) {
+    for (int i = first; i <= last; ++i)
+        if (buf[static_cast<size_t>(i)].values.size() < axes)
+            throw CalibrationException(error);
+}
+
+// The values of one axis over [first, last].
+std::vector<double> axisValues(const std::vector<SensorData>& buf, const BufferRange& range, int axis) {
+    std::vector<double> values;
+    for (int i = range.first; i <= range.last; ++i)
+        values.push_back(buf[static_cast<size_t>(i)].values[static_cast<size_t>(axis)]);
+    return values;
+}
+
+// A range whose indexes all lie inside the buffer; an empty range (last < first) passes.
+void requireRangeInside(const std::vector<SensorData>& buf, const BufferRange& range) {
+    const int size = static_cast<int>(std::min<size_t>(buf.size(), 0x7fffffff));
+    if (range.first < 0 || range.first >= size || range.last >= size)
+        throw CalibrationException(kInvalidRange);
+}
+
+}  // namespace
+
+namespace Statistics {
+
+double calcAvg(const std::vector<SensorData>& buf, int axis, int start, int count) {
+    if (count <= 0 || start < 0 || axis < 0 || static_cast<size_t>(start) + static_cast<size_t>(count) > buf.size())
+        throw CalibrationException(kInternalError);
+    requireAxes(buf, start, start + count - 1, static_cast<size_t>(axis) + 1, kInternalError);
+    double sum = 0.0;
+    for (int i = start; i < start + count; ++i)
+        sum += buf[static_cast<size_t>(i)].values[static_cast<size_t>(axis)];
+    return sum / count;
+}
+
+double calcStd(const std::vector<SensorData>& buf, int axis, int start, int count) {
+    const double avg = calcAvg(buf, axis, start, count);
+    double sum = 0.0;
+    for (int i = start; i < start + count; ++i) {
+        const double d = buf[static_cast<size_t>(i)].values[static_cast<size_t>(axis)] - avg;
+        sum += d * d;
+    }
+    return std::sqrt(sum / count);
+}
+
+double calcStd(const std::vector<double>& list) {
+    if (list.empty())
+        return 0.0;
+    const double n = static_cast<double>(list.size());
+    double sum = 0.0, squares = 0.0;
+    for (double x : list) {
+        sum += x;
+        squares += x * x;
+    }
+    const double m = sum / n;
+    // Rounding can leave a tiny negative variance for constant data.
+    return std::sqrt(std::max(0.0, squares / n - m * m));
+}
+
+double mean(const std::vector<double>& list) {
+    if (list.empty())
+        return 0.0;
+    double sum = 0.0;
+    for (double x : list)
+        sum += x;
+    return sum / static_cast<double>(list.size());
+}
+
+double Median(std::vector<double> list) {
+    if (list.empty())
+        throw CalibrationException(kInternalError);
+    std::sort(list.begin(), list.end());
+    const size_t n = list.size();
+    if (n % 2 == 1)
+        return list[n / 2];
+    return (list[n / 2 - 1] + list[n / 2]) / 2.0;
+}
+
+Vector Median(const std::vector<SensorData>& buf, const BufferRange& range) {
+    if (range.last < range.first)
+        return Vector();
+    requireRangeInside(buf, range);
+    const size_t axes = buf[static_cast<size_t>(range.first)].values.size();
+    requireAxes(buf, range.first, range.last, axes, kInvalidRange);
+    Vector result(static_cast<int>(axes));
+    for (size_t axis = 0; axis < axes; ++axis)
+        result[static_cast<int>(axis)] = Median(axisValues(buf, range, static_cast<int>(axis)));
+    return result;
+}
+
+double FindRangeMax(const std::vector<SensorData>& buf, const BufferRange& range) {
+    if (buf.empty())
+        return 0.0;
+    requireRangeInside(buf, range);
+    Vector spreads(3);
+    if (range.last >= range.first) {
+        requireAxes(buf, range.first, range.last, 3, kInvalidRange);
+        for (int axis = 0; axis < 3; ++axis) {
+            const std::vector<double> values = axisValues(buf, range, axis);
+            const auto minmax = std::minmax_element(values.begin(), values.end());
+            spreads[axis] = *minmax.second - *minmax.first;
+        }
+    }
+    return spreads.Max();
+}
+
+double FindSTDMax(const std::vector<SensorData>& buf, const BufferRange& range) {
+    requireRangeInside(buf, range);
+    Vector deviations(3);
+    if (range.last >= range.first) {
+        requireAxes(buf, range.first, range.last, 3, kInvalidRange);
+        for (int axis = 0; axis < 3; ++axis)
+            deviations[axis] = calcStd(axisValues(buf, range, axis));
+    }
+    return deviations.Max();
+}
+
+}  // namespace Statistics

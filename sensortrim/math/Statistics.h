@@ -1,0 +1,27 @@
+// Statistics over sample buffers; "axis" indexes a sample's value list.
+#pragma once
+
+#include <vector>
+
+#include "BufferRange.h"
+#include "SensorData.h"
+#include "Vector.h"
+
+namespace Statistics {
+
+// Mean of one axis over count samples from start.
+double calcAvg(const std::vector<SensorData>& buf, int axis, int start, int count);
+// Population standard deviation of one axis over count samples from start.
+double calcStd(const std::vector<SensorData>& buf, int axis, int start, int count);
+// Population standard deviation of a list.
+double calcStd(const std::vector<double>& list);
+double mean(const std::vector<double>& list);
+double Median(std::vector<double> list);
+// One median per axis over the samples of the range (both ends inclusive).
+Vector Median(const std::vector<SensorData>& buf, const BufferRange& range);
+// Largest per-axis spread (max - min) over axes 0..2 of the range.
+double FindRangeMax(const std::vector<SensorData>& buf, const BufferRange& range);
+// Largest per-axis standard deviation over axes 0..2 of the range.
+double FindSTDMax(const std::vector<SensorData>& buf, const BufferRange& range);
+
+}  // namespace Statistics
