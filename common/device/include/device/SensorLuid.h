@@ -19,3 +19,9 @@ struct _sc_sensor_luid {
 };
 
 constexpr unsigned kLuidSize = 8;
+
+#include <string>
+
+// The eight bytes in wire order (16-bit fields little-endian), each as two
+// lower-case hexadecimal digits: 16 characters.
+std::string luidHexKey(const _sc_sensor_luid& luid);
