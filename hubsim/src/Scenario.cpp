@@ -1,0 +1,207 @@
+#include "Scenario.h"
+
+#include <tinyxml.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "device/Smhi.h"
+
+namespace hubsim {
+
+namespace {
+
+long number(const TiXmlElement* e, const char* name, long fallback, long min, long max) {
+    const char* text = e->Attribute(name);
+    if (text == nullptr)
+        return fallback;
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text, &end, 0);
+    if (end == text || *end != '\0' || errno != 0 || value < min || value > max)
+        throw ScenarioError(std::string("bad value for ") + e->Value() + "@" + name + ": '" + text + "'");
+    return value;
+}
+
+_sc_sensor_luid parseLuid(const TiXmlElement* e) {
+    _sc_sensor_luid luid;
+    if (const char* hex = e->Attribute("luid")) {
+        const std::vector<uint8_t> bytes = parseHexBytes(hex);
+        if (bytes.size() != kLuidSize)
+            throw ScenarioError(std::string("a luid has 8 bytes: '") + hex + "'");
+        return smhi::decodeLuid(bytes.data());
+    }
+    luid.sensorType = static_cast<uint16_t>(number(e, "type", 0, 0, 0xFFFF));
+    luid.vendorId = static_cast<uint16_t>(number(e, "vendor", 0, 0, 0xFFFF));
+    luid.subType = static_cast<uint16_t>(number(e, "subType", 0, 0, 0xFFFF));
+    luid.instance = static_cast<uint8_t>(number(e, "instance", 0, 0, 0xFF));
+    luid.flags = static_cast<uint8_t>(number(e, "flags", 0, 0, 0xFF));
+    return luid;
+}
+
+std::string textOf(const TiXmlElement* e) {
+    return e->GetText() ? e->GetText() : "";
+}
+
+void parseSensors(const TiXmlElement* root, Scenario& s) {
+    const TiXmlElement* sensors = root->FirstChildElement("Sensors");
+    if (!sensors)
+        return;
+    for (const TiXmlElement* g = sensors->FirstChildElement("Group"); g; g = g->NextSiblingElement("Group")) {
+        SimGroup group;
+        group.header = parseHexBytes(g->Attribute("header") ? g->Attribute("header") : "");
+        group.header.resize(11, 0);
+        for (const TiXmlElement* e = g->FirstChildElement("Sensor"); e; e = e->NextSiblingElement("Sensor")) {
+            SimSensor sensor;
+            sensor.luid = parseLuid(e);
+            if (const TiXmlElement* bus = e->FirstChildElement("Bus")) {
+                sensor.hasBus = true;
+                sensor.busType = static_cast<uint8_t>(number(bus, "type", 0, 0, 255));
+                sensor.busNumber = static_cast<uint8_t>(number(bus, "number", 0, 0, 255));
+                sensor.busAddress = static_cast<uint8_t>(number(bus, "address", 0, 0, 255));
+            }
+            if (const TiXmlElement* cal = e->FirstChildElement("Calibration")) {
+                sensor.hasCalibration = true;
+                sensor.calibration = parseHexBytes(textOf(cal));
+            }
+            group.sensors.push_back(s.sensors.size());
+            s.sensors.push_back(sensor);
+        }
+        if (group.sensors.size() > 255)
+            throw ScenarioError("a group holds at most 255 sensors");
+        s.groups.push_back(group);
+    }
+}
+
+std::vector<uint8_t> readBinary(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw ScenarioError("cannot read " + path);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+std::vector<uint8_t> parseHexBytes(const std::string& text) {
+    std::vector<uint8_t> bytes;
+    int high = -1;
+    for (char c : text) {
+        if (std::isspace(static_cast<unsigned char>(c)))
+            continue;
+        if (!std::isxdigit(static_cast<unsigned char>(c)))
+            throw ScenarioError("not a hex digit: '" + std::string(1, c) + "'");
+        const int v = std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : std::tolower(c) - 'a' + 10;
+        if (high < 0) {
+            high = v;
+        } else {
+            bytes.push_back(static_cast<uint8_t>(high << 4 | v));
+            high = -1;
+        }
+    }
+    if (high >= 0)
+        throw ScenarioError("odd number of hex digits");
+    return bytes;
+}
+
+Scenario parseScenario(const std::string& xml, const std::string& baseDir) {
+    TiXmlDocument doc;
+    doc.Parse(xml.c_str());
+    if (doc.Error())
+        throw ScenarioError(std::string("XML error: ") + doc.ErrorDesc() + " at line " +
+                            std::to_string(doc.ErrorRow()));
+    const TiXmlElement* root = doc.RootElement();
+    if (!root || std::string(root->Value()) != "HubScenario")
+        throw ScenarioError("the root element must be HubScenario");
+
+    Scenario s;
+    if (const TiXmlElement* fw = root->FirstChildElement("Firmware")) {
+        if (const char* v = fw->Attribute("version")) {
+            unsigned parts[4];
+            char tail;
+            if (std::sscanf(v, "%u.%u.%u.%u%c", &parts[0], &parts[1], &parts[2], &parts[3], &tail) != 4)
+                throw ScenarioError(std::string("bad firmware version '") + v + "'");
+            for (int i = 0; i < 4; ++i)
+                s.version[i] = static_cast<uint16_t>(parts[i]);
+        }
+        s.statusRegister = static_cast<uint32_t>(number(fw, "statusRegister", s.statusRegister, 0, 0xFFFFFFFFL));
+        if (const char* r = fw->Attribute("statusRegisterReadable"))
+            s.statusRegisterReadable = std::string(r) != "false";
+        s.maxMessageLength = static_cast<uint32_t>(number(fw, "maxMessageLength", s.maxMessageLength, 0, 0xFFFFFFFFL));
+    }
+    if (const TiXmlElement* nodes = root->FirstChildElement("Nodes")) {
+        s.nodes.clear();
+        std::istringstream words(textOf(nodes));
+        for (std::string node; words >> node;)
+            s.nodes.insert(node);
+    }
+    parseSensors(root, s);
+    if (const TiXmlElement* info = root->FirstChildElement("PlatformInfo")) {
+        if (const char* bytes = info->Attribute("bytes"))
+            s.platformInfo = parseHexBytes(bytes);
+        s.platformInfo.resize(std::max<size_t>(s.platformInfo.size(), 6), 0);
+        s.platformInfo[1] = static_cast<uint8_t>(number(info, "formFactor", s.platformInfo[1], 0, 255));
+        s.platformInfo[5] = static_cast<uint8_t>(number(info, "hinge", s.platformInfo[5], 0, 255));
+    }
+    if (const TiXmlElement* pdt = root->FirstChildElement("Pdt")) {
+        if (const char* file = pdt->Attribute("file"))
+            s.pdt = readBinary(file[0] == '/' ? file : baseDir + "/" + file);
+        else
+            s.pdt = parseHexBytes(textOf(pdt));
+    }
+    if (const TiXmlElement* st = root->FirstChildElement("SelfTest")) {
+        s.selfTestRunningPolls = static_cast<int>(number(st, "runningPolls", s.selfTestRunningPolls, 0, 1000000));
+        s.selfTestRunningStatus = static_cast<uint8_t>(number(st, "runningStatus", s.selfTestRunningStatus, 0, 255));
+        s.selfTestOverall = static_cast<int>(number(st, "overall", -1, -1, 255));
+        for (const TiXmlElement* r = st->FirstChildElement("Result"); r; r = r->NextSiblingElement("Result"))
+            s.selfTestResults.push_back({parseLuid(r), static_cast<uint8_t>(number(r, "code", 0, 0, 255))});
+    }
+    if (const TiXmlElement* i2c = root->FirstChildElement("I2c")) {
+        for (const TiXmlElement* b = i2c->FirstChildElement("Bus"); b; b = b->NextSiblingElement("Bus")) {
+            I2cCounts c;
+            c.standardHigh = static_cast<uint16_t>(number(b, "standardHigh", 0, 0, 0xFFFF));
+            c.standardLow = static_cast<uint16_t>(number(b, "standardLow", 0, 0, 0xFFFF));
+            c.fastHigh = static_cast<uint16_t>(number(b, "fastHigh", 0, 0, 0xFFFF));
+            c.fastLow = static_cast<uint16_t>(number(b, "fastLow", 0, 0, 0xFFFF));
+            s.i2c[static_cast<int>(number(b, "id", 0, 0, 255))] = c;
+        }
+    }
+    if (const TiXmlElement* faults = root->FirstChildElement("Faults")) {
+        for (const TiXmlElement* f = faults->FirstChildElement("Fault"); f; f = f->NextSiblingElement("Fault")) {
+            if (const char* c = f->Attribute("connect")) {
+                s.refuseConnect = std::string(c) == "refuse";
+                continue;
+            }
+            Fault fault;
+            fault.command = static_cast<int>(number(f, "command", -1, -1, 127));
+            fault.property = static_cast<int>(number(f, "property", -1, -1, 0x7FFFFFFF));
+            fault.status = static_cast<int>(number(f, "status", -1, -1, 255));
+            fault.response = f->Attribute("response") ? f->Attribute("response") : "";
+            if (!fault.response.empty() && fault.response != "none" && fault.response != "short" &&
+                fault.response != "long" && fault.response != "close")
+                throw ScenarioError("unknown fault response '" + fault.response + "'");
+            fault.length = static_cast<int>(number(f, "length", -1, -1, 65536));
+            fault.delayMs = static_cast<int>(number(f, "delayMs", 0, 0, 600000));
+            fault.times = static_cast<int>(number(f, "times", -1, -1, 1000000));
+            s.faults.push_back(fault);
+        }
+    }
+    return s;
+}
+
+Scenario loadScenario(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw ScenarioError("cannot read scenario " + path);
+    std::ostringstream content;
+    content << in.rdbuf();
+    const size_t slash = path.rfind('/');
+    try {
+        return parseScenario(content.str(), slash == std::string::npos ? "." : path.substr(0, slash));
+    } catch (const ScenarioError& e) {
+        throw ScenarioError(path + ": " + e.what());
+    }
+}
+
+}  // namespace hubsim

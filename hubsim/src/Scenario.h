@@ -1,0 +1,83 @@
+// What the emulated hub is: firmware, device nodes, sensors with their bus and
+// calibration records, platform info, PDT, self-test outcomes, I2C counts and
+// injected faults. Loaded from an XML scenario file.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "device/SensorLuid.h"
+
+namespace hubsim {
+
+class ScenarioError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct SimSensor {
+    _sc_sensor_luid luid;
+    bool hasBus = false;
+    uint8_t busType = 0, busNumber = 0, busAddress = 0;
+    bool hasCalibration = false;
+    std::vector<uint8_t> calibration;
+};
+
+struct SimGroup {
+    std::vector<uint8_t> header;  // first 11 bytes of the group header
+    std::vector<size_t> sensors;  // indexes into Scenario::sensors
+};
+
+struct SelfTestResult {
+    _sc_sensor_luid luid;
+    uint8_t code = 0;
+};
+
+struct Fault {
+    int command = -1;          // SMHI command id the fault applies to (-1: any)
+    int property = -1;         // property id for commands 4 and 5 (-1: any)
+    int status = -1;           // status to answer with (-1: unchanged)
+    std::string response;      // "", "none", "short", "long", "close"
+    int length = -1;           // bytes of a short or long response
+    int delayMs = 0;           // answer after this delay
+    int times = -1;            // applies this many times (-1: always)
+};
+
+struct I2cCounts {
+    uint16_t standardHigh = 0, standardLow = 0, fastHigh = 0, fastLow = 0;
+};
+
+struct Scenario {
+    uint16_t version[4] = {3, 1, 0, 3426};
+    bool statusRegisterReadable = true;
+    uint32_t statusRegister = 0x0000F000;  // sensors apps running
+    uint32_t maxMessageLength = 4096;
+    std::set<std::string> nodes = {"/dev/keb-smhi", "/dev/keb-trace", "/dev/keb-tracec", "/dev/keb"};
+    bool refuseConnect = false;
+
+    std::vector<SimSensor> sensors;
+    std::vector<SimGroup> groups;
+    std::vector<uint8_t> platformInfo = std::vector<uint8_t>(8, 0);
+    std::vector<uint8_t> pdt;
+
+    int selfTestRunningPolls = 2;
+    uint8_t selfTestRunningStatus = 3;
+    int selfTestOverall = -1;  // -1: from the worst result
+    std::vector<SelfTestResult> selfTestResults;
+
+    std::map<int, I2cCounts> i2c;
+    std::vector<Fault> faults;
+};
+
+// Throws ScenarioError with the file name and a reason.
+Scenario loadScenario(const std::string& path);
+Scenario parseScenario(const std::string& xml, const std::string& baseDir);
+
+// Hex bytes, blanks allowed between them.
+std::vector<uint8_t> parseHexBytes(const std::string& text);
+
+}  // namespace hubsim

@@ -1,0 +1,222 @@
+#include "Server.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+#include "device/Guid.h"
+#include "hubsim/ShimProtocol.h"
+
+namespace hubsim {
+
+namespace {
+
+std::string hex(const std::vector<uint8_t>& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    for (uint8_t b : bytes) {
+        text += digits[b >> 4];
+        text += digits[b & 0x0F];
+    }
+    return text;
+}
+
+std::vector<uint8_t> controlReply(uint8_t type, int32_t result, const std::vector<uint8_t>& payload) {
+    std::vector<uint8_t> reply(HUBSIM_MAGIC, HUBSIM_MAGIC + HUBSIM_MAGIC_SIZE);
+    reply.push_back(type);
+    for (int i = 0; i < 4; ++i)
+        reply.push_back(static_cast<uint8_t>(static_cast<uint32_t>(result) >> (8 * i)));
+    reply.insert(reply.end(), payload.begin(), payload.end());
+    return reply;
+}
+
+}  // namespace
+
+Server::Server(Scenario sc, std::string path, std::string journalPath)
+    : scenario(std::move(sc)), firmware(scenario), socketPath(std::move(path)) {
+    if (!journalPath.empty()) {
+        journal = std::fopen(journalPath.c_str(), "a");
+        if (!journal)
+            throw std::runtime_error("cannot open journal " + journalPath);
+    }
+}
+
+Server::~Server() {
+    for (auto& kv : clients)
+        ::close(kv.first);
+    if (listenFd >= 0) {
+        ::close(listenFd);
+        ::unlink(socketPath.c_str());
+    }
+    if (journal)
+        std::fclose(journal);
+}
+
+void Server::listen() {
+    struct sockaddr_un address;
+    if (socketPath.size() >= sizeof address.sun_path)
+        throw std::runtime_error("socket path too long: " + socketPath);
+    listenFd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    if (listenFd < 0)
+        throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
+    std::memset(&address, 0, sizeof address);
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, socketPath.c_str());
+    ::unlink(socketPath.c_str());
+    if (::bind(listenFd, reinterpret_cast<struct sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listenFd, 16) != 0)
+        throw std::runtime_error("cannot listen on " + socketPath + ": " + std::strerror(errno));
+}
+
+void Server::log(const Client& client, const std::string& what) {
+    if (!journal)
+        return;
+    std::fprintf(journal, "%d %s %s\n", client.id, client.kind.empty() ? "-" : client.kind.c_str(), what.c_str());
+    std::fflush(journal);
+}
+
+void Server::run(const std::atomic<bool>& stop) {
+    while (!stop.load()) {
+        std::vector<struct pollfd> fds;
+        fds.push_back({listenFd, POLLIN, 0});
+        for (auto& kv : clients)
+            fds.push_back({kv.first, POLLIN, 0});
+
+        int timeout = 200;
+        const auto now = Clock::now();
+        for (auto& kv : clients)
+            if (!kv.second.queue.empty()) {
+                const auto wait =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(kv.second.queue.front().due - now).count();
+                timeout = std::max(0, std::min<int>(timeout, static_cast<int>(wait)));
+            }
+        const int ready = ::poll(fds.data(), fds.size(), timeout);
+        if (ready < 0 && errno != EINTR)
+            throw std::runtime_error(std::string("poll: ") + std::strerror(errno));
+        if (ready > 0) {
+            if (fds[0].revents & POLLIN)
+                accept();
+            for (size_t i = 1; i < fds.size(); ++i)
+                if (fds[i].revents & (POLLIN | POLLHUP | POLLERR))
+                    receive(fds[i].fd);
+        }
+        sendDue();
+    }
+}
+
+void Server::accept() {
+    const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0)
+        return;
+    Client client;
+    client.id = nextId++;
+    clients[fd] = client;
+}
+
+void Server::drop(int fd) {
+    auto it = clients.find(fd);
+    if (it == clients.end())
+        return;
+    log(it->second, "closed");
+    ::close(fd);
+    clients.erase(it);
+}
+
+void Server::receive(int fd) {
+    auto it = clients.find(fd);
+    if (it == clients.end())
+        return;
+    std::vector<uint8_t> msg(65536);
+    const ssize_t n = ::recv(fd, msg.data(), msg.size(), 0);
+    if (n <= 0) {
+        drop(fd);
+        return;
+    }
+    msg.resize(static_cast<size_t>(n));
+    Client& client = it->second;
+    if (msg.size() > HUBSIM_MAGIC_SIZE && std::memcmp(msg.data(), HUBSIM_MAGIC, HUBSIM_MAGIC_SIZE) == 0) {
+        control(fd, client, msg);
+        return;
+    }
+    log(client, hex(msg));
+    if (client.kind != "smhi")
+        return;  // the trace clients answer nothing yet
+    const Reply reply = firmware.handle(msg);
+    if (!reply.send && !reply.closeConnection)
+        return;
+    Pending pending;
+    pending.due = Clock::now() + std::chrono::milliseconds(reply.delayMs);
+    if (!client.queue.empty() && client.queue.back().due > pending.due)
+        pending.due = client.queue.back().due;
+    pending.bytes = reply.bytes;
+    pending.close = reply.closeConnection;
+    client.queue.push_back(pending);
+    sendDue();
+}
+
+void Server::control(int fd, Client& client, const std::vector<uint8_t>& msg) {
+    const uint8_t type = msg[HUBSIM_MAGIC_SIZE];
+    const std::vector<uint8_t> payload(msg.begin() + HUBSIM_MAGIC_SIZE + 1, msg.end());
+    std::vector<uint8_t> reply;
+    if (type == HUBSIM_CTRL_OPEN) {
+        client.node.assign(payload.begin(), payload.end());
+        const bool present = scenario.nodes.count(client.node) > 0;
+        log(client, "open " + client.node + (present ? "" : " absent"));
+        reply = controlReply(type, present ? 0 : ENOENT, {});
+    } else if (type == HUBSIM_CTRL_CONNECT && payload.size() >= 16) {
+        doxi::Guid guid;
+        std::copy(payload.begin(), payload.begin() + 16, guid.bytes.begin());
+        std::string kind;
+        if (guid == doxi::SMHI_GUID)
+            kind = "smhi";
+        else if (guid == doxi::TRACE_GUID)
+            kind = "trace";
+        else if (guid == doxi::TRACE_CONFIG_GUID)
+            kind = "tracec";
+        const bool accepted = !kind.empty() && !scenario.refuseConnect;
+        if (accepted)
+            client.kind = kind;
+        log(client, "connect " + guid.toString() + (accepted ? "" : " refused"));
+        std::vector<uint8_t> out(16, 0);
+        for (int i = 0; i < 4; ++i)
+            out[static_cast<size_t>(i)] = static_cast<uint8_t>(scenario.maxMessageLength >> (8 * i));
+        reply = controlReply(type, accepted ? 0 : -1, out);
+    } else if (type == HUBSIM_CTRL_STATUS_REGISTER) {
+        log(client, "status-register");
+        char text[16];
+        std::snprintf(text, sizeof text, "%x", scenario.statusRegister);
+        reply = scenario.statusRegisterReadable
+                    ? controlReply(type, 1, std::vector<uint8_t>(text, text + std::strlen(text)))
+                    : controlReply(type, 0, {});
+    } else {
+        log(client, "control " + hex(msg) + " rejected");
+        reply = controlReply(type, EINVAL, {});
+    }
+    ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+}
+
+void Server::sendDue() {
+    const auto now = Clock::now();
+    std::vector<int> toDrop;
+    for (auto& kv : clients) {
+        auto& queue = kv.second.queue;
+        while (!queue.empty() && queue.front().due <= now) {
+            const Pending p = queue.front();
+            queue.pop_front();
+            if (p.close) {
+                toDrop.push_back(kv.first);
+                break;
+            }
+            ::send(kv.first, p.bytes.data(), p.bytes.size(), MSG_NOSIGNAL);
+        }
+    }
+    for (int fd : toDrop)
+        drop(fd);
+}
+
+}  // namespace hubsim

@@ -1,0 +1,60 @@
+// hubsim's event loop: a SOCK_SEQPACKET listener, one connection per opened
+// device node, control messages from the device shim, and the firmware's
+// answers (possibly delayed) in request order.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "Scenario.h"
+#include "SmhiFirmware.h"
+
+namespace hubsim {
+
+class Server {
+public:
+    Server(Scenario scenario, std::string socketPath, std::string journalPath);
+    ~Server();
+
+    // Binds and listens; throws std::runtime_error on failure.
+    void listen();
+    // Serves until stop becomes true.
+    void run(const std::atomic<bool>& stop);
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    struct Pending {
+        Clock::time_point due;
+        std::vector<uint8_t> bytes;
+        bool close = false;
+    };
+    struct Client {
+        int id = 0;
+        std::string node;
+        std::string kind;  // "", "smhi", "trace", "tracec"
+        std::deque<Pending> queue;
+    };
+
+    Scenario scenario;
+    SmhiFirmware firmware;
+    std::string socketPath;
+    FILE* journal = nullptr;
+    int listenFd = -1;
+    int nextId = 1;
+    std::map<int, Client> clients;
+
+    void accept();
+    void receive(int fd);
+    void control(int fd, Client& client, const std::vector<uint8_t>& msg);
+    void sendDue();
+    void drop(int fd);
+    void log(const Client& client, const std::string& what);
+};
+
+}  // namespace hubsim

@@ -1,0 +1,86 @@
+#include "HubSim.h"
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+HubSim::HubSim(const std::string& scenarioXml) {
+    workDir = makeTempDir();
+    socketPath = workDir + "/hub.sock";
+    journalPath = workDir + "/journal.txt";
+    const std::string scenarioPath = workDir + "/scenario.xml";
+    writeFile(scenarioPath, scenarioXml);
+    // Relative files of the example scenario (the PDT image) resolve next to it.
+    symlink(EXAMPLES_DIR "/pdt-default.bin", (workDir + "/pdt-default.bin").c_str());
+
+    const std::string log = workDir + "/hubsim.log";
+    pid = fork();
+    if (pid < 0)
+        throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        freopen(log.c_str(), "w", stdout);
+        freopen(log.c_str(), "a", stderr);
+        execl(HUBSIM_BIN, HUBSIM_BIN, "--scenario", scenarioPath.c_str(), "--socket", socketPath.c_str(),
+              "--journal", journalPath.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    for (int i = 0; i < 200; ++i) {
+        if (readFile(log).find("listening") != std::string::npos)
+            return;
+        int status;
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            pid = -1;
+            throw std::runtime_error("hubsim ended: " + readFile(log));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    throw std::runtime_error("hubsim did not start: " + readFile(log));
+}
+
+HubSim::~HubSim() {
+    if (pid > 0) {
+        kill(pid, SIGTERM);
+        int status;
+        waitpid(pid, &status, 0);
+    }
+    const std::string cmd = "rm -rf '" + workDir + "'";
+    if (system(cmd.c_str()) != 0) {
+    }
+}
+
+ProcessResult HubSim::run(const std::vector<std::string>& argv, ProcessOptions options) const {
+    options.env["HUBSIM_SOCKET"] = socketPath;
+    options.env["LD_PRELOAD"] = SHIM_LIB;
+    options.env["ASAN_OPTIONS"] = "verify_asan_link_order=0";
+    return runProcess(argv, options);
+}
+
+std::vector<std::string> HubSim::journal() const {
+    std::vector<std::string> lines;
+    std::istringstream in(readFile(journalPath));
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+std::vector<std::string> HubSim::sentMessages() const {
+    std::vector<std::string> data;
+    for (const std::string& line : journal()) {
+        std::istringstream words(line);
+        std::string id, kind, what, more;
+        words >> id >> kind >> what >> more;
+        if (!what.empty() && more.empty() && what.find_first_not_of("0123456789abcdef") == std::string::npos)
+            data.push_back(what);
+    }
+    return data;
+}
+
+std::string defaultScenario() {
+    return readFile(EXAMPLES_DIR "/hub-default.xml");
+}

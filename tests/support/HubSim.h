@@ -1,0 +1,35 @@
+// Starts hubsim for one test on a socket of its own, and runs tools against it
+// through the device shim.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "RunProcess.h"
+
+class HubSim {
+public:
+    // scenarioXml: the scenario document itself. Throws when hubsim does not start.
+    explicit HubSim(const std::string& scenarioXml);
+    ~HubSim();
+    HubSim(const HubSim&) = delete;
+    HubSim& operator=(const HubSim&) = delete;
+
+    // Runs a program with the shim preloaded and HUBSIM_SOCKET set.
+    ProcessResult run(const std::vector<std::string>& argv, ProcessOptions options = {}) const;
+    // The journal lines hubsim wrote so far.
+    std::vector<std::string> journal() const;
+    // The journal's data lines (hex of what the tools sent), in order.
+    std::vector<std::string> sentMessages() const;
+    const std::string& dir() const { return workDir; }
+    const std::string& socket() const { return socketPath; }
+
+private:
+    std::string workDir;
+    std::string socketPath;
+    std::string journalPath;
+    int pid = -1;
+};
+
+// The default example scenario shipped in examples/.
+std::string defaultScenario();
