@@ -27,7 +27,8 @@ std::string hex(const std::vector<uint8_t>& bytes) {
 }
 
 std::vector<uint8_t> controlReply(uint8_t type, int32_t result, const std::vector<uint8_t>& payload) {
-    std::vector<uint8_t> reply(HUBSIM_MAGIC, HUBSIM_MAGIC + HUBSIM_MAGIC_SIZE);
+    const char* magic = HUBSIM_MAGIC;
+    std::vector<uint8_t> reply(magic, magic + HUBSIM_MAGIC_SIZE);
     reply.push_back(type);
     for (int i = 0; i < 4; ++i)
         reply.push_back(static_cast<uint8_t>(static_cast<uint32_t>(result) >> (8 * i)));

@@ -187,7 +187,7 @@ std::vector<uint8_t> SmhiFirmware::setProperty(const std::vector<uint8_t>& reque
 }
 
 std::vector<uint8_t> SmhiFirmware::selfTest(const std::vector<uint8_t>& request) {
-    auto running = [this](uint8_t status) {
+    auto running = [](uint8_t status) {
         std::vector<uint8_t> r = responseHeader(SMHI_CMD_SELF_TEST, status);
         putU8(r, 1);
         putU8(r, 0);

@@ -6,6 +6,9 @@
 #include <iostream>
 #include <iterator>
 #include <stdexcept>
+#include <thread>
+#include <chrono>
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -172,6 +175,26 @@ int run(const std::vector<std::string>& a) {
         std::vector<char> request(bytes.begin(), bytes.end()), response(6000);
         const int status = doxi::trace::DoxiSendAndReceiveConfig(transport, request, response, request.size());
         std::cout << "status " << status << "\n";
+        return 0;
+    }
+    if (cmd == "trace-read-stop") {
+        // An asynchronous read on the trace client that nothing answers, ended by the stop flag.
+        std::atomic<bool> stop{false};
+        doxi::trace::DoxiAndroid transport(doxi::TRACE_GUID, doxi::kTraceNode, &stop);
+        std::cout << "connect " << transport.Connect() << " " << transport.Connect() << "\n";
+        std::thread stopper([&stop] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            stop.store(true);
+        });
+        std::vector<char> buffer;
+        const int got = transport.Read(buffer, 4100, 0);
+        stopper.join();
+        std::cout << "read " << got << " size " << buffer.size() << "\n";
+        try {
+            transport.Read(buffer, 4100, 0);
+        } catch (const doxi::trace::DoxiException& e) {
+            std::cout << "then " << e.getCode() << "\n";
+        }
         return 0;
     }
     std::cerr << "usage: devclient enumerate | get-cal LUID | set-cal LUID HEX | set-pdt FILE | get-pdt FILE |"
