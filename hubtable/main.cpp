@@ -1,0 +1,5 @@
+#include "HubtableMain.h"
+
+int main(int argc, char** argv) {
+    return hubtableMain(argc, argv);
+}
