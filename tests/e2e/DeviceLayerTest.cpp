@@ -12,13 +12,6 @@ namespace {
 const std::string kClient = DEVCLIENT_BIN;
 const std::string kAccel = "7300010001000002";
 
-// The default scenario with one element added before its end.
-std::string scenarioWith(const std::string& extra) {
-    std::string xml = defaultScenario();
-    xml.insert(xml.rfind("</HubScenario>"), extra);
-    return xml;
-}
-
 ProcessResult client(const HubSim& hub, std::vector<std::string> args) {
     args.insert(args.begin(), kClient);
     return hub.run(args);

@@ -12,12 +12,6 @@ const std::string kUsage =
     "\t -SetPDT <bin-file-path> [-Test <level>]\t:Set PDT table from binary file [and then run BIST]\n"
     "\t -GetPDT <bin-file-path>\t\t\t:Get PDT table into binary file\n";
 
-std::string scenarioWith(const std::string& extra) {
-    std::string xml = defaultScenario();
-    xml.insert(xml.rfind("</HubScenario>"), extra);
-    return xml;
-}
-
 std::string image(size_t size) {
     std::string bytes;
     for (size_t i = 0; i < size; ++i)

@@ -84,3 +84,9 @@ std::vector<std::string> HubSim::sentMessages() const {
 std::string defaultScenario() {
     return readFile(EXAMPLES_DIR "/hub-default.xml");
 }
+
+std::string scenarioWith(const std::string& extra) {
+    std::string xml = defaultScenario();
+    xml.insert(xml.rfind("</HubScenario>"), extra);
+    return xml;
+}

@@ -33,3 +33,5 @@ private:
 
 // The default example scenario shipped in examples/.
 std::string defaultScenario();
+// The default scenario with elements added before its end.
+std::string scenarioWith(const std::string& extra);
