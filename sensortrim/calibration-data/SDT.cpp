@@ -1,0 +1,271 @@
+#include "SDT.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <fstream>
+
+#include "Sensor.h"
+#include "XmlUtil.h"
+#include "device/Smhi.h"
+
+using namespace xmlutil;
+
+namespace {
+
+// Closes the connection however an operation leaves.
+struct CloseOnExit {
+    DoxiBase& transport;
+    ~CloseOnExit() { transport.Close(); }
+};
+
+// Creates every missing level of a directory path.
+bool makeDirectories(const std::string& dir) {
+    std::string partial;
+    size_t from = 0;
+    while (from <= dir.size()) {
+        const size_t slash = dir.find('/', from);
+        partial = dir.substr(0, slash);
+        if (!partial.empty() && mkdir(partial.c_str(), 0775) != 0 && errno != EEXIST)
+            return false;
+        if (slash == std::string::npos)
+            break;
+        from = slash + 1;
+    }
+    struct stat info {};
+    return stat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// An integer attribute of a Sensor or CalibrationData element.
+int rangedAttribute(const TiXmlElement* e, const char* attribute, const char* missingName, long long max) {
+    const char* text = e->Attribute(attribute);
+    long long value = 0;
+    if (text == nullptr || !parseInteger(text, value))
+        throw CalibrationException(std::string("XML parsing error. Missing field ") + missingName +
+                                   ". Line: " + row(e));
+    if (value < 0 || value > max)
+        throw CalibrationException(std::string("XML parsing error. ") + attribute +
+                                   " has invalid value. Line: " + row(e));
+    return static_cast<int>(value);
+}
+
+}  // namespace
+
+SDT::SDT() : doxi(std::make_shared<DOXIAndroid>(doxi::INTERFACE_GUID, doxi::SMHI_GUID)) {}
+
+SDT::SDT(std::shared_ptr<DoxiBase> transport) : doxi(std::move(transport)) {}
+
+std::vector<uint8_t> SDT::exchange(const std::vector<uint8_t>& request, size_t& received) {
+    doxi->Connect();
+    CloseOnExit closer{*doxi};
+    doxi->Write(request);
+    std::vector<uint8_t> response = doxi->Read(SMHI_MAX_RESPONSE);
+    received = doxi->lastReadLength();
+    return response;
+}
+
+void SDT::resetTsy() {
+    size_t received = 0;
+    if (exchange(smhi::buildReset(), received)[3] != 0)
+        throw SmhiException("Reset TSY command failed");
+}
+
+std::vector<unsigned char> SDT::getCalibrationData(const _sc_sensor_luid& luid) {
+    size_t received = 0;
+    const std::vector<uint8_t> r = exchange(smhi::buildGetProperty(luid, SMHI_PROP_CALIBRATION, true), received);
+    std::vector<uint8_t> record;
+    // A record that runs past what was received is refused as well.
+    if (r[3] != 0 || !smhi::parseCalibrationRecord(doxi::ByteView(r.data(), received), record))
+        throw SmhiException("Get calibration data command failed");
+    return record;
+}
+
+void SDT::setCalibrationData(const std::shared_ptr<Sensor>& sensor) {
+    const std::vector<unsigned char>& record = sensor->getScaling();
+    if (record.empty())
+        return;
+    // The property block carries 16-bit lengths.
+    if (record.size() > 0xFFFF - 4)
+        throw CalibrationException("Invalid calibration data size");
+    size_t received = 0;
+    const uint8_t status = exchange(smhi::buildSetCalibration(sensor->getLuid(), record), received)[3];
+    if (status == 5)
+        throw SmhiException("Set calibration data command failed due to invalid parameter");
+    if (status != 0)
+        throw SmhiException("Set calibration data command failed");
+}
+
+std::vector<_sc_sensor_luid> SDT::enumerateSensors() {
+    size_t received = 0;
+    const std::vector<uint8_t> r =
+        exchange(smhi::buildGetProperty(_sc_sensor_luid(), SMHI_PROP_SENSOR_LIST, true), received);
+    std::vector<_sc_sensor_luid> luids;
+    if (r[3] != 0 || !smhi::parseSensorList(doxi::ByteView(r.data(), received), luids))
+        throw SmhiException("Enumerate sensors command failed");
+    return luids;
+}
+
+void SDT::setSamplingConfig(uint16_t propertyId, const _sc_sensor_luid& luid, const std::vector<uint8_t>& data) {
+    size_t received = 0;
+    if (exchange(smhi::buildSetSensorProperty(luid, propertyId, data), received)[3] != 0)
+        throw SmhiException("Set sampling configuration data command failed");
+}
+
+void SDT::startSmhiSampling(const std::shared_ptr<Sensor>& sensor, int reportInterval, double changeSensitivity) {
+    const _sc_sensor_luid luid = sensor->getLuidForSampling();
+    try {
+        size_t received = 0;
+        for (const std::vector<uint8_t>& request :
+             {smhi::buildReportInterval(luid, reportInterval), smhi::buildReportingState(luid, 2),
+              smhi::buildChangeSensitivity(luid, changeSensitivity)}) {
+            if (exchange(request, received)[3] != 0)
+                throw SmhiException("Set sampling configuration data command failed");
+        }
+    } catch (const SmhiException&) {
+        throw CalibrationException("Failed to sample sensor " + sensor->getName());
+    }
+}
+
+void SDT::startSmhiSampling(const std::vector<std::shared_ptr<Sensor>>& sensors, int reportInterval,
+                            double changeSensitivity) {
+    for (const auto& sensor : sensors)
+        startSmhiSampling(sensor, reportInterval, changeSensitivity);
+}
+
+void SDT::stopSmhiSampling(const std::shared_ptr<Sensor>& sensor) {
+    size_t received = 0;
+    if (exchange(smhi::buildReportingState(sensor->getLuidForSampling(), 1), received)[3] != 0)
+        throw SmhiException("Set sampling configuration data command failed");
+}
+
+void SDT::stopSmhiSampling(const std::vector<std::shared_ptr<Sensor>>& sensors) {
+    for (const auto& sensor : sensors)
+        stopSmhiSampling(sensor);
+}
+
+uint8_t SDT::platformInfoByte(size_t offset) {
+    size_t received = 0;
+    const std::vector<uint8_t> r =
+        exchange(smhi::buildGetProperty(_sc_sensor_luid(), SMHI_PROP_PLATFORM_INFO, true), received);
+    smhi::PlatformInfo info;
+    if (r[3] != 0 || !smhi::parsePlatformInfo(doxi::ByteView(r.data(), received), info))
+        throw SmhiException("Set PDT command  failed, status: " + std::to_string(r[3]));
+    return offset == 1 ? info.formFactor : info.hinge;
+}
+
+uint8_t SDT::getFormFactor() {
+    return platformInfoByte(1);
+}
+
+uint8_t SDT::getConnectionHinge() {
+    return platformInfoByte(5);
+}
+
+void SDT::serialize(const std::string& path, const std::vector<std::shared_ptr<Sensor>>& sensors,
+                    bool firmwareRecords) {
+    TiXmlDocument doc;
+    doc.LinkEndChild(new TiXmlDeclaration("1.0", "utf-8", ""));
+    TiXmlElement* root = new TiXmlElement("TSY");
+    doc.LinkEndChild(root);
+    TiXmlElement* calibration = new TiXmlElement("Calibration");
+    root->LinkEndChild(calibration);
+    for (const auto& sensor : sensors)
+        if (std::unique_ptr<TiXmlElement> element = sensor->serialize(firmwareRecords))
+            calibration->LinkEndChild(element.release());
+
+    const size_t slash = path.rfind('/');
+    if (slash != std::string::npos && slash > 0 && !makeDirectories(path.substr(0, slash)))
+        throw CalibrationException("Failed to create path " + path);
+    if (!doc.SaveFile(path.c_str()))
+        throw CalibrationException("Failed to write to file");
+}
+
+std::vector<std::shared_ptr<Sensor>> SDT::deSerialize(const std::string& path) {
+    {
+        std::ifstream probe(path);
+        if (!probe.good())
+            throw CalibrationException("Failed to open XML input file");
+    }
+    TiXmlDocument doc;
+    if (!doc.LoadFile(path.c_str(), TIXML_ENCODING_UNKNOWN))
+        throw CalibrationException(std::string("Failed to load XML input file. ") + doc.ErrorDesc() +
+                                   " Line:" + std::to_string(doc.ErrorRow()));
+    TiXmlElement* root = doc.FirstChildElement();
+    if (root == nullptr || std::string(root->Value()) != "TSY")
+        throw CalibrationException("Failed to load XML input file. TSY root node could not be located");
+    TiXmlElement* calibration = root->FirstChildElement("Calibration");
+    if (calibration == nullptr)
+        throw CalibrationException("Failed to load XML input file. Calibration node could not be located");
+    std::vector<std::shared_ptr<Sensor>> sensors;
+    for (TiXmlElement* e = calibration->FirstChildElement(); e; e = e->NextSiblingElement())
+        sensors.push_back(deSerialize(e));
+    return sensors;
+}
+
+std::shared_ptr<Sensor> SDT::deSerialize(TiXmlElement* element) {
+    if (std::string(element->Value()) != "Sensor")
+        throw CalibrationException("Failed to load XML input file. Invalid Sensor node name. Line: " + row(element));
+    _sc_sensor_luid luid;
+    luid.sensorType = static_cast<uint16_t>(rangedAttribute(element, "SensorTypeId", "SensorTypeId", 65535));
+    luid.subType = static_cast<uint16_t>(rangedAttribute(element, "SubTypeId", "SubTypeId", 65535));
+    luid.vendorId = static_cast<uint16_t>(rangedAttribute(element, "VendorId", "VendorId", 65535));
+    luid.instance = static_cast<uint8_t>(rangedAttribute(element, "InstanceId", "InstanceId", 255));
+    luid.flags = static_cast<uint8_t>(rangedAttribute(element, "Flags", "flags", 255));
+
+    std::shared_ptr<Sensor> sensor = Sensor::allocateSensor(luid);
+    if (!sensor)
+        throw CalibrationException("XML parsing error. Invalid luid. Line: " + row(element));
+
+    TiXmlElement* data = element->FirstChildElement();
+    if (data == nullptr || std::string(data->Value()) != "CalibrationData")
+        throw CalibrationException("Failed to load XML input file. Invalid CalibrationData node name. Line: " +
+                                   row(data ? data : element));
+    const int version = rangedAttribute(data, "Version", "Version", 255);
+    const int formatId = rangedAttribute(data, "FormatId", "FormatId", 255);
+
+    const bool w = data->FirstChildElement("WhiteNoise") != nullptr;
+    const bool s = data->FirstChildElement("AxisMapping") || data->FirstChildElement("Matrix") ||
+                   data->FirstChildElement("Scale") || data->FirstChildElement("ScaleFactor");
+    const bool i = w || s || data->FirstChildElement("Offset");
+    const bool t = data->FirstChildElement("Steps") != nullptr;
+    TiXmlElement* custom = data->FirstChildElement("OEMCustomData");
+    const bool o = custom != nullptr;
+    const std::string l = sensor->getLuidString();
+    const int category = sensor->getSensorType();
+
+    if (i && category != 1)
+        throw CalibrationException("XML parsing error. Sensor " + l +
+                                   " was not recognized as Inertial sensor. Invalid calibration format");
+    if ((w && s) || (w && (luid.flags & 0x02)) || (s && (luid.flags & 0x01)))
+        throw CalibrationException("XML parsing error. Sensor " + l + " has invalid format");
+    if (t && category != 2)
+        throw CalibrationException("XML parsing error. Sensor " + l +
+                                   " was not recognized as Ambient Light sensor. Invalid calibration format" +
+                                   ". Line: " + row(data));
+    if (o && (i || t))
+        throw CalibrationException("XML parsing error. Multiple data for sensor " + l + ". Line: " + row(data));
+    if (!o && !i && !t)
+        throw CalibrationException("XML parsing error. No calibration data was specified for sensor " + l +
+                                   ". Line: " + row(data));
+
+    if (o) {
+        const char* lengthText = custom->Attribute("DataLength");
+        long long length = 0;
+        if (lengthText == nullptr || !parseInteger(lengthText, length))
+            throw CalibrationException("XML parsing error. Missing field DataLength. Line: " + row(custom));
+        std::vector<unsigned char> record = {static_cast<unsigned char>(formatId), static_cast<unsigned char>(version)};
+        if (length > 0) {
+            const std::string text = textOf(custom);
+            if (text.size() % 2 != 0 || static_cast<long long>(text.size() / 2) != length)
+                throw CalibrationException("XML parsing error. BinData size does not match declared length. Line: " +
+                                           row(custom));
+            if (!fromHex(text, record))
+                throw CalibrationException("XML parsing error. Invalid hexadecimal data in OEMCustomData. Line: " +
+                                           row(custom));
+        }
+        sensor->setScaling(record);
+        return sensor;
+    }
+    sensor->parse(TiXmlHandle(data), formatId, version);
+    return sensor;
+}

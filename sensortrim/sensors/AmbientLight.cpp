@@ -1,0 +1,192 @@
+#include "AmbientLight.h"
+
+#include <iostream>
+
+#include "Exceptions.h"
+#include "XmlUtil.h"
+
+using namespace xmlutil;
+
+namespace {
+
+// Offsets of the ALS record.
+constexpr size_t kMultiplier = 2;  // u16
+constexpr size_t kDivider = 4;     // u8
+constexpr size_t kSteps = 5;       // u8 N, then N x (lux u16, scale u16) from offset 6
+constexpr size_t kFirstStep = 6;
+
+CalibrationException xmlError(const std::string& text, const TiXmlNode* node) {
+    return CalibrationException(text + ". Line: " + row(node));
+}
+
+// An integer attribute "value" of a Lux or Scale element, 0 to 65535.
+uint16_t stepValue(const TiXmlElement* e, const char* what) {
+    const char* text = e->Attribute("value");
+    if (text == nullptr)
+        throw xmlError(std::string("XML parsing error. Missing value attribute in ") + what + " node", e);
+    const int32_t v = toInt32(text);
+    if (v < 0 || v > 65535)
+        throw xmlError(std::string("Invalid ") + (std::string(what) == "Lux" ? "lux" : "scale") +
+                           " value in XML input file. Value should be between 0 and 65535",
+                       e);
+    return static_cast<uint16_t>(v);
+}
+
+}  // namespace
+
+AmbientLight::AmbientLight(const _sc_sensor_luid& id) : Sensor(id) {
+    name = AMBIENT;
+    category = 2;
+    numFields = 1;
+    samplingUnit = Unit_lux;
+    calibrationUnit = Unit_lux;
+    canCalibrate = true;
+    formatId = 1;
+    minDataSize = 18;
+    maxDataSize = 66;
+    divider = 1000;
+}
+
+bool AmbientLight::validateDataFormat(std::vector<unsigned char>& record) {
+    if (record.empty())
+        throw CalibrationException("Invalid Ambient Light Sensor calibration data size");
+    if (record[0] & 0x80)
+        return true;
+    if (record[0] != 1)
+        throw CalibrationException("Unsupported format of " + name + " Sensor calibration data");
+    if (record.size() < 18)
+        throw CalibrationException("Invalid Ambient Light Sensor calibration data size");
+    const size_t steps = record[kSteps];
+    const size_t stepsEnd = kFirstStep + 4 * steps;
+    bool noVendorBlock = false;
+    if (record.size() == stepsEnd)
+        noVendorBlock = true;
+    else if (record.size() < stepsEnd + 2 || record.size() != stepsEnd + 2 + readU16(record, stepsEnd))
+        throw CalibrationException("Invalid Ambient Light Sensor calibration data size");
+    if (steps <= 2)
+        throw CalibrationException("Invalid Ambient Light Sensor calibration data: not enough ALR steps");
+    return noVendorBlock;
+}
+
+void AmbientLight::parse(TiXmlHandle node, int importedFormat, int version) {
+    TiXmlElement* data = node.ToElement();
+    if (data == nullptr)
+        throw CalibrationException("Invalid calibration data");
+    if (importedFormat != 1)
+        throw xmlError("Format ID of ALS calibration structure is not supported. Only supported format is 1", data);
+
+    std::vector<unsigned char> record = {static_cast<unsigned char>(importedFormat), static_cast<unsigned char>(version)};
+
+    const TiXmlElement* mult = data->FirstChildElement("Multiplier");
+    if (mult == nullptr)
+        throw xmlError("XML parsing error. Missing Ambient Light multiplier node", data);
+    if (mult->GetText() == nullptr)
+        throw xmlError("XML parsing error. Missing Ambient Light multiplier value", mult);
+    const int32_t multiplierValue = toInt32(mult->GetText());
+    if (multiplierValue < 0 || multiplierValue > 65535)
+        throw xmlError("Invalid multiplier value in XML input file. Value should be between 0 and 65535", mult);
+    int32_t dividerValue = 1;
+    if (const char* d = mult->Attribute("Divider")) {
+        dividerValue = toInt32(d);
+        if (dividerValue == 0) {
+            std::cout << "Warning: Ambient Light divider value is set to 0. Changing it to 1. Line: " << row(mult)
+                      << std::endl;
+            dividerValue = 1;
+        } else if (dividerValue < 1 || dividerValue > 255) {
+            throw xmlError("Invalid divider value in XML input file. Value should be between 1 and 255", mult);
+        }
+    }
+    record.push_back(static_cast<unsigned char>(multiplierValue & 0xFF));
+    record.push_back(static_cast<unsigned char>(multiplierValue >> 8));
+    record.push_back(static_cast<unsigned char>(dividerValue));
+
+    const TiXmlElement* steps = data->FirstChildElement("Steps");
+    const char* countText = steps ? steps->Attribute("NumOfSteps") : nullptr;
+    if (countText == nullptr)
+        throw xmlError("XML parsing error. Missing field NumOfSteps", steps ? steps : data);
+    long long count = 0;
+    if (!parseInteger(countText, count) || count < kMinSteps || count > kMaxSteps)
+        throw xmlError("XML parsing error. Invalid value for NumOfSteps", steps);
+    record.push_back(static_cast<unsigned char>(count));
+    long long seen = 0;
+    for (const TiXmlElement* step = steps->FirstChildElement(); step; step = step->NextSiblingElement()) {
+        if (std::string(step->Value()) != "Step")
+            throw xmlError(std::string("XML parsing error. Unexpected element ") + step->Value(), step);
+        const TiXmlElement* lux = step->FirstChildElement();
+        if (lux == nullptr || std::string(lux->Value()) != "Lux")
+            throw xmlError(std::string("XML parsing error. Unexpected element ") + (lux ? lux->Value() : "Step"),
+                           lux ? lux : step);
+        const TiXmlElement* scale = lux->NextSiblingElement();
+        if (scale == nullptr || std::string(scale->Value()) != "Scale")
+            throw xmlError(std::string("XML parsing error. Unexpected element ") + (scale ? scale->Value() : "Step"),
+                           scale ? scale : step);
+        if (++seen > count)
+            throw xmlError("XML parsing error. Invalid value for NumOfSteps", steps);
+        const uint16_t luxValue = stepValue(lux, "Lux");
+        const uint16_t scaleValue = stepValue(scale, "Scale");
+        for (uint16_t v : {luxValue, scaleValue}) {
+            record.push_back(static_cast<unsigned char>(v & 0xFF));
+            record.push_back(static_cast<unsigned char>(v >> 8));
+        }
+    }
+    if (seen != count)
+        throw xmlError("XML parsing error. Invalid value for NumOfSteps", steps);
+
+    if (const TiXmlElement* vendor = data->FirstChildElement("VendorData")) {
+        const char* lengthText = vendor->Attribute("DataLength");
+        if (lengthText == nullptr)
+            throw xmlError("XML parsing error. Missing field DataLength", vendor);
+        long long length = 0;
+        if (!parseInteger(lengthText, length) || length < 0 || length > 0xFFFF)
+            throw xmlError("XML parsing error. DataLength has invalid value", vendor);
+        const std::string text = textOf(vendor);
+        if (text.size() != 2 * static_cast<size_t>(length))
+            throw xmlError("XML parsing error. VendorData size does not match declared length", vendor);
+        record.push_back(static_cast<unsigned char>(length & 0xFF));
+        record.push_back(static_cast<unsigned char>(length >> 8));
+        if (!fromHex(text, record))
+            throw xmlError("XML parsing error. Invalid hexadecimal data in VendorData", vendor);
+    }
+    setScaling(record);
+}
+
+void AmbientLight::linkDataNode(TiXmlElement* node, const std::vector<unsigned char>& record, unsigned long size) {
+    if (record.empty() || size != record.size() || record[0] != 1)
+        throw CalibrationException("Unsupported format of calibration data");
+    if (record.size() < kFirstStep || record.size() < kFirstStep + 4 * static_cast<size_t>(record[kSteps]))
+        throw CalibrationException("Invalid Ambient Light Sensor calibration data size");
+    const size_t steps = record[kSteps];
+
+    node->LinkEndChild(new TiXmlComment(
+        "The following represents the scale the sensor data will be multiplied by. The scale is a floating number "
+        "is represented by multiplier/divider. The final result is Lux value read from sensor * "
+        "(multiplier/divider)"));
+    TiXmlElement* mult = textElement("Multiplier", std::to_string(readU16(record, kMultiplier)));
+    mult->SetAttribute("Divider", record[kDivider]);
+    node->LinkEndChild(mult);
+
+    TiXmlElement* stepsElement = new TiXmlElement("Steps");
+    stepsElement->SetAttribute("NumOfSteps", static_cast<int>(steps));
+    for (size_t i = 0; i < steps; ++i) {
+        TiXmlElement* step = new TiXmlElement("Step");
+        TiXmlElement* lux = new TiXmlElement("Lux");
+        lux->SetAttribute("value", readU16(record, kFirstStep + 4 * i));
+        TiXmlElement* scale = new TiXmlElement("Scale");
+        scale->SetAttribute("value", readU16(record, kFirstStep + 4 * i + 2));
+        step->LinkEndChild(lux);
+        step->LinkEndChild(scale);
+        stepsElement->LinkEndChild(step);
+    }
+    node->LinkEndChild(stepsElement);
+
+    const size_t stepsEnd = kFirstStep + 4 * steps;
+    // The vendor block goes with the record whichever way the record came.
+    if (record.size() > stepsEnd) {
+        const size_t length = record.size() >= stepsEnd + 2 ? readU16(record, stepsEnd) : 0;
+        if (record.size() < stepsEnd + 2 + length)
+            throw CalibrationException("Invalid Ambient Light Sensor calibration data size");
+        TiXmlElement* vendor = textElement("VendorData", length ? toHex(&record[stepsEnd + 2], length) : "");
+        vendor->SetAttribute("DataLength", static_cast<int>(length));
+        node->LinkEndChild(vendor);
+    }
+}

@@ -1,0 +1,33 @@
+// The ambient light sensor: one scale factor (multiplier / divider) applied by
+// the firmware to the sensor's lux readings, kept in a FormatId 1 record.
+#pragma once
+
+#include <mutex>
+
+#include "Sensor.h"
+
+class AmbientLight : public Sensor {
+public:
+    explicit AmbientLight(const _sc_sensor_luid& id);
+
+    using Sensor::getCanCalibrate;
+    bool getCanCalibrate(ProcessType type) override { return type == PROCESS_ALS_CALIBRATION; }
+    bool validateDataFormat(std::vector<unsigned char>& record) override;
+    void parse(TiXmlHandle node, int formatId, int version) override;
+    void linkDataNode(TiXmlElement* node, const std::vector<unsigned char>& record, unsigned long size) override;
+
+    static constexpr int kMaxSteps = 15;
+    static constexpr int kMinSteps = 3;
+
+protected:
+    double multiplier = 0.0;
+    double reverseFactor = 1.0;
+    double alsDivider = 0.0;
+    std::vector<int32_t> lightLevels;
+    bool inputReceived = false;
+    std::mutex inputMutex;
+    bool skippingData = true;
+    double lastTimestamp = 0.0;
+    std::vector<double> intervals;
+    std::vector<double> medianWindow;
+};

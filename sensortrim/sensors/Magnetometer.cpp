@@ -1,0 +1,16 @@
+#include "Magnetometer.h"
+
+Magnetometer::Magnetometer(const _sc_sensor_luid& id) : InertialSensor(id) {
+    name = MAGNETOMER;
+    samplingUnit = Unit_milliGauss;
+    calibrationUnit = Unit_microGauss;
+    canCalibrate = true;
+    ownSteps = 4;
+}
+
+_sc_sensor_luid Magnetometer::getLuidForSampling() {
+    _sc_sensor_luid sampling = luid;
+    sampling.sensorType = 578;
+    sampling.flags = 0;
+    return sampling;
+}

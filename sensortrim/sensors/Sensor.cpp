@@ -1,0 +1,248 @@
+#include "Sensor.h"
+
+#include <cstdio>
+
+#include "Accelerometer.h"
+#include "AmbientLight.h"
+#include "Exceptions.h"
+#include "cmdline/CmdLineArguments.h"
+#include "Gyroscope.h"
+#include "InertialSensor.h"
+#include "Magnetometer.h"
+#include "Matrix.h"
+#include "SDT.h"
+#include "XmlUtil.h"
+
+const char* const ACCELEROMETER = "Accelerometer";
+const char* const GYROSCOPE = "Gyroscope";
+const char* const MAGNETOMER = "Magnetometer";
+const char* const AMBIENT = "AmbientLightSensor";
+
+std::string AxisName(int axis) {
+    switch (axis) {
+    case 0: return "X";
+    case 1: return "Y";
+    case 2: return "Z";
+    default: return "";
+    }
+}
+
+Sensor::Sensor(const _sc_sensor_luid& id) : luid(id) {}
+
+std::shared_ptr<Sensor> Sensor::allocateSensor(const _sc_sensor_luid& luid) {
+    const unsigned type = luid.sensorType;
+    switch (type) {
+    case 65:
+        return std::make_shared<AmbientLight>(luid);
+    case 115:
+        return std::make_shared<Accelerometer>(luid);
+    case 118:
+        return std::make_shared<Gyroscope>(luid);
+    case 125:
+    case 527:
+        return std::make_shared<Magnetometer>(luid);
+    default:
+        break;
+    }
+    const bool inertial = type == 113 || type == 114 || type == 116 || type == 117 || (type >= 119 && type <= 124) ||
+                          type == 126 || (type >= 129 && type <= 141) || type == 577 || type == 578 || type == 591;
+    if (inertial)
+        return std::make_shared<InertialSensor>(luid);
+    return std::make_shared<GenericSensor>(luid);
+}
+
+std::string Sensor::getName() {
+    return isPrimary() ? name : name + "_2";
+}
+
+bool Sensor::validateDataFormat(std::vector<unsigned char>& record) {
+    if (record.empty())
+        throw CalibrationException("Invalid calibration data size");
+    if (static_cast<int8_t>(record[0]) < 0)
+        return true;
+    if (record[0] != formatId)
+        throw CalibrationException("Unsupported format of " + name + " Sensor calibration data");
+    const size_t size = record.size();
+    if ((minDataSize != 0 && size < static_cast<size_t>(minDataSize)) ||
+        (maxDataSize != 0 && size > static_cast<size_t>(maxDataSize)))
+        throw CalibrationException("Invalid calibration data size");
+    return true;
+}
+
+void Sensor::storeOriginalScaling(const std::vector<unsigned char>& record) {
+    originalScaling = record;
+    originalPresent = true;
+}
+
+void Sensor::setOriginalScaling(std::vector<unsigned char> record) {
+    // Every record carries its format and version bytes; anything shorter is no record.
+    if (record.size() < 2)
+        throw CalibrationException("Invalid calibration data size");
+    validateDataFormat(record);
+    storeOriginalScaling(record);
+}
+
+void Sensor::setScaling(std::vector<unsigned char> record) {
+    if (record.size() < 2)
+        throw CalibrationException("Invalid calibration data size");
+    validateDataFormat(record);
+    scaling = std::move(record);
+}
+
+void Sensor::initSDTCalibrationData() {
+    SDT sdt;
+    setOriginalScaling(sdt.getCalibrationData(luid));
+}
+
+std::string Sensor::getHingeConfig() const {
+    switch (hinge) {
+    case 0: return "BOTTOM";
+    case 1: return "TOP";
+    case 2: return "LEFT";
+    case 3: return "RIGHT";
+    default: return "";
+    }
+}
+
+void Sensor::setHingeConfig(const std::string& text) {
+    if (CompareStringCaseSensitive(text, "TOP"))
+        hinge = 1;
+    else if (CompareStringCaseSensitive(text, "BOTTOM"))
+        hinge = 0;
+    else if (CompareStringCaseSensitive(text, "LEFT"))
+        hinge = 2;
+    else if (CompareStringCaseSensitive(text, "RIGHT"))
+        hinge = 3;
+}
+
+void Sensor::linkCustomData(TiXmlElement* node, const std::vector<unsigned char>& record) {
+    const size_t length = record.size() >= 2 ? record.size() - 2 : 0;
+    TiXmlElement* custom = xmlutil::textElement("OEMCustomData", length ? xmlutil::toHex(&record[2], length) : "");
+    custom->SetAttribute("DataLength", static_cast<int>(length));
+    node->LinkEndChild(custom);
+}
+
+std::unique_ptr<TiXmlElement> Sensor::serialize(bool firmwareRecord) {
+    const std::vector<unsigned char>* record = &scaling;
+    if (firmwareRecord || scaling.empty()) {
+        if (originalScaling.empty() || !originalPresent)
+            return nullptr;
+        record = &originalScaling;
+    }
+    if (record->size() < 2)
+        return nullptr;
+
+    std::unique_ptr<TiXmlElement> element(new TiXmlElement("Sensor"));
+    element->SetAttribute("SensorTypeId", luid.sensorType);
+    element->SetAttribute("SubTypeId", luid.subType);
+    element->SetAttribute("VendorId", luid.vendorId);
+    element->SetAttribute("InstanceId", luid.instance);
+    element->SetAttribute("Flags", luid.flags);
+    TiXmlElement* data = new TiXmlElement("CalibrationData");
+    element->LinkEndChild(data);
+    data->SetAttribute("Version", (*record)[1]);
+    data->SetAttribute("FormatId", (*record)[0]);
+    if ((*record)[0] & 0x80)
+        linkCustomData(data, *record);
+    else
+        linkDataNode(data, *record, record->size());
+    return element;
+}
+
+void Sensor::checkCreateLog() {
+    if (log != nullptr)
+        return;
+    logRoot.reset(new TiXmlElement("Sensor"));
+    logRoot->SetAttribute("LUID", getLuidString());
+    logRoot->SetAttribute("Type", name);
+    std::string unit;
+    try {
+        unit = Conversions::toString(samplingUnit);
+    } catch (const MathException&) {
+        unit = "unknown";
+    }
+    logRoot->SetAttribute("SamplingUnit", unit);
+    logRoot->SetAttribute("Success", "false");
+    logRoot->SetAttribute("IsPrimary", isPrimary() ? "true" : "false");
+    log = logRoot.get();
+}
+
+void Sensor::pushLog(const std::string& elementName) {
+    checkCreateLog();
+    TiXmlElement* child = new TiXmlElement(elementName);
+    log->LinkEndChild(child);
+    savedLog = log;
+    log = child;
+}
+
+void Sensor::popLog() {
+    if (savedLog != nullptr)
+        log = savedLog;
+}
+
+void Sensor::addToLog(TiXmlElement* element, const std::string& values, const std::string& comment) {
+    checkCreateLog();
+    if (!comment.empty())
+        log->LinkEndChild(new TiXmlComment(comment.c_str()));
+    if (element != nullptr) {
+        element->LinkEndChild(xmlutil::textElement("Values", values));
+        log->LinkEndChild(element);
+    }
+}
+
+void Sensor::addToLog(const Vector& v, const std::string& elementName, const std::string& comment) {
+    TiXmlElement* element = new TiXmlElement(elementName);
+    element->SetAttribute("Rows", "1");
+    element->SetAttribute("Cols", v.size());
+    addToLog(element, v.printArr(), comment);
+}
+
+void Sensor::addToLog(const Matrix& m, const std::string& elementName, const std::string& comment) {
+    TiXmlElement* element = new TiXmlElement(elementName);
+    element->SetAttribute("Rows", m.getRows());
+    element->SetAttribute("Cols", m.getCols());
+    addToLog(element, m.printArr(), comment);
+}
+
+void Sensor::addToLog(const double& value, const std::string& elementName, const std::string& comment) {
+    char text[400];
+    std::snprintf(text, sizeof text, "%.6f", value);
+    addToLog(new TiXmlElement(elementName), text, comment);
+}
+
+void Sensor::addToLog(const std::string& elementName, const std::string& values, const std::string& comment,
+                      const std::string& attr1, const std::string& value1, const std::string& attr2,
+                      const std::string& value2) {
+    TiXmlElement* element = new TiXmlElement(elementName);
+    if (!attr1.empty() && !value1.empty())
+        element->SetAttribute(attr1, value1);
+    if (!attr2.empty() && !value2.empty())
+        element->SetAttribute(attr2, value2);
+    addToLog(element, values, comment);
+}
+
+void Sensor::addCommentToLog(const std::string& text) {
+    addToLog(nullptr, "", text);
+}
+
+void GenericSensor::parse(TiXmlHandle, int, int) {
+    throw CalibrationException("Error. No calibration data format is available");
+}
+
+void GenericSensor::linkDataNode(TiXmlElement* node, const std::vector<unsigned char>&, unsigned long) {
+    linkCustomData(node, scaling.empty() ? originalScaling : scaling);
+}
+
+bool GenericSensor::validateDataFormat(std::vector<unsigned char>& record) {
+    if (record.empty())
+        throw CalibrationException("Invalid calibration data size");
+    if (static_cast<int8_t>(record[0]) < 0)
+        return true;
+    if (record[0] > 2)
+        throw CalibrationException("Unsupported format of " + name + " Sensor calibration data");
+    const size_t size = record.size();
+    if ((minDataSize != 0 && size < static_cast<size_t>(minDataSize)) ||
+        (maxDataSize != 0 && size > static_cast<size_t>(maxDataSize)))
+        throw CalibrationException("Invalid calibration data size");
+    return true;
+}

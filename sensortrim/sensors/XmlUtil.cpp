@@ -1,0 +1,110 @@
+#include "XmlUtil.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "Exceptions.h"
+
+namespace xmlutil {
+
+bool parseInteger(const std::string& text, long long& value) {
+    if (text.empty())
+        return false;
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    errno = 0;
+    const long long v = std::strtoll(begin, &end, 10);
+    if (end == begin || *end != '\0' || errno == ERANGE)
+        return false;
+    // strtoll skips leading blanks; the whole text must be the number.
+    if (text[0] == ' ' || text[0] == '\t' || text[0] == '\n' || text[0] == '\r')
+        return false;
+    value = v;
+    return true;
+}
+
+int32_t toInt32(const std::string& text) {
+    long long v = 0;
+    if (!parseInteger(text, v) || v < INT32_MIN || v > INT32_MAX)
+        throw CalibrationException("Conversion error. Value " + text + " is not a valid number");
+    return static_cast<int32_t>(v);
+}
+
+std::string textOf(const TiXmlElement* element) {
+    const char* text = element ? element->GetText() : nullptr;
+    return text ? text : "";
+}
+
+std::string row(const TiXmlNode* node) {
+    return std::to_string(node ? node->Row() : 0);
+}
+
+std::string toHex(const uint8_t* bytes, size_t count) {
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(2 * count);
+    for (size_t i = 0; i < count; ++i) {
+        text += digits[bytes[i] >> 4];
+        text += digits[bytes[i] & 0x0F];
+    }
+    return text;
+}
+
+bool fromHex(const std::string& text, std::vector<uint8_t>& out) {
+    if (text.size() % 2 != 0)
+        return false;
+    std::vector<uint8_t> bytes;
+    bytes.reserve(text.size() / 2);
+    auto nibble = [](char c) -> int {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
+        return -1;
+    };
+    for (size_t i = 0; i < text.size(); i += 2) {
+        const int hi = nibble(text[i]), lo = nibble(text[i + 1]);
+        if (hi < 0 || lo < 0)
+            return false;
+        bytes.push_back(static_cast<uint8_t>(hi << 4 | lo));
+    }
+    out.insert(out.end(), bytes.begin(), bytes.end());
+    return true;
+}
+
+TiXmlElement* textElement(const std::string& name, const std::string& text) {
+    TiXmlElement* element = new TiXmlElement(name);
+    element->LinkEndChild(new TiXmlText(text));
+    return element;
+}
+
+uint32_t readU32(const std::vector<uint8_t>& r, size_t o) {
+    return static_cast<uint32_t>(r[o]) | static_cast<uint32_t>(r[o + 1]) << 8 | static_cast<uint32_t>(r[o + 2]) << 16 |
+           static_cast<uint32_t>(r[o + 3]) << 24;
+}
+
+int32_t readI32(const std::vector<uint8_t>& r, size_t o) {
+    return static_cast<int32_t>(readU32(r, o));
+}
+
+uint16_t readU16(const std::vector<uint8_t>& r, size_t o) {
+    return static_cast<uint16_t>(r[o] | r[o + 1] << 8);
+}
+
+int16_t readI16(const std::vector<uint8_t>& r, size_t o) {
+    return static_cast<int16_t>(readU16(r, o));
+}
+
+void writeU16(std::vector<uint8_t>& r, size_t o, uint16_t v) {
+    r[o] = static_cast<uint8_t>(v);
+    r[o + 1] = static_cast<uint8_t>(v >> 8);
+}
+
+void writeU32(std::vector<uint8_t>& r, size_t o, uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        r[o + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+}  // namespace xmlutil

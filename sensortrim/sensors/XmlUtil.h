@@ -1,0 +1,38 @@
+// Small helpers for the calibration XML: strict integers, hex byte texts,
+// little-endian record fields and line numbers.
+#pragma once
+
+#include <tinyxml.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace xmlutil {
+
+// The whole text as a decimal integer; false for anything else.
+bool parseInteger(const std::string& text, long long& value);
+// The whole text as a 32-bit signed decimal integer; throws CalibrationException
+// "Conversion error. Value <text> is not a valid number" otherwise.
+int32_t toInt32(const std::string& text);
+// Text of an element ("" when it has none).
+std::string textOf(const TiXmlElement* element);
+// "Line: " suffix value: the element's row in its document.
+std::string row(const TiXmlNode* node);
+
+// Bytes as two lower-case hex digits each, no separators.
+std::string toHex(const uint8_t* bytes, size_t count);
+// Pairs of hex digits (either case) to bytes; false on any other character.
+bool fromHex(const std::string& text, std::vector<uint8_t>& out);
+
+// Element holding a text child.
+TiXmlElement* textElement(const std::string& name, const std::string& text);
+
+int32_t readI32(const std::vector<uint8_t>& record, size_t offset);
+int16_t readI16(const std::vector<uint8_t>& record, size_t offset);
+uint16_t readU16(const std::vector<uint8_t>& record, size_t offset);
+uint32_t readU32(const std::vector<uint8_t>& record, size_t offset);
+void writeU16(std::vector<uint8_t>& record, size_t offset, uint16_t value);
+void writeU32(std::vector<uint8_t>& record, size_t offset, uint32_t value);
+
+}  // namespace xmlutil
