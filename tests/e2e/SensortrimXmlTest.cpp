@@ -1,0 +1,181 @@
+// sensortrim -ExportXml and -ImportXml against the emulated hub.
+#include <gtest/gtest.h>
+
+
+#include "HubSim.h"
+
+namespace {
+
+const std::string kBin = SENSORTRIM_BIN;
+const std::string kBanner = "\nCorvex(R) Tessary Calibration Tool\nVersion: 3.1.0.3426\n";
+const std::string kRunTime =
+    "Total run time: 0 seconds\nTotal run time (excluding time waiting for user inputs): 0 seconds\n";
+const std::string kDone = "\033[01;32mCompleted successfully\n\033[0m";
+
+ProcessResult sensortrim(const HubSim& hub, std::vector<std::string> args) {
+    args.insert(args.begin(), kBin);
+    ProcessOptions options;
+    options.workDir = hub.dir();
+    return hub.run(args, options);
+}
+
+// Messages of one command id that the tool sent.
+std::vector<std::string> sent(const HubSim& hub, const std::string& commandHex) {
+    std::vector<std::string> out;
+    for (const std::string& m : hub.sentMessages())
+        if (m.compare(0, 2, commandHex) == 0)
+            out.push_back(m);
+    return out;
+}
+
+size_t occurrences(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+TEST(SensortrimXml, ExportWritesTheFirmwareRecords) {
+    HubSim hub(defaultScenario());
+    const ProcessResult r = sensortrim(hub, {"-ExportXml", "saved/today/cal.XML"});
+    EXPECT_EQ(r.exitStatus, 0) << r.out;
+    EXPECT_EQ(r.out, kBanner +
+                         "Loading calibration data from FW, this might take a while...\n"
+                         "Saving original calibration data to file saved/today/cal.XML\n" +
+                         kDone + kRunTime);
+    EXPECT_EQ(readFile(hub.dir() + "/saved/today/cal.XML"), readFile(EXAMPLES_DIR "/calibration-default.xml"));
+    // The sensor list, then one record request per sensor; nothing is written.
+    EXPECT_EQ(sent(hub, "04").size(), 11u);
+    EXPECT_EQ(sent(hub, "04")[1], "0400000073000100010000020000");
+    EXPECT_TRUE(sent(hub, "05").empty());
+    EXPECT_TRUE(sent(hub, "02").empty());
+}
+
+TEST(SensortrimXml, ImportWritesEachRecordThenResetsTheHub) {
+    // A device whose records differ from the file: the import puts the file's back.
+    std::string scenario = defaultScenario();
+    const std::string original = "00 00 0c000000 f9ffffff 03000000";
+    scenario.replace(scenario.find(original), original.size(), "00 00 00000000 00000000 00000000");
+    HubSim hub(scenario);
+    const ProcessResult r = sensortrim(hub, {"-ImportXml", EXAMPLES_DIR "/calibration-default.xml"});
+    EXPECT_EQ(r.exitStatus, 0) << r.out;
+    EXPECT_EQ(r.out, kBanner +
+                         "Loading calibration data from FW, this might take a while...\n"
+                         "Saving calibration data to FW\n" +
+                         kDone + kRunTime);
+    const std::vector<std::string> writes = sent(hub, "05");
+    ASSERT_EQ(writes.size(), 5u);
+    EXPECT_EQ(writes[0],
+              "05000000" "7300010001000002" "00000000" "38000000"
+              "7300010001000002" "2c00" "00" "01" "02" "00" "2800"
+              "00000c000000f9ffffff030000001027000000000000102700000000000010271027010101000000");
+    EXPECT_EQ(writes[0].size(), 2u * 76);
+    EXPECT_EQ(writes[3].substr(0, 8 + 16 + 16), "05000000" "4102090002000001" "00000000" "1e000000");
+    EXPECT_EQ(hub.sentMessages().back(), "02000000");
+
+    // Exporting again gives the file that was imported.
+    const ProcessResult again = sensortrim(hub, {"-ExportXml", "back.xml"});
+    EXPECT_EQ(again.exitStatus, 0);
+    EXPECT_EQ(readFile(hub.dir() + "/back.xml"), readFile(EXAMPLES_DIR "/calibration-default.xml"));
+}
+
+TEST(SensortrimXml, FailedImportsWriteNothing) {
+    HubSim hub(defaultScenario());
+    const std::string file = readFile(EXAMPLES_DIR "/calibration-default.xml");
+    std::string foreign = file;
+    const std::string lid = "InstanceId=\"1\" Flags=\"2\"";
+    foreign.replace(foreign.find(lid), lid.size(), "InstanceId=\"2\" Flags=\"2\"");
+    writeFile(hub.dir() + "/foreign.xml", foreign);
+    std::string unnamed = file;
+    unnamed.replace(unnamed.find("SensorTypeId=\"577\""), 18, "SensorTypeId=\"600\"");
+    const size_t wn = unnamed.find("<WhiteNoise>100</WhiteNoise>");
+    unnamed.replace(wn, 28, "<OEMCustomData DataLength=\"1\">64</OEMCustomData>");
+    writeFile(hub.dir() + "/unnamed.xml", unnamed);
+    writeFile(hub.dir() + "/broken.xml", file.substr(0, file.size() / 2));
+    writeFile(hub.dir() + "/empty.xml", "");
+
+    struct Case {
+        std::string path;
+        std::string out;
+    };
+    const Case cases[] = {
+        {"foreign.xml",
+         "Error:\nA matching Accelerometer_2 physical sensor was not found on the platform in order to write the "
+         "calibration data of 7300010001000202\n"},
+        {"unnamed.xml",
+         "Error:\nA matching physical sensor was not found for writing the calibration data of 5802090002000001\n"},
+        {"broken.xml", "Error:\nFailed to load XML input file. Error reading Attributes. Line:69\n"},
+        {"empty.xml", "Error:\nFailed to load XML input file. Error document empty. Line:0\n"},
+        {"missing.xml", "Error:\nFailed to open XML input file\n"},
+    };
+    for (const Case& c : cases) {
+        const ProcessResult r = sensortrim(hub, {"-ImportXml", c.path});
+        EXPECT_EQ(r.exitStatus, 255) << c.path;
+        EXPECT_EQ(r.out, kBanner + c.out) << c.path;
+    }
+    EXPECT_TRUE(sent(hub, "05").empty());
+    EXPECT_TRUE(sent(hub, "02").empty());
+}
+
+TEST(SensortrimXml, FirmwareRefusalsAreReported) {
+    struct Case {
+        std::string fault;
+        std::vector<std::string> args;
+        std::string tail;
+    };
+    const Case cases[] = {
+        {"<Fault command=\"5\" status=\"5\"/>", {"-ImportXml", EXAMPLES_DIR "/calibration-default.xml"},
+         "Saving calibration data to FW\nSMHI Error: Set calibration data command failed due to invalid parameter\n"},
+        {"<Fault command=\"5\" status=\"1\"/>", {"-ImportXml", EXAMPLES_DIR "/calibration-default.xml"},
+         "Saving calibration data to FW\nSMHI Error: Set calibration data command failed\n"},
+        {"<Fault command=\"2\" status=\"2\"/>", {"-ImportXml", EXAMPLES_DIR "/calibration-default.xml"},
+         "Saving calibration data to FW\nSMHI Error: Reset TSY command failed\n"},
+        {"<Fault command=\"4\" property=\"2\" status=\"2\"/>", {"-ExportXml", "x.xml"},
+         "SMHI Error: Enumerate sensors command failed\n"},
+        {"<Fault connect=\"refuse\"/>", {"-ExportXml", "x.xml"}, "SMHI Error: error in IOCTL_DOXI_CONNECT_CLIENT\n"},
+    };
+    for (const Case& c : cases) {
+        HubSim hub(scenarioWith("<Faults>" + c.fault + "</Faults>"));
+        const ProcessResult r = sensortrim(hub, c.args);
+        EXPECT_EQ(r.exitStatus, 255) << c.fault;
+        ASSERT_GE(r.out.size(), c.tail.size()) << r.out;
+        EXPECT_EQ(r.out.substr(r.out.size() - c.tail.size()), c.tail) << c.fault;
+    }
+}
+
+TEST(SensortrimXml, RecordsTheFirmwareCannotBackAreLeftOut) {
+    // A record read from the firmware that does not fit its sensor, and one whose
+    // announced length runs past the answer, are not exported.
+    std::string scenario = defaultScenario();
+    const std::string lid = "00 00 00000000 00000000 00000000";
+    scenario.replace(scenario.find(lid), lid.size(), "00 00 00000000 00000000");
+    HubSim hub(scenario + "");
+    ProcessResult r = sensortrim(hub, {"-ExportXml", "x.xml"});
+    EXPECT_EQ(r.exitStatus, 0);
+    const std::string out = readFile(hub.dir() + "/x.xml");
+    EXPECT_EQ(out.find("InstanceId=\"1\""), std::string::npos);
+    EXPECT_EQ(occurrences(out, "<Sensor "), 4u);
+
+    HubSim cut(scenarioWith("<Faults><Fault command=\"4\" property=\"0\" response=\"short\" length=\"40\"/></Faults>"));
+    r = sensortrim(cut, {"-ExportXml", "y.xml"});
+    EXPECT_EQ(r.exitStatus, 0);
+    // Only the short dynamic record fits in 40 bytes.
+    const std::string y = readFile(cut.dir() + "/y.xml");
+    EXPECT_EQ(occurrences(y, "<Sensor "), 1u);
+    EXPECT_NE(y.find("SensorTypeId=\"577\""), std::string::npos);
+}
+
+TEST(SensortrimXml, NoHubAndUnwritablePaths) {
+    HubSim hub(scenarioWith("<Nodes>/dev/keb-trace</Nodes>"));
+    ProcessResult r = sensortrim(hub, {"-ExportXml", "x.xml"});
+    EXPECT_EQ(r.exitStatus, 255);
+    EXPECT_EQ(r.out, kBanner + "SMHI Error: Cannot establish a handle to the DOXI driver\n");
+
+    HubSim ok(defaultScenario());
+    writeFile(ok.dir() + "/afile", "x");
+    r = sensortrim(ok, {"-ExportXml", "afile/x.xml"});
+    EXPECT_EQ(r.exitStatus, 255);
+    EXPECT_EQ(r.out.substr(r.out.rfind("Error:")), "Error:\nFailed to create path afile/x.xml\n");
+}
+
+}  // namespace
