@@ -132,21 +132,8 @@ void AmbientLight::parse(TiXmlHandle node, int importedFormat, int version) {
     if (seen != count)
         throw xmlError("XML parsing error. Invalid value for NumOfSteps", steps);
 
-    if (const TiXmlElement* vendor = data->FirstChildElement("VendorData")) {
-        const char* lengthText = vendor->Attribute("DataLength");
-        if (lengthText == nullptr)
-            throw xmlError("XML parsing error. Missing field DataLength", vendor);
-        long long length = 0;
-        if (!parseInteger(lengthText, length) || length < 0 || length > 0xFFFF)
-            throw xmlError("XML parsing error. DataLength has invalid value", vendor);
-        const std::string text = textOf(vendor);
-        if (text.size() != 2 * static_cast<size_t>(length))
-            throw xmlError("XML parsing error. VendorData size does not match declared length", vendor);
-        record.push_back(static_cast<unsigned char>(length & 0xFF));
-        record.push_back(static_cast<unsigned char>(length >> 8));
-        if (!fromHex(text, record))
-            throw xmlError("XML parsing error. Invalid hexadecimal data in VendorData", vendor);
-    }
+    if (const TiXmlElement* vendor = data->FirstChildElement("VendorData"))
+        readVendorData(vendor, record, true);
     setScaling(record);
 }
 

@@ -198,22 +198,8 @@ std::vector<unsigned char> InertialSensor::parseStaticBody(TiXmlElement* data) {
             throw CalibrationException("XML parsing error. Invalid number of offset elements. Line: " + row(offsets));
     }
 
-    if (TiXmlElement* vendor = data->FirstChildElement("VendorData")) {
-        const char* lengthText = vendor->Attribute("DataLength");
-        if (lengthText == nullptr)
-            throw CalibrationException("XML parsing error. Missing field DataLength. Line: " + row(vendor));
-        long long length = 0;
-        if (!parseInteger(lengthText, length) || length < 0 || length > 0xFFFF)
-            throw CalibrationException("XML parsing error. DataLength has invalid value. Line: " + row(vendor));
-        const std::string text = textOf(vendor);
-        if (text.size() != 2 * static_cast<size_t>(length))
-            throw CalibrationException("XML parsing error. VendorData size does not match declared length. Line: " +
-                                       row(vendor));
-        if (!fromHex(text, record))
-            throw CalibrationException("XML parsing error. Invalid hexadecimal data in VendorData. Line: " +
-                                       row(vendor));
-        writeU16(record, staticrecord::kVendorLength, static_cast<uint16_t>(length));
-    }
+    if (TiXmlElement* vendor = data->FirstChildElement("VendorData"))
+        writeU16(record, staticrecord::kVendorLength, readVendorData(vendor, record, false));
     return record;
 }
 

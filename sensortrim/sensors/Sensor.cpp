@@ -62,11 +62,15 @@ bool Sensor::validateDataFormat(std::vector<unsigned char>& record) {
         return true;
     if (record[0] != formatId)
         throw CalibrationException("Unsupported format of " + name + " Sensor calibration data");
+    checkDataSize(record);
+    return true;
+}
+
+void Sensor::checkDataSize(const std::vector<unsigned char>& record) const {
     const size_t size = record.size();
     if ((minDataSize != 0 && size < static_cast<size_t>(minDataSize)) ||
         (maxDataSize != 0 && size > static_cast<size_t>(maxDataSize)))
         throw CalibrationException("Invalid calibration data size");
-    return true;
 }
 
 void Sensor::storeOriginalScaling(const std::vector<unsigned char>& record) {
@@ -240,9 +244,6 @@ bool GenericSensor::validateDataFormat(std::vector<unsigned char>& record) {
         return true;
     if (record[0] > 2)
         throw CalibrationException("Unsupported format of " + name + " Sensor calibration data");
-    const size_t size = record.size();
-    if ((minDataSize != 0 && size < static_cast<size_t>(minDataSize)) ||
-        (maxDataSize != 0 && size > static_cast<size_t>(maxDataSize)))
-        throw CalibrationException("Invalid calibration data size");
+    checkDataSize(record);
     return true;
 }

@@ -116,6 +116,8 @@ protected:
     // Keep as the firmware record, without validation.
     void storeOriginalScaling(const std::vector<unsigned char>& record);
     void checkCreateLog();
+    // The size limits of the sensor's record format.
+    void checkDataSize(const std::vector<unsigned char>& record) const;
 
     TiXmlElement* log = nullptr;
     TiXmlElement* savedLog = nullptr;

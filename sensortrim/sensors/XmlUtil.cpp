@@ -80,6 +80,28 @@ TiXmlElement* textElement(const std::string& name, const std::string& text) {
     return element;
 }
 
+uint16_t readVendorData(const TiXmlElement* vendor, std::vector<uint8_t>& record, bool withLength) {
+    const char* lengthText = vendor->Attribute("DataLength");
+    if (lengthText == nullptr)
+        throw CalibrationException("XML parsing error. Missing field DataLength. Line: " + row(vendor));
+    long long length = 0;
+    if (!parseInteger(lengthText, length) || length < 0 || length > 0xFFFF)
+        throw CalibrationException("XML parsing error. DataLength has invalid value. Line: " + row(vendor));
+    const std::string text = textOf(vendor);
+    if (text.size() != 2 * static_cast<size_t>(length))
+        throw CalibrationException("XML parsing error. VendorData size does not match declared length. Line: " +
+                                   row(vendor));
+    std::vector<uint8_t> bytes;
+    if (!fromHex(text, bytes))
+        throw CalibrationException("XML parsing error. Invalid hexadecimal data in VendorData. Line: " + row(vendor));
+    if (withLength) {
+        record.push_back(static_cast<uint8_t>(length & 0xFF));
+        record.push_back(static_cast<uint8_t>(length >> 8));
+    }
+    record.insert(record.end(), bytes.begin(), bytes.end());
+    return static_cast<uint16_t>(length);
+}
+
 uint32_t readU32(const std::vector<uint8_t>& r, size_t o) {
     return static_cast<uint32_t>(r[o]) | static_cast<uint32_t>(r[o + 1]) << 8 | static_cast<uint32_t>(r[o + 2]) << 16 |
            static_cast<uint32_t>(r[o + 3]) << 24;

@@ -28,6 +28,11 @@ bool fromHex(const std::string& text, std::vector<uint8_t>& out);
 // Element holding a text child.
 TiXmlElement* textElement(const std::string& name, const std::string& text);
 
+// Reads a "VendorData" element: its "DataLength" attribute and as many bytes
+// of hex text; appends the 16-bit length (when withLength) and the bytes.
+// Returns the length. Throws CalibrationException with the element's line.
+uint16_t readVendorData(const TiXmlElement* vendor, std::vector<uint8_t>& record, bool withLength);
+
 int32_t readI32(const std::vector<uint8_t>& record, size_t offset);
 int16_t readI16(const std::vector<uint8_t>& record, size_t offset);
 uint16_t readU16(const std::vector<uint8_t>& record, size_t offset);
