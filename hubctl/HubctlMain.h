@@ -1,0 +1,4 @@
+#pragma once
+
+// Everything main does; returns the exit status.
+int hubctlMain(int argc, char** argv);

@@ -1,0 +1,32 @@
+// Result codes of the hub utility and their texts.
+#pragma once
+
+#include <cstddef>
+
+#define CMD_TEXT_SIZE 10000
+
+enum {
+    HUB_SUCCESS = 0,
+    HUB_SMHI_IN_PROGRESS = 3,
+    HUB_GENERAL_ERROR = 8192,
+    HUB_MEMORY_ALLOCATION = 8196,
+    HUB_TRANSMIT_ERROR = 8199,
+    HUB_TIMEOUT = 8202,
+    HUB_UNEXPECTED_RESPONSE = 8203,
+    HUB_BUFFER_TOO_SMALL = 8213,
+    HUB_INVALID_ARGUMENTS = 8216,
+    HUB_FILE_ERROR = 8217,
+    HUB_INVALID_PDT_LENGTH = 8218,
+    HUB_INVALID_PDT_EXTENSION = 8219,
+    HUB_INVALID_LUID = 8223,
+    HUB_BIST_FAILED = 8226,
+    HUB_BIST_NO_SENSORS = 8227,
+};
+
+// The bare message of a code, or null for an unknown code.
+const char* GetCodeMessage(int code);
+// "err_code:<code>, <message>" for a non-zero code, the bare message for 0,
+// empty for an unknown code. Writes into text (size bytes) and returns it.
+const char* GetCodeText(int code, char* text, size_t size);
+// The code list as ERRLIST prints it.
+void GetCodeList(char* text, size_t size);

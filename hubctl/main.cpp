@@ -1,0 +1,5 @@
+#include "HubctlMain.h"
+
+int main(int argc, char** argv) {
+    return hubctlMain(argc, argv);
+}
