@@ -103,8 +103,10 @@ int BIST_Run(const CmdRecord* record) {
     std::string levelText = "3";
     if (record->selectedId == ID_TEST)
         levelText = record->selectedValue;
-    if (levelText.size() != 1)
+    if (levelText.size() != 1) {
+        PrintMsg(MSG_ERROR, "%s\n", GetCodeText(HUB_INVALID_ARGUMENTS, codeText, sizeof codeText));
         return HUB_INVALID_ARGUMENTS;
+    }
     const int level = levelText[0] - '0';
 
     AppendText(text, sizeof text, "Self Test:\nTest Level: %s (", levelText.c_str());

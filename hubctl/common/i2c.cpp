@@ -14,8 +14,10 @@ int I2C_Run(const CmdRecord* record) {
     char codeText[512];
     const char* busText = record->selectedValue;
     const int bus = busText[0] - '0';
-    if (strlen(busText) != 1 || bus < 0 || bus > 2)
+    if (strlen(busText) != 1 || bus < 0 || bus > 2) {
+        PrintMsg(MSG_ERROR, "%s\n", GetCodeText(HUB_INVALID_ARGUMENTS, codeText, sizeof codeText));
         return HUB_INVALID_ARGUMENTS;
+    }
     const bool update = GetOption(record, ID_UPDATEPDT) != nullptr;
 
     std::vector<uint8_t> response;

@@ -1,0 +1,281 @@
+// The hub utility as service engineers run it, against the emulated hub.
+#include <gtest/gtest.h>
+
+#include "HubSim.h"
+
+namespace {
+
+const std::string kBin = HUBCTL_BIN;
+const std::string kBanner = "Corvex(R) Tessary Utility Tool\nVersion: 3.1.0.3426\n\n";
+const std::string kRed = "\033[31m", kGreen = "\033[32m", kYellow = "\033[33m", kReset = "\033[0m";
+const std::string kSucceeded = "\n" + kGreen + "Operation succeeded" + kReset + "\n";
+const std::string kFailed = "\n" + kRed + "Operation failed" + kReset + "\n";
+const std::string kInvalid = kRed + "err_code:8216, Invalid command-line argument/s" + kReset + "\n";
+
+ProcessResult hubctl(const HubSim& hub, std::vector<std::string> args, const std::string& input = "") {
+    args.insert(args.begin(), kBin);
+    ProcessOptions options;
+    options.workDir = hub.dir();
+    options.input = input;
+    return hub.run(args, options);
+}
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+TEST(Hubctl, GeneralCommands) {
+    HubSim hub(defaultScenario());
+    struct Case {
+        std::vector<std::string> args;
+        std::string start;  // what the output starts with after the banner
+        int status;
+    };
+    const Case cases[] = {
+        {{"-VER"}, "3.1.0.3426\n", 0},
+        {{"-ver", "-Verbose"}, "3.1.0.3426\n", 0},
+        {{"-h"}, "Usage: hubctl [-command] [-arguments] [-options]\nCommand includes:\n\t -EXP     ", 0},
+        {{"-?"}, "Usage: hubctl [-command] [-arguments] [-options]\n", 0},
+        {{"-help"}, "Usage: hubctl [-command] [-arguments] [-options]\n", 0},
+        {{}, "Usage: hubctl [-command] [-arguments] [-options]\n", 0},
+        {{"-EXP"}, "hubctl -h\nhubctl -BIST -Test 3 -Verbose -Page\nhubctl -BIST -Test 1 -LUID <LUID1,LUID2...>\n", 0},
+        {{"-ERRLIST"}, "\nAvailable codes:\n\n0 : Success\n", 0},
+        {{"-hub"}, kInvalid + "Usage: hubctl [-command]", 1},
+        {{"-VER", "-INFO"}, kInvalid + "Usage: hubctl [-command]", 1},
+        {{"-Verbose", "-INFO"}, kInvalid + "Usage: hubctl [-command]", 1},
+        {{"INFO"}, kInvalid + "Usage: hubctl [-command]", 1},
+        {{"-BIST", "-Verbose", "-Test", "3"}, kInvalid + "Usage: hubctl -BIST [-arguments] [-options]\n", 1},
+        {{"-BIST", "-Test", "3", "-All"}, kInvalid + "Usage: hubctl -BIST", 1},
+        {{"-INFO", "-EXP"}, "hubctl -INFO -Page\nhubctl -INFO -BOM\n", 0},
+        {{"-I2C", "-EXP"}, "hubctl -I2C -Calibrate 1\nhubctl -I2C -Calibrate 1 -UpdatePDT\n", 0},
+        {{"-PDT"}, "Usage: hubctl -PDT [-arguments] [-options]\nArguments include:\n", 0},
+        {{"-I2C", "-h"}, "Usage: hubctl -I2C [-arguments] [-options]\nArguments include:\n", 0},
+        {{"-BIST", "-h", "-LUID", "0073000100010002"}, kInvalid + "Usage: hubctl -BIST", 1},
+    };
+    for (const Case& c : cases) {
+        const ProcessResult r = hubctl(hub, c.args);
+        EXPECT_EQ(r.exitStatus, c.status) << (c.args.empty() ? "" : c.args[0]);
+        EXPECT_EQ(r.out.substr(0, kBanner.size() + c.start.size()), kBanner + c.start)
+            << (c.args.empty() ? "" : c.args[0]);
+    }
+    EXPECT_TRUE(hub.sentMessages().empty());
+}
+
+TEST(Hubctl, InfoReportsFirmwarePdtAndSensors) {
+    HubSim hub(defaultScenario());
+    const ProcessResult r = hubctl(hub, {"-info"});
+    EXPECT_EQ(r.exitStatus, 0);
+    const std::string head = kBanner +
+                             "FW Information : \nFW State: responding\nFW Status: 0x0F - sensors apps running\n"
+                             "FW Version: 3.1.0.3426\n\nPDT Information : \nPDT version: 2\n"
+                             "Vendor defined data version: 1\n\nSensors Information : \n"
+                             "Sensor LUID: 0073000100010002\nSensor Name: Motion Accelerometer 3D\nVendor: ST Micro\n"
+                             "Sensor Model: LSM303D\nBus Type: I2C\nBus Number: 1\nBus Address: 19\n"
+                             "Calibration Status: set\n\n";
+    EXPECT_EQ(r.out.substr(0, head.size()), head);
+    EXPECT_TRUE(contains(r.out, "Sensor LUID: 0242000800040001\nSensor Name: Corvex Uncalibrated Magnetometer 3D\n"
+                                "Vendor: AKM\nSensor Model: AK09911C\nBus Type: I2C\nBus Number: 2\nBus Address: c\n"
+                                "Calibration Status: not set\n"));
+    EXPECT_TRUE(contains(r.out, "Sensor LUID: 0203000000000000\nSensor Name: Corvex Orientation Rotation Matrix\n"
+                                "Vendor: Corvex\nSensor Model: 0\nBus Type: no BUS entry\nCalibration Status: not set\n"));
+    EXPECT_FALSE(contains(r.out, "Operation"));
+    // Version probe, PDT, sensor list, then bus and calibration per sensor.
+    EXPECT_EQ(hub.sentMessages().size(), 3u + 2 * 10);
+    EXPECT_EQ(hub.sentMessages()[2], "0400000000000000000000000002000000");
+}
+
+TEST(Hubctl, InfoFailures) {
+    struct Case {
+        std::string extra;
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        {"<Nodes>/dev/keb-trace</Nodes>",
+         {kRed + "FW State: not responding, err_code:8192, General error" + kReset,
+          kRed + "Fail to read Corvex(R) Tessary FW Status register" + kReset,
+          kRed + "FW Version: err_code:8192, General error" + kReset, kFailed}},
+        {"<Faults><Fault command=\"1\" response=\"short\" length=\"11\"/></Faults>",
+         {kRed + "FW State: not responding, err_code:8203, Unexpected result in Corvex(R) Tessary response, please "
+                 "contact Corvex support" + kReset}},
+        {"<Firmware version=\"1.2.3.4\" statusRegister=\"0x0\"/>",
+         {"FW Status: 0x00 - After reset\n\nFW Version: 1.2.3.4\n"}},
+        {"<Firmware statusRegister=\"0xA000\"/>",
+         {kRed + "FW Status: 0x0A - err_code:8192, General error" + kReset}},
+        {"<Firmware statusRegisterReadable=\"false\"/>", {"FW Status: 0x00 - After reset\n"}},
+        {"<Firmware statusRegister=\"0xFFFFFFFF\"/>",
+         {kRed + "Fail to read Corvex(R) Tessary FW Status register" + kReset, kFailed}},
+    };
+    for (const Case& c : cases) {
+        std::string xml = defaultScenario();
+        if (c.extra.rfind("<Firmware", 0) == 0) {
+            const size_t from = xml.find("<Firmware");
+            xml.replace(from, xml.find("/>", from) + 2 - from, c.extra);
+        } else {
+            xml.insert(xml.rfind("</HubScenario>"), c.extra);
+        }
+        HubSim hub(xml);
+        const ProcessResult r = hubctl(hub, {"-INFO"});
+        for (const std::string& e : c.expected)
+            EXPECT_TRUE(contains(r.out, e)) << c.extra << "\n" << r.out;
+    }
+}
+
+TEST(Hubctl, BillOfMaterials) {
+    HubSim hub(defaultScenario());
+    const ProcessResult r = hubctl(hub, {"-INFO", "-BOM"});
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.out, kBanner + "BOM Information: \n"
+                               "Sensor LUID: \t0073000100010002\tSensor Name: \tMotion Accelerometer 3D\t\t\t"
+                               "Sensor Model: \tST Micro, LSM303D\n"
+                               "Sensor LUID: \t0073000100010102\tSensor Name: \tMotion Accelerometer 3D\t\t\t"
+                               "Sensor Model: \tST Micro, LSM303D\n"
+                               "Sensor LUID: \t0076000900020002\tSensor Name: \tMotion Gyrometer 3D\t\t\t"
+                               "Sensor Model: \tBosch, BMG160\n"
+                               "Sensor LUID: \t020F000800040002\tSensor Name: \tCorvex Motion Magnetometer 3D\t\t"
+                               "Sensor Model: \tAKM, AK09911C\n");
+    HubSim empty(scenarioWith("").replace(defaultScenario().find("<Sensors>"),
+                                          defaultScenario().find("</Sensors>") + 10 - defaultScenario().find("<Sensors>"),
+                                          ""));
+    EXPECT_EQ(hubctl(empty, {"-INFO", "-BOM"}).out, kBanner + "BOM Information: \n\tno physical sensors on device\n");
+}
+
+TEST(Hubctl, SelfTests) {
+    struct Case {
+        std::string selfTest;
+        std::vector<std::string> args;
+        std::string expected;
+        int status;
+    };
+    const std::string acc = "Sensor LUID: \t0073000100010002\tSensor Model: \tST Micro, Motion Accelerometer 3D, LSM303D\t\t";
+    const Case cases[] = {
+        {"<SelfTest runningPolls=\"0\"><Result luid=\"7300010001000002\" code=\"0\"/></SelfTest>",
+         {"-BIST", "-All"},
+         "Self Test:\nTest Level: 3 (Sensors BIST, Calibration, Connectivity, Configuration)\n"
+         "Result: test passed for all sensors\n" + acc + "Result: success\n" + kSucceeded,
+         0},
+        {"<SelfTest runningPolls=\"0\"><Result luid=\"7300010001000002\" code=\"1\"/></SelfTest>",
+         {"-BIST", "-Test", "0"},
+         "Self Test:\nTest Level: 0 (Configuration)\nResult: test failed for sensors:\n" + kRed + acc +
+             "Result: err_code:1, error: test failed" + kReset + "\n" + kFailed,
+         1},
+        {"<SelfTest runningPolls=\"0\"><Result luid=\"7300010001000002\" code=\"0\"/></SelfTest>",
+         {"-BIST", "-LUID", "0073000100010002,12345"},
+         "Self Test:\nTest Level: 3 (Sensors BIST, Calibration, Connectivity, Configuration)\n"
+         "Result: test passed for all sensors\n" + acc + "Result: success\n" + kRed +
+             "Sensor LUID: \t12345\t\t\t\t\t\t\tResult: err_code:8223, Invalid sensor luid format" + kReset + "\n" +
+             kFailed,
+         1},
+        {"<SelfTest runningPolls=\"5000\"/>", {"-BIST", "-Test", "1"},
+         "\rPlease wait.   \rPlease wait..  \rPlease wait... \rPlease wait....", 1},
+        {"<SelfTest runningPolls=\"0\"/>", {"-BIST", "-Test", "33"}, kInvalid, 1},
+        {"<SelfTest runningPolls=\"0\"/>", {"-BIST", "-Test", "7"}, "Self Test:\nTest Level: Invalid level\n" + kFailed, 1},
+    };
+    for (const Case& c : cases) {
+        std::string xml = defaultScenario();
+        const size_t from = xml.find("<SelfTest");
+        xml.replace(from, xml.find("</SelfTest>") + 11 - from, c.selfTest);
+        HubSim hub(xml);
+        const ProcessResult r = hubctl(hub, c.args);
+        EXPECT_EQ(r.exitStatus, c.status) << c.args[1];
+        EXPECT_TRUE(contains(r.out, c.expected)) << c.args[1] << "\n" << r.out;
+    }
+}
+
+TEST(Hubctl, SelfTestTimeoutAndMasks) {
+    std::string xml = defaultScenario();
+    const size_t from = xml.find("<SelfTest");
+    xml.replace(from, xml.find("</SelfTest>") + 11 - from, "<SelfTest runningPolls=\"5000\"/>");
+    HubSim hub(xml);
+    const ProcessResult r = hubctl(hub, {"-BIST", "-Test", "2", "-LUID", "0073000100010002"});
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_TRUE(contains(r.out, "Result: err_code:8202, Corvex(R) Tessary timeout occurred")) << r.out;
+    const auto sent = hub.sentMessages();
+    ASSERT_EQ(sent.size(), 1u + 1 + 1000);
+    EXPECT_EQ(sent[1], "030000007300010001000002000700");
+    EXPECT_EQ(sent[2], "030000007300010001000002010700");
+}
+
+TEST(Hubctl, NoSensorsForBist) {
+    std::string xml = defaultScenario();
+    const size_t from = xml.find("<Sensors>");
+    xml.replace(from, xml.find("</Sensors>") + 10 - from, "");
+    HubSim hub(xml);
+    const ProcessResult r = hubctl(hub, {"-BIST"});
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_TRUE(contains(r.out, kRed + "err_code:8227, Could not execute BIST: no sensors configured on the device. "
+                                       "Please check the PDT configuration" + kReset));
+}
+
+TEST(Hubctl, PlatformDescriptorTable) {
+    HubSim hub(defaultScenario());
+    std::string image(3990, '\x5a');
+    writeFile(hub.dir() + "/table.BIN", image);
+    writeFile(hub.dir() + "/big.bin", std::string(3991, 'x'));
+    writeFile(hub.dir() + "/empty.bin", "");
+    writeFile(hub.dir() + "/table.bin.txt", "x");
+    struct Case {
+        std::vector<std::string> args;
+        std::string out;
+        int status;
+    };
+    const Case cases[] = {
+        {{"-PDT", "-SetPDT", "table.BIN"}, "Set PDT: Success\nReset TSY: Success\n" + kSucceeded, 0},
+        {{"-PDT", "-GetPDT", "back.bin", "-Verbose"},
+         "Sending GetPDT command to FW\nSaving PDT file to back.bin\nPDT file was saved successfully\n"
+         "Get PDT: Success\n" + kSucceeded,
+         0},
+        {{"-PDT", "-SetPDT", "table.bin.txt"}, kFailed, 1},
+        {{"-PDT", "-SetPDT", "big.bin"}, kFailed, 1},
+        {{"-PDT", "-SetPDT", "empty.bin"}, kFailed, 1},
+        {{"-PDT", "-SetPDT", "missing.bin"}, kFailed, 1},
+        {{"-PDT", "-GetPDT", "nodir/x.bin"}, kRed + "Get PDT: err_code:8217, Failed to read or write file" + kReset +
+                                                 "\n" + kFailed, 1},
+    };
+    for (const Case& c : cases) {
+        const ProcessResult r = hubctl(hub, c.args);
+        EXPECT_EQ(r.exitStatus, c.status) << c.args[2];
+        EXPECT_EQ(r.out, kBanner + c.out) << c.args[2];
+    }
+    EXPECT_EQ(readFile(hub.dir() + "/back.bin"), image);
+    const auto sent = hub.sentMessages();
+    ASSERT_EQ(sent.size(), 4u);  // set, reset, get, get
+    EXPECT_EQ(sent[0].substr(0, 40), "05000000000000000000000003000000960f0000");
+}
+
+TEST(Hubctl, I2cCalibration) {
+    HubSim hub(defaultScenario());
+    ProcessResult r = hubctl(hub, {"-I2C", "-Calibrate", "0"});
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.out, kBanner + "std       hcnt = 390\t lcnt = 460\nfast      hcnt = 60\t lcnt = 150\n"
+                               "Calibrate I2C bus 0: Success\n" + kSucceeded);
+    r = hubctl(hub, {"-I2C", "-Calibrate", "2", "-UpdatePDT"});
+    EXPECT_TRUE(contains(r.out, "Calibrate I2C bus 2, save to PDT and reset TSY: Success\n"));
+    r = hubctl(hub, {"-I2C", "-Calibrate", "3"});
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(hub.sentMessages(), (std::vector<std::string>{"100000000000", "100000000102", "02000000"}));
+
+    HubSim faulty(scenarioWith("<Faults><Fault command=\"16\" response=\"short\" length=\"10\"/></Faults>"));
+    r = hubctl(faulty, {"-I2C", "-Calibrate", "1"});
+    EXPECT_EQ(r.out, kBanner + kRed +
+                         "Calibrate I2C bus 1: err_code:8203, Unexpected result in Corvex(R) Tessary response, please "
+                         "contact Corvex support" + kReset + "\n" + kFailed);
+}
+
+TEST(Hubctl, NoAnswerWithinTheTimeout) {
+    HubSim hub(scenarioWith("<Faults><Fault command=\"16\" response=\"none\"/></Faults>"));
+    const ProcessResult r = hubctl(hub, {"-I2C", "-Calibrate", "1"});
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_TRUE(contains(r.out, "err_code:8199, Transmition error to Corvex(R) Tessary"));
+}
+
+TEST(Hubctl, PagingAndDebugLines) {
+    HubSim hub(defaultScenario());
+    const ProcessResult r = hubctl(hub, {"-INFO", "-Page"}, "\n\n\n\n\n\n");
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_TRUE(contains(r.out, "press any key\n"));
+    const ProcessResult d = hubctl(hub, {"-VER", "d1"});
+    EXPECT_TRUE(contains(d.out, "Parse line "));
+    EXPECT_TRUE(contains(d.out, "3.1.0.3426\n"));
+}
+
+}  // namespace
