@@ -1,3 +1,5 @@
+// The accelerometer: where gravity points in each step of a flow, and the
+// four-position, three-position and face-up solvers.
 #pragma once
 
 #include "InertialSensor.h"
@@ -6,12 +8,28 @@ class Accelerometer : public InertialSensor {
 public:
     explicit Accelerometer(const _sc_sensor_luid& id);
 
+    void calibrate() override;
+    bool testCalibration() override;
+    bool dataRecieved(SensorData& data) override { return DataReceivedCommon(data); }
+    void initSDTCalibrationData() override;
     void SetNeedCheckAxisMappingVsOrig(bool need) override { needCheckAxisMapping = need; }
+    bool checkMovement() override;
+
+    using InertialSensor::setLimits;
+    // The calibration limits of the run's flow.
+    void setLimits();
+    // Fills the expected gravity of every step.
+    void calcExpected();
+    Matrix MatFromSeg();
+    Vector VecFromExpected();
+    void GetScaleOffset(const Vector& x);
+    void SetMapping3();
+    void SetOffset();
+    void SetScale();
+    void CheckAxisMappingVsOrig();
+    std::vector<std::vector<double>> getBuferedDataRange(unsigned long start, unsigned long count);
 
 protected:
-    double motionlessLowerBound = 0.0005;
-    double motionlessStdLimit = 0.015;
-    double motionlessRangeLimit = 0.08;
     double gravity = 1.0;
     double movementThreshold = 1.0;
     bool needCheckAxisMapping = false;

@@ -5,6 +5,9 @@ Gyroscope::Gyroscope(const _sc_sensor_luid& id) : InertialSensor(id) {
     samplingUnit = Unit_deg__sec;
     calibrationUnit = Unit_deg_sec_5;
     canCalibrate = true;
+    motionLowerBound = 0.1;
+    motionStdLimit = 5.0;
+    motionRangeLimit = 15.0;
     ownSteps = 3;
     if (luid.flags & 0x01) {
         minDataSize = 71;

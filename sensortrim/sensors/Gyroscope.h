@@ -9,8 +9,4 @@ public:
     // The luid of the uncalibrated gyroscope that delivers the raw samples.
     _sc_sensor_luid getLuidForSampling() override;
 
-protected:
-    double motionlessLowerBound = 0.1;
-    double motionlessStdLimit = 5.0;
-    double motionlessRangeLimit = 15.0;
 };

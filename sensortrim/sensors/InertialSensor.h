@@ -2,6 +2,9 @@
 // y = S * A * (r - o), its firmware records and their XML forms.
 #pragma once
 
+#include <memory>
+
+#include "BufferRange.h"
 #include "Matrix.h"
 #include "Sensor.h"
 
@@ -20,6 +23,7 @@ class InertialSensor : public Sensor {
 public:
     explicit InertialSensor(const _sc_sensor_luid& id);
 
+    // Record handling and XML forms.
     void setOriginalScaling(std::vector<unsigned char> record) override;
     bool validateDataFormat(std::vector<unsigned char>& record) override;
     using Sensor::getCanCalibrate;
@@ -36,22 +40,145 @@ public:
     std::vector<unsigned char> getStaticDefault() const;
 
     void setWhiteNoise(double noise);
+    double getWhiteNoise();
     bool hasImportedNoise() const { return importedNoise; }
     double getImportedWhiteNoise() const { return importedWhiteNoise; }
     int getDynamicNumSteps() const { return ownSteps; }
 
+    // Sample intake and the firmware's calibration.
+    bool testCalibration() override;
+    void calcReverseSdt() override;
+    void reverseStaticCalibration(SensorData& data) override;
+    std::string getResult() override;
+    size_t getBufferedDataSize() override;
+    bool DataReceivedCommon(SensorData& data);
+
+    // Slots added by the inertial sensors.
+    virtual bool checkMotion(double /*threshold*/) { return false; }
+    virtual bool checkMovement() { return false; }
+    virtual void findOffset() {}
+    virtual void setLastData(Vector data) { lastData = data; }
+    virtual void FindSegmentation();
+    virtual void checkSuccess(Matrix averages);
+    virtual Vector getCalibratedVector(int step);
+
+    // Segmentation of the buffered samples into the static steps.
+    void initStaticStates();
+    std::vector<size_t> findIndex();
+    Vector findSegmentAndNoise(const std::vector<SensorData>& samples);
+    void ComputeStaticSegmentsMeans();
+    void ComputeStaticSegmentsStds();
+    Vector calcWhiteNoise();
+
+    // The calibration model y = S * A * (r - o).
+    Vector calibrateSeg(int index, bool useMeans);
+    Vector calibrateSeg(const Vector& v) const;
+    static Matrix calcAxisMapping(const Matrix& m);
+    void endCalibration(bool diagonalOnly);
+
+    // The firmware record of the calibration.
+    void convertToFWForamt();
+    static void convertScaling(const Matrix& scale, int16_t entries[9], uint16_t& factor);
+    static void convertOffset(const Matrix& column, UnitsEnum from, UnitsEnum to, int32_t offsets[3]);
+    std::vector<unsigned char> prependFormat(const std::vector<unsigned char>& body) const;
+    void addOriginalVendorData(std::vector<unsigned char>& body) const;
+
+    // Success criteria and tests.
+    void checkSuccess();
+    bool TestAverage(double averageThreshold, double noiseLimit, double spikeLimit);
+    int ComputeSpikesCounter(int step, double threshold);
+    bool AssertVector(const Vector& value, const Vector& expected, double threshold, const std::string& where,
+                      const std::string& unit);
+    bool AssertAngle(const Vector& value, const Vector& expected, double threshold, const std::string& where,
+                     const std::string& unit);
+    bool AssertDouble(double value, double expected, double threshold, const std::string& where,
+                      const std::string& unit);
+
+    // Face-up flow.
+    void faceUpDataRecieved(const SensorData& data);
+    bool faceUpTestCalibration();
+    void faceUpDataCalibrate();
+    Vector faceUpMean() const;
+    Vector faceUpDeviation() const;
+
+    // Best-fit rotation of measured vectors onto the expected results.
+    Matrix findPartialRotation(const std::vector<Vector>& measured);
+    // Mean error of the sensor's vector predicted from the gyroscope's rotation.
+    static double findGyroRotation(const std::shared_ptr<InertialSensor>& sensor, double tStart, double tEnd,
+                                   const std::shared_ptr<InertialSensor>& gyro, int step, const Matrix& rotation);
+
+    // Motionless detection of the live steps.
+    BufferRange findBufferRange(double window);
+    BufferRange findBufferRange(double start, double window);
+    Vector DataMedian();
+    bool ISmotionless(bool adapt);
+    void setLimits(double stdValue, double range, double factor);
+    double ContinuMotionless(double start);
+
+    void convertDependentLimits(UnitsEnum from, UnitsEnum to);
+
+    std::vector<Vector> getExpectedResults() const;
+    const Matrix& getStaticMeans() const { return staticMeans; }
+    const Matrix& getStaticStds() const { return staticStds; }
+    const Matrix& getScale() const { return S; }
+    const Vector& getOffset() const { return o; }
+    const Matrix& getAxisMapping() const { return A; }
+    const Vector& getNoise() const { return whiteNoise; }
+    bool hasFailed() const { return failure; }
+    const std::string& getFailureReason() const { return failureReason; }
+    double getMotionlessWindow() const { return motionlessWindow; }
+
 protected:
+    Matrix staticMeans = Matrix(4, 3);
+    bool failure = false;
+    std::string failureReason;
+    Matrix expectedResults = Matrix(4, 3);
     Matrix S = Matrix(3, 3);
     Vector o = Vector(3);
     Matrix A = Matrix(3, 3);
+    Matrix reverseMatrix;
+    Vector reverseOffset;
+    Matrix staticStds = Matrix(7, 3);
     Vector whiteNoise = Vector(3);
     double defaultNoise = 0.0;
+    Vector lastData = Vector(3);
+    double averageThreshold = 0.0;
+    double noiseLimit = 0.0;
+    double spikeLimit = 0.0;
+    double motionlessWindow = 1000.0;
     bool removeRotation = false;
     bool resetCalibration = false;
     bool importedNoise = false;
     double importedWhiteNoise = 0.0;
     int ownSteps = 0;
+    int numStaticStates = 0;
+
+    // Limits of the success criteria (sampling unit unless dimensionless).
+    double offsetLimit = 0.0;
+    double normDeviationLimit = 0.0;
+    double expectedErrorLimit = 0.0;
+    double whiteNoiseLimit = 0.0;
+    double scaleLimit = 0.0;
+    double rotationLimit = 0.0;
+    double nominalNorm = 0.0;
+    double normTolerance = 0.0;
+    double faceUpOffsetLimit = 0.0;
+    double faceUpNoiseLimit = 0.0;
+    double scaleReference = 0.0;
+
+    // Motionless detection bounds (set by the concrete sensor).
+    double motionLowerBound = 0.0;
+    double motionStdLimit = 0.0;
+    double motionRangeLimit = 0.0;
 
     std::vector<unsigned char> parseStaticBody(TiXmlElement* calibrationData);
     void linkStaticData(TiXmlElement* node, const std::vector<unsigned char>& record);
+    CalibrationFlowType flowType() const;
+    ProcessType processType() const;
+    int managerSteps() const;
+    // Records a failed success criterion.
+    void fail(const std::string& parameter, const std::string& reason);
+    void setLogAttribute(const std::string& name, const std::string& value);
+    // The samples of buffer indexes [from, to).
+    std::vector<SensorData> stretch(size_t from, size_t to) const;
 };

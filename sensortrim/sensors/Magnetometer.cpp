@@ -5,6 +5,9 @@ Magnetometer::Magnetometer(const _sc_sensor_luid& id) : InertialSensor(id) {
     samplingUnit = Unit_milliGauss;
     calibrationUnit = Unit_microGauss;
     canCalibrate = true;
+    motionLowerBound = 1.0;
+    motionStdLimit = 30.0;
+    motionRangeLimit = 100.0;
     ownSteps = 4;
 }
 

@@ -11,8 +11,4 @@ public:
     bool getCanCalibrate() override { return isPrimary() && Sensor::getCanCalibrate(); }
     bool getCanCalibrate(ProcessType type) override { return type != PROCESS_ALS_CALIBRATION; }
 
-protected:
-    double motionlessLowerBound = 1.0;
-    double motionlessStdLimit = 30.0;
-    double motionlessRangeLimit = 100.0;
 };

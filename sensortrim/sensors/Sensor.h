@@ -39,7 +39,8 @@ public:
     static std::shared_ptr<Sensor> allocateSensor(const _sc_sensor_luid& luid);
 
     virtual void calibrate() {}
-    virtual void testCalibration() {}
+    // Tests the current calibration; true when it passes.
+    virtual bool testCalibration() { return true; }
     virtual bool dataRecieved(SensorData& /*data*/) { return true; }
     virtual void calcReverseSdt() {}
     virtual bool canProcessCalibData() { return false; }

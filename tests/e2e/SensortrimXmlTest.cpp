@@ -44,8 +44,10 @@ TEST(SensortrimXml, ExportWritesTheFirmwareRecords) {
                          "Saving original calibration data to file saved/today/cal.XML\n" +
                          kDone + kRunTime);
     EXPECT_EQ(readFile(hub.dir() + "/saved/today/cal.XML"), readFile(EXAMPLES_DIR "/calibration-default.xml"));
-    // The sensor list, then one record request per sensor; nothing is written.
-    EXPECT_EQ(sent(hub, "04").size(), 11u);
+    // The sensor list, one record request per sensor and the lid accelerometer's
+    // hinge position; nothing is written.
+    EXPECT_EQ(sent(hub, "04").size(), 12u);
+    EXPECT_EQ(sent(hub, "04")[3], "0400000000000000000000000004");
     EXPECT_EQ(sent(hub, "04")[1], "0400000073000100010000020000");
     EXPECT_TRUE(sent(hub, "05").empty());
     EXPECT_TRUE(sent(hub, "02").empty());

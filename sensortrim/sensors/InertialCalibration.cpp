@@ -1,0 +1,423 @@
+// Segmentation, the calibration model, its firmware record and the reversal of
+// the calibration the firmware applies.
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+#include "Exceptions.h"
+#include "InertialSensor.h"
+#include "Interpolation.h"
+#include "Quaternion.h"
+#include "SVD.h"
+#include "SensorManager.h"
+#include "Statistics.h"
+#include "XmlUtil.h"
+
+using namespace xmlutil;
+
+namespace {
+
+// Truncates toward zero into a 64-bit integer; NaN gives 0, out-of-range values saturate.
+long long truncated(double v) {
+    if (std::isnan(v))
+        return 0;
+    if (v >= 9.2e18)
+        return std::numeric_limits<long long>::max();
+    if (v <= -9.2e18)
+        return std::numeric_limits<long long>::min();
+    return static_cast<long long>(v);
+}
+
+int32_t toInt32(double v) {
+    const long long t = truncated(v);
+    if (t > INT32_MAX)
+        return INT32_MAX;
+    if (t < INT32_MIN)
+        return INT32_MIN;
+    return static_cast<int32_t>(t);
+}
+
+}  // namespace
+
+CalibrationFlowType InertialSensor::flowType() const {
+    return manager ? manager->getClibrationFlowType() : FLOW_FULL;
+}
+
+ProcessType InertialSensor::processType() const {
+    return manager ? manager->getProcessType() : PROCESS_NONE;
+}
+
+int InertialSensor::managerSteps() const {
+    return manager ? manager->getNumSteps() : ownSteps;
+}
+
+bool InertialSensor::DataReceivedCommon(SensorData& data) {
+    const CalibrationFlowType flow = flowType();
+    if (!(flow == FLOW_MINIMAL && processType() != PROCESS_CALIBRATION_TEST))
+        bufferedData.push_back(data);
+    if (flow == FLOW_MINIMAL)
+        faceUpDataRecieved(data);
+    return true;
+}
+
+size_t InertialSensor::getBufferedDataSize() {
+    if (flowType() == FLOW_MINIMAL)
+        return static_cast<size_t>(faceUpCount);
+    return bufferedData.size();
+}
+
+void InertialSensor::initStaticStates() {
+    numStaticStates = flowType() != FLOW_FULL ? managerSteps() : ownSteps;
+    staticMeans.init(std::max(numStaticStates, 0), 3);
+    staticStds.init(std::max(managerSteps(), 0), 3);
+}
+
+std::vector<size_t> InertialSensor::findIndex() {
+    if (bufferedData.empty())
+        throw CalibrationException(getName() + " Calibration Error: No data was available");
+    const std::vector<double> times = manager ? manager->getSegmentTimes() : std::vector<double>();
+    const std::string splitting = name + " Calibration Error: Failed splitting data to segments";
+    if (times.empty())
+        throw CalibrationException(getName() + " Calibration Error: Failed splitting data to segments");
+    std::vector<size_t> index(times.size());
+    for (size_t j = 0; j < times.size(); ++j) {
+        size_t i = 0;
+        while (i < bufferedData.size() && !(bufferedData[i].timestamp > times[j]))
+            ++i;
+        if (i == bufferedData.size() && j + 1 < times.size())
+            throw CalibrationException(splitting);
+        index[j] = i;
+        if (j > 0 && j + 1 < times.size() && index[j] == index[j - 1])
+            throw CalibrationException(name + " Calibration Error: No data was sampled during stage " +
+                                       std::to_string(j));
+    }
+    index.back() = bufferedData.size();
+    return index;
+}
+
+std::vector<SensorData> InertialSensor::stretch(size_t from, size_t to) const {
+    std::vector<SensorData> samples;
+    for (size_t i = from; i < to && i < bufferedData.size(); ++i)
+        samples.push_back(bufferedData[i]);
+    return samples;
+}
+
+Vector InertialSensor::findSegmentAndNoise(const std::vector<SensorData>& samples) {
+    Vector median(3);
+    for (int axis = 0; axis < 3; ++axis) {
+        std::vector<double> values;
+        for (const SensorData& s : samples) {
+            if (s.values.size() < 3)
+                throw CalibrationException("Internal error");
+            values.push_back(s.values[static_cast<size_t>(axis)]);
+        }
+        median[axis] = Statistics::Median(values);
+        whiteNoise[axis] += Statistics::calcStd(values);
+    }
+    return median;
+}
+
+void InertialSensor::FindSegmentation() {
+    const std::vector<double> times = manager ? manager->getSegmentTimes() : std::vector<double>();
+    const size_t k = times.size() == 14 ? 4 : 2;
+    const std::vector<size_t> index = findIndex();
+    if (staticMeans.getRows() < ownSteps)
+        staticMeans.init(ownSteps, 3);
+    whiteNoise = Vector(3);
+    for (int s = 0; s < ownSteps; ++s) {
+        const size_t first = k * static_cast<size_t>(s);
+        if (first + 1 >= index.size())
+            throw CalibrationException(name + " Calibration Error: Failed splitting data to segments");
+        // The last sample before the step's end time is left out as well.
+        std::vector<SensorData> samples =
+            index[first + 1] > index[first] ? stretch(index[first], index[first + 1] - 1) : std::vector<SensorData>();
+        if (k == 4 && first + 3 < index.size()) {
+            const std::vector<SensorData> second = stretch(index[first + 2], index[first + 3]);
+            samples.insert(samples.end(), second.begin(), second.end());
+        }
+        if (samples.empty())
+            throw CalibrationException(name + " Calibration Error: Not enough data was sampled during stage " +
+                                       std::to_string(s));
+        staticMeans.setRow(findSegmentAndNoise(samples), s);
+    }
+    whiteNoise = whiteNoise / ownSteps;
+    for (int axis = 0; axis < 3; ++axis)
+        if (std::isnan(whiteNoise[axis]))
+            whiteNoise[axis] = defaultNoise;
+}
+
+void InertialSensor::ComputeStaticSegmentsMeans() {
+    const std::vector<size_t> index = findIndex();
+    const int steps = managerSteps();
+    if (staticMeans.getRows() < steps)
+        staticMeans.init(steps, 3);
+    for (int s = 0; s < steps; ++s) {
+        const size_t first = 2 * static_cast<size_t>(s);
+        if (first + 1 >= index.size())
+            throw CalibrationException(name + " Calibration Error: Failed splitting data to segments");
+        Vector sum(3);
+        for (size_t i = index[first]; i < index[first + 1]; ++i)
+            sum += bufferedData[i].values;
+        const Vector row = sum / (static_cast<double>(index[first + 1]) - static_cast<double>(index[first]));
+        for (int axis = 0; axis < 3; ++axis)
+            if (std::isnan(row[axis]) || row[axis] == std::numeric_limits<double>::infinity())
+                throw CalibrationException("Infinity value was found. Calibration is invalid for " + name);
+        staticMeans.setRow(row, s);
+    }
+}
+
+void InertialSensor::ComputeStaticSegmentsStds() {
+    const std::vector<size_t> index = findIndex();
+    const int steps = managerSteps();
+    if (staticStds.getRows() < steps)
+        staticStds.init(steps, 3);
+    for (int s = 0; s < steps && s < staticMeans.getRows(); ++s) {
+        const size_t first = 2 * static_cast<size_t>(s);
+        if (first + 1 >= index.size())
+            throw CalibrationException(name + " Calibration Error: Failed splitting data to segments");
+        const Vector mean = staticMeans.getRow(s);
+        Vector sum(3);
+        for (size_t i = index[first]; i < index[first + 1]; ++i) {
+            const Vector d = Vector(bufferedData[i].values) - mean;
+            sum += d * d;
+        }
+        staticStds.setRow((sum / (static_cast<double>(index[first + 1]) - static_cast<double>(index[first]))).Sqrt(), s);
+    }
+}
+
+Vector InertialSensor::calcWhiteNoise() {
+    const std::vector<size_t> index = findIndex();
+    Vector sum(3);
+    double count = 0;
+    for (int s = 0; s < staticMeans.getRows(); ++s) {
+        const size_t first = 2 * static_cast<size_t>(s);
+        if (first + 1 >= index.size())
+            break;
+        const Vector mean = staticMeans.getRow(s);
+        for (size_t i = index[first]; i < index[first + 1]; ++i) {
+            const Vector d = mean - Vector(bufferedData[i].values);
+            sum += d * d;
+            ++count;
+        }
+    }
+    return (sum / count).Sqrt();
+}
+
+Vector InertialSensor::calibrateSeg(const Vector& v) const {
+    return (S * A) * (v - o);
+}
+
+Vector InertialSensor::calibrateSeg(int index, bool useMeans) {
+    try {
+        if (useMeans)
+            return calibrateSeg(staticMeans.getRow(index));
+        if (index < 0 || static_cast<size_t>(index) >= bufferedData.size())
+            throw MathException("index out of range");
+        return calibrateSeg(Vector(bufferedData[static_cast<size_t>(index)].values));
+    } catch (const std::exception&) {
+        throw CalibrationException("exception thrown in calibration");
+    }
+}
+
+Vector InertialSensor::getCalibratedVector(int step) {
+    return calibrateSeg(staticMeans.getRow(step));
+}
+
+Matrix InertialSensor::calcAxisMapping(const Matrix& m) {
+    Matrix mapping(3, 3);
+    for (int i = 0; i < 3; ++i) {
+        const Vector row = m.getRow(i);
+        const int k = Matrix::getIndexOfAbsoluteMax(row);
+        mapping[i][k] = row[k] > 0 ? 1.0 : -1.0;
+    }
+    return mapping;
+}
+
+void InertialSensor::endCalibration(bool diagonalOnly) {
+    A = calcAxisMapping(S);
+    S = S * A.transpose();
+    if (diagonalOnly)
+        S = SVD(S).getSigma();
+}
+
+void InertialSensor::convertScaling(const Matrix& scale, int16_t entries[9], uint16_t& factor) {
+    if (scale.isInt()) {
+        for (int k = 0; k < 9; ++k)
+            entries[k] = static_cast<int16_t>(static_cast<uint16_t>(truncated(scale[k / 3][k % 3]) & 0xFFFF));
+        factor = 1;
+        return;
+    }
+    double m = scale.getAbsMaxValue();
+    if (m < 1)
+        m = 1;
+    const long long f = truncated(32767 / m);
+    for (int k = 0; k < 9; ++k)
+        entries[k] = static_cast<int16_t>(
+            static_cast<uint16_t>(truncated(scale[k / 3][k % 3] * static_cast<double>(f)) & 0xFFFF));
+    factor = static_cast<uint16_t>(f & 0xFFFF);
+}
+
+void InertialSensor::convertOffset(const Matrix& column, UnitsEnum from, UnitsEnum to, int32_t offsets[3]) {
+    for (int i = 0; i < 3; ++i)
+        offsets[i] = i < column.getRows() ? toInt32(Conversions::Convert(column[i][0], from, to)) : 0;
+}
+
+std::vector<unsigned char> InertialSensor::prependFormat(const std::vector<unsigned char>& body) const {
+    std::vector<unsigned char> record = {static_cast<unsigned char>(formatId), 0};
+    record.insert(record.end(), body.begin(), body.end());
+    return record;
+}
+
+void InertialSensor::addOriginalVendorData(std::vector<unsigned char>& body) const {
+    if (!originalPresent || originalScaling.size() < staticrecord::kSize)
+        return;
+    const size_t length = readU16(originalScaling, staticrecord::kVendorLength);
+    const size_t available = originalScaling.size() - staticrecord::kVendorData;
+    const size_t copied = std::min(length, available);
+    writeU16(body, staticrecord::kVendorLength - 2, static_cast<uint16_t>(copied));
+    body.insert(body.end(), originalScaling.begin() + staticrecord::kVendorData,
+                originalScaling.begin() + static_cast<long>(staticrecord::kVendorData + copied));
+}
+
+void InertialSensor::convertToFWForamt() {
+    const uint32_t word = compressAxisMapping(A);
+    if (resetCalibration) {
+        o = Vector(3);
+        S = Matrix::Identity(3);
+    }
+    int32_t offsets[3];
+    convertOffset(Matrix(o), samplingUnit, calibrationUnit, offsets);
+    int16_t entries[9];
+    uint16_t factor = 0;
+    convertScaling(S, entries, factor);
+
+    std::vector<unsigned char> body(staticrecord::kSize - 2, 0);
+    for (int i = 0; i < 3; ++i)
+        writeU32(body, staticrecord::kOffsets - 2 + 4 * static_cast<size_t>(i), static_cast<uint32_t>(offsets[i]));
+    for (int k = 0; k < 9; ++k)
+        writeU16(body, staticrecord::kMatrix - 2 + 2 * static_cast<size_t>(k), static_cast<uint16_t>(entries[k]));
+    writeU16(body, staticrecord::kScaleFactor - 2, factor);
+    writeU32(body, staticrecord::kAxisMapping - 2, word);
+    addOriginalVendorData(body);
+    scaling = prependFormat(body);
+}
+
+double InertialSensor::getWhiteNoise() {
+    if (!(luid.flags & 0x02) || whiteNoise.size() != 3)
+        throw CalibrationException("Internal error. Invalid operation was performed");
+    double sum = 0;
+    for (int axis = 0; axis < 3; ++axis)
+        sum += Conversions::Convert(whiteNoise[axis], samplingUnit, calibrationUnit);
+    return sum / 3;
+}
+
+void InertialSensor::calcReverseSdt() {
+    if (!originalPresent || originalScaling.empty())
+        return;
+    const std::vector<unsigned char>& record = originalScaling;
+    if (record[0] >= 128)
+        throw CalibrationException("Custom calibration data format. Cannot reverse SDT static calibration");
+    // Only a static record carries a matrix and a mapping.
+    if (record[0] != 0 || record.size() < staticrecord::kVendorLength)
+        return;
+    Matrix m(3, 3);
+    for (int k = 0; k < 9; ++k)
+        m[k / 3][k % 3] = readI16(record, staticrecord::kMatrix + 2 * static_cast<size_t>(k));
+    const uint16_t factor = readU16(record, staticrecord::kScaleFactor);
+    if (factor != 0)
+        m = m / factor;
+    addToLog(m, "OriginalScaling", "Original scale matrix as extracted from the TSY");
+    try {
+        const Matrix mi = m.invert3x3();
+        addToLog(mi, "InvertedScaling", "The inverse matrix of the scale matrix extracted from the TSY");
+        const uint32_t word = static_cast<uint32_t>(record[34]) | static_cast<uint32_t>(record[35]) << 8 |
+                              static_cast<uint32_t>(record[36]) << 16;
+        const Matrix am = decompressAxisMapping(word);
+        addToLog(am, "OriginalAxisMapping", "Original axis mapping as extracted for the TSY");
+        const Matrix ai = am.invert3x3();
+        addToLog(ai, "InvertedAxisMapping", "The inverse matrix of the axis mapping extracted from the TSY");
+        reverseMatrix = ai * mi;
+        addToLog(reverseMatrix, "ReverseMatrix", "The matrix used in order to reverse static calibration done by TSY");
+        Vector offset(3);
+        for (int i = 0; i < 3; ++i)
+            offset[i] = readI32(record, staticrecord::kOffsets + 4 * static_cast<size_t>(i));
+        addToLog(offset, "OriginalOffset", "Original offset as extracted from the TSY");
+        for (int i = 0; i < 3; ++i)
+            offset[i] = Conversions::Convert(offset[i], calibrationUnit, samplingUnit);
+        reverseOffset = ((m * am) * -1.0) * offset;
+        addToLog(reverseOffset, "ReverseOffset", "The offset used in order to reverse static calibration done by TSY");
+    } catch (const MathException&) {
+        reverseMatrix = Matrix();
+        throw CalibrationException("Failed to invert SDT data");
+    }
+}
+
+void InertialSensor::reverseStaticCalibration(SensorData& data) {
+    if (!originalPresent || reverseMatrix.getRows() != 3 || data.values.size() != 3)
+        return;
+    data.values = (reverseMatrix * (Vector(data.values) - reverseOffset)).elements();
+}
+
+double InertialSensor::findGyroRotation(const std::shared_ptr<InertialSensor>& sensor, double tStart, double tEnd,
+                                        const std::shared_ptr<InertialSensor>& gyro, int step,
+                                        const Matrix& rotation) {
+    const double k = 0.001 * 0.017453292519943295;
+    const double delta = (tEnd - tStart) / 200;
+    std::vector<SensorData> predicted{SensorData(tStart, sensor->calibrateSeg(step, true).elements())};
+    const std::vector<SensorData>& samples = sensor->bufferedData;
+    const std::vector<SensorData>& rates = gyro->bufferedData;
+    size_t i = 0, j = 0;
+    while (i < samples.size() && !(samples[i].timestamp > tStart))
+        ++i;
+    while (j < rates.size() && !(rates[j].timestamp > tStart))
+        ++j;
+    if (i == samples.size())
+        throw CalibrationException("buffered data of sensor" + sensor->getName() + " is empty");
+
+    Quaternion q;
+    double tNext = tStart;
+    while (i < samples.size() && samples[i].timestamp < tEnd) {
+        while (j < rates.size() && rates[j].timestamp < samples[i].timestamp)
+            ++j;
+        if (j >= rates.size())
+            break;
+        const double dt = j > 0 ? rates[j].timestamp - rates[j - 1].timestamp : 0.0;
+        const Vector w = rotation * gyro->calibrateSeg(static_cast<int>(j), false) * -1.0 * k * dt;
+        q = q * Quaternion(w);
+        if (samples[i].timestamp > tNext + delta) {
+            tNext += delta;
+            predicted.emplace_back(samples[i].timestamp,
+                                   Quaternion::RotateVector(Vector(predicted.back().values), q).elements());
+            q.reset();
+        }
+        ++i;
+        ++j;
+    }
+    const std::vector<Vector> raw = Interpolation::LinearInterpolation(samples, predicted);
+    std::vector<double> errors;
+    for (size_t m = 0; m + 1 < predicted.size(); ++m)
+        errors.push_back((sensor->calibrateSeg(raw[m + 1]) - Vector(predicted[m].values)).norm());
+    return Statistics::mean(errors);
+}
+
+std::string InertialSensor::getResult() {
+    const std::string label = isPrimary() ? name : "Second " + name;
+    std::string text = label + " Offset:\n" + o.print();
+    if (flowType() != FLOW_MINIMAL)
+        text += label + " Scale:\n" + S.print() + label + " Axis mapping:\n" + A.print();
+    return text;
+}
+
+void InertialSensor::convertDependentLimits(UnitsEnum from, UnitsEnum to) {
+    for (double* limit : {&offsetLimit, &normDeviationLimit, &expectedErrorLimit, &whiteNoiseLimit,
+                          &faceUpOffsetLimit, &faceUpNoiseLimit, &scaleReference, &defaultNoise, &normTolerance,
+                          &nominalNorm})
+        *limit = Conversions::Convert(*limit, from, to);
+}
+
+std::vector<Vector> InertialSensor::getExpectedResults() const {
+    std::vector<Vector> rows;
+    for (int i = 0; i < expectedResults.getRows(); ++i)
+        rows.push_back(expectedResults.getRow(i));
+    return rows;
+}
