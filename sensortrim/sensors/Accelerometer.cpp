@@ -219,7 +219,7 @@ bool Accelerometer::testCalibration() {
         ComputeStaticSegmentsMeans();
         ComputeStaticSegmentsStds();
     }
-    return InertialSensor::testCalibration();
+    return runTests();
 }
 
 void Accelerometer::initSDTCalibrationData() {

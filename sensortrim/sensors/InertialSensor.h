@@ -47,6 +47,8 @@ public:
 
     // Sample intake and the firmware's calibration.
     bool testCalibration() override;
+    // The tests on steps already prepared: the per-step test, or the face-up test.
+    bool runTests();
     void calcReverseSdt() override;
     void reverseStaticCalibration(SensorData& data) override;
     std::string getResult() override;

@@ -42,6 +42,10 @@ void InertialSensor::setLogAttribute(const std::string& attribute, const std::st
 
 bool InertialSensor::testCalibration() {
     initStaticStates();
+    return runTests();
+}
+
+bool InertialSensor::runTests() {
     if (flowType() == FLOW_MINIMAL)
         return faceUpTestCalibration();
     return TestAverage(averageThreshold, noiseLimit, spikeLimit);
