@@ -1,5 +1,318 @@
 #include "SensorManager.h"
 
+#include <chrono>
+#include <cmath>
+#include <iostream>
+
+#include "Exceptions.h"
+#include "Process.h"
+#include "SDT.h"
+#include "Sensor.h"
+
+bool stageFinished = false;
+
+void SensorManager::setSensors(const std::vector<std::shared_ptr<Sensor>>& runSensors) {
+    sensors = runSensors;
+    for (const auto& sensor : sensors)
+        sensor->SetSensManager(this);
+}
+
+void SensorManager::setType(const std::shared_ptr<Process>& script) {
+    process = script;
+    const std::vector<std::string> names = process->getIndicatorNames();
+    bool accepted = false;
+    bool offered = false;
+    for (const auto& sensor : sensors)
+        for (const std::string& name : names)
+            if (sensor->getName() == name && sensor->isPrimary()) {
+                accepted = process->setIndicator(sensor);
+                offered = true;
+            }
+    if (!offered || !accepted) {
+        const std::string first = names.empty() ? "" : names.front();
+        if (first != "Accelerometer")
+            throw CalibrationException("Could not locate sensor " + first + " for sampling. " + first +
+                                       " is mandatory for this calibration process");
+        const std::shared_ptr<Sensor> fallback = Sensor::allocateSensor(_sc_sensor_luid{115, 0, 0, 0, 2});
+        fallback->SetSensManager(this);
+        sensors.push_back(fallback);
+        process->setIndicator(fallback);
+    }
+    process->initProcess();
+}
+
+void SensorManager::initializeSampling() {
+    samplingParameter = process && process->getType() == PROCESS_ALS_CALIBRATION ? 20 : 10;
+    sensorMap.clear();
+    for (const auto& sensor : sensors) {
+        sensorMap[sensor->getLuidString()] = sensor;
+        sensor->calcReverseSdt();
+    }
+}
+
+void SensorManager::startSampling() {
+    allStepsDone = false;
+    {
+        std::lock_guard<std::mutex> lock(stageMutex);
+        stageFinished = false;
+    }
+    try {
+        SDT sdt;
+        sdt.startSmhiSampling(sensors, static_cast<int>(samplingParameter), 0.0);
+    } catch (const SmhiException&) {
+        throw CalibrationException("Failed to start sampling");
+    } catch (const CalibrationException&) {
+        throw CalibrationException("Failed to start sampling");
+    }
+    if (!liveSampler || liveSampler->init(this) != 1)
+        throw CalibrationException("Failed to init PNRRecord");
+    if (liveSampler->start() != 1)
+        throw CalibrationException("Failed to start PNRRecord");
+}
+
+void SensorManager::stopSampling() {
+    if (sensors.empty())
+        throw CalibrationException("No sensors were set for sampling");
+    if (liveSampler) {
+        liveSampler->stop();
+        liveSampler.reset();
+    }
+    try {
+        SDT sdt;
+        sdt.stopSmhiSampling(sensors);
+    } catch (const std::exception&) {
+        throw CalibrationException("Failed to stop sampling");
+    }
+    checkDataStreamingValidity();
+}
+
+bool SensorManager::isIndicator(const std::shared_ptr<Sensor>& sensor) const {
+    return process && process->isStageIndicator(sensor);
+}
+
+void SensorManager::processSample(const std::shared_ptr<Sensor>& sensor, SensorData& sample) {
+    if (sensor->dataRecieved(sample) && isIndicator(sensor))
+        process->CalibrationControl(sample);
+}
+
+void SensorManager::handleData(const std::shared_ptr<Sensor>& sensor, double timestampMs,
+                               const std::vector<double>& values) {
+    if (static_cast<int>(values.size()) != sensor->getNumFields())
+        return;
+    if (stepStartTime == 0)
+        stepStartTime = timestampMs;
+    SensorData sample(std::max(0.0, timestampMs - stepStartTime), values);
+    try {
+        sensor->reverseStaticCalibration(sample);
+        {
+            std::lock_guard<std::mutex> lock(dataMutex);
+            dataDump[sensor].push_back(sample);
+            processSample(sensor, sample);
+        }
+    } catch (const CalibrationException& e) {
+        errorMessage = e.what();
+        stageDone(false);
+        return;
+    } catch (const MathException& e) {
+        errorMessage = e.what();
+        stageDone(false);
+        return;
+    } catch (const SamplingException& e) {
+        errorMessage = e.what();
+        stageDone(false);
+        return;
+    }
+    if (process && !process->isExternal() && isIndicator(sensor) && process->shouldMoveNext())
+        onStageChange();
+}
+
+void SensorManager::onStageChange() {
+    const ProcessType type = process->getType();
+    if (type == PROCESS_MAGNETIC_TEST) {
+        process->setNextSegment();
+        return;
+    }
+    if (process->isDone()) {
+        allStepsDone = true;
+        wastedTime += static_cast<unsigned>(process->getWastedTime());
+    }
+    try {
+        stageDone(true);
+    } catch (const CalibrationException& e) {
+        errorMessage = e.what();
+        stageDone(false);
+    }
+}
+
+void SensorManager::stageDone(bool success) {
+    std::lock_guard<std::mutex> lock(stageMutex);
+    stageFinished = true;
+    stageSucceeded = success;
+    stageCondition.notify_all();
+}
+
+void SensorManager::waitForStepFinish(bool midCalculation) {
+    if (process && process->isExternal()) {
+        stageSucceeded = true;
+        std::cin.get();
+        std::shared_ptr<Sensor> indicator;
+        for (const auto& sensor : sensors)
+            if (isIndicator(sensor))
+                indicator = sensor;
+        {
+            std::lock_guard<std::mutex> lock(dataMutex);
+            const auto it = indicator ? dataDump.find(indicator) : dataDump.end();
+            segmentEnds.push_back(it == dataDump.end() ? 0 : static_cast<int>(it->second.size()));
+        }
+        std::cout << "User pressed to signal end" << std::endl;
+        if (midCalculation && indicator)
+            indicator->MidCalc();
+        onStageChange();
+    } else {
+        std::unique_lock<std::mutex> lock(stageMutex);
+        if (!stageCondition.wait_for(lock, std::chrono::seconds(60), [] { return stageFinished; })) {
+            stageSucceeded = false;
+            errorMessage = "DATA COLLECTION FAILED\n Timeout, failed to get stable samples or to detect motion of "
+                           "the required sensors";
+        }
+    }
+    bool succeeded;
+    {
+        std::lock_guard<std::mutex> lock(stageMutex);
+        stageFinished = false;
+        succeeded = stageSucceeded;
+    }
+    if (!process || !process->getSampleBetween())
+        stepStartTime = 0;
+    if (succeeded)
+        return;
+    if (errorMessage.empty())
+        errorMessage = "DATA COLLECTION FAILED\n Failed to get samples from FW";
+    throw CalibrationException(errorMessage);
+}
+
+void SensorManager::setStageInput(const std::string& input) {
+    for (const auto& sensor : sensors)
+        sensor->setStageInput(input);
+}
+
+void SensorManager::loadDataFromFile(const std::vector<std::shared_ptr<Sensor>>& dumpSensors,
+                                     const std::string& folder, const std::string& prefix, bool readLuid) {
+    std::cout << "Loading data dump, this might take a while..." << std::endl;
+    const std::string base = prefix.empty() ? folder : folder + "/" + prefix;
+    CsvParser parser;
+    dataDump = parser.readFromFile(base, dumpSensors, readLuid);
+}
+
+void SensorManager::playData() {
+    // Read position per sensor, in the order of the run's sensors.
+    std::vector<std::pair<std::shared_ptr<Sensor>, size_t>> cursors;
+    size_t total = 0;
+    for (const auto& sensor : sensors) {
+        const auto it = dataDump.find(sensor);
+        if (it != dataDump.end()) {
+            cursors.emplace_back(sensor, 0);
+            total += it->second.size();
+        }
+    }
+    double lastTime = 0;
+    try {
+        for (size_t n = 0; n < total && !allStepsDone; ++n) {
+            int chosen = -1;
+            double best = 0;
+            for (size_t c = 0; c < cursors.size(); ++c) {
+                const std::vector<SensorData>& samples = dataDump[cursors[c].first];
+                if (cursors[c].second >= samples.size())
+                    continue;
+                const double t = samples[cursors[c].second].timestamp;
+                if (t < lastTime)
+                    continue;
+                if (chosen < 0 || t <= best) {
+                    chosen = static_cast<int>(c);
+                    best = t;
+                }
+            }
+            if (chosen < 0) {
+                // Timestamps restart at 0 with every step: take the earliest remaining sample.
+                for (size_t c = 0; c < cursors.size(); ++c) {
+                    const std::vector<SensorData>& samples = dataDump[cursors[c].first];
+                    if (cursors[c].second >= samples.size())
+                        continue;
+                    const double t = samples[cursors[c].second].timestamp;
+                    if (chosen < 0 || t <= best) {
+                        chosen = static_cast<int>(c);
+                        best = t;
+                    }
+                }
+                if (chosen < 0)
+                    break;
+            }
+            auto& cursor = cursors[static_cast<size_t>(chosen)];
+            SensorData sample = dataDump[cursor.first][cursor.second++];
+            lastTime = sample.timestamp;
+            processSample(cursor.first, sample);
+            if (!process->isExternal() && isIndicator(cursor.first) && process->shouldMoveNext()) {
+                onStageChange();
+                std::lock_guard<std::mutex> lock(stageMutex);
+                stageFinished = false;
+                if (!stageSucceeded)
+                    throw CalibrationException("Unexpected error occurred");
+            }
+        }
+    } catch (const CalibrationException& e) {
+        errorMessage = e.what();
+        stageDone(false);
+        return;
+    } catch (const SamplingException& e) {
+        errorMessage = e.what();
+        stageDone(false);
+        throw SamplingException(e.what());
+    }
+    const ProcessType type = process->getType();
+    if ((type == PROCESS_INERTIAL_CALIBRATION || type == PROCESS_ALS_CALIBRATION) && !process->isDone())
+        throw CalibrationException("Unexpected data dump size. Not enough data for completing the calibration process");
+    checkDataStreamingValidity();
+}
+
+void SensorManager::checkDataStreamingValidity() {
+    if (!process || process->getType() == PROCESS_MAGNETIC_TEST || !allStepsDone || !stageSucceeded)
+        return;
+    std::shared_ptr<Sensor> reference;
+    for (const auto& sensor : sensors) {
+        if (!isIndicator(sensor))
+            continue;
+        if (!dataDump.count(sensor))
+            throw CalibrationException("No data was sampled for " + sensor->getName());
+        reference = sensor;
+    }
+    if (!reference)
+        return;
+    auto lastTimestamp = [this](const std::shared_ptr<Sensor>& sensor, double& t) {
+        const std::vector<SensorData>& samples = dataDump[sensor];
+        const size_t size = sensor->getBufferedDataSize();
+        if (size == 0 || size > samples.size())
+            return false;
+        t = samples[size - 1].timestamp;
+        return true;
+    };
+    double referenceTime = 0;
+    if (!lastTimestamp(reference, referenceTime))
+        return;
+    std::string failures;
+    for (const auto& sensor : sensors) {
+        if (sensor == reference)
+            continue;
+        double t = 0;
+        const bool has = dataDump.count(sensor) && lastTimestamp(sensor, t);
+        const long long difference = static_cast<long long>(t - referenceTime);
+        if (!has || difference > 100 || difference < -100)
+            failures += (failures.empty() ? "" : ", ") + sensor->getName();
+    }
+    if (!failures.empty())
+        throw CalibrationException("Data streaming rate was invalid. Not enough data points were sampled for " +
+                                   failures);
+}
+
 void SensorManager::AddError(ErrorType type, const std::string& sensorName) {
     if (errors.count("General"))
         return;
@@ -27,4 +340,37 @@ void SensorManager::GetFinalErrorStr(std::string& out) const {
         const int type = static_cast<int>(entry.second);
         out += std::to_string(type + 1) + "\t" + entry.first + suffixes[type] + "\n";
     }
+}
+
+ProcessType SensorManager::getProcessType() const {
+    return process ? process->getType() : processType;
+}
+
+int SensorManager::getNumSteps() const {
+    return process ? process->getStaticStatesNumber() : numSteps;
+}
+
+std::vector<double> SensorManager::getSegmentTimes() const {
+    return process ? process->getSegmentTimes() : segmentTimes;
+}
+
+std::vector<int> SensorManager::getSegmentIndexes() const {
+    return process ? process->getSegmentIndexes() : segmentIndexes;
+}
+
+CalibrationFlowType SensorManager::getClibrationFlowType() const {
+    return process ? process->GetCalibrationFlow() : flowType;
+}
+
+bool SensorManager::isManualProcess() const {
+    return process && process->isManual();
+}
+
+SensorDump SensorManager::getDataDump() const {
+    std::lock_guard<std::mutex> lock(dataMutex);
+    return dataDump;
+}
+
+std::map<std::string, std::shared_ptr<Sensor>> SensorManager::getSensorMap() const {
+    return sensorMap;
 }

@@ -1,6 +1,11 @@
 #include "AmbientLight.h"
 
+#include <algorithm>
 #include <iostream>
+
+#include "FileUtil.h"
+#include "SensorManager.h"
+#include "Statistics.h"
 
 #include "Exceptions.h"
 #include "XmlUtil.h"
@@ -176,4 +181,71 @@ void AmbientLight::linkDataNode(TiXmlElement* node, const std::vector<unsigned c
         vendor->SetAttribute("DataLength", static_cast<int>(length));
         node->LinkEndChild(vendor);
     }
+}
+
+bool AmbientLight::dataRecieved(SensorData& data) {
+    if (lastTimestamp > 0)
+        intervals.push_back(data.timestamp - lastTimestamp);
+    lastTimestamp = data.timestamp;
+    if (manager && manager->isManualProcess()) {
+        std::lock_guard<std::mutex> lock(inputMutex);
+        if (inputReceived) {
+            inputReceived = false;
+            skippingData = false;
+        }
+        if (skippingData)
+            return false;
+    }
+    if (data.values.empty())
+        return false;
+    medianWindow.push_back(data.values[0]);
+    if (medianWindow.size() > 3)
+        medianWindow.erase(medianWindow.begin());
+    if (medianWindow.size() < 3)
+        return false;
+    std::vector<double> sorted = medianWindow;
+    std::sort(sorted.begin(), sorted.end());
+    data.values[0] = sorted[1];
+    bufferedData.push_back(data);
+    return true;
+}
+
+void AmbientLight::setStageInput(std::string input) {
+    std::lock_guard<std::mutex> lock(inputMutex);
+    lightLevels.push_back(convertInt(input));
+    inputReceived = true;
+}
+
+void AmbientLight::addLightLevel(int lux) {
+    std::lock_guard<std::mutex> lock(inputMutex);
+    lightLevels.push_back(lux);
+}
+
+void AmbientLight::setIsSkippingData(bool skipping) {
+    std::lock_guard<std::mutex> lock(inputMutex);
+    skippingData = skipping;
+}
+
+bool AmbientLight::CheckStability(int start, int count) {
+    return Statistics::calcStd(bufferedData, 0, start, count) <= 1.0;
+}
+
+double AmbientLight::CalculateSamplingFrequency() {
+    if (intervals.empty()) {
+        meanInterval = 0.0;
+        return 50.0;
+    }
+    const double n = static_cast<double>(intervals.size());
+    meanInterval = (intervals.back() + (n - 1) * meanInterval) / n;
+    return 1000.0 / meanInterval;
+}
+
+void AmbientLight::CalcSamplesRange(int& minimum, int& maximum) {
+    const double f = CalculateSamplingFrequency();
+    minimum = f > 0 ? static_cast<int>(2 * f) : 100;
+    maximum = f > 0 ? static_cast<int>(5 * f) : 250;
+}
+
+double AmbientLight::CalculateSegmentAverage(int start, int count) {
+    return Statistics::calcAvg(bufferedData, 0, start, count);
 }

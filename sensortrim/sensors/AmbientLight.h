@@ -16,6 +16,20 @@ public:
     void parse(TiXmlHandle node, int formatId, int version) override;
     void linkDataNode(TiXmlElement* node, const std::vector<unsigned char>& record, unsigned long size) override;
 
+    bool dataRecieved(SensorData& data) override;
+    void setStageInput(std::string input) override;
+    bool canProcessCalibData() override { return true; }
+
+    void addLightLevel(int lux);
+    void setIsSkippingData(bool skipping);
+    // Stable when the deviation of the buffered lux over the samples is at most 1.
+    bool CheckStability(int start, int count);
+    // Window and retry limit of the stability test, from the sampling frequency.
+    void CalcSamplesRange(int& minimum, int& maximum);
+    double CalculateSegmentAverage(int start, int count);
+    double CalculateSamplingFrequency();
+    const std::vector<int32_t>& getLightLevels() const { return lightLevels; }
+
     static constexpr int kMaxSteps = 15;
     static constexpr int kMinSteps = 3;
 
@@ -30,4 +44,5 @@ protected:
     double lastTimestamp = 0.0;
     std::vector<double> intervals;
     std::vector<double> medianWindow;
+    double meanInterval = 0.0;
 };

@@ -1,0 +1,435 @@
+#include "Process.h"
+
+#include <cmath>
+#include <cstdio>
+#include <iostream>
+
+#include "AmbientLight.h"
+#include "Console.h"
+#include "Exceptions.h"
+#include "FileUtil.h"
+#include "InertialSensor.h"
+#include "Sensor.h"
+
+const char* const Z_UP_Y_NORTH = "Z axis directed UP, Y axis directed to North";
+const char* const Z_UP_Y_WEST = "Z axis directed UP, Y axis directed to West";
+const char* const Z_UP_Y_SOUTH = "Z axis directed UP, Y axis directed to South";
+const char* const Z_UP_Y_EAST = "Z axis directed UP, Y axis directed to East";
+const char* const Y_UP_Z_SOUTH = "Y axis directed UP, Z axis directed to South";
+const char* const X_UP_Z_SOUTH = "X axis directed UP, Z axis directed to South";
+const char* const Y_DOWN_Z_SOUTH = "Y axis directed DOWN, Z axis directed to South";
+const char* const CCV_360_Z = "360 degrees counterclockwise around Z axis";
+const char* const CCV_360_Y = "360 degrees counterclockwise around Y axis";
+const char* const CCV_360_X = "360 degrees counterclockwise around X axis";
+const char* const Z_UP = "Z axis directed UP";
+const char* const X_DOWN = "X axis directed DOWN";
+const char* const Y_UP = "Y axis directed UP";
+const char* const Z_UP_TURNED = "Z axis is directed UP; device turned 90 degrees vs. initial state";
+const char* const CCV_90_Y = "90 degrees counterclockwise around Y axis";
+const char* const CCV_90_Z = "90 degrees counterclockwise around Z axis";
+const char* const CV_90_X = "90 degrees clockwise around X axis";
+
+std::vector<std::string> preTestStrings;
+
+namespace {
+
+// Waits for the operator's key press; end of input counts as one.
+void waitForKey() {
+    std::cin.get();
+}
+
+bool sameLuid(const std::shared_ptr<Sensor>& a, const std::shared_ptr<Sensor>& b) {
+    return a && b && a->getLuid() == b->getLuid();
+}
+
+}  // namespace
+
+void Process::moveNextStep() {
+    if (currentStaticStep < staticStatesNumber - 1)
+        ++currentStaticStep;
+}
+
+void Process::rollBack() {
+    if (currentStaticStep > 0)
+        --currentStaticStep;
+}
+
+bool Process::shouldMoveNext() {
+    const bool result = moveNext;
+    moveNext = false;
+    return result;
+}
+
+// ---- motion script ----
+
+std::vector<std::string> NewMotionProcess::getIndicatorNames() {
+    return {"Accelerometer", "Gyroscope", "Magnetometer"};
+}
+
+bool NewMotionProcess::setIndicator(std::shared_ptr<Sensor> sensor) {
+    const std::string name = sensor->getName();
+    auto inertial = std::dynamic_pointer_cast<InertialSensor>(sensor);
+    if (name == "Accelerometer" && inertial)
+        accelerometer = inertial;
+    else if (name == "Gyroscope" && inertial)
+        gyroscope = inertial;
+    else if (name == "Magnetometer" && inertial)
+        magnetometer = inertial;
+    else
+        throw CalibrationException(name + " is invalid type of stageIndicator");
+    return flow == FLOW_MAG_FOUR_STEPS ? magnetometer != nullptr : accelerometer != nullptr;
+}
+
+bool NewMotionProcess::isStageIndicator(const std::shared_ptr<Sensor>& sensor) {
+    return sameLuid(sensor, accelerometer) || sameLuid(sensor, magnetometer) || sameLuid(sensor, gyroscope);
+}
+
+std::string NewMotionProcess::getInput() {
+    if (currentStaticStep != 0)
+        throw CalibrationException("Internal error");
+    waitForKey();
+    return "";
+}
+
+void NewMotionProcess::initNumOfSteps() {
+    switch (flow) {
+    case FLOW_FULL: staticStatesNumber = 7; break;
+    case FLOW_MINIMAL: staticStatesNumber = 1; break;
+    default: staticStatesNumber = 4; break;
+    }
+}
+
+void NewMotionProcess::initProcess() {
+    if (flow == FLOW_FULL && accelerometer && !gyroscope && !magnetometer)
+        flow = FLOW_STATIC_FOUR_POSITIONS;
+    positions.clear();
+    moves.clear();
+    switch (flow) {
+    case FLOW_FULL:
+        positions = {Z_UP_Y_NORTH, CCV_360_Z, Y_UP_Z_SOUTH, CCV_360_Y, X_UP_Z_SOUTH, CCV_360_X, Y_DOWN_Z_SOUTH};
+        break;
+    case FLOW_STATIC_FOUR_POSITIONS:
+        positions = {Z_UP_Y_NORTH, Y_UP_Z_SOUTH, X_UP_Z_SOUTH, Y_DOWN_Z_SOUTH};
+        break;
+    case FLOW_MINIMAL:
+        positions = {magnetometer ? Z_UP_Y_NORTH : Z_UP};
+        break;
+    case FLOW_FOUR_STEPS:
+        positions = {Z_UP, X_DOWN, Y_UP, Z_UP_TURNED};
+        moves = {CCV_90_Y, CCV_90_Z, CV_90_X};
+        break;
+    case FLOW_MAG_FOUR_STEPS:
+        positions = {Z_UP_Y_NORTH, Z_UP_Y_WEST, Z_UP_Y_SOUTH, Z_UP_Y_EAST};
+        moves = {CCV_90_Z, CCV_90_Z, CCV_90_Z};
+        break;
+    }
+    staticStatesNumber = static_cast<int>(positions.size());
+    segmentTimes.assign(2 * positions.size(), 0.0);
+}
+
+std::string NewMotionProcess::getStepInstructions(bool noPrompt) {
+    const size_t i = static_cast<size_t>(currentStaticStep);
+    std::string text;
+    if (i < positions.size()) {
+        if (flow == FLOW_MINIMAL || flow == FLOW_FOUR_STEPS || flow == FLOW_MAG_FOUR_STEPS) {
+            if (i == 0 || i - 1 >= moves.size())
+                text = "Place the device screen's " + positions[i];
+            else
+                text = "Slowly, rotate the device " + moves[i - 1] + "\nAt the end of this stage, the device's " +
+                       positions[i];
+        } else if (i % 2 == 0 || flow == FLOW_STATIC_FOUR_POSITIONS) {
+            text = "Place the device screen's " + positions[i];
+        } else {
+            text = "Slowly, rotate the device " + positions[i];
+        }
+    }
+    text += "\nHold system in current position";
+    if (i == 0) {
+        text += "\nNOTE:\nDevice should be placed in tablet mode, screen facing up";
+        text += noPrompt ? "\n" : "\nPress Enter when done";
+    }
+    return "Step " + std::to_string(i + 1) + " out of " + std::to_string(staticStatesNumber) + ".\n" + text;
+}
+
+bool NewMotionProcess::isMotionless() {
+    const bool first = currentSegment == 0;
+    InertialSensor* other = gyroscope ? gyroscope.get() : magnetometer.get();
+    if (accelerometer) {
+        if (!accelerometer->ISmotionless(first))
+            return false;
+        return other ? other->ISmotionless(first) : true;
+    }
+    return other ? other->ISmotionless(first) : false;
+}
+
+void NewMotionProcess::updateStep(double t) {
+    const size_t s = static_cast<size_t>(currentSegment);
+    if (2 * s + 1 < segmentTimes.size()) {
+        segmentTimes[2 * s] = t - 1000.0;
+        segmentTimes[2 * s + 1] = t;
+    }
+    ++currentSegment;
+    lastChangeTime = t;
+    moveNext = true;
+    lastStepChange = static_cast<uint64_t>(millisecond());
+    if (currentSegment == staticStatesNumber)
+        improveSegmentation();
+}
+
+void NewMotionProcess::improveSegmentation() {
+    const size_t stride = segmentTimes.size() == 14 ? 4 : 2;
+    const size_t limit = 2 * static_cast<size_t>(staticStatesNumber);
+    InertialSensor* other = gyroscope ? gyroscope.get() : magnetometer.get();
+    for (size_t i = 1; i < limit && i < segmentTimes.size(); i += stride) {
+        const double end = segmentTimes[i];
+        double extension = 0;
+        if (accelerometer) {
+            extension = accelerometer->ContinuMotionless(end);
+            if (other)
+                extension = std::min(extension, other->ContinuMotionless(end));
+        } else if (other) {
+            extension = other->ContinuMotionless(end);
+        }
+        segmentTimes[i] = end + extension;
+        if (i + 1 < segmentTimes.size() && segmentTimes[i] > segmentTimes[i + 1])
+            throw CalibrationException("segmentation error");
+    }
+}
+
+void NewMotionProcess::CalibrationControl(SensorData& sample) {
+    if (currentSegment == staticStatesNumber)
+        return;
+    const double t = sample.timestamp;
+    if (flow == FLOW_MINIMAL) {
+        if (t - lastChangeTime >= 1000.0) {
+            currentSegment += 2;
+            moveNext = true;
+            lastStepChange = static_cast<uint64_t>(millisecond());
+        }
+        return;
+    }
+    if (firstSample) {
+        detectState = flow == FLOW_FULL ? 0 : 2;
+        currentSegment = 0;
+        firstSample = false;
+    }
+    if (t - lastChangeTime < 1000.0 + extraGuard)
+        return;
+    switch (detectState) {
+    case 0:
+        if (isMotionless()) {
+            updateStep(t);
+            detectState = 1;
+            if (gyroscope)
+                gyroscope->findOffset();
+            extraGuard = 0;
+        }
+        break;
+    case 1:
+        if (t - lastMotionCheck >= static_cast<double>(motionCheckInterval)) {
+            lastMotionCheck = t;
+            const bool motion = gyroscope      ? gyroscope->checkMotion(0.0)
+                                : magnetometer ? magnetometer->checkMotion(lastChangeTime)
+                                               : false;
+            if (motion) {
+                detectState = 2;
+                lastChangeTime = t;
+            }
+        }
+        break;
+    case 2:
+        if (isMotionless()) {
+            updateStep(t);
+            detectState = 3;
+            for (InertialSensor* s : {accelerometer.get(), gyroscope.get(), magnetometer.get()})
+                if (s)
+                    s->setLastData(s->DataMedian());
+        }
+        break;
+    case 3: {
+        InertialSensor* mover = flow == FLOW_MAG_FOUR_STEPS ? magnetometer.get() : accelerometer.get();
+        if (mover && mover->checkMovement()) {
+            detectState = flow == FLOW_FULL ? 0 : 2;
+            lastChangeTime = t;
+        }
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+// ---- magnetic environment test ----
+
+PreTestProcess::PreTestProcess() {
+    type = PROCESS_MAGNETIC_TEST;
+    staticStatesNumber = 4;
+    preTestStrings = {"360 degrees around X axis", "360 degrees around Y axis", "360 degrees around Z axis"};
+}
+
+std::string PreTestProcess::getStepInstructions(bool /*noPrompt*/) {
+    const int i = currentStaticStep;
+    std::string text;
+    if (i < 3)
+        text = "Slowly rotate the device " + preTestStrings[static_cast<size_t>(i)];
+    else
+        text = "Slowly move the device in a rectangle, keeping the same heading all the time";
+    text += i == 0 ? "\nPress Enter to signal start and finish" : "\nPress Enter when done";
+    if (i == 2)
+        needMidCalc = true;
+    else if (i == 3)
+        needMidCalc = false;
+    return text;
+}
+
+std::string PreTestProcess::getInput() {
+    waitForKey();
+    std::cout << "User pressed for signal start..." << std::endl;
+    waitingForStart = false;
+    return "";
+}
+
+bool PreTestProcess::isStageIndicator(const std::shared_ptr<Sensor>& sensor) {
+    return sameLuid(sensor, indicator);
+}
+
+bool PreTestProcess::setIndicator(std::shared_ptr<Sensor> sensor) {
+    indicator = sensor;
+    return true;
+}
+
+// ---- ambient light ----
+
+AlsProcess::AlsProcess(bool manualMode) : manual(manualMode) {
+    type = PROCESS_ALS_CALIBRATION;
+    staticStatesNumber = 3;
+}
+
+void AlsProcess::readConfiguration(const std::string& path) {
+    CsvParser parser;
+    parser.readConfigFile(path, configuration);
+}
+
+void AlsProcess::initNumOfSteps() {
+    int steps = 0;
+    if (manual) {
+        std::cout << "Enter the number of steps to calibrate, valid number should be bigger than 1" << std::endl;
+        std::string line;
+        std::getline(std::cin, line);
+        try {
+            steps = convertInt(trim(line));
+        } catch (const CalibrationException&) {
+            throw CalibrationException("Invalid number was entered");
+        }
+    } else {
+        steps = static_cast<int>(configuration.values.size());
+    }
+    if (steps <= 0)
+        throw CalibrationException("Invalid number of stages");
+    staticStatesNumber = steps;
+    segmentIndexes.assign(2 * static_cast<size_t>(steps), 0);
+}
+
+std::string AlsProcess::getStepInstructions(bool /*noPrompt*/) {
+    if (manual)
+        return "Please change the light level to the next level. When done, enter the light level as read by your "
+               "light meter";
+    const size_t i = static_cast<size_t>(currentStaticStep);
+    if (i >= configuration.values.size())
+        return "Invalid number of light values";
+    return "Please change the light level to " + std::to_string(configuration.values[i]) + " lux";
+}
+
+int AlsProcess::validateLevel(int level) {
+    if (level <= 0)
+        throw CalibrationException("Invalid light value " + std::to_string(level) + ". Value should be bigger than " +
+                                   "1" + "(lux)");
+    if (currentStaticStep >= 1) {
+        if (std::abs(level - previousLevel) < 300)
+            throw CalibrationException(std::string("Invalid delta between light levels. Minimum delta is ") + "300");
+        if (currentStaticStep == 1)
+            ascending = level > previousLevel;
+        else if ((level > previousLevel) != ascending)
+            throw CalibrationException(
+                "Invalid delta between light levels. levels should be ascending or descending");
+    }
+    previousLevel = level;
+    return level;
+}
+
+std::string AlsProcess::getInput() {
+    int level = 0;
+    if (manual) {
+        std::string line;
+        std::getline(std::cin, line);
+        try {
+            level = convertInt(trim(line));
+        } catch (const CalibrationException&) {
+            throw CalibrationException("Invalid number was entered");
+        }
+    } else {
+        const size_t i = static_cast<size_t>(currentStaticStep);
+        if (i >= configuration.values.size())
+            throw CalibrationException("Invalid number of light values");
+        level = configuration.values[i];
+    }
+    return std::to_string(validateLevel(level));
+}
+
+bool AlsProcess::isStageIndicator(const std::shared_ptr<Sensor>& sensor) {
+    return indicator && sensor && sensor->getLuid() == indicator->getLuid();
+}
+
+bool AlsProcess::setIndicator(std::shared_ptr<Sensor> sensor) {
+    indicator = std::dynamic_pointer_cast<AmbientLight>(sensor);
+    return indicator != nullptr;
+}
+
+void AlsProcess::setInputs(const std::shared_ptr<Sensor>& sensor) {
+    auto light = std::dynamic_pointer_cast<AmbientLight>(sensor);
+    if (!light)
+        return;
+    for (int level : configuration.values)
+        light->addLightLevel(level);
+}
+
+void AlsProcess::CalibrationControl(SensorData& sample) {
+    if (!indicator || isDone())
+        return;
+    const int buffered = static_cast<int>(indicator->getBufferedData().size());
+    if (currentSegment >= 0 && !changeDetected) {
+        const int first = segmentIndexes[2 * static_cast<size_t>(currentSegment)];
+        const int last = segmentIndexes[2 * static_cast<size_t>(currentSegment) + 1];
+        const double average = indicator->CalculateSegmentAverage(first, last - first + 1);
+        if (!sample.values.empty() && std::fabs(sample.values[0] - average) > 5.0) {
+            changeDetected = true;
+        } else {
+            ++noChangeCount;
+            if (noChangeCount > indicator->CalculateSamplingFrequency() * maxNoChangeSeconds)
+                throw SamplingException("A light level change was not detected for too long time");
+            return;
+        }
+    }
+    int window = 0, retries = 0;
+    indicator->CalcSamplesRange(window, retries);
+    if (++windowCount < window)
+        return;
+    if (buffered < window)
+        return;
+    if (indicator->CheckStability(buffered - window, window)) {
+        const size_t segment = static_cast<size_t>(currentSegment + 1);
+        if (2 * segment + 1 < segmentIndexes.size()) {
+            segmentIndexes[2 * segment] = std::max(0, indexOffset + buffered - window);
+            segmentIndexes[2 * segment + 1] = buffered - 1;
+        }
+        moveNext = true;
+        ++currentSegment;
+        windowCount = unstableCount = noChangeCount = 0;
+        changeDetected = false;
+        if (manual)
+            indicator->setIsSkippingData(true);
+        return;
+    }
+    if (++unstableCount > retries)
+        throw SamplingException("The light is not stable for too long time");
+}

@@ -1,0 +1,180 @@
+// Step scripts: what the operator does in each step of a run, and when a step ends.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "CsvParser.h"
+#include "ProcessTypes.h"
+#include "SensorData.h"
+
+class Sensor;
+class InertialSensor;
+class AmbientLight;
+
+class Process {
+public:
+    virtual ~Process() = default;
+
+    virtual void readConfiguration(const std::string& /*path*/) {}
+    virtual std::string getStepInstructions(bool noPrompt) = 0;
+    virtual bool isManual() { return false; }
+    virtual bool getNeedMidCalc() { return false; }
+    virtual bool inputRequired() = 0;
+    virtual std::string getInput() = 0;
+    virtual bool getSampleBetween() { return true; }
+    virtual void initNumOfSteps() {}
+    virtual void CalibrationControl(SensorData& sample) = 0;
+    virtual bool isStageIndicator(const std::shared_ptr<Sensor>& sensor) = 0;
+    virtual void setMoveNext() {}
+    virtual std::vector<std::string> getIndicatorNames() = 0;
+    virtual bool isExternal() { return false; }
+    virtual bool setIndicator(std::shared_ptr<Sensor> sensor) = 0;
+    virtual void initProcess() {}
+
+    ProcessType getType() const { return type; }
+    void setType(ProcessType t) { type = t; }
+    CalibrationFlowType GetCalibrationFlow() const { return flow; }
+    int getStaticStatesNumber() const { return staticStatesNumber; }
+    int getCurrentStaticStep() const { return currentStaticStep; }
+    int getCurrentTransitionStep() const { return currentStaticStep - 1; }
+    int getTransitionsNumber() const { return staticStatesNumber - 1; }
+    void moveNextStep();
+    void rollBack();
+    bool isDone() const { return currentSegment == staticStatesNumber; }
+    void setNextSegment() { ++currentSegment; }
+    // Returns the move-next request and clears it.
+    bool shouldMoveNext();
+    int getWastedTime() const { return wastedTime; }
+    const std::vector<double>& getSegmentTimes() const { return segmentTimes; }
+    const std::vector<int>& getSegmentIndexes() const { return segmentIndexes; }
+    int getCurrentSegment() const { return currentSegment; }
+    void restart() { currentStaticStep = 0; }
+
+protected:
+    int staticStatesNumber = 0;
+    int currentStaticStep = 0;
+    ProcessType type = PROCESS_NONE;
+    CalibrationFlowType flow = FLOW_FULL;
+    int currentSegment = -1;
+    int wastedTime = 0;
+    bool moveNext = false;
+    std::vector<double> segmentTimes;
+    std::vector<int> segmentIndexes;
+    uint64_t lastStepChange = UINT64_MAX;
+};
+
+// Step texts of the motion flows.
+extern const char* const Z_UP_Y_NORTH;
+extern const char* const Z_UP_Y_WEST;
+extern const char* const Z_UP_Y_SOUTH;
+extern const char* const Z_UP_Y_EAST;
+extern const char* const Y_UP_Z_SOUTH;
+extern const char* const X_UP_Z_SOUTH;
+extern const char* const Y_DOWN_Z_SOUTH;
+extern const char* const CCV_360_Z;
+extern const char* const CCV_360_Y;
+extern const char* const CCV_360_X;
+extern const char* const Z_UP;
+extern const char* const X_DOWN;
+extern const char* const Y_UP;
+extern const char* const Z_UP_TURNED;
+extern const char* const CCV_90_Y;
+extern const char* const CCV_90_Z;
+extern const char* const CV_90_X;
+
+// Accelerometer, gyroscope and magnetometer calibration and testing: the script
+// ends each step itself once the device has been held still long enough.
+class NewMotionProcess : public Process {
+public:
+    explicit NewMotionProcess(CalibrationFlowType flowType) { flow = flowType; }
+
+    std::string getStepInstructions(bool noPrompt) override;
+    bool inputRequired() override { return currentStaticStep == 0; }
+    std::string getInput() override;
+    void initNumOfSteps() override;
+    void CalibrationControl(SensorData& sample) override;
+    bool isStageIndicator(const std::shared_ptr<Sensor>& sensor) override;
+    std::vector<std::string> getIndicatorNames() override;
+    bool setIndicator(std::shared_ptr<Sensor> sensor) override;
+    void initProcess() override;
+
+private:
+    std::shared_ptr<InertialSensor> accelerometer;
+    std::shared_ptr<InertialSensor> gyroscope;
+    std::shared_ptr<InertialSensor> magnetometer;
+    std::vector<std::string> positions;
+    std::vector<std::string> moves;
+    int detectState = 0;
+    double lastChangeTime = 0.0;
+    double extraGuard = 100.0;
+    double lastMotionCheck = 0.0;
+    bool firstSample = true;
+    uint64_t motionCheckInterval = 1;
+
+    bool isMotionless();
+    void updateStep(double t);
+    void improveSegmentation();
+};
+
+// The magnetic environment test: the operator ends each step with Enter.
+class PreTestProcess : public Process {
+public:
+    PreTestProcess();
+
+    std::string getStepInstructions(bool noPrompt) override;
+    bool getNeedMidCalc() override { return needMidCalc; }
+    bool inputRequired() override { return waitingForStart; }
+    std::string getInput() override;
+    void initNumOfSteps() override { staticStatesNumber = 4; }
+    void CalibrationControl(SensorData& /*sample*/) override {}
+    bool isStageIndicator(const std::shared_ptr<Sensor>& sensor) override;
+    void setMoveNext() override { moveNext = true; }
+    std::vector<std::string> getIndicatorNames() override { return {"Magnetometer"}; }
+    bool isExternal() override { return true; }
+    bool setIndicator(std::shared_ptr<Sensor> sensor) override;
+
+private:
+    std::shared_ptr<Sensor> indicator;
+    bool waitingForStart = true;
+    bool needMidCalc = false;
+};
+
+extern std::vector<std::string> preTestStrings;
+
+// Ambient light calibration: one step per light level, ended once the light is stable.
+class AlsProcess : public Process {
+public:
+    explicit AlsProcess(bool manualMode);
+
+    void readConfiguration(const std::string& path) override;
+    std::string getStepInstructions(bool noPrompt) override;
+    bool isManual() override { return manual; }
+    bool inputRequired() override { return true; }
+    std::string getInput() override;
+    void initNumOfSteps() override;
+    void CalibrationControl(SensorData& sample) override;
+    bool isStageIndicator(const std::shared_ptr<Sensor>& sensor) override;
+    std::vector<std::string> getIndicatorNames() override { return {"AmbientLightSensor"}; }
+    bool setIndicator(std::shared_ptr<Sensor> sensor) override;
+    // Gives the configured light levels to the light sensor (a dump replay).
+    void setInputs(const std::shared_ptr<Sensor>& sensor);
+    const AlsConfiguration& getConfiguration() const { return configuration; }
+
+private:
+    std::shared_ptr<AmbientLight> indicator;
+    AlsConfiguration configuration;
+    bool manual;
+    int previousLevel = 0;
+    bool ascending = false;
+    int windowCount = 0;
+    int unstableCount = 0;
+    int noChangeCount = 0;
+    int indexOffset = 20;
+    bool changeDetected = false;
+    int maxNoChangeSeconds = 5;
+
+    int validateLevel(int level);
+};
