@@ -1,0 +1,305 @@
+// Step scripts and the sensor manager, fed with synthetic sample streams.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <thread>
+
+#include "Accelerometer.h"
+#include "Exceptions.h"
+#include "Magnetometer.h"
+#include "Gyroscope.h"
+#include "Process.h"
+#include "RunProcess.h"
+#include "SensorManager.h"
+
+namespace {
+
+std::shared_ptr<Sensor> accelerometer(uint8_t instance = 0) {
+    return Sensor::allocateSensor(_sc_sensor_luid{115, 1, 1, instance, 2});
+}
+std::shared_ptr<Sensor> magnetometer() {
+    return Sensor::allocateSensor(_sc_sensor_luid{527, 8, 4, 0, 2});
+}
+std::shared_ptr<Sensor> gyroscope() {
+    return Sensor::allocateSensor(_sc_sensor_luid{118, 9, 2, 0, 2});
+}
+
+std::shared_ptr<NewMotionProcess> motion(CalibrationFlowType flow, std::vector<std::shared_ptr<Sensor>> sensors,
+                                         SensorManager& manager) {
+    auto process = std::make_shared<NewMotionProcess>(flow);
+    process->setType(PROCESS_INERTIAL_CALIBRATION);
+    process->initNumOfSteps();
+    manager.setSensors(sensors);
+    manager.setType(process);
+    return process;
+}
+
+TEST(MotionScript, InstructionsPerFlow) {
+    SensorManager full;
+    auto p = motion(FLOW_FULL, {accelerometer(), gyroscope(), magnetometer()}, full);
+    EXPECT_EQ(p->getStaticStatesNumber(), 7);
+    EXPECT_EQ(p->getStepInstructions(false),
+              "Step 1 out of 7.\nPlace the device screen's Z axis directed UP, Y axis directed to North\n"
+              "Hold system in current position\nNOTE:\nDevice should be placed in tablet mode, screen facing up\n"
+              "Press Enter when done");
+    p->moveNextStep();
+    EXPECT_EQ(p->getStepInstructions(true),
+              "Step 2 out of 7.\nSlowly, rotate the device 360 degrees counterclockwise around Z axis\n"
+              "Hold system in current position");
+    EXPECT_EQ(p->getSegmentTimes().size(), 14u);
+
+    SensorManager onlyAcc;
+    auto four = motion(FLOW_FULL, {accelerometer()}, onlyAcc);
+    EXPECT_EQ(four->getStaticStatesNumber(), 4);
+    EXPECT_EQ(four->GetCalibrationFlow(), FLOW_STATIC_FOUR_POSITIONS);
+    EXPECT_EQ(four->getStepInstructions(true),
+              "Step 1 out of 4.\nPlace the device screen's Z axis directed UP, Y axis directed to North\n"
+              "Hold system in current position\nNOTE:\nDevice should be placed in tablet mode, screen facing up\n");
+
+    SensorManager minimal;
+    EXPECT_EQ(motion(FLOW_MINIMAL, {accelerometer()}, minimal)->getStepInstructions(true).rfind(
+                  "Step 1 out of 1.\nPlace the device screen's Z axis directed UP\nHold", 0),
+              0u);
+    SensorManager minimalMag;
+    EXPECT_EQ(motion(FLOW_MINIMAL, {accelerometer(), magnetometer()}, minimalMag)->getStepInstructions(true).substr(17, 70),
+              "Place the device screen's Z axis directed UP, Y axis directed to North");
+
+    SensorManager steps;
+    auto fs = motion(FLOW_FOUR_STEPS, {accelerometer()}, steps);
+    fs->moveNextStep();
+    EXPECT_EQ(fs->getStepInstructions(false),
+              "Step 2 out of 4.\nSlowly, rotate the device 90 degrees counterclockwise around Y axis\n"
+              "At the end of this stage, the device's X axis directed DOWN\nHold system in current position");
+    EXPECT_THROW(fs->getInput(), CalibrationException);
+}
+
+TEST(SensorManagerBinding, IndicatorsAndDefaults) {
+    SensorManager manager;
+    auto process = std::make_shared<PreTestProcess>();
+    manager.setSensors({accelerometer()});
+    try {
+        manager.setType(process);
+        ADD_FAILURE();
+    } catch (const CalibrationException& e) {
+        EXPECT_STREQ(e.what(),
+                     "Could not locate sensor Magnetometer for sampling. Magnetometer is mandatory for this calibration "
+                     "process");
+    }
+    SensorManager withoutAcc;
+    auto p = std::make_shared<NewMotionProcess>(FLOW_MINIMAL);
+    withoutAcc.setSensors({gyroscope()});
+    withoutAcc.setType(p);
+    ASSERT_EQ(withoutAcc.getSensors().size(), 2u);
+    EXPECT_EQ(withoutAcc.getSensors()[1]->getName(), "Accelerometer");
+    EXPECT_TRUE(p->isStageIndicator(withoutAcc.getSensors()[1]));
+
+    auto other = std::make_shared<NewMotionProcess>(FLOW_FULL);
+    EXPECT_THROW(
+        {
+            try {
+                other->setIndicator(Sensor::allocateSensor(_sc_sensor_luid{65, 0, 0, 0, 0}));
+            } catch (const CalibrationException& e) {
+                EXPECT_STREQ(e.what(), "AmbientLightSensor is invalid type of stageIndicator");
+                throw;
+            }
+        },
+        CalibrationException);
+}
+
+// Holds each gravity direction for three seconds, turning for one second between them.
+void feedPositions(SensorManager& manager, const std::shared_ptr<Sensor>& sensor, const std::vector<std::vector<double>>& g,
+                   double timeOffset = 1000.0) {
+    std::mt19937 rng(5);
+    std::normal_distribution<double> noise(0, 0.0005);
+    double t = timeOffset;
+    for (size_t p = 0; p < g.size(); ++p) {
+        for (int i = 0; i < 300; ++i, t += 10)
+            manager.handleData(sensor, t, {g[p][0] + noise(rng), g[p][1] + noise(rng), g[p][2] + noise(rng)});
+        if (p + 1 == g.size())
+            break;
+        for (int i = 1; i <= 100; ++i, t += 10) {
+            const double a = i / 100.0;
+            manager.handleData(sensor, t,
+                               {g[p][0] * (1 - a) + g[p + 1][0] * a, g[p][1] * (1 - a) + g[p + 1][1] * a,
+                                g[p][2] * (1 - a) + g[p + 1][2] * a});
+        }
+    }
+}
+
+TEST(MotionScript, StillPositionsEndTheStepsAndCalibrate) {
+    SensorManager manager;
+    auto acc = accelerometer();
+    auto process = motion(FLOW_FULL, {acc}, manager);
+    const std::vector<std::vector<double>> gravity = {{0, 0, 1.02}, {0, 1.02, 0}, {1.02, 0, 0}, {0, -1.02, 0}};
+    feedPositions(manager, acc, gravity);
+    EXPECT_TRUE(process->isDone());
+    const std::vector<double> times = process->getSegmentTimes();
+    ASSERT_EQ(times.size(), 8u);
+    for (size_t s = 0; s < 4; ++s) {
+        EXPECT_GE(times[2 * s], 4000.0 * s - 20) << s;
+        EXPECT_LE(times[2 * s + 1], 4000.0 * s + 3000.0) << s;
+    }
+    // The first sample of the stream is the step's time 0.
+    EXPECT_EQ(manager.getDataDump().at(acc).front().timestamp, 0.0);
+    EXPECT_NO_THROW(manager.checkDataStreamingValidity());
+    acc->calibrate();
+    auto* inertial = dynamic_cast<InertialSensor*>(acc.get());
+    EXPECT_NEAR(inertial->getScale()[0][0], 1 / 1.02, 1e-3);
+}
+
+TEST(MotionScript, MinimalFlowEndsAfterOneSecond) {
+    SensorManager manager;
+    auto acc = accelerometer();
+    auto process = motion(FLOW_MINIMAL, {acc}, manager);
+    for (int i = 0; i < 99; ++i)
+        manager.handleData(acc, 5000 + 10 * i, {0, 0, 1});
+    EXPECT_FALSE(process->isDone());
+    manager.handleData(acc, 6000, {0, 0, 1});
+    EXPECT_TRUE(process->isDone());
+    manager.handleData(acc, 7000, {0, 0});  // wrong value count: dropped
+    EXPECT_EQ(manager.getDataDump().at(acc).size(), 100u);
+}
+
+// Records the order in which samples reach the script.
+class RecordingProcess : public NewMotionProcess {
+public:
+    RecordingProcess() : NewMotionProcess(FLOW_MINIMAL) {}
+    void CalibrationControl(SensorData& sample) override { seen.push_back(sample.values[0]); }
+    bool isStageIndicator(const std::shared_ptr<Sensor>&) override { return true; }
+    std::vector<double> seen;
+};
+
+TEST(SensorManagerPlayback, OrderAcrossSensorsAndDumpSize) {
+    const std::string dir = makeTempDir();
+    auto acc = accelerometer();
+    auto lid = accelerometer(1);
+    SensorManager manager;
+    auto recorder = std::make_shared<RecordingProcess>();
+    recorder->setType(PROCESS_CALIBRATION_TEST);
+    recorder->initNumOfSteps();
+    manager.setSensors({acc, lid});
+    manager.setType(recorder);
+    SensorDump dump;
+    dump[acc] = {SensorData(0, {1, 0, 0}), SensorData(10, {3, 0, 0}), SensorData(20, {5, 0, 0})};
+    dump[lid] = {SensorData(0, {2, 0, 0}), SensorData(15, {4, 0, 0})};
+    CsvParser().writeToFile(dir + "/dataDump", dump);
+    manager.loadDataFromFile({acc, lid}, dir, "dataDump", false);
+    manager.playData();
+    // Equal timestamps: the sensor registered later comes first.
+    EXPECT_EQ(recorder->seen, (std::vector<double>{2, 1, 3, 4, 5}));
+
+    SensorManager short_;
+    auto script = std::make_shared<NewMotionProcess>(FLOW_MINIMAL);
+    script->setType(PROCESS_INERTIAL_CALIBRATION);
+    script->initNumOfSteps();
+    auto acc2 = accelerometer();
+    short_.setSensors({acc2});
+    short_.setType(script);
+    short_.loadDataFromFile({acc2}, dir, "dataDump", false);
+    try {
+        short_.playData();
+        ADD_FAILURE();
+    } catch (const CalibrationException& e) {
+        EXPECT_STREQ(e.what(), "Unexpected data dump size. Not enough data for completing the calibration process");
+    }
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+TEST(SensorManagerPlayback, StreamingCheck) {
+    for (double lag : {100.0, 150.0}) {
+        SensorManager manager;
+        auto acc = accelerometer();
+        auto lid = accelerometer(1);
+        auto process = std::make_shared<NewMotionProcess>(FLOW_MINIMAL);
+        process->setType(PROCESS_CALIBRATION_TEST);
+        process->initNumOfSteps();
+        manager.setSensors({lid, acc});
+        manager.setType(process);
+        SensorDump dump;
+        for (int i = 0; i <= 100; ++i)
+            dump[acc].push_back(SensorData(10.0 * i, {0, 0, 1}));
+        for (int i = 0; i <= 100 - lag / 10; ++i)
+            dump[lid].push_back(SensorData(10.0 * i, {0, 0, -1}));
+        const std::string dir = makeTempDir();
+        CsvParser().writeToFile(dir + "/d", dump);
+        manager.loadDataFromFile({lid, acc}, dir, "d", false);
+        if (lag == 100.0) {
+            EXPECT_NO_THROW(manager.playData());
+        } else {
+            try {
+                manager.playData();
+                ADD_FAILURE();
+            } catch (const CalibrationException& e) {
+                EXPECT_STREQ(e.what(), "Data streaming rate was invalid. Not enough data points were sampled for "
+                                       "Accelerometer_2");
+            }
+        }
+        std::system(("rm -rf '" + dir + "'").c_str());
+    }
+}
+
+TEST(SensorManagerSteps, EndOfStepHandshake) {
+    SensorManager manager;
+    auto acc = accelerometer();
+    auto process = motion(FLOW_MINIMAL, {acc}, manager);
+    std::thread reader([&] {
+        for (int i = 0; i <= 150; ++i)
+            manager.handleData(acc, 1000 + 10.0 * i, {0, 0, 1});
+    });
+    EXPECT_NO_THROW(manager.waitForStepFinish(false));
+    reader.join();
+    EXPECT_TRUE(process->isDone());
+
+    manager.stageDone(false);
+    try {
+        manager.waitForStepFinish(false);
+        ADD_FAILURE();
+    } catch (const CalibrationException& e) {
+        EXPECT_STREQ(e.what(), "DATA COLLECTION FAILED\n Failed to get samples from FW");
+    }
+}
+
+TEST(AlsScript, LevelsAndInstructions) {
+    const std::string dir = makeTempDir();
+    writeFile(dir + "/levels.txt", "values=1000,600,200\n");
+    AlsProcess configured(false);
+    configured.readConfiguration(dir + "/levels.txt");
+    configured.initNumOfSteps();
+    EXPECT_EQ(configured.getStaticStatesNumber(), 3);
+    EXPECT_EQ(configured.getStepInstructions(false), "Please change the light level to 1000 lux");
+    EXPECT_EQ(configured.getInput(), "1000");
+    configured.moveNextStep();
+    EXPECT_EQ(configured.getInput(), "600");
+    configured.moveNextStep();
+    EXPECT_EQ(configured.getInput(), "200");
+
+    writeFile(dir + "/bad.txt", "values=100,400\n");
+    AlsProcess flipped(false);
+    flipped.readConfiguration(dir + "/bad.txt");
+    flipped.initNumOfSteps();
+    EXPECT_EQ(flipped.getInput(), "100");
+    flipped.moveNextStep();
+    EXPECT_EQ(flipped.getInput(), "400");
+    flipped.moveNextStep();
+    EXPECT_EQ(flipped.getStepInstructions(false), "Please change the light level to 400 lux");
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+TEST(PreTestScript, TextsAndMidCalculation) {
+    PreTestProcess p;
+    EXPECT_EQ(p.getStepInstructions(false), "Slowly rotate the device 360 degrees around X axis\nPress Enter to signal "
+                                            "start and finish");
+    p.moveNextStep();
+    p.moveNextStep();
+    EXPECT_EQ(p.getStepInstructions(false), "Slowly rotate the device 360 degrees around Z axis\nPress Enter when done");
+    EXPECT_TRUE(p.getNeedMidCalc());
+    p.moveNextStep();
+    EXPECT_EQ(p.getStepInstructions(false),
+              "Slowly move the device in a rectangle, keeping the same heading all the time\nPress Enter when done");
+    EXPECT_FALSE(p.getNeedMidCalc());
+    EXPECT_TRUE(p.isExternal());
+    EXPECT_EQ(p.getType(), PROCESS_MAGNETIC_TEST);
+}
+
+}  // namespace
