@@ -1,15 +1,22 @@
 // Runs one job of the calibration tool, from the accepted command line to the verdict.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "CsvParser.h"
+#include "Matrix.h"
+#include "Process.h"
+#include "ProcessTypes.h"
 #include "SDT.h"
+#include "SensorManager.h"
 #include "cmdline/CmdLineArguments.h"
 
 class Sensor;
+class InertialSensor;
 
 class CalibrationManager {
 public:
@@ -18,27 +25,68 @@ public:
     // Runs the whole job; failures are thrown after they have been reported.
     void start();
     // Called from the interrupt handler: stops live sampling and writes the data
-    // collected so far.
+    // collected so far. Never blocks on a lock the interrupted thread holds.
     void abort();
     // Whole seconds the run spent waiting for the operator.
     long long getUserDelays() const { return userDelays; }
 
+    void stopSampling();
+    void writeLog();
+    std::string getResults();
     // The firmware records (firmwareRecords) or the new ones of every sensor, as calibration XML.
     void saveToFile(const std::string& path, bool firmwareRecords);
+    void writeDump();
     // Writes every new record to the firmware, then resets the hub.
     void flushCalibrationData();
+    void calibrateAll();
+    void checkCalibration();
+    void testAll();
+    void magTest();
+    bool TestMultipleSensors(bool a, bool g, bool m);
+    double findDiffGyro(const std::shared_ptr<InertialSensor>& gyroscope, const std::shared_ptr<InertialSensor>& sensor,
+                        const Matrix& rotation);
+
+    SensorManager& getSensorManager() { return sensorManager; }
+    const std::vector<std::shared_ptr<Sensor>>& getSensors() const { return sensors; }
+    const std::vector<std::shared_ptr<Sensor>>& getCalibratingSensors() const { return calibratingSensors; }
 
 private:
     std::vector<std::shared_ptr<Sensor>> sensors;
     std::vector<std::shared_ptr<Sensor>> calibratingSensors;
+    std::map<std::shared_ptr<Sensor>, std::shared_ptr<Sensor>> dynamicMap;
     SDT sdt;
+    std::shared_ptr<Process> process;
     CmdLineArguments args;
+    SensorManager sensorManager;
+    ProcessType processType = PROCESS_NONE;
+    CsvParser csvParser;
     std::string exportFolder;
     bool exportAll = false;
+    CalibrationFlowType flowType = FLOW_FULL;
+    bool calibrate = false;
+    bool test = false;
+    bool magTestRun = false;
+    int samplingState = -1;
     long long userDelays = 0;
     std::mutex stateLock;
     std::mutex dumpLock;
+    bool selectA = false;
+    bool selectG = false;
+    bool selectM = false;
 
+    void initType();
     void initPhysicalSensors();
+    void initOfflineSensors();
+    void initCalibratingSensors();
+    void initDynamicMap();
     void loadSensorsData();
+    void collectData();
+    std::string dumpPath() const;
+    std::string dumpPrefix() const;
+    std::shared_ptr<Sensor> findCalibrating(const std::string& name) const;
 };
+
+// Spread of the angle between the magnetometer's and the accelerometer's
+// calibrated step means, in degrees; 0 when either is missing.
+double FindDipAngle(const std::shared_ptr<InertialSensor>& magnetometer,
+                    const std::shared_ptr<InertialSensor>& accelerometer);

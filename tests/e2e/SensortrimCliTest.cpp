@@ -2,6 +2,7 @@
 // an accepted line and an interrupt.
 #include <gtest/gtest.h>
 
+#include "HubSim.h"
 #include "RunProcess.h"
 
 namespace {
@@ -52,11 +53,21 @@ TEST(SensortrimCli, RejectedLinesExitWith255AfterMessageAndUsage) {
 }
 
 TEST(SensortrimCli, AcceptedLinePrintsBothRunTimeLines) {
-    const ProcessResult r = runTool({"-TestCalibration", "AG", "-Minimal", "-noEnter", "2000"});
+    HubSim hub(defaultScenario());
+    ProcessOptions options;
+    options.workDir = hub.dir();
+    const ProcessResult r = hub.run({kBin, "-ExportXml", "x.xml"}, options);
     EXPECT_EQ(r.exitStatus, 0);
-    EXPECT_EQ(r.out, kBanner +
-                         "Total run time: 0 seconds\n"
-                         "Total run time (excluding time waiting for user inputs): 0 seconds\n");
+    const std::string tail = "Total run time: 0 seconds\n"
+                             "Total run time (excluding time waiting for user inputs): 0 seconds\n";
+    ASSERT_GE(r.out.size(), tail.size());
+    EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
+}
+
+TEST(SensortrimCli, RunWithoutAHubFailsWithTheDeviceError) {
+    const ProcessResult r = runTool({"-TestCalibration", "AG", "-Minimal", "-noEnter", "2000"});
+    EXPECT_EQ(r.exitStatus, 255);
+    EXPECT_EQ(r.out, kBanner + "SMHI Error: Cannot establish a handle to the DOXI driver\n");
 }
 
 TEST(SensortrimCli, InterruptPrintsBothLinesAndExitsWithTheSignalNumber) {
