@@ -59,9 +59,11 @@ Vector rotationBetween(const Matrix& a, const Matrix& b) {
 std::vector<Segment> timeline(const SimOptions& o) {
     std::vector<Matrix> positions = positionsOf(o.flow);
     if (o.wrongStep >= 0 && o.wrongStep < static_cast<int>(positions.size())) {
-        // Held on the wrong face: the step's pose turned a quarter about the device's x axis.
-        positions[static_cast<size_t>(o.wrongStep)] =
-            Matrix::rotationMatrixFromAxis(axis(kPi / 2, 0, 0)) * positions[static_cast<size_t>(o.wrongStep)];
+        // Held wrongly: the step's pose tilted 60 degrees about a level axis.
+        Matrix& wrong = positions[static_cast<size_t>(o.wrongStep)];
+        const Vector up = wrong * axis(0, 0, 1);
+        const Vector other = std::fabs(up[0]) > 0.9 ? axis(0, 0, 1) : axis(1, 0, 0);
+        wrong = Matrix::rotationMatrixFromAxis(up.vector3CrossProduct(other).normalize() * (kPi / 3)) * wrong;
     }
     std::vector<Segment> segments;
     const Vector none(3);

@@ -1,0 +1,228 @@
+// Offline calibrations and tests from the simulated device's dumps.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <sstream>
+
+#include "RunProcess.h"
+
+namespace {
+
+const std::string kBin = SENSORTRIM_BIN;
+const std::string kSim = DEVICESIM_BIN;
+
+class Offline : public ::testing::Test {
+protected:
+    void SetUp() override { dir = makeTempDir(); }
+    void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
+
+    void simulate(const std::string& folder, std::vector<std::string> args) {
+        args.insert(args.begin(), {kSim, "--out", dir + "/" + folder});
+        const ProcessResult r = runProcess(args);
+        ASSERT_EQ(r.exitStatus, 0) << r.err;
+    }
+    ProcessResult sensortrim(std::vector<std::string> args) {
+        args.insert(args.begin(), kBin);
+        ProcessOptions options;
+        options.workDir = dir;
+        return runProcess(args, options);
+    }
+    std::string file(const std::string& path) { return readFile(dir + "/" + path); }
+    bool exists(const std::string& path) { return readFile(dir + "/" + path).size() > 0; }
+
+    std::string dir;
+};
+
+// The static record of a result file as offset (g) and correction S*A.
+struct Record {
+    double offset[3];
+    double matrix[9];
+    double factor;
+    int mapping[9];
+};
+
+int xmlInt(const std::string& xml, const std::string& tag, size_t from) {
+    const size_t at = xml.find("<" + tag + ">", from);
+    return std::atoi(xml.c_str() + at + tag.size() + 2);
+}
+
+Record recordOf(const std::string& xml, size_t from = 0) {
+    Record r{};
+    const char* axes[9] = {"XX", "XY", "XZ", "YX", "YY", "YZ", "ZX", "ZY", "ZZ"};
+    const char* mats[9] = {"Mat11", "Mat12", "Mat13", "Mat21", "Mat22", "Mat23", "Mat31", "Mat32", "Mat33"};
+    for (int k = 0; k < 9; ++k) {
+        r.mapping[k] = xmlInt(xml, axes[k], from);
+        r.matrix[k] = xmlInt(xml, mats[k], from);
+    }
+    r.factor = xmlInt(xml, "ScaleFactor", from);
+    const char* offsets[3] = {"OffsetX", "OffsetY", "OffsetZ"};
+    for (int i = 0; i < 3; ++i)
+        r.offset[i] = xmlInt(xml, offsets[i], from) / 1e6;  // micro-g
+    return r;
+}
+
+// What the firmware makes of a raw sample with the record: M * Am * (r - o).
+std::vector<double> apply(const Record& rec, const std::vector<double>& raw) {
+    double d[3], am[3] = {0, 0, 0}, y[3] = {0, 0, 0};
+    for (int i = 0; i < 3; ++i)
+        d[i] = raw[static_cast<size_t>(i)] - rec.offset[i];
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            am[i] += rec.mapping[3 * i + j] * d[j];
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            y[i] += rec.matrix[3 * i + j] / rec.factor * am[j];
+    return {y[0], y[1], y[2]};
+}
+
+// The still samples of a dump: the first sample of each hold.
+std::vector<std::vector<double>> rawSamples(const std::string& csv) {
+    std::vector<std::vector<double>> rows;
+    std::istringstream in(csv);
+    std::string line;
+    std::getline(in, line);
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+        std::vector<double> v;
+        std::istringstream fields(line);
+        std::string f;
+        std::getline(fields, f, ',');
+        while (std::getline(fields, f, ','))
+            v.push_back(std::atof(f.c_str()));
+        rows.push_back(v);
+    }
+    return rows;
+}
+
+TEST_F(Offline, CalibrationsRecoverTheSimulatedErrors) {
+    struct Case {
+        std::string flow;
+        std::vector<std::string> extra;
+        std::string type;
+    };
+    const Case cases[] = {
+        {"full", {}, "NewMotionFull"},
+        {"foursteps", {"-FourSteps"}, "Motion4Steps"},
+    };
+    for (const Case& c : cases) {
+        const std::string dump = "dump-" + c.flow, out = "out-" + c.flow;
+        simulate(dump, {"--flow", c.flow, "--acc-offset", "0.03,-0.02,0.01", "--acc-scale", "1.02,0.98,1.01",
+                        "--acc-noise", "0.0005"});
+        std::vector<std::string> args = {"-CalibrateOffline", "A", "-UseRawData", dump, "-ExportAllFiles", out};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        const ProcessResult r = sensortrim(args);
+        ASSERT_EQ(r.exitStatus, 0) << r.out;
+        EXPECT_NE(r.out.find("\033[01;32mCalibration process completed successfully\n\033[0m"), std::string::npos);
+        EXPECT_FALSE(exists(out + "/currentCalibration.xml"));
+        EXPECT_FALSE(exists(out + "/dataDump.csv"));
+        EXPECT_NE(file(out + "/AGMLogFile.xml").find("Type=\"" + c.type + "\""), std::string::npos);
+        EXPECT_NE(file(out + "/AGMLogFile.xml").find("Success=\"true\""), std::string::npos);
+
+        const Record rec = recordOf(file(out + "/resultCalibration.xml"));
+        EXPECT_NEAR(rec.offset[0], 0.03, 1e-3);
+        EXPECT_NEAR(rec.offset[1], -0.02, 1e-3);
+        // The samples of the dump, corrected by the record, have the length of gravity
+        // (the simulated turns keep 1 g as well).
+        const auto raw = rawSamples(file(dump + "/dataDumpAccelerometer.csv"));
+        for (size_t i = 0; i < raw.size(); i += 200) {
+            const std::vector<double> y = apply(rec, raw[i]);
+            EXPECT_NEAR(std::sqrt(y[0] * y[0] + y[1] * y[1] + y[2] * y[2]), 1.0, 0.01) << c.flow << " sample " << i;
+        }
+    }
+}
+
+TEST_F(Offline, WrongPositionFailsAndKeepsTheEvidence) {
+    simulate("dump", {"--flow", "full", "--wrong-step", "2"});
+    const ProcessResult r = sensortrim({"-CalibrateOffline", "A", "-UseRawData", "dump", "-ExportAllFiles", "out"});
+    EXPECT_EQ(r.exitStatus, 255);
+    EXPECT_NE(r.out.find("\033[01;31mCALIBRATION FAILED\n\033[0mError:\nCalibration failed for sensor Accelerometer. "
+                         "Reason: "),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(file("out/AGMLogFile.xml").find("FailureParameter="), std::string::npos);
+    EXPECT_FALSE(exists("out/resultCalibration.xml"));
+}
+
+TEST_F(Offline, TestsOfTheCalibration) {
+    simulate("good", {"--flow", "foursteps", "--mode", "test"});
+    ProcessResult r = sensortrim({"-TestCalibration", "A", "-FourSteps", "-UseRawData", "good", "-ExportAllFiles", "t1"});
+    EXPECT_EQ(r.exitStatus, 0) << r.out;
+    EXPECT_NE(r.out.find("----   test pass -----\n"), std::string::npos);
+    EXPECT_NE(file("t1/LogFile.xml").find("Type=\"4StepsTest\""), std::string::npos);
+    EXPECT_FALSE(exists("t1/error.log"));
+
+    simulate("bad", {"--flow", "foursteps", "--mode", "test", "--wrong-step", "2"});
+    r = sensortrim({"-TestCalibration", "A", "-FourSteps", "-UseRawData", "bad", "-ExportAllFiles", "t2"});
+    EXPECT_EQ(r.exitStatus, 255);
+    EXPECT_NE(r.out.find("\033[01;31mTEST FAILED\n\033[0mError:\n2\tAccelerometer: Check Axis Mapping\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(file("t2/error.log"), "2\tAccelerometer: Check Axis Mapping\n");
+
+    // Without an export folder nothing is written.
+    r = sensortrim({"-TestCalibration", "A", "-FourSteps", "-UseRawData", "bad"});
+    EXPECT_EQ(r.exitStatus, 255);
+
+    simulate("faceup", {"--flow", "minimal", "--mode", "test"});
+    r = sensortrim({"-TestCalibration", "A", "-Minimal", "-UseRawData", "faceup", "-ExportAllFiles", "t3"});
+    EXPECT_EQ(r.exitStatus, 0) << r.out;
+    EXPECT_NE(file("t3/LogFile.xml").find("Type=\"FaceUpTest\""), std::string::npos);
+}
+
+TEST_F(Offline, SecondAccelerometerOnlyWithItsDump) {
+    simulate("both", {"--flow", "full", "--sensors", "A,A2", "--hinge", "TOP"});
+    ProcessResult r = sensortrim({"-CalibrateOffline", "A", "-UseRawData", "both", "-ExportAllFiles", "o1"});
+    EXPECT_EQ(r.exitStatus, 0) << r.out;
+    EXPECT_NE(r.out.find("Second Accelerometer Offset:"), std::string::npos);
+    r = sensortrim({"-CalibrateOffline", "A", "-UseRawData", "both", "-ExportAllFiles", "o2", "-PrimaryOnly"});
+    EXPECT_EQ(r.out.find("Second Accelerometer"), std::string::npos);
+    std::remove((dir + "/both/dataDumpAccelerometer_2.csv").c_str());
+    r = sensortrim({"-CalibrateOffline", "A", "-UseRawData", "both", "-ExportAllFiles", "o3"});
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.out.find("Second Accelerometer"), std::string::npos);
+}
+
+TEST_F(Offline, BadDumpsAndFolders) {
+    simulate("dump", {"--flow", "full"});
+    const std::string full = file("dump/dataDumpAccelerometer.csv");
+    writeFile(dir + "/dump/shortAccelerometer.csv", full.substr(0, full.rfind('\n', full.size() / 3) + 1));
+    struct Case {
+        std::vector<std::string> args;
+        std::string tail;
+    };
+    const Case cases[] = {
+        {{"-CalibrateOffline", "A", "-UseRawData", "nowhere", "-ExportAllFiles", "o"},
+         "Error:\nFolder nowhere does not exist\n"},
+        {{"-CalibrateOffline", "A", "-UseRawData", "dump", "-DumpPrefix", "short", "-ExportAllFiles", "o"},
+         "\033[01;31mCALIBRATION FAILED\n\033[0mError:\nUnexpected data dump size. Not enough data for completing "
+         "the calibration process\n"},
+        {{"-CalibrateOffline", "A", "-UseRawData", "dump", "-DumpPrefix", "none", "-ExportAllFiles", "o"},
+         "Error:\nSensor data file dump/noneAccelerometer.csv does not exist\n"},
+        {{"-CalibrateOffline", "G", "-UseRawData", "dump", "-ExportAllFiles", "o"},
+         "Error:\nSensor data file dump/dataDumpGyroscope.csv does not exist\n"},
+    };
+    for (const Case& c : cases) {
+        const ProcessResult r = sensortrim(c.args);
+        EXPECT_EQ(r.exitStatus, 255) << c.tail;
+        ASSERT_GE(r.out.size(), c.tail.size()) << r.out;
+        EXPECT_EQ(r.out.substr(r.out.size() - c.tail.size()), c.tail) << r.out;
+    }
+    // A single dump file named directly.
+    const ProcessResult r = sensortrim(
+        {"-CalibrateOffline", "A", "-UseRawData", "dump/dataDump.csv", "-DumpPrefix", "ignored", "-ExportAllFiles", "o"});
+    EXPECT_EQ(r.exitStatus, 0) << r.out;
+}
+
+TEST_F(Offline, RunningTwiceReplacesTheFiles) {
+    simulate("a", {"--flow", "full", "--acc-offset", "0.05,0,0"});
+    simulate("b", {"--flow", "full", "--acc-offset", "-0.05,0,0"});
+    ASSERT_EQ(sensortrim({"-CalibrateOffline", "A", "-UseRawData", "a", "-ExportAllFiles", "out"}).exitStatus, 0);
+    const std::string first = file("out/resultCalibration.xml");
+    ASSERT_EQ(sensortrim({"-CalibrateOffline", "A", "-UseRawData", "b", "-ExportAllFiles", "out"}).exitStatus, 0);
+    const std::string second = file("out/resultCalibration.xml");
+    EXPECT_NEAR(recordOf(first).offset[0], 0.05, 1e-3);
+    EXPECT_NEAR(recordOf(second).offset[0], -0.05, 1e-3);
+}
+
+}  // namespace
