@@ -1,15 +1,25 @@
 #!/usr/bin/env bash
 # The main job: installs what is missing, builds the tools, and runs the
-# calibration tool against the emulated hub (examples/hub-default.xml).
-# Without arguments it saves the device's calibration to out/calibration.xml;
-# with arguments they are passed to sensortrim as they are.
+# calibration tool.
+# Without arguments: an offline calibration of the accelerometers from the
+# recorded example dump (examples/dumps/accelerometer-full), then the result
+# files it wrote into out/calibration. With arguments: sensortrim runs with
+# them against the emulated hub (examples/hub-default.xml).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/install-deps.sh"
 bash "$root/scripts/build.sh" "$root/build"
 cd "$root"
-if [ $# -eq 0 ]; then
-  set -- -ExportXml out/calibration.xml
+if [ $# -gt 0 ]; then
+  exec env BUILD_DIR="$root/build" bash "$root/scripts/with-hub" "$root/examples/hub-default.xml" -- \
+    "$root/build/sensortrim/sensortrim" "$@"
 fi
-BUILD_DIR="$root/build" bash "$root/scripts/with-hub" "$root/examples/hub-default.xml" -- \
-  "$root/build/sensortrim/sensortrim" "$@"
+out=out/calibration
+"$root/build/sensortrim/sensortrim" -CalibrateOffline A -UseRawData examples/dumps/accelerometer-full \
+  -ExportAllFiles "$out"
+echo
+echo "Result files in $out:"
+ls -l "$out"
+echo
+echo "== $out/resultCalibration.xml =="
+cat "$out/resultCalibration.xml"
