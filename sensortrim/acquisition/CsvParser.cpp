@@ -51,17 +51,23 @@ bool CsvParser::dumpExists(const std::string& folder, const std::string& prefix,
 }
 
 void CsvParser::splitLine(const std::string& line, char separator) {
-    columns.clear();
-    if (line.empty())
-        return;
-    size_t from = 0;
-    while (true) {
-        const size_t at = line.find(separator, from);
-        columns.push_back(line.substr(from, at == std::string::npos ? std::string::npos : at - from));
-        if (at == std::string::npos)
-            break;
-        from = at + 1;
+    // The field strings are reused from line to line, so a long dump does not
+    // allocate new strings for every row.
+    size_t count = 0;
+    if (!line.empty()) {
+        size_t from = 0;
+        while (true) {
+            const size_t at = line.find(separator, from);
+            const size_t length = at == std::string::npos ? line.size() - from : at - from;
+            if (count == columns.size())
+                columns.emplace_back();
+            columns[count++].assign(line, from, length);
+            if (at == std::string::npos)
+                break;
+            from = at + 1;
+        }
     }
+    columns.resize(count);
 }
 
 void CsvParser::parseHeader(const std::vector<std::string>& header, const std::shared_ptr<Sensor>& sensor) {
@@ -114,6 +120,11 @@ std::vector<SensorData> CsvParser::readSensorFile(const std::string& path, const
     std::ifstream in(path);
     if (!in.good() || isDirExist(path))
         throw CalibrationException("Cannot read input file " + path);
+    return readSensorStream(in, path, sensor, readLuid);
+}
+
+std::vector<SensorData> CsvParser::readSensorStream(std::istream& in, const std::string& path,
+                                                    const std::shared_ptr<Sensor>& sensor, bool readLuid) {
     std::string line;
     if (!readLine(in, line))
         throw CalibrationException("Input file " + path + " is empty");

@@ -1,6 +1,7 @@
 // Data dump files (one CSV file per sensor) and the ALS configuration file.
 #pragma once
 
+#include <istream>
 #include <map>
 #include <memory>
 #include <string>
@@ -35,6 +36,10 @@ public:
     void parseSensorDataLine(const std::vector<std::string>& fields);
     std::string writeHeader(const std::shared_ptr<Sensor>& sensor) const;
     std::string writeSensorDataLine(const SensorData& sample) const;
+
+    // One sensor's dump read from a stream; path names it in messages.
+    std::vector<SensorData> readSensorStream(std::istream& in, const std::string& path,
+                                             const std::shared_ptr<Sensor>& sensor, bool readLuid);
 
     const std::vector<std::string>& getColumns() const { return columns; }
     const SensorData& getCurrentData() const { return currentData; }

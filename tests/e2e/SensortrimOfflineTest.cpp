@@ -214,6 +214,23 @@ TEST_F(Offline, BadDumpsAndFolders) {
     EXPECT_EQ(r.exitStatus, 0) << r.out;
 }
 
+TEST_F(Offline, InterruptDuringARunEndsItAtOnce) {
+    simulate("dump", {"--flow", "full"});
+    ProcessOptions options;
+    options.workDir = dir;
+    options.env["LD_PRELOAD"] = INTERRUPT_PRELOAD;
+    options.env["ASAN_OPTIONS"] = "verify_asan_link_order=0";
+    // The second clock read happens while the dump plays through the step script.
+    options.env["INTERRUPT_AT_CALL"] = "2";
+    const ProcessResult r = runProcess(
+        {kBin, "-CalibrateOffline", "A", "-UseRawData", "dump", "-ExportAllFiles", "out"}, options);
+    EXPECT_EQ(r.exitStatus, 2);
+    const std::string tail = "Interrupt signal (2) received.\nAbort request\n";
+    ASSERT_GE(r.out.size(), tail.size());
+    EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
+    EXPECT_FALSE(exists("out/resultCalibration.xml"));
+}
+
 TEST_F(Offline, RunningTwiceReplacesTheFiles) {
     simulate("a", {"--flow", "full", "--acc-offset", "0.05,0,0"});
     simulate("b", {"--flow", "full", "--acc-offset", "-0.05,0,0"});

@@ -439,6 +439,32 @@ TEST(InertialCore, ResultsAndErrorReport) {
     EXPECT_EQ(m.report(), "3\tGeneral: Check Movement or Axis Mapping\n");
 }
 
+TEST(InertialCore, GyroscopeRotationPredictsTheSensorsChange) {
+    // The device turns 90 degrees about x in one second; the gyroscope sees it,
+    // the accelerometer's gravity moves from z to -y... or stays when the rate is wrong.
+    for (double rateScale : {1.0, 0.0}) {
+        auto acc = std::make_shared<TestSensor>();
+        auto gyro = std::make_shared<TestSensor>();
+        acc->setModel(Matrix::Identity(3), Vector(3), Matrix::Identity(3));
+        gyro->setModel(Matrix::Identity(3), Vector(3), Matrix::Identity(3));
+        acc->setMeans(Matrix(4, 3, {0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1}));
+        for (int i = 0; i <= 100; ++i) {
+            const double angle = (M_PI / 2) * i / 100.0;
+            acc->getBufferedData().emplace_back(10.0 * i, std::vector<double>{0, std::sin(angle), std::cos(angle)});
+            gyro->getBufferedData().emplace_back(10.0 * i, std::vector<double>{90.0 * rateScale, 0, 0});
+        }
+        const double error = InertialSensor::findGyroRotation(acc, -1, 1000, gyro, 0, Matrix::Identity(3));
+        if (rateScale == 1.0) {
+            EXPECT_LT(error, 0.02);
+        } else {
+            EXPECT_GT(error, 0.1);
+        }
+    }
+    auto empty = std::make_shared<TestSensor>();
+    EXPECT_EQ(calibrationError([&] { InertialSensor::findGyroRotation(empty, 0, 10, empty, 0, Matrix::Identity(3)); }),
+              "buffered data of sensorAccelerometer is empty");
+}
+
 TEST(InertialCore, OlderSuccessCriteriaOnlyFlagTheExpectedError) {
     TestSensor sensor;
     FakeManager manager(FLOW_FOUR_STEPS, PROCESS_INERTIAL_CALIBRATION, 4, {});
