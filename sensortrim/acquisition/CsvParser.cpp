@@ -8,6 +8,7 @@
 #include "FileUtil.h"
 #include "Sensor.h"
 #include "cmdline/CmdLineArguments.h"
+#include "device/Smhi.h"
 
 namespace {
 
@@ -141,13 +142,7 @@ std::vector<SensorData> CsvParser::readSensorStream(std::istream& in, const std:
                     break;
                 bytes[i] = byte;
             }
-            _sc_sensor_luid luid;
-            luid.sensorType = static_cast<uint16_t>(bytes[0] | bytes[1] << 8);
-            luid.vendorId = static_cast<uint16_t>(bytes[2] | bytes[3] << 8);
-            luid.subType = static_cast<uint16_t>(bytes[4] | bytes[5] << 8);
-            luid.instance = bytes[6];
-            luid.flags = bytes[7];
-            sensor->setLuid(luid);
+            sensor->setLuid(smhi::decodeLuid(bytes));
         }
         if (!readLine(in, line))
             line.clear();

@@ -110,17 +110,12 @@ void SensorManager::handleData(const std::shared_ptr<Sensor>& sensor, double tim
             processSample(sensor, sample);
         }
     } catch (const CalibrationException& e) {
-        errorMessage = e.what();
-        stageDone(false);
-        return;
+        // A failed sample ends the step; the waiting thread raises the message.
+        return failStep(e.what());
     } catch (const MathException& e) {
-        errorMessage = e.what();
-        stageDone(false);
-        return;
+        return failStep(e.what());
     } catch (const SamplingException& e) {
-        errorMessage = e.what();
-        stageDone(false);
-        return;
+        return failStep(e.what());
     }
     if (process && !process->isExternal() && isIndicator(sensor) && process->shouldMoveNext())
         onStageChange();
@@ -139,9 +134,13 @@ void SensorManager::onStageChange() {
     try {
         stageDone(true);
     } catch (const CalibrationException& e) {
-        errorMessage = e.what();
-        stageDone(false);
+        failStep(e.what());
     }
+}
+
+void SensorManager::failStep(const std::string& message) {
+    errorMessage = message;
+    stageDone(false);
 }
 
 void SensorManager::stageDone(bool success) {
@@ -260,12 +259,10 @@ void SensorManager::playData() {
             }
         }
     } catch (const CalibrationException& e) {
-        errorMessage = e.what();
-        stageDone(false);
+        failStep(e.what());
         return;
     } catch (const SamplingException& e) {
-        errorMessage = e.what();
-        stageDone(false);
+        failStep(e.what());
         throw SamplingException(e.what());
     }
     const ProcessType type = process->getType();

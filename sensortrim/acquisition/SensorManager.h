@@ -99,4 +99,6 @@ private:
     // Hands one sample to its sensor and, for an indicator, to the script.
     void processSample(const std::shared_ptr<Sensor>& sensor, SensorData& sample);
     bool isIndicator(const std::shared_ptr<Sensor>& sensor) const;
+    // Ends the current step as failed with the message.
+    void failStep(const std::string& message);
 };
