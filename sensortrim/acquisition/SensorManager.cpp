@@ -99,16 +99,14 @@ void SensorManager::handleData(const std::shared_ptr<Sensor>& sensor, double tim
                                const std::vector<double>& values) {
     if (static_cast<int>(values.size()) != sensor->getNumFields())
         return;
-    if (stepStartTime == 0)
-        stepStartTime = timestampMs;
-    SensorData sample(std::max(0.0, timestampMs - stepStartTime), values);
     try {
+        std::lock_guard<std::mutex> lock(dataMutex);
+        if (stepStartTime == 0)
+            stepStartTime = timestampMs;
+        SensorData sample(std::max(0.0, timestampMs - stepStartTime), values);
         sensor->reverseStaticCalibration(sample);
-        {
-            std::lock_guard<std::mutex> lock(dataMutex);
-            dataDump[sensor].push_back(sample);
-            processSample(sensor, sample);
-        }
+        dataDump[sensor].push_back(sample);
+        processSample(sensor, sample);
     } catch (const CalibrationException& e) {
         // A failed sample ends the step; the waiting thread raises the message.
         return failStep(e.what());
@@ -181,8 +179,10 @@ void SensorManager::waitForStepFinish(bool midCalculation) {
         stageFinished = false;
         succeeded = stageSucceeded;
     }
-    if (!process || !process->getSampleBetween())
+    if (!process || !process->getSampleBetween()) {
+        std::lock_guard<std::mutex> lock(dataMutex);
         stepStartTime = 0;
+    }
     if (succeeded)
         return;
     if (errorMessage.empty())

@@ -148,6 +148,93 @@ TEST(MotionScript, StillPositionsEndTheStepsAndCalibrate) {
     EXPECT_NEAR(inertial->getScale()[0][0], 1 / 1.02, 1e-3);
 }
 
+// A gyroscope or magnetometer stand-in: "moving" while its newest sample is large.
+class MotionSensor : public InertialSensor {
+public:
+    MotionSensor(uint16_t type, const char* sensorName) : InertialSensor(_sc_sensor_luid{type, 1, 1, 0, 2}) {
+        name = sensorName;
+        motionStdLimit = motionRangeLimit = 1.0;
+        motionLowerBound = 0.5;
+    }
+    bool checkMotion(double) override { return !bufferedData.empty() && Vector(bufferedData.back().values).norm() > 10; }
+    bool checkMovement() override { return checkMotion(0); }
+    bool dataRecieved(SensorData& d) override { return DataReceivedCommon(d); }
+    bool getCanCalibrate(ProcessType) override { return true; }
+};
+
+TEST(MotionScript, FullFlowWithTurnsUsesFourteenBoundaries) {
+    SensorManager manager;
+    auto acc = accelerometer();
+    auto gyro = std::make_shared<MotionSensor>(118, "Gyroscope");
+    auto process = motion(FLOW_FULL, {acc, gyro}, manager);
+    ASSERT_EQ(process->getStaticStatesNumber(), 7);
+    // Positions of the full flow, each held 3 s, with a 360 degree turn in place
+    // (the gyroscope reads 180 deg/s for 2 s) and a move to the next position.
+    const std::vector<std::vector<double>> g = {{0, 0, 1}, {0, 1, 0}, {1, 0, 0}, {0, -1, 0}};
+    double t = 1000;
+    auto hold = [&](const std::vector<double>& up, double seconds) {
+        for (int i = 0; i < seconds * 100; ++i, t += 10) {
+            manager.handleData(acc, t, up);
+            manager.handleData(gyro, t, {0, 0, 0});
+        }
+    };
+    for (size_t p = 0; p < g.size(); ++p) {
+        hold(g[p], 3);
+        if (p + 1 == g.size())
+            break;
+        for (int i = 0; i < 200; ++i, t += 10) {
+            manager.handleData(acc, t, g[p]);
+            manager.handleData(gyro, t, {0, 0, 180});
+        }
+        hold(g[p], 3);
+        for (int i = 0; i < 100; ++i, t += 10) {  // to the next position
+            const double a = i / 100.0;
+            manager.handleData(acc, t, {g[p][0] * (1 - a) + g[p + 1][0] * a, g[p][1] * (1 - a) + g[p + 1][1] * a,
+                                        g[p][2] * (1 - a) + g[p + 1][2] * a});
+            manager.handleData(gyro, t, {50, 50, 0});
+        }
+    }
+    EXPECT_TRUE(process->isDone());
+    const std::vector<double> times = process->getSegmentTimes();
+    ASSERT_EQ(times.size(), 14u);
+    for (size_t i = 0; i + 1 < times.size(); ++i)
+        EXPECT_LE(times[i], times[i + 1]) << i;
+}
+
+TEST(MotionScript, MagnetometerFourStepsFollowsTheHeading) {
+    SensorManager manager;
+    auto mag = std::make_shared<MotionSensor>(527, "Magnetometer");
+    auto process = std::make_shared<NewMotionProcess>(FLOW_MAG_FOUR_STEPS);
+    process->setType(PROCESS_CALIBRATION_TEST);
+    process->initNumOfSteps();
+    manager.setSensors({mag});
+    manager.setType(process);
+    ASSERT_EQ(manager.getSensors().size(), 1u);  // the magnetometer drives this flow
+    double t = 1000;
+    for (int step = 0; step < 4; ++step) {
+        for (int i = 0; i < 300; ++i, t += 10)
+            manager.handleData(mag, t, {1, 2, 3});
+        for (int i = 0; i < 100 && step < 3; ++i, t += 10)
+            manager.handleData(mag, t, {30, 0, 0});
+    }
+    EXPECT_TRUE(process->isDone());
+}
+
+TEST(MotionScript, GuardTimeAfterAChange) {
+    SensorManager manager;
+    auto acc = accelerometer();
+    auto process = motion(FLOW_FOUR_STEPS, {acc}, manager);
+    // Still from the first sample: the step is judged 1100 ms after it at the earliest.
+    manager.handleData(acc, 500, {0, 0, 1});
+    for (double t = 510; t < 1600; t += 10)
+        manager.handleData(acc, t, {0, 0, 1});
+    EXPECT_EQ(process->getCurrentSegment(), 0);
+    manager.handleData(acc, 1600, {0, 0, 1});
+    EXPECT_EQ(process->getCurrentSegment(), 1);
+    EXPECT_EQ(process->getSegmentTimes()[0], 100.0);
+    EXPECT_EQ(process->getSegmentTimes()[1], 1100.0);
+}
+
 TEST(MotionScript, MinimalFlowEndsAfterOneSecond) {
     SensorManager manager;
     auto acc = accelerometer();
