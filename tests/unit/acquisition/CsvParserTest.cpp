@@ -179,6 +179,8 @@ TEST_F(Dumps, AlsConfiguration) {
     }
     AlsConfiguration configuration;
     EXPECT_THROW(CsvParser().readConfigFile(dir + "/none.txt", configuration), CalibrationException);
+    CsvParser().readConfigFile(EXAMPLES_DIR "/als-levels.txt", configuration);
+    EXPECT_EQ(configuration.values, (std::vector<int>{100, 500, 1000}));
 }
 
 TEST(FileUtil, Helpers) {

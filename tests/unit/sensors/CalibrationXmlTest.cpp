@@ -338,6 +338,15 @@ TEST_F(CalibrationXml, ThresholdsFile) {
         EXPECT_EQ(t.maxSpikesAllowed, c.spikes) << c.content;
         EXPECT_EQ(t.magScaleThreshold, c.magScale) << c.content;
     }
+    // The shipped example holds the built-in values.
+    TestingThresholds example;
+    example.SetDefaultThresholds();
+    example.rotationAgreementAcc = example.magScaleThreshold = example.handHeldMotionlessFactor = -1;
+    example.LoadFrom(EXAMPLES_DIR "/TestingConfig.xml");
+    EXPECT_EQ(example.rotationAgreementAcc, 5.0);
+    EXPECT_EQ(example.magScaleThreshold, 0.15);
+    EXPECT_EQ(example.handHeldMotionlessFactor, 3.0);
+
     TestingThresholds t;
     t.SetDefaultThresholds();
     t.LoadFrom(dir + "/missing.xml");
