@@ -4,44 +4,25 @@
 
 #include "device/Smhi.h"
 
-namespace {
-
-// Closes the connection when an operation leaves, however it leaves.
-struct CloseOnExit {
-    DOXI& transport;
-    ~CloseOnExit() { transport.Close(); }
-};
-
-}  // namespace
-
 PDT::PDT() : doxi(std::make_shared<DOXIAndroid>(doxi::INTERFACE_GUID, doxi::SMHI_GUID)) {}
 
 PDT::PDT(std::shared_ptr<DOXI> transport) : doxi(std::move(transport)) {}
 
-std::vector<uint8_t> PDT::exchange(const std::vector<uint8_t>& request, size_t& received) {
-    doxi->Write(request);
-    std::vector<uint8_t> response = doxi->Read(SMHI_MAX_RESPONSE);
-    received = doxi->lastReadLength();
-    return response;
-}
-
 void PDT::setPdt(const std::vector<char>& image) {
-    doxi->Connect();
-    CloseOnExit closer{*doxi};
+    doxi::ClosingConnection<DoxiException> connection(*doxi);
     size_t received = 0;
     const std::vector<uint8_t> data(image.begin(), image.end());
-    const std::vector<uint8_t> r = exchange(smhi::buildSetProperty(_sc_sensor_luid(), SMHI_PROP_SENSOR_CONFIG, data),
+    const std::vector<uint8_t> r = doxi->Transact(smhi::buildSetProperty(_sc_sensor_luid(), SMHI_PROP_SENSOR_CONFIG, data),
                                             received);
     if (r[3] != 0)
         throw DoxiException("Set PDT command failed, status: " + std::to_string(r[3]));
 }
 
 std::vector<char> PDT::getPdt() {
-    doxi->Connect();
-    CloseOnExit closer{*doxi};
+    doxi::ClosingConnection<DoxiException> connection(*doxi);
     size_t received = 0;
     const std::vector<uint8_t> r =
-        exchange(smhi::buildGetProperty(_sc_sensor_luid(), SMHI_PROP_SENSOR_CONFIG), received);
+        doxi->Transact(smhi::buildGetProperty(_sc_sensor_luid(), SMHI_PROP_SENSOR_CONFIG), received);
     if (r[3] != 0)
         throw DoxiException("Set PDT command failed, status: " + std::to_string(r[3]));
     std::vector<uint8_t> image;
@@ -51,10 +32,9 @@ std::vector<char> PDT::getPdt() {
 }
 
 void PDT::resetTsy() {
-    doxi->Connect();
-    CloseOnExit closer{*doxi};
+    doxi::ClosingConnection<DoxiException> connection(*doxi);
     size_t received = 0;
-    if (exchange(smhi::buildReset(), received)[3] != 0)
+    if (doxi->Transact(smhi::buildReset(), received)[3] != 0)
         throw DoxiException("Reset TSY command failed.");
 }
 
@@ -64,15 +44,14 @@ std::vector<testResult> PDT::selfTest(int level, int& overall) {
     const uint16_t mask = smhi::selfTestLevelMask(level);
     const _sc_sensor_luid all = smhi::allSensorsLuid();
 
-    doxi->Connect();
-    CloseOnExit closer{*doxi};
+    doxi::ClosingConnection<DoxiException> connection(*doxi);
     size_t received = 0;
-    if (exchange(smhi::buildSelfTest(all, 0, mask), received)[3] != 0)
+    if (doxi->Transact(smhi::buildSelfTest(all, 0, mask), received)[3] != 0)
         throw DoxiException("Self test failed.");
 
     std::vector<testResult> results;
     for (int poll = 0; poll < kMaxSelfTestPolls; ++poll) {
-        const std::vector<uint8_t> r = exchange(smhi::buildSelfTest(all, 1, mask), received);
+        const std::vector<uint8_t> r = doxi->Transact(smhi::buildSelfTest(all, 1, mask), received);
         smhi::SelfTestResponse answer;
         if (!smhi::parseSelfTest(doxi::ByteView(r.data(), received), answer))
             throw DoxiException("Unexpected result in command response.");

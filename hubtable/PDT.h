@@ -39,7 +39,4 @@ public:
 private:
     std::shared_ptr<DOXI> doxi;
 
-    // Write the request and read the answer on the open connection; returns
-    // the answer and its received length.
-    std::vector<uint8_t> exchange(const std::vector<uint8_t>& request, size_t& received);
 };

@@ -9,22 +9,13 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "device/Bytes.h"
 #include "device/Guid.h"
 #include "hubsim/ShimProtocol.h"
 
 namespace hubsim {
 
 namespace {
-
-std::string hex(const std::vector<uint8_t>& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    for (uint8_t b : bytes) {
-        text += digits[b >> 4];
-        text += digits[b & 0x0F];
-    }
-    return text;
-}
 
 std::vector<uint8_t> controlReply(uint8_t type, int32_t result, const std::vector<uint8_t>& payload) {
     const char* magic = HUBSIM_MAGIC;
@@ -144,7 +135,7 @@ void Server::receive(int fd) {
         control(fd, client, msg);
         return;
     }
-    log(client, hex(msg));
+    log(client, doxi::toHex(msg));
     if (client.kind != "smhi")
         return;  // the trace clients answer nothing yet
     const Reply reply = firmware.handle(msg);
@@ -195,7 +186,7 @@ void Server::control(int fd, Client& client, const std::vector<uint8_t>& msg) {
                     ? controlReply(type, 1, std::vector<uint8_t>(text, text + std::strlen(text)))
                     : controlReply(type, 0, {});
     } else {
-        log(client, "control " + hex(msg) + " rejected");
+        log(client, "control " + doxi::toHex(msg) + " rejected");
         reply = controlReply(type, EINVAL, {});
     }
     ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);

@@ -22,20 +22,6 @@ std::vector<uint8_t> withPayload(uint8_t command, const std::vector<uint8_t>& pa
     return msg;
 }
 
-// A property block with one entry.
-std::vector<uint8_t> propertyBlock(const _sc_sensor_luid& luid, uint8_t entryId, const std::vector<uint8_t>& data) {
-    std::vector<uint8_t> block;
-    smhi::encodeLuid(luid, block);
-    putU16(block, static_cast<uint16_t>(4 + data.size()));
-    putU8(block, 0);
-    putU8(block, 1);
-    putU8(block, entryId);
-    putU8(block, 0);
-    putU16(block, static_cast<uint16_t>(data.size()));
-    block.insert(block.end(), data.begin(), data.end());
-    return block;
-}
-
 bool isResultError(uint8_t code) {
     return code != 0 && code != 2 && code != 5;
 }
@@ -128,16 +114,16 @@ std::vector<uint8_t> SmhiFirmware::getProperty(const std::vector<uint8_t>& reque
             return responseHeader(SMHI_CMD_GET_PROPERTY, smhi::kInvalidParameter);
         if (!sensor->hasCalibration)
             return responseHeader(SMHI_CMD_GET_PROPERTY, smhi::kCommandFailed);
-        return withPayload(SMHI_CMD_GET_PROPERTY, propertyBlock(luid, 2, sensor->calibration));
+        return withPayload(SMHI_CMD_GET_PROPERTY, smhi::buildPropertyBlock(luid, 2, sensor->calibration));
     }
     case SMHI_PROP_BUS_INFO: {
         SimSensor* sensor = findSensor(luid);
         if (!sensor)
             return responseHeader(SMHI_CMD_GET_PROPERTY, smhi::kInvalidParameter);
         if (!sensor->hasBus)
-            return withPayload(SMHI_CMD_GET_PROPERTY, propertyBlock(luid, 1, {}));
+            return withPayload(SMHI_CMD_GET_PROPERTY, smhi::buildPropertyBlock(luid, 1, {}));
         return withPayload(SMHI_CMD_GET_PROPERTY,
-                           propertyBlock(luid, 0, {sensor->busType, sensor->busNumber, sensor->busAddress}));
+                           smhi::buildPropertyBlock(luid, 0, {sensor->busType, sensor->busNumber, sensor->busAddress}));
     }
     case SMHI_PROP_SENSOR_LIST: {
         std::vector<uint8_t> payload;

@@ -12,12 +12,6 @@
 
 namespace {
 
-std::string lowered(std::string text) {
-    for (char& c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
 bool startsWith(const std::string& text, const char* prefix) {
     return text.rfind(prefix, 0) == 0;
 }
@@ -72,7 +66,7 @@ void CsvParser::splitLine(const std::string& line, char separator) {
 }
 
 void CsvParser::parseHeader(const std::vector<std::string>& header, const std::shared_ptr<Sensor>& sensor) {
-    if (header.size() < 4 || lowered(header[0]) != "time[ms]")
+    if (header.size() < 4 || toLowerCase(header[0]) != "time[ms]")
         throw CalibrationException("Invalid header timestamp");
     const std::string name = sensor->getName();
     const char* axes[3] = {"_X", "_Y", "_Z"};

@@ -13,12 +13,6 @@ using namespace xmlutil;
 
 namespace {
 
-// Closes the connection however an operation leaves.
-struct CloseOnExit {
-    DoxiBase& transport;
-    ~CloseOnExit() { transport.Close(); }
-};
-
 // Creates every missing level of a directory path.
 bool makeDirectories(const std::string& dir) {
     std::string partial;
@@ -56,12 +50,8 @@ SDT::SDT() : doxi(std::make_shared<DOXIAndroid>(doxi::INTERFACE_GUID, doxi::SMHI
 SDT::SDT(std::shared_ptr<DoxiBase> transport) : doxi(std::move(transport)) {}
 
 std::vector<uint8_t> SDT::exchange(const std::vector<uint8_t>& request, size_t& received) {
-    doxi->Connect();
-    CloseOnExit closer{*doxi};
-    doxi->Write(request);
-    std::vector<uint8_t> response = doxi->Read(SMHI_MAX_RESPONSE);
-    received = doxi->lastReadLength();
-    return response;
+    doxi::ClosingConnection<SmhiException> connection(*doxi);
+    return doxi->Transact(request, received);
 }
 
 void SDT::resetTsy() {

@@ -20,12 +20,6 @@ namespace {
 
 const char* const kVersion = "3.1.0.3426";
 
-std::string lowered(std::string text) {
-    for (char& c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
 std::shared_ptr<InertialSensor> inertial(const std::shared_ptr<Sensor>& sensor) {
     return std::dynamic_pointer_cast<InertialSensor>(sensor);
 }
@@ -151,7 +145,7 @@ void CalibrationManager::initType() {
         return;
     }
     processType = args.ArgExists("TestCalibration") ? PROCESS_CALIBRATION_TEST : PROCESS_INERTIAL_CALIBRATION;
-    const std::string lower = lowered(value);
+    const std::string lower = toLowerCase(value);
     selectA = lower.find('a') != std::string::npos;
     selectG = lower.find('g') != std::string::npos;
     selectM = lower.find('m') != std::string::npos;

@@ -1,7 +1,5 @@
 #include "SensortrimCmdLine.h"
 
-#include <cctype>
-
 namespace {
 
 const char* const kSynopsis[] = {
@@ -67,9 +65,7 @@ struct SensorSelection {
 
     explicit SensorSelection(const std::string& value) {
         als = value == "ALS" || value == "als";
-        std::string lowered;
-        for (char c : value)
-            lowered += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        const std::string lowered = toLowerCase(value);
         a = lowered.find('a') != std::string::npos;
         g = lowered.find('g') != std::string::npos;
         m = lowered.find('m') != std::string::npos;

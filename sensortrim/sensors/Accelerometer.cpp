@@ -159,12 +159,8 @@ void Accelerometer::CheckAxisMappingVsOrig() {
         return;
     const uint32_t mapping = compressAxisMapping(A);
     uint32_t original = 0x10101;
-    if (originalPresent && originalScaling.size() >= staticrecord::kVendorLength) {
-        const uint32_t word = static_cast<uint32_t>(originalScaling[34]) |
-                              static_cast<uint32_t>(originalScaling[35]) << 8 |
-                              static_cast<uint32_t>(originalScaling[36]) << 16;
-        original = compressAxisMapping(decompressAxisMapping(word));
-    }
+    if (originalPresent && originalScaling.size() >= staticrecord::kVendorLength)
+        original = compressAxisMapping(decompressAxisMapping(recordAxisMapping(originalScaling)));
     if (mapping != original) {
         setLogAttribute("FailureParameter", "AxisMapping");
         throw CalibrationException(std::string("Calibration failed for all sensors. ") + "Reason: wrong movement detected");

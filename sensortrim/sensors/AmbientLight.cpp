@@ -101,9 +101,8 @@ void AmbientLight::parse(TiXmlHandle node, int importedFormat, int version) {
             throw xmlError("Invalid divider value in XML input file. Value should be between 1 and 255", mult);
         }
     }
-    record.push_back(static_cast<unsigned char>(multiplierValue & 0xFF));
-    record.push_back(static_cast<unsigned char>(multiplierValue >> 8));
-    record.push_back(static_cast<unsigned char>(dividerValue));
+    doxi::putU16(record, static_cast<uint16_t>(multiplierValue));
+    doxi::putU8(record, static_cast<uint8_t>(dividerValue));
 
     const TiXmlElement* steps = data->FirstChildElement("Steps");
     const char* countText = steps ? steps->Attribute("NumOfSteps") : nullptr;
@@ -129,10 +128,8 @@ void AmbientLight::parse(TiXmlHandle node, int importedFormat, int version) {
             throw xmlError("XML parsing error. Invalid value for NumOfSteps", steps);
         const uint16_t luxValue = stepValue(lux, "Lux");
         const uint16_t scaleValue = stepValue(scale, "Scale");
-        for (uint16_t v : {luxValue, scaleValue}) {
-            record.push_back(static_cast<unsigned char>(v & 0xFF));
-            record.push_back(static_cast<unsigned char>(v >> 8));
-        }
+        doxi::putU16(record, luxValue);
+        doxi::putU16(record, scaleValue);
     }
     if (seen != count)
         throw xmlError("XML parsing error. Invalid value for NumOfSteps", steps);

@@ -330,9 +330,7 @@ void InertialSensor::calcReverseSdt() {
     try {
         const Matrix mi = m.invert3x3();
         addToLog(mi, "InvertedScaling", "The inverse matrix of the scale matrix extracted from the TSY");
-        const uint32_t word = static_cast<uint32_t>(record[34]) | static_cast<uint32_t>(record[35]) << 8 |
-                              static_cast<uint32_t>(record[36]) << 16;
-        const Matrix am = decompressAxisMapping(word);
+        const Matrix am = decompressAxisMapping(recordAxisMapping(record));
         addToLog(am, "OriginalAxisMapping", "Original axis mapping as extracted for the TSY");
         const Matrix ai = am.invert3x3();
         addToLog(ai, "InvertedAxisMapping", "The inverse matrix of the axis mapping extracted from the TSY");

@@ -107,6 +107,10 @@ Matrix InertialSensor::decompressAxisMapping(uint32_t word) {
     return m;
 }
 
+uint32_t InertialSensor::recordAxisMapping(const std::vector<unsigned char>& record) {
+    return readU32(record, staticrecord::kAxisMapping) & 0xFFFFFFu;
+}
+
 std::vector<unsigned char> InertialSensor::getStaticDefault() const {
     if (!(luid.flags & 0x02))
         throw CalibrationException("Internal error: not implemented");

@@ -36,6 +36,8 @@ public:
     static uint32_t compressAxisMapping(const Matrix& mapping);
     // The nine 2-bit fields of the word as signed values (-2 to 1), row-major.
     static Matrix decompressAxisMapping(uint32_t word);
+    // The axis-mapping fields of a static record (its bytes 34 to 36).
+    static uint32_t recordAxisMapping(const std::vector<unsigned char>& record);
     // The record of a sensor without calibration (identity, no offset).
     std::vector<unsigned char> getStaticDefault() const;
 

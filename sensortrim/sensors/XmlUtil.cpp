@@ -39,17 +39,6 @@ std::string row(const TiXmlNode* node) {
     return std::to_string(node ? node->Row() : 0);
 }
 
-std::string toHex(const uint8_t* bytes, size_t count) {
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(2 * count);
-    for (size_t i = 0; i < count; ++i) {
-        text += digits[bytes[i] >> 4];
-        text += digits[bytes[i] & 0x0F];
-    }
-    return text;
-}
-
 bool fromHex(const std::string& text, std::vector<uint8_t>& out) {
     if (text.size() % 2 != 0)
         return false;
@@ -94,39 +83,10 @@ uint16_t readVendorData(const TiXmlElement* vendor, std::vector<uint8_t>& record
     std::vector<uint8_t> bytes;
     if (!fromHex(text, bytes))
         throw CalibrationException("XML parsing error. Invalid hexadecimal data in VendorData. Line: " + row(vendor));
-    if (withLength) {
-        record.push_back(static_cast<uint8_t>(length & 0xFF));
-        record.push_back(static_cast<uint8_t>(length >> 8));
-    }
+    if (withLength)
+        doxi::putU16(record, static_cast<uint16_t>(length));
     record.insert(record.end(), bytes.begin(), bytes.end());
     return static_cast<uint16_t>(length);
-}
-
-uint32_t readU32(const std::vector<uint8_t>& r, size_t o) {
-    return static_cast<uint32_t>(r[o]) | static_cast<uint32_t>(r[o + 1]) << 8 | static_cast<uint32_t>(r[o + 2]) << 16 |
-           static_cast<uint32_t>(r[o + 3]) << 24;
-}
-
-int32_t readI32(const std::vector<uint8_t>& r, size_t o) {
-    return static_cast<int32_t>(readU32(r, o));
-}
-
-uint16_t readU16(const std::vector<uint8_t>& r, size_t o) {
-    return static_cast<uint16_t>(r[o] | r[o + 1] << 8);
-}
-
-int16_t readI16(const std::vector<uint8_t>& r, size_t o) {
-    return static_cast<int16_t>(readU16(r, o));
-}
-
-void writeU16(std::vector<uint8_t>& r, size_t o, uint16_t v) {
-    r[o] = static_cast<uint8_t>(v);
-    r[o + 1] = static_cast<uint8_t>(v >> 8);
-}
-
-void writeU32(std::vector<uint8_t>& r, size_t o, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        r[o + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
 }
 
 }  // namespace xmlutil

@@ -4,6 +4,8 @@
 
 #include <tinyxml.h>
 
+#include "device/Bytes.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -20,8 +22,7 @@ std::string textOf(const TiXmlElement* element);
 // "Line: " suffix value: the element's row in its document.
 std::string row(const TiXmlNode* node);
 
-// Bytes as two lower-case hex digits each, no separators.
-std::string toHex(const uint8_t* bytes, size_t count);
+using doxi::toHex;
 // Pairs of hex digits (either case) to bytes; false on any other character.
 bool fromHex(const std::string& text, std::vector<uint8_t>& out);
 
@@ -33,11 +34,12 @@ TiXmlElement* textElement(const std::string& name, const std::string& text);
 // Returns the length. Throws CalibrationException with the element's line.
 uint16_t readVendorData(const TiXmlElement* vendor, std::vector<uint8_t>& record, bool withLength);
 
-int32_t readI32(const std::vector<uint8_t>& record, size_t offset);
-int16_t readI16(const std::vector<uint8_t>& record, size_t offset);
-uint16_t readU16(const std::vector<uint8_t>& record, size_t offset);
-uint32_t readU32(const std::vector<uint8_t>& record, size_t offset);
-void writeU16(std::vector<uint8_t>& record, size_t offset, uint16_t value);
-void writeU32(std::vector<uint8_t>& record, size_t offset, uint32_t value);
+// Little-endian record fields.
+using doxi::readI16;
+using doxi::readI32;
+using doxi::readU16;
+using doxi::readU32;
+using doxi::writeU16;
+using doxi::writeU32;
 
 }  // namespace xmlutil

@@ -11,6 +11,13 @@ char lower(char c) {
 
 }  // namespace
 
+std::string toLowerCase(const std::string& text) {
+    std::string result = text;
+    for (char& c : result)
+        c = lower(c);
+    return result;
+}
+
 bool CompareStringCaseSensitive(const std::string& a, const std::string& b) {
     if (a.size() != b.size())
         return false;

@@ -223,17 +223,21 @@ std::vector<uint8_t> buildSetProperty(const _sc_sensor_luid& luid, uint32_t prop
     return msg;
 }
 
-std::vector<uint8_t> buildCalibrationBlock(const _sc_sensor_luid& luid, const std::vector<uint8_t>& record) {
+std::vector<uint8_t> buildPropertyBlock(const _sc_sensor_luid& luid, uint8_t entryId, const std::vector<uint8_t>& data) {
     std::vector<uint8_t> block;
     encodeLuid(luid, block);
-    putU16(block, static_cast<uint16_t>(4 + record.size()));
+    putU16(block, static_cast<uint16_t>(4 + data.size()));
     putU8(block, 0);
     putU8(block, 1);
-    putU8(block, 2);
+    putU8(block, entryId);
     putU8(block, 0);
-    putU16(block, static_cast<uint16_t>(record.size()));
-    block.insert(block.end(), record.begin(), record.end());
+    putU16(block, static_cast<uint16_t>(data.size()));
+    block.insert(block.end(), data.begin(), data.end());
     return block;
+}
+
+std::vector<uint8_t> buildCalibrationBlock(const _sc_sensor_luid& luid, const std::vector<uint8_t>& record) {
+    return buildPropertyBlock(luid, 2, record);
 }
 
 std::vector<uint8_t> buildSetCalibration(const _sc_sensor_luid& luid, const std::vector<uint8_t>& record) {

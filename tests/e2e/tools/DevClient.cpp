@@ -24,16 +24,6 @@ struct ClientError : std::runtime_error {
 };
 using Transport = doxi::DOXIAndroidT<ClientError>;
 
-std::string hex(const uint8_t* p, size_t n) {
-    static const char d[] = "0123456789abcdef";
-    std::string t;
-    for (size_t i = 0; i < n; ++i) {
-        t += d[p[i] >> 4];
-        t += d[p[i] & 15];
-    }
-    return t;
-}
-
 std::vector<uint8_t> unhex(const std::string& t) {
     if (t.size() % 2)
         throw std::runtime_error("odd hex");
@@ -52,12 +42,8 @@ _sc_sensor_luid luidOf(const std::string& t) {
 
 // One SMHI exchange with the class form: Connect, Write, Read(4000), Close.
 std::vector<uint8_t> exchange(Transport& t, const std::vector<uint8_t>& request, size_t& received) {
-    t.Connect();
-    t.Write(request);
-    std::vector<uint8_t> response = t.Read(4000);
-    received = t.lastReadLength();
-    t.Close();
-    return response;
+    doxi::ClosingConnection<ClientError> connection(t);
+    return t.Transact(request, received);
 }
 
 int run(const std::vector<std::string>& a) {
@@ -78,7 +64,7 @@ int run(const std::vector<std::string>& a) {
         std::vector<uint8_t> record;
         if (r[3] != 0 || !smhi::parseCalibrationRecord(doxi::ByteView(r.data(), n), record))
             throw ClientError("Get calibration data command failed");
-        std::cout << hex(record.data(), record.size()) << "\n";
+        std::cout << doxi::toHex(record.data(), record.size()) << "\n";
         return 0;
     }
     if (cmd == "set-cal" && a.size() == 3) {
@@ -138,7 +124,7 @@ int run(const std::vector<std::string>& a) {
         // Sends each hex message in turn on one connection and prints the answers.
         for (size_t i = 1; i < a.size(); ++i) {
             const auto r = exchange(t, unhex(a[i]), n);
-            std::cout << hex(r.data(), n) << "\n";
+            std::cout << doxi::toHex(r.data(), n) << "\n";
         }
         return 0;
     }

@@ -20,13 +20,7 @@ std::vector<uint8_t> bytes(const std::string& hexText) {
 }
 
 std::string hex(const std::vector<uint8_t>& b) {
-    static const char d[] = "0123456789abcdef";
-    std::string t;
-    for (uint8_t x : b) {
-        t += d[x >> 4];
-        t += d[x & 15];
-    }
-    return t;
+    return doxi::toHex(b);
 }
 
 const _sc_sensor_luid kAccel{0x0073, 0x0001, 0x0001, 0, 2};

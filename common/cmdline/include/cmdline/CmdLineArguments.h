@@ -32,6 +32,9 @@ struct FormatArgument {
 // lower-cased (the name is historical: the comparison ignores case).
 bool CompareStringCaseSensitive(const std::string& a, const std::string& b);
 
+// The text with every letter lower-cased.
+std::string toLowerCase(const std::string& text);
+
 // True for a non-empty string of decimal digits only (no sign, no blanks).
 bool is_number(const std::string& text);
 

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace doxi {
@@ -29,6 +30,19 @@ private:
     const uint8_t* data;
     size_t size;
 };
+
+// Fields of a record at an offset, little-endian; the caller has checked the
+// record's length (a field past the end throws std::out_of_range).
+uint16_t readU16(const std::vector<uint8_t>& record, size_t offset);
+int16_t readI16(const std::vector<uint8_t>& record, size_t offset);
+uint32_t readU32(const std::vector<uint8_t>& record, size_t offset);
+int32_t readI32(const std::vector<uint8_t>& record, size_t offset);
+void writeU16(std::vector<uint8_t>& record, size_t offset, uint16_t value);
+void writeU32(std::vector<uint8_t>& record, size_t offset, uint32_t value);
+
+// Bytes as two lower-case hex digits each, no separators.
+std::string toHex(const uint8_t* bytes, size_t count);
+inline std::string toHex(const std::vector<uint8_t>& bytes) { return toHex(bytes.data(), bytes.size()); }
 
 // Appends values little-endian.
 void putU8(std::vector<uint8_t>& out, uint8_t v);

@@ -26,6 +26,17 @@ public:
     virtual std::vector<uint8_t> Read(size_t maxLength) = 0;
     virtual void Close() = 0;
 
+    // Writes a request on the open connection and reads its answer (up to
+    // 4000 bytes); received is what the answer really holds.
+    std::vector<uint8_t> Transact(const std::vector<uint8_t>& request, size_t& received) {
+        Write(request);
+        std::vector<uint8_t> response = Read(kMaxAnswer);
+        received = lastRead;
+        return response;
+    }
+
+    static constexpr size_t kMaxAnswer = 4000;
+
     uint32_t getMaxMessageLength() const { return maxMessageLength; }
     // Bytes delivered by the last successful Read.
     size_t lastReadLength() const { return lastRead; }
@@ -87,6 +98,19 @@ public:
 
 private:
     DoxiChannel channel;
+};
+
+// Connects for one operation and closes again however the operation ends.
+template <class Error>
+class ClosingConnection {
+public:
+    explicit ClosingConnection(DoxiBaseT<Error>& t) : transport(t) { transport.Connect(); }
+    ~ClosingConnection() { transport.Close(); }
+    ClosingConnection(const ClosingConnection&) = delete;
+    ClosingConnection& operator=(const ClosingConnection&) = delete;
+
+private:
+    DoxiBaseT<Error>& transport;
 };
 
 }  // namespace doxi

@@ -133,6 +133,9 @@ struct PlatformInfo {
 bool parsePlatformInfo(const ByteView& msg, PlatformInfo& out);
 
 std::vector<uint8_t> buildSetProperty(const _sc_sensor_luid& luid, uint32_t propertyId, const std::vector<uint8_t>& data);
+// A property block with one entry: luid, u16 entry length, u8 0, u8 1, then
+// the entry (u8 id, u8 0, u16 data length, data).
+std::vector<uint8_t> buildPropertyBlock(const _sc_sensor_luid& luid, uint8_t entryId, const std::vector<uint8_t>& data);
 // The property block that carries a calibration record (one entry, id 2).
 std::vector<uint8_t> buildCalibrationBlock(const _sc_sensor_luid& luid, const std::vector<uint8_t>& record);
 std::vector<uint8_t> buildSetCalibration(const _sc_sensor_luid& luid, const std::vector<uint8_t>& record);
