@@ -97,69 +97,59 @@ static int openHubNode(const char* path) {
     return fd;
 }
 
-#define OPEN_VARIANT(name, ...)                                                   \
-    int name(const char* path, int flags, ...) {                                   \
-        mode_t mode = 0;                                                           \
-        if (flags & (O_CREAT | O_TMPFILE)) {                                       \
-            va_list ap;                                                            \
-            va_start(ap, flags);                                                   \
-            mode = va_arg(ap, mode_t);                                             \
-            va_end(ap);                                                            \
-        }                                                                          \
-        if (isHubNode(path))                                                       \
-            return openHubNode(path);                                              \
-        int (*next)(const char*, int, ...) = (int (*)(const char*, int, ...))real(#name); \
-        return next(path, flags, mode);                                            \
+/* The mode argument that follows the flags when a file may be created. */
+#define TAKE_MODE(flags, mode)                      \
+    mode_t mode = 0;                                \
+    if ((flags) & (O_CREAT | O_TMPFILE)) {          \
+        va_list ap;                                 \
+        va_start(ap, flags);                        \
+        mode = va_arg(ap, mode_t);                  \
+        va_end(ap);                                 \
     }
 
-#define OPENAT_VARIANT(name)                                                      \
-    int name(int dirfd, const char* path, int flags, ...) {                        \
-        mode_t mode = 0;                                                           \
-        if (flags & (O_CREAT | O_TMPFILE)) {                                       \
-            va_list ap;                                                            \
-            va_start(ap, flags);                                                   \
-            mode = va_arg(ap, mode_t);                                             \
-            va_end(ap);                                                            \
-        }                                                                          \
-        if (isHubNode(path))                                                       \
-            return openHubNode(path);                                              \
+#define OPEN_VARIANT(name)                                                                    \
+    int name(const char* path, int flags, ...) {                                               \
+        TAKE_MODE(flags, mode)                                                                 \
+        if (isHubNode(path))                                                                   \
+            return openHubNode(path);                                                          \
+        int (*next)(const char*, int, ...) = (int (*)(const char*, int, ...))real(#name);      \
+        return next(path, flags, mode);                                                        \
+    }
+
+#define OPENAT_VARIANT(name)                                                                  \
+    int name(int dirfd, const char* path, int flags, ...) {                                    \
+        TAKE_MODE(flags, mode)                                                                 \
+        if (isHubNode(path))                                                                   \
+            return openHubNode(path);                                                          \
         int (*next)(int, const char*, int, ...) = (int (*)(int, const char*, int, ...))real(#name); \
-        return next(dirfd, path, flags, mode);                                     \
+        return next(dirfd, path, flags, mode);                                                 \
+    }
+
+/* Fortified variants used by glibc when _FORTIFY_SOURCE is on. */
+#define FORTIFIED_VARIANT(name)                                                \
+    int name(const char* path, int flags) {                                     \
+        if (isHubNode(path))                                                    \
+            return openHubNode(path);                                           \
+        int (*next)(const char*, int) = (int (*)(const char*, int))real(#name); \
+        return next(path, flags);                                               \
+    }
+
+#define FORTIFIED_AT_VARIANT(name)                                                        \
+    int name(int dirfd, const char* path, int flags) {                                     \
+        if (isHubNode(path))                                                               \
+            return openHubNode(path);                                                      \
+        int (*next)(int, const char*, int) = (int (*)(int, const char*, int))real(#name);  \
+        return next(dirfd, path, flags);                                                   \
     }
 
 OPEN_VARIANT(open)
 OPEN_VARIANT(open64)
 OPENAT_VARIANT(openat)
 OPENAT_VARIANT(openat64)
-
-/* Fortified variants used by glibc when _FORTIFY_SOURCE is on. */
-int __open_2(const char* path, int flags) {
-    if (isHubNode(path))
-        return openHubNode(path);
-    int (*next)(const char*, int) = (int (*)(const char*, int))real("__open_2");
-    return next(path, flags);
-}
-
-int __open64_2(const char* path, int flags) {
-    if (isHubNode(path))
-        return openHubNode(path);
-    int (*next)(const char*, int) = (int (*)(const char*, int))real("__open64_2");
-    return next(path, flags);
-}
-
-int __openat_2(int dirfd, const char* path, int flags) {
-    if (isHubNode(path))
-        return openHubNode(path);
-    int (*next)(int, const char*, int) = (int (*)(int, const char*, int))real("__openat_2");
-    return next(dirfd, path, flags);
-}
-
-int __openat64_2(int dirfd, const char* path, int flags) {
-    if (isHubNode(path))
-        return openHubNode(path);
-    int (*next)(int, const char*, int) = (int (*)(int, const char*, int))real("__openat64_2");
-    return next(dirfd, path, flags);
-}
+FORTIFIED_VARIANT(__open_2)
+FORTIFIED_VARIANT(__open64_2)
+FORTIFIED_AT_VARIANT(__openat_2)
+FORTIFIED_AT_VARIANT(__openat64_2)
 
 int close(int fd) {
     if (fd >= 0 && fd < MAX_TRACKED)
