@@ -15,6 +15,8 @@ if [ $# -gt 0 ]; then
     "$root/build/sensortrim/sensortrim" "$@"
 fi
 out=out/calibration
+# The tool makes the export folder itself, but only one level of it.
+mkdir -p out
 "$root/build/sensortrim/sensortrim" -CalibrateOffline A -UseRawData examples/dumps/accelerometer-full \
   -ExportAllFiles "$out"
 echo

@@ -167,7 +167,7 @@ void SDT::serialize(const std::string& path, const std::vector<std::shared_ptr<S
     if (slash != std::string::npos && slash > 0 && !makeDirectories(path.substr(0, slash)))
         throw CalibrationException("Failed to create path " + path);
     if (!doc.SaveFile(path.c_str()))
-        throw CalibrationException("Failed to write to file");
+        throw CalibrationException("Failed to write to file " + path);
 }
 
 std::vector<std::shared_ptr<Sensor>> SDT::deSerialize(const std::string& path) {

@@ -467,8 +467,9 @@ void CalibrationManager::writeLog() {
     const std::string name = processType == PROCESS_ALS_CALIBRATION        ? "AlsLogFile.xml"
                              : processType == PROCESS_INERTIAL_CALIBRATION ? "AGMLogFile.xml"
                                                                            : "LogFile.xml";
-    if (!doc.SaveFile((exportFolder + name).c_str()))
-        throw CalibrationException("Failed to write to file");
+    const std::string path = exportFolder + name;
+    if (!doc.SaveFile(path.c_str()))
+        throw CalibrationException("Failed to write to file " + path);
 }
 
 std::shared_ptr<Sensor> CalibrationManager::findCalibrating(const std::string& name) const {

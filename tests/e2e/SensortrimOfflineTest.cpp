@@ -203,7 +203,8 @@ TEST_F(Offline, BadDumpsAndFolders) {
          "Error:\nSensor data file dump/dataDumpGyroscope.csv does not exist\n"},
         // An export folder that cannot be made: the run log cannot be saved.
         {{"-CalibrateOffline", "A", "-UseRawData", "dump", "-ExportAllFiles", "dump/dataDumpAccelerometer.csv/o"},
-         "\033[01;31mCALIBRATION FAILED\n\033[0mError:\nFailed to write to file\n"},
+         "\033[01;31mCALIBRATION FAILED\n\033[0mError:\nFailed to write to file "
+         "dump/dataDumpAccelerometer.csv/o/AGMLogFile.xml\n"},
     };
     for (const Case& c : cases) {
         const ProcessResult r = sensortrim(c.args);
