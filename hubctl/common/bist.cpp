@@ -1,5 +1,6 @@
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -23,11 +24,19 @@ const useconds_t kPollPauseUs = 20;
 struct BistRecord {
     std::string luidText;
     bool validLuid = true;
+    bool allSensors = false;  // the word stood for every sensor
     _sc_sensor_luid luid;
     int code = HUB_SUCCESS;   // the test could not run: its code
     uint8_t result = 0;       // the sensor's result code
+    bool hasResult = true;    // false: the firmware sent no record for the sensor
     uint8_t overall = 0;      // the firmware's overall result of that test
 };
+
+// The firmware's overall result (0 passed, 1 warning, 2 failed) as an
+// outcome; anything else counts as failed.
+int outcomeOfOverall(uint8_t overall) {
+    return overall <= 2 ? overall : 2;
+}
 
 void showWaiting(int poll) {
     static const char* const frames[] = {"\rPlease wait.   ", "\rPlease wait..  ", "\rPlease wait... ",
@@ -111,7 +120,8 @@ int BIST_Run(const CmdRecord* record) {
 
     AppendText(text, sizeof text, "Self Test:\nTest Level: %s (", levelText.c_str());
     if (level < 0 || level > 3) {
-        PrintMsg(MSG_NORMAL, "Self Test:\nTest Level: Invalid level\n");
+        PrintMsg(MSG_NORMAL, "Self Test:\nTest Level: Invalid level\n%s\n",
+                 GetCodeText(HUB_INVALID_ARGUMENTS, codeText, sizeof codeText));
         return HUB_INVALID_ARGUMENTS;
     }
     if (level == 3)
@@ -146,6 +156,7 @@ int BIST_Run(const CmdRecord* record) {
 
     std::vector<BistRecord> records;
     int firstCode = HUB_SUCCESS;
+    int overallOutcome = 0;
     for (const std::string& word : words) {
         BistRecord base;
         base.luidText = word;
@@ -164,6 +175,7 @@ int BIST_Run(const CmdRecord* record) {
                                     static_cast<uint16_t>(fields[2]), static_cast<uint8_t>(fields[3]),
                                     static_cast<uint8_t>(fields[4])};
         base.luidText = smhi::luidToUpperText(base.luid);
+        base.allSensors = base.luid == smhi::allSensorsLuid();
         smhi::SelfTestResponse answer;
         base.code = BIST_RunOne(base.luid, level, answer);
         if (base.code != HUB_SUCCESS) {
@@ -172,7 +184,7 @@ int BIST_Run(const CmdRecord* record) {
             continue;
         }
         base.overall = answer.overall;
-        if (base.luid == smhi::allSensorsLuid()) {
+        if (base.allSensors) {
             for (const smhi::SelfTestRecord& r : answer.records) {
                 BistRecord one = base;
                 one.luid = r.luid;
@@ -181,15 +193,27 @@ int BIST_Run(const CmdRecord* record) {
                 records.push_back(one);
             }
         } else {
-            base.result = answer.records.empty() ? answer.overall : answer.records.front().result;
+            base.hasResult = !answer.records.empty();
+            if (base.hasResult)
+                base.result = answer.records.front().result;
             records.push_back(base);
         }
+        // The firmware's own verdict counts even when it sent no records.
+        if (base.code == HUB_SUCCESS)
+            overallOutcome = std::max(overallOutcome, outcomeOfOverall(answer.overall));
     }
 
-    int outcome = 0;
+    // A test that could not run is never reported as passed.
+    int outcome = firstCode != HUB_SUCCESS ? 2 : overallOutcome;
     std::string lines;
     for (const BistRecord& r : records) {
         char line[1024] = "";
+        if (r.code != HUB_SUCCESS && r.allSensors) {
+            // No sensor to list: the code's text stands alone.
+            AppendText(line, sizeof line, "%s\n", GetCodeText(r.code, codeText, sizeof codeText));
+            lines += line;
+            continue;
+        }
         AppendText(line, sizeof line, "Sensor LUID: \t%s\t", r.luidText.c_str());
         if (!r.validLuid) {
             AppendText(line, sizeof line, "\t\t\t\t\t\t");
@@ -201,6 +225,12 @@ int BIST_Run(const CmdRecord* record) {
         }
         if (r.code != HUB_SUCCESS) {
             AppendText(line, sizeof line, "Result: %s\n", GetCodeText(r.code, codeText, sizeof codeText));
+        } else if (r.overall != 0 && !r.hasResult) {
+            // Only the overall verdict came back for the sensor.
+            if (outcomeOfOverall(r.overall) == 1)
+                AppendText(line, sizeof line, "Result: warning: test warning\n");
+            else
+                AppendText(line, sizeof line, "Result: err_code:1, %s\n", smhi::selfTestResultText(1).c_str());
         } else if (r.overall != 0) {
             if (r.result != 0)
                 AppendText(line, sizeof line, "Result: err_code:%d, %s\n", r.result,
@@ -217,8 +247,11 @@ int BIST_Run(const CmdRecord* record) {
 
     static const char* const results[] = {"Result: test passed for all sensors\n", "Result: test warning for sensors:\n",
                                           "Result: test failed for sensors:\n"};
-    AppendText(text, sizeof text, "%s%s", results[outcome], lines.c_str());
-    PrintMsg(MSG_NORMAL, "%s", text);
+    // Every record line is printed, however many sensors there are.
+    std::string all = text;
+    all += results[outcome];
+    all += lines;
+    PrintMsg(MSG_NORMAL, "%s", all.c_str());
     if (firstCode != HUB_SUCCESS)
         return firstCode;
     return outcome == 2 ? HUB_BIST_FAILED : HUB_SUCCESS;

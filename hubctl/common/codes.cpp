@@ -66,7 +66,9 @@ const char* GetCodeMessage(int code) {
 const char* GetCodeText(int code, char* text, size_t size) {
     const char* message = GetCodeMessage(code);
     if (message == nullptr)
-        snprintf(text, size, "%s", "");
+        // A code outside the table still names itself, so a failure never
+        // goes without a reason.
+        snprintf(text, size, "err_code:%d", code);
     else if (code == 0)
         snprintf(text, size, "%s", message);
     else

@@ -26,7 +26,7 @@ enum {
 // The bare message of a code, or null for an unknown code.
 const char* GetCodeMessage(int code);
 // "err_code:<code>, <message>" for a non-zero code, the bare message for 0,
-// empty for an unknown code. Writes into text (size bytes) and returns it.
+// "err_code:<code>" for a code outside the table. Writes into text (size bytes) and returns it.
 const char* GetCodeText(int code, char* text, size_t size);
 // The code list as ERRLIST prints it.
 void GetCodeList(char* text, size_t size);

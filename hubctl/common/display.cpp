@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -103,11 +104,24 @@ const char* GetLastError() { return lastError; }
 void PrintMsg(int type, const char* format, ...) {
     if ((type == MSG_VERBOSE || type == MSG_VERBOSE_HIGHLIGHT) && !verbose)
         return;
-    char text[4096];
+    // Most texts fit the fixed buffer; a longer one (a self test of many
+    // sensors, a long BOM) is formatted again into one of its own size, so no
+    // line is ever cut.
+    char fixed[4096];
+    std::vector<char> large;
+    char* text = fixed;
     va_list args;
     va_start(args, format);
-    vsnprintf(text, sizeof text, format, args);
+    va_list again;
+    va_copy(again, args);
+    const int needed = vsnprintf(fixed, sizeof fixed, format, args);
     va_end(args);
+    if (needed >= static_cast<int>(sizeof fixed)) {
+        large.resize(static_cast<size_t>(needed) + 1);
+        vsnprintf(large.data(), large.size(), format, again);
+        text = large.data();
+    }
+    va_end(again);
     if (type == MSG_ERROR)
         snprintf(lastError, sizeof lastError, "%s", text);
     if (paging)

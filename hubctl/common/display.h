@@ -19,7 +19,8 @@ void SetPaging(bool on);
 void SetDebug(bool on);
 bool IsDebug();
 
-// Formats (at most 4096 bytes) and prints a text of the given type, line by line.
+// Formats and prints a text of the given type, line by line; a text of any
+// length is printed whole.
 void PrintMsg(int type, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // The last text printed as an error.
 const char* GetLastError();

@@ -188,20 +188,25 @@ int INFO_Bom() {
         PrintMsg(MSG_NORMAL, "%s", text);
         return code;
     }
+    // One line per physical sensor; the lines are collected without a size
+    // limit, so a long list is printed whole.
+    std::string all = text;
     bool any = false;
     for (const _sensor_information& s : sensors) {
         if (!(s.luid.flags & 0x02))
             continue;
         any = true;
-        AppendText(text, sizeof text, "Sensor LUID: \t%s\tSensor Name: \t%s", smhi::luidToUpperText(s.luid).c_str(),
+        char line[512] = "";
+        AppendText(line, sizeof line, "Sensor LUID: \t%s\tSensor Name: \t%s", smhi::luidToUpperText(s.luid).c_str(),
                    s.sensorType);
         for (int tabs = 4 - static_cast<int>(strlen(s.sensorType) / 8); tabs > 0; --tabs)
-            AppendText(text, sizeof text, "\t");
-        AppendText(text, sizeof text, "\tSensor Model: \t%s\n", getSensorModel(s.luid, true, false).c_str());
+            AppendText(line, sizeof line, "\t");
+        AppendText(line, sizeof line, "\tSensor Model: \t%s\n", getSensorModel(s.luid, true, false).c_str());
+        all += line;
     }
     if (!any)
-        AppendText(text, sizeof text, "\tno physical sensors on device\n");
-    PrintMsg(MSG_NORMAL, "%s", text);
+        all += "\tno physical sensors on device\n";
+    PrintMsg(MSG_NORMAL, "%s", all.c_str());
     return HUB_SUCCESS;
 }
 

@@ -19,15 +19,14 @@ bool hasBinExtension(const char* path) {
     return length >= 4 && strcasecmp(path + length - 4, ".bin") == 0;
 }
 
-int PDT_Set(const char* path) {
-    DEBUG_TRACE();
-    char codeText[512];
+// Reads a PDT image of 1 to 3990 bytes from a ".bin" file.
+int PDT_ReadFile(const char* path, std::vector<uint8_t>& image) {
     if (!hasBinExtension(path))
         return HUB_INVALID_PDT_EXTENSION;
     FILE* file = fopen(path, "rb");
     if (file == nullptr)
         return HUB_FILE_ERROR;
-    std::vector<uint8_t> image(kMaxPdtSize + 1);
+    image.assign(kMaxPdtSize + 1, 0);
     const size_t length = fread(image.data(), 1, image.size(), file);
     const bool failed = ferror(file) != 0;
     fclose(file);
@@ -36,42 +35,57 @@ int PDT_Set(const char* path) {
     if (length < 1 || length > kMaxPdtSize)
         return HUB_INVALID_PDT_LENGTH;
     image.resize(length);
+    return HUB_SUCCESS;
+}
 
-    PrintMsg(MSG_VERBOSE, "Sending SetPDT command to FW\n");
-    std::vector<uint8_t> response;
-    int code = SMHIRequest(smhi::buildSetProperty(_sc_sensor_luid(), SMHI_PROP_SENSOR_CONFIG, image), response);
+int PDT_Set(const char* path) {
+    DEBUG_TRACE();
+    char codeText[512];
+    std::vector<uint8_t> image;
+    int code = PDT_ReadFile(path, image);
+    if (code == HUB_SUCCESS) {
+        PrintMsg(MSG_VERBOSE, "Sending SetPDT command to FW\n");
+        std::vector<uint8_t> response;
+        code = SMHIRequest(smhi::buildSetProperty(_sc_sensor_luid(), SMHI_PROP_SENSOR_CONFIG, image), response);
+    }
+    // Every failure, the file's included, is reported in the result line.
     PrintMsg(MSG_NORMAL, "Set PDT: %s\n", GetCodeText(code, codeText, sizeof codeText));
     if (code != HUB_SUCCESS)
         return code;
     PrintMsg(MSG_VERBOSE, "Resetting FW\n");
+    std::vector<uint8_t> response;
     code = SMHIRequest(smhi::buildReset(), response);
     PrintMsg(MSG_NORMAL, "Reset TSY: %s\n", GetCodeText(code, codeText, sizeof codeText));
     return code;
 }
 
+// Writes the image to the file; false when it cannot be written whole.
+bool PDT_WriteFile(const char* path, const std::vector<uint8_t>& image) {
+    FILE* file = fopen(path, "wb");
+    if (file == nullptr)
+        return false;
+    const bool written = fwrite(image.data(), 1, image.size(), file) == image.size();
+    return fclose(file) == 0 && written;
+}
+
 int PDT_Get(const char* path) {
     DEBUG_TRACE();
     char codeText[512];
-    if (!hasBinExtension(path))
-        return HUB_INVALID_PDT_EXTENSION;
-    PrintMsg(MSG_VERBOSE, "Sending GetPDT command to FW\n");
-    std::vector<uint8_t> response;
-    int code = SMHIRequest(smhi::buildGetProperty(_sc_sensor_luid(), SMHI_PROP_SENSOR_CONFIG), response);
+    int code = hasBinExtension(path) ? HUB_SUCCESS : HUB_INVALID_PDT_EXTENSION;
     std::vector<uint8_t> image;
-    if (code == HUB_SUCCESS && !smhi::parsePdt(doxi::ByteView(response), image))
-        code = HUB_UNEXPECTED_RESPONSE;
+    if (code == HUB_SUCCESS) {
+        PrintMsg(MSG_VERBOSE, "Sending GetPDT command to FW\n");
+        std::vector<uint8_t> response;
+        code = SMHIRequest(smhi::buildGetProperty(_sc_sensor_luid(), SMHI_PROP_SENSOR_CONFIG), response);
+        if (code == HUB_SUCCESS && !smhi::parsePdt(doxi::ByteView(response), image))
+            code = HUB_UNEXPECTED_RESPONSE;
+    }
     if (code == HUB_SUCCESS) {
         PrintMsg(MSG_VERBOSE, "Saving PDT file to %s\n", path);
-        FILE* file = fopen(path, "wb");
-        if (file == nullptr) {
+        if (!PDT_WriteFile(path, image))
             code = HUB_FILE_ERROR;
-        } else {
-            const bool written = fwrite(image.data(), 1, image.size(), file) == image.size();
-            if (fclose(file) != 0 || !written)
-                code = HUB_FILE_ERROR;
-            else
-                PrintMsg(MSG_VERBOSE, "PDT file was saved successfully\n");
-        }
+        else
+            PrintMsg(MSG_VERBOSE, "PDT file was saved successfully\n");
     }
     PrintMsg(MSG_NORMAL, "Get PDT: %s\n", GetCodeText(code, codeText, sizeof codeText));
     return code;

@@ -1,6 +1,8 @@
 // The hub utility as service engineers run it, against the emulated hub.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "HubSim.h"
 
 namespace {
@@ -158,17 +160,37 @@ TEST(Hubctl, SelfTests) {
          "Self Test:\nTest Level: 0 (Configuration)\nResult: test failed for sensors:\n" + kRed + acc +
              "Result: err_code:1, error: test failed" + kReset + "\n" + kFailed,
          1},
+        // A word that could not be tested fails the whole test.
         {"<SelfTest runningPolls=\"0\"><Result luid=\"7300010001000002\" code=\"0\"/></SelfTest>",
          {"-BIST", "-LUID", "0073000100010002,12345"},
          "Self Test:\nTest Level: 3 (Sensors BIST, Calibration, Connectivity, Configuration)\n"
-         "Result: test passed for all sensors\n" + acc + "Result: success\n" + kRed +
+         "Result: test failed for sensors:\n" + acc + "Result: success\n" + kRed +
              "Sensor LUID: \t12345\t\t\t\t\t\t\tResult: err_code:8223, Invalid sensor luid format" + kReset + "\n" +
              kFailed,
          1},
         {"<SelfTest runningPolls=\"5000\"/>", {"-BIST", "-Test", "1"},
          "\rPlease wait.   \rPlease wait..  \rPlease wait... \rPlease wait....", 1},
         {"<SelfTest runningPolls=\"0\"/>", {"-BIST", "-Test", "33"}, kInvalid, 1},
-        {"<SelfTest runningPolls=\"0\"/>", {"-BIST", "-Test", "7"}, "Self Test:\nTest Level: Invalid level\n" + kFailed, 1},
+        {"<SelfTest runningPolls=\"0\"/>", {"-BIST", "-Test", "7"},
+         "Self Test:\nTest Level: Invalid level\n" + kRed + "err_code:8216, Invalid command-line argument/s" + kReset +
+             "\n" + kFailed,
+         1},
+        // The firmware's overall verdict without records: 2 failed, 1 warning, 0 passed.
+        {"<SelfTest runningPolls=\"0\" overall=\"2\"/>", {"-BIST", "-LUID", "0073000100010002"},
+         "Result: test failed for sensors:\n" + kRed + acc + "Result: err_code:1, error: test failed" + kReset + "\n" +
+             kFailed,
+         1},
+        {"<SelfTest runningPolls=\"0\" overall=\"1\"/>", {"-BIST", "-LUID", "0073000100010002"},
+         "Result: test warning for sensors:\n" + kYellow + acc + "Result: warning: test warning" + kReset + "\n" +
+             kSucceeded,
+         0},
+        {"<SelfTest runningPolls=\"0\" overall=\"0\"/>", {"-BIST", "-LUID", "0073000100010002"},
+         "Result: test passed for all sensors\n" + acc + "Result: success\n" + kSucceeded, 0},
+        {"<SelfTest runningPolls=\"0\" overall=\"2\"/>", {"-BIST"},
+         "Configuration)\nResult: test failed for sensors:\n" + kFailed, 1},
+        // Records that all passed under a failed overall verdict: failed.
+        {"<SelfTest runningPolls=\"0\" overall=\"2\"><Result luid=\"7300010001000002\" code=\"0\"/></SelfTest>",
+         {"-BIST", "-All"}, "Result: test failed for sensors:\n" + acc + "Result: test passed\n" + kFailed, 1},
     };
     for (const Case& c : cases) {
         std::string xml = defaultScenario();
@@ -179,6 +201,71 @@ TEST(Hubctl, SelfTests) {
         EXPECT_EQ(r.exitStatus, c.status) << c.args[1];
         EXPECT_TRUE(contains(r.out, c.expected)) << c.args[1] << "\n" << r.out;
     }
+}
+
+TEST(Hubctl, SelfTestThatCouldNotRunIsNeverPassed) {
+    const std::string heading =
+        "Self Test:\nTest Level: 3 (Sensors BIST, Calibration, Connectivity, Configuration)\n"
+        "Result: test failed for sensors:\n";
+    struct Case {
+        std::string fault;
+        std::string code;
+    };
+    const Case cases[] = {
+        {"<Fault command=\"3\" status=\"2\" times=\"1\"/>", "err_code:2, SMHI command failed"},
+        {"<Fault command=\"3\" response=\"none\"/>", "err_code:8199, Transmition error to Corvex(R) Tessary"},
+        {"<Fault command=\"3\" response=\"close\"/>", "err_code:8203, "},
+        {"<Fault command=\"3\" response=\"short\" length=\"2\"/>", "err_code:8203, "},
+        {"<Fault command=\"3\" status=\"9\" times=\"1\"/>", "err_code:9" + kReset + "\n"},
+    };
+    for (const Case& c : cases) {
+        HubSim hub(scenarioWith("<Faults>" + c.fault + "</Faults>"));
+        const ProcessResult r = hubctl(hub, {"-BIST"});
+        EXPECT_EQ(r.exitStatus, 1) << c.fault;
+        EXPECT_TRUE(contains(r.out, heading + kRed + c.code)) << c.fault << "\n" << r.out;
+        EXPECT_FALSE(contains(r.out, "FFFFFFFFFFFFFFFF")) << r.out;
+        EXPECT_FALSE(contains(r.out, "passed")) << r.out;
+        EXPECT_TRUE(contains(r.out, kFailed)) << r.out;
+    }
+}
+
+// A scenario with the given number of accelerometers, each passing its self test.
+std::string manySensors(int count) {
+    std::string sensors = "<Sensors><Group header=\"01 00 00 00 00 00 00 00 00 00 00\">";
+    std::string results = "<SelfTest runningPolls=\"0\">";
+    for (int i = 0; i < count; ++i) {
+        const std::string id = "type=\"0x0073\" vendor=\"1\" subType=\"1\" instance=\"" + std::to_string(i) +
+                               "\" flags=\"2\"";
+        sensors += "<Sensor " + id + "/>";
+        results += "<Result " + id + " code=\"0\"/>";
+    }
+    std::string xml = defaultScenario();
+    size_t from = xml.find("<Sensors>");
+    xml.replace(from, xml.find("</Sensors>") + 10 - from, sensors + "</Group></Sensors>");
+    from = xml.find("<SelfTest");
+    xml.replace(from, xml.find("</SelfTest>") + 11 - from, results + "</SelfTest>");
+    return xml;
+}
+
+size_t count(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
+TEST(Hubctl, LongListsArePrintedWhole) {
+    HubSim hub(manySensors(100));
+    ProcessResult r = hubctl(hub, {"-BIST"});
+    EXPECT_EQ(r.exitStatus, 0) << r.out;
+    EXPECT_EQ(count(r.out, "Sensor LUID: \t"), 100u);
+    EXPECT_EQ(count(r.out, "Result: success\n"), 100u);
+    EXPECT_TRUE(contains(r.out, "0073000100016302\tSensor Model:")) << r.out;  // the last one, instance 99
+    r = hubctl(hub, {"-INFO", "-BOM"});
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(count(r.out, "Sensor LUID: \t"), 100u);
+    EXPECT_TRUE(contains(r.out, "0073000100016302\tSensor Name: \tMotion Accelerometer 3D\t\t\t"
+                                "Sensor Model: \tST Micro, LSM303D\n"));
 }
 
 TEST(Hubctl, SelfTestTimeoutAndMasks) {
@@ -213,6 +300,12 @@ TEST(Hubctl, PlatformDescriptorTable) {
     writeFile(hub.dir() + "/big.bin", std::string(3991, 'x'));
     writeFile(hub.dir() + "/empty.bin", "");
     writeFile(hub.dir() + "/table.bin.txt", "x");
+    writeFile(hub.dir() + "/table.txt", "x");
+    ASSERT_EQ(system(("mkdir '" + hub.dir() + "/dir.bin'").c_str()), 0);
+    const std::string longName = std::string(5000, 'n') + ".bin";
+    const std::string kExtension = "err_code:8219, Invalid PDT file extension, PDT format is xxx.bin";
+    const std::string kLength = "err_code:8218, Invalid PDT file length";
+    const std::string kFile = "err_code:8217, Failed to read or write file";
     struct Case {
         std::vector<std::string> args;
         std::string out;
@@ -224,12 +317,16 @@ TEST(Hubctl, PlatformDescriptorTable) {
          "Sending GetPDT command to FW\nSaving PDT file to back.bin\nPDT file was saved successfully\n"
          "Get PDT: Success\n" + kSucceeded,
          0},
-        {{"-PDT", "-SetPDT", "table.bin.txt"}, kFailed, 1},
-        {{"-PDT", "-SetPDT", "big.bin"}, kFailed, 1},
-        {{"-PDT", "-SetPDT", "empty.bin"}, kFailed, 1},
-        {{"-PDT", "-SetPDT", "missing.bin"}, kFailed, 1},
-        {{"-PDT", "-GetPDT", "nodir/x.bin"}, kRed + "Get PDT: err_code:8217, Failed to read or write file" + kReset +
-                                                 "\n" + kFailed, 1},
+        {{"-PDT", "-SetPDT", "table.bin.txt"}, kRed + "Set PDT: " + kExtension + kReset + "\n" + kFailed, 1},
+        {{"-PDT", "-SetPDT", "table.txt"}, kRed + "Set PDT: " + kExtension + kReset + "\n" + kFailed, 1},
+        {{"-PDT", "-GetPDT", "x.txt"}, kRed + "Get PDT: " + kExtension + kReset + "\n" + kFailed, 1},
+        {{"-PDT", "-SetPDT", "big.bin"}, kRed + "Set PDT: " + kLength + kReset + "\n" + kFailed, 1},
+        {{"-PDT", "-SetPDT", "empty.bin"}, kRed + "Set PDT: " + kLength + kReset + "\n" + kFailed, 1},
+        {{"-PDT", "-SetPDT", "missing.bin"}, kRed + "Set PDT: " + kFile + kReset + "\n" + kFailed, 1},
+        {{"-PDT", "-SetPDT", "dir.bin"}, kRed + "Set PDT: " + kFile + kReset + "\n" + kFailed, 1},
+        {{"-PDT", "-SetPDT", longName}, kRed + "Set PDT: " + kFile + kReset + "\n" + kFailed, 1},
+        {{"-PDT", "-GetPDT", "dir.bin"}, kRed + "Get PDT: " + kFile + kReset + "\n" + kFailed, 1},
+        {{"-PDT", "-GetPDT", "nodir/x.bin"}, kRed + "Get PDT: " + kFile + kReset + "\n" + kFailed, 1},
     };
     for (const Case& c : cases) {
         const ProcessResult r = hubctl(hub, c.args);
@@ -238,7 +335,7 @@ TEST(Hubctl, PlatformDescriptorTable) {
     }
     EXPECT_EQ(readFile(hub.dir() + "/back.bin"), image);
     const auto sent = hub.sentMessages();
-    ASSERT_EQ(sent.size(), 4u);  // set, reset, get, get
+    ASSERT_EQ(sent.size(), 5u);  // set, reset, then three gets: nothing is sent for a bad file
     EXPECT_EQ(sent[0].substr(0, 40), "05000000000000000000000003000000960f0000");
 }
 

@@ -100,8 +100,8 @@ TEST(HubctlCodes, Texts) {
     EXPECT_STREQ(GetCodeText(0, text, sizeof text), "Success");
     EXPECT_STREQ(GetCodeText(8216, text, sizeof text), "err_code:8216, Invalid command-line argument/s");
     EXPECT_STREQ(GetCodeText(3, text, sizeof text), "err_code:3, Please wait, Working in progress");
-    EXPECT_STREQ(GetCodeText(5, text, sizeof text), "");
-    EXPECT_STREQ(GetCodeText(9000, text, sizeof text), "");
+    EXPECT_STREQ(GetCodeText(5, text, sizeof text), "err_code:5");
+    EXPECT_STREQ(GetCodeText(9000, text, sizeof text), "err_code:9000");
     static char list[CMD_TEXT_SIZE];
     GetCodeList(list, sizeof list);
     const std::string codes = list;
