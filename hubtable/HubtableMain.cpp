@@ -62,7 +62,8 @@ int parseLevel(const std::string& text) {
     return std::stoi(text);
 }
 
-void run(PDT& pdt, const CmdLineArguments& args) {
+// Runs the command; 1 when the self test found failing sensors, else 0.
+int run(PDT& pdt, const CmdLineArguments& args) {
     if (args.ArgExists("SetPDT")) {
         const std::string path = args.GetArgValue("SetPDT");
         if (!endsWithBin(path))
@@ -83,8 +84,10 @@ void run(PDT& pdt, const CmdLineArguments& args) {
             for (const testResult& r : results)
                 text += "Sensor LUID: \t" + r.luid + "\tResult: " + r.result + "\n";
             std::cout << text;
+            // Failing sensors fail the run; the result line above says why.
+            return overall == 2 ? 1 : 0;
         }
-        return;
+        return 0;
     }
     const std::string path = args.GetArgValue("GetPDT");
     if (!endsWithBin(path))
@@ -96,6 +99,7 @@ void run(PDT& pdt, const CmdLineArguments& args) {
     if (!out)
         throw DoxiException("Cannot write output file " + path);
     std::cout << "Success." << std::endl;
+    return 0;
 }
 
 }  // namespace
@@ -114,8 +118,7 @@ int hubtableMain(int argc, char** argv) {
     try {
         PDT pdt;
         args.Parse(argc, argv, true);
-        run(pdt, args);
-        return 0;
+        return run(pdt, args);
     } catch (const CmdLineException& e) {
         const std::string path = argc > 0 && argv != nullptr && argv[0] != nullptr ? argv[0] : "";
         std::cout << e.what() << "\n" << args.getFormat().CreateUsage(path, "") << std::endl;

@@ -27,7 +27,8 @@ public:
     std::vector<char> getPdt();
     void resetTsy();
     // Runs the self test for all sensors up to level; overall receives 0
-    // (passed), 1 (warning) or 2 (failed).
+    // (passed), 1 (warning) or 2 (failed): the firmware's verdict, or worse
+    // when a sensor's own result is worse.
     std::vector<testResult> selfTest(int level, int& overall);
 
     static std::string testLevelMsg(int level);

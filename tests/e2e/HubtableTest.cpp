@@ -113,6 +113,44 @@ TEST(Hubtable, SelfTestFailures) {
     }
 }
 
+TEST(Hubtable, FailingSensorsFailTheRun) {
+    struct Case {
+        std::string selfTest;
+        std::string lines;
+        int status;
+    };
+    const Case cases[] = {
+        {"<Result luid=\"7300010001000002\" code=\"0\"/><Result luid=\"7600090002000002\" code=\"7\"/>",
+         "Result: test failed for sensors:\nSensor LUID: \t10073\tResult: test pass\n"
+         "Sensor LUID: \t90076\tResult: connectivity failure\n",
+         1},
+        {"<Result luid=\"7300010001000002\" code=\"5\"/>",
+         "Result: test warning for sensors:\nSensor LUID: \t10073\tResult: missing optional reporter\n", 0},
+        // A result code this tool does not know: shown with its number, and failed.
+        {"<Result luid=\"7300010001000002\" code=\"40\"/>",
+         "Result: test failed for sensors:\nSensor LUID: \t10073\tResult: unknown status 40\n", 1},
+    };
+    for (const Case& c : cases) {
+        std::string xml = defaultScenario();
+        const size_t from = xml.find("<SelfTest");
+        xml.replace(from, xml.find("</SelfTest>") + 11 - from, "<SelfTest runningPolls=\"0\">" + c.selfTest + "</SelfTest>");
+        HubSim hub(xml);
+        writeFile(hub.dir() + "/t.bin", image(10));
+        const ProcessResult r = hubtable(hub, {"-SetPDT", hub.dir() + "/t.bin", "-Test", "3"});
+        EXPECT_EQ(r.exitStatus, c.status) << c.selfTest;
+        EXPECT_EQ(r.out, "Success setting PDT.\nSelf Test Result:\nTest Level: BIST\n" + c.lines) << c.selfTest;
+    }
+    // The firmware's own verdict counts too.
+    std::string xml = defaultScenario();
+    const size_t from = xml.find("<SelfTest");
+    xml.replace(from, xml.find("</SelfTest>") + 11 - from, "<SelfTest runningPolls=\"0\" overall=\"2\"/>");
+    HubSim hub(xml);
+    writeFile(hub.dir() + "/t.bin", image(10));
+    const ProcessResult r = hubtable(hub, {"-SetPDT", hub.dir() + "/t.bin", "-Test", "3"});
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.out, "Success setting PDT.\nSelf Test Result:\nTest Level: BIST\nResult: test failed for sensors:\n");
+}
+
 TEST(Hubtable, CommandLineErrorsPrintTheUsage) {
     HubSim hub(defaultScenario());
     writeFile(hub.dir() + "/t.txt", image(10));
@@ -183,6 +221,15 @@ TEST(Hubtable, FirmwareRefusalsAndMissingHub) {
          "Failed.\nSMHI Error: Cannot establish a handle to the DOXI driver\n"},
         {"<Faults><Fault connect=\"refuse\"/></Faults>", {"-SetPDT", "@/t.bin"},
          "Failed.\nSMHI Error: error in IOCTL_DOXI_CONNECT_CLIENT\n"},
+        // A firmware that never answers: the read gives up after its time-out.
+        {"<Faults><Fault command=\"5\" response=\"none\"/></Faults>", {"-SetPDT", "@/t.bin"},
+         "Failed.\nSMHI Error: Read command failed\n"},
+        {"<Faults><Fault command=\"2\" response=\"none\"/></Faults>", {"-SetPDT", "@/t.bin"},
+         "Failed.\nSMHI Error: Read command failed\n"},
+        {"<Faults><Fault command=\"4\" response=\"none\"/></Faults>", {"-GetPDT", "@/o.bin"},
+         "Failed.\nSMHI Error: Read command failed\n"},
+        {"<Faults><Fault command=\"3\" response=\"none\"/></Faults>", {"-SetPDT", "@/t.bin", "-Test", "1"},
+         "Success setting PDT.\nFailed.\nSMHI Error: Read command failed\n"},
     };
     for (const Case& c : cases) {
         HubSim hub(scenarioWith(c.extra));

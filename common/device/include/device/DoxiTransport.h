@@ -81,6 +81,12 @@ public:
         std::vector<uint8_t> response(maxLength, 0);
         if (!channel.isOpen())
             throw Error("Invalid file descriptor");
+        // A firmware that never answers must not hang the tool: wait as long
+        // as the C-style form does, then fail like any other read.
+        if (readTimeoutMs >= 0 && !channel.waitReadable(readTimeoutMs)) {
+            channel.close();
+            throw Error("Read command failed");
+        }
         const long n = channel.read(response.data(), response.size());
         // Anything shorter than a message header is no response at all (the
         // device went away); it must not pass as a zero, i.e. successful, status.
@@ -95,9 +101,15 @@ public:
     void Close() override { channel.close(); }
 
     bool isConnected() const { return channel.isOpen(); }
+    // How long Read waits for an answer; negative waits for ever (a recorder
+    // that waits for the next report).
+    void setReadTimeout(int milliseconds) { readTimeoutMs = milliseconds; }
+
+    static constexpr int kReadTimeoutMs = 2000;
 
 private:
     DoxiChannel channel;
+    int readTimeoutMs = kReadTimeoutMs;
 };
 
 // Connects for one operation and closes again however the operation ends.
