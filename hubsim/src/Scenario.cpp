@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "device/Smhi.h"
+#include "xml/XmlFile.h"
 
 namespace hubsim {
 
@@ -107,10 +108,9 @@ std::vector<uint8_t> parseHexBytes(const std::string& text) {
 
 Scenario parseScenario(const std::string& xml, const std::string& baseDir) {
     TiXmlDocument doc;
-    doc.Parse(xml.c_str());
-    if (doc.Error())
-        throw ScenarioError(std::string("XML error: ") + doc.ErrorDesc() + " at line " +
-                            std::to_string(doc.ErrorRow()));
+    const xmlfile::Result parsed = xmlfile::parse(xml, doc);
+    if (!parsed.ok())
+        throw ScenarioError("XML error: " + parsed.description + " at line " + std::to_string(parsed.row));
     const TiXmlElement* root = doc.RootElement();
     if (!root || std::string(root->Value()) != "HubScenario")
         throw ScenarioError("the root element must be HubScenario");

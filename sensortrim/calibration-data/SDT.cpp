@@ -8,6 +8,7 @@
 #include "Sensor.h"
 #include "XmlUtil.h"
 #include "device/Smhi.h"
+#include "xml/XmlFile.h"
 
 using namespace xmlutil;
 
@@ -171,15 +172,15 @@ void SDT::serialize(const std::string& path, const std::vector<std::shared_ptr<S
 }
 
 std::vector<std::shared_ptr<Sensor>> SDT::deSerialize(const std::string& path) {
-    {
-        std::ifstream probe(path);
-        if (!probe.good())
-            throw CalibrationException("Failed to open XML input file");
-    }
+    // Directories, unreadable files and files nested too deeply to parse
+    // safely are refused before TinyXML reads them.
     TiXmlDocument doc;
-    if (!doc.LoadFile(path.c_str(), TIXML_ENCODING_UNKNOWN))
-        throw CalibrationException(std::string("Failed to load XML input file. ") + doc.ErrorDesc() +
-                                   " Line:" + std::to_string(doc.ErrorRow()));
+    const xmlfile::Result loaded = xmlfile::load(path, doc, TIXML_ENCODING_UNKNOWN);
+    if (loaded.status == xmlfile::Status::CannotOpen)
+        throw CalibrationException("Failed to open XML input file");
+    if (!loaded.ok())
+        throw CalibrationException("Failed to load XML input file. " + loaded.description +
+                                   " Line:" + std::to_string(loaded.row));
     TiXmlElement* root = doc.FirstChildElement();
     if (root == nullptr || std::string(root->Value()) != "TSY")
         throw CalibrationException("Failed to load XML input file. TSY root node could not be located");

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "Units.h"
+#include "xml/XmlFile.h"
 
 namespace {
 
@@ -71,8 +72,10 @@ void TestingThresholds::Load() {
 }
 
 void TestingThresholds::LoadFrom(const std::string& path) {
+    // A file that cannot be loaded (missing, a directory, malformed, nested
+    // too deeply to parse safely) leaves every default in place.
     TiXmlDocument doc;
-    if (!doc.LoadFile(path.c_str()))
+    if (!xmlfile::load(path, doc).ok())
         return;
     const TiXmlElement* root = doc.FirstChildElement();
     if (root == nullptr || std::string(root->Value()) != "TestingConfig")

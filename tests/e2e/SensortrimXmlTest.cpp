@@ -1,6 +1,7 @@
 // sensortrim -ExportXml and -ImportXml against the emulated hub.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 
 #include "HubSim.h"
 
@@ -33,6 +34,35 @@ size_t occurrences(const std::string& text, const std::string& what) {
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
         ++n;
     return n;
+}
+
+// A calibration file whose Calibration element holds elements nested levels deep.
+std::string deeplyNested(int levels) {
+    std::string text = "<?xml version=\"1.0\" ?>\n<TSY>\n<Calibration>";
+    for (int i = 0; i < levels; ++i)
+        text += "<a>";
+    for (int i = 0; i < levels; ++i)
+        text += "</a>";
+    return text + "</Calibration>\n</TSY>\n";
+}
+
+TEST(SensortrimXml, HostileTestingConfigKeepsTheDefaults) {
+    // TestingConfig.xml is read by every run from the working folder: one
+    // nested too deeply, or a folder of that name, is ignored like a missing one.
+    for (const bool folder : {false, true}) {
+        HubSim hub(defaultScenario());
+        if (folder)
+            ASSERT_EQ(std::system(("mkdir '" + hub.dir() + "/TestingConfig.xml'").c_str()), 0);
+        else
+            writeFile(hub.dir() + "/TestingConfig.xml", deeplyNested(50000));
+        const ProcessResult r = sensortrim(hub, {"-ExportXml", "x.xml"});
+        EXPECT_EQ(r.signal, 0) << folder;
+        EXPECT_EQ(r.exitStatus, 0) << folder << r.out;
+        EXPECT_EQ(r.out, kBanner +
+                             "Loading calibration data from FW, this might take a while...\n"
+                             "Saving original calibration data to file x.xml\n" +
+                             kDone + kRunTime);
+    }
 }
 
 TEST(SensortrimXml, ExportWritesTheFirmwareRecords) {
@@ -95,6 +125,8 @@ TEST(SensortrimXml, FailedImportsWriteNothing) {
     writeFile(hub.dir() + "/unnamed.xml", unnamed);
     writeFile(hub.dir() + "/broken.xml", file.substr(0, file.size() / 2));
     writeFile(hub.dir() + "/empty.xml", "");
+    writeFile(hub.dir() + "/deep.xml", deeplyNested(50000));
+    ASSERT_EQ(std::system(("mkdir '" + hub.dir() + "/dir.xml'").c_str()), 0);
 
     struct Case {
         std::string path;
@@ -109,6 +141,8 @@ TEST(SensortrimXml, FailedImportsWriteNothing) {
         {"broken.xml", "Error:\nFailed to load XML input file. Error reading Attributes. Line:69\n"},
         {"empty.xml", "Error:\nFailed to load XML input file. Error document empty. Line:0\n"},
         {"missing.xml", "Error:\nFailed to open XML input file\n"},
+        {"dir.xml", "Error:\nFailed to open XML input file\n"},
+        {"deep.xml", "Error:\nFailed to load XML input file. Elements are nested too deeply. Line:3\n"},
     };
     for (const Case& c : cases) {
         const ProcessResult r = sensortrim(hub, {"-ImportXml", c.path});
