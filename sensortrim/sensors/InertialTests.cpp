@@ -450,7 +450,10 @@ double InertialSensor::ContinuMotionless(double start) {
     int n = 1;
     for (; bufferedData.back().timestamp > start + 100.0 * n; ++n) {
         const BufferRange next = findBufferRange(start + 100.0 * n, motionlessWindow);
-        if (next.first < 0 || next.last < next.first)
+        // A window with fewer than two samples is a gap in the recording (a
+        // clock change, say): the device cannot be shown still across it, and
+        // stepping through it 100 ms at a time would take as long as the gap.
+        if (next.first < 0 || next.last - next.first < 1)
             break;
         if (Statistics::FindRangeMax(bufferedData, next) > 1.5 * r0 ||
             Statistics::FindSTDMax(bufferedData, next) > 1.5 * s0)

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
@@ -233,6 +234,32 @@ TEST_F(Offline, InterruptDuringARunEndsItAtOnce) {
     ASSERT_GE(r.out.size(), tail.size());
     EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
     EXPECT_FALSE(exists("out/resultCalibration.xml"));
+}
+
+TEST_F(Offline, AClockJumpInADumpDoesNotStallTheRun) {
+    // A recording across a clock change: 1e10 ms between two rows of a hold.
+    simulate("dump", {"--flow", "full"});
+    std::istringstream in(file("dump/dataDumpAccelerometer.csv"));
+    std::string line, jumped;
+    for (int row = 1; std::getline(in, line); ++row) {
+        if (row > 1400) {
+            const size_t comma = line.find(',');
+            char time[64];
+            std::snprintf(time, sizeof time, "%f", std::strtod(line.c_str(), nullptr) + 1e10);
+            line = time + line.substr(comma);
+        }
+        jumped += line + "\n";
+    }
+    ASSERT_EQ(std::system(("mkdir '" + dir + "/jump'").c_str()), 0);
+    writeFile(dir + "/jump/dataDumpAccelerometer.csv", jumped);
+    ProcessOptions options;
+    options.workDir = dir;
+    options.timeoutSeconds = 60;
+    const ProcessResult r =
+        runProcess({kBin, "-CalibrateOffline", "A", "-UseRawData", "jump", "-ExportAllFiles", "out"}, options);
+    EXPECT_EQ(r.signal, 0) << "the run did not end by itself";
+    EXPECT_EQ(r.exitStatus, 0) << r.out;
+    EXPECT_TRUE(exists("out/resultCalibration.xml"));
 }
 
 TEST_F(Offline, RunningTwiceReplacesTheFiles) {
