@@ -272,12 +272,12 @@ void CalibrationManager::initDynamicMap() {
 
 void CalibrationManager::loadSensorsData() {
     auto read = [](const std::shared_ptr<Sensor>& sensor) {
+        // No record on the firmware (or no answer): the sensor keeps none. A
+        // record that does not fit its sensor fails the run: an export without
+        // that sensor would be an incomplete backup.
         try {
             sensor->initSDTCalibrationData();
         } catch (const SmhiException&) {
-            // No record on the firmware (or no answer): the sensor keeps none.
-        } catch (const CalibrationException&) {
-            // A record that does not fit the sensor is not kept.
         }
     };
     if (args.ArgExists("ExportXml") || args.ArgExists("ImportXml")) {

@@ -226,8 +226,14 @@ void InertialSensor::linkStaticData(TiXmlElement* node, const std::vector<unsign
     if (record.size() < staticrecord::kSize || record.size() < staticrecord::kVendorData + vendor)
         throw CalibrationException("Invalid calibration data");
 
-    TiXmlElement* axes = new TiXmlElement("AxisMapping");
+    // Bits "10" decode as -2, a value the import refuses: such a record is
+    // not written, so a file this tool exports can always be imported again.
     const Matrix mapping = decompressAxisMapping(readU32(record, staticrecord::kAxisMapping));
+    for (int k = 0; k < 9; ++k)
+        if (mapping[k / 3][k % 3] < -1)
+            throw CalibrationException("Invalid axis mapping in the calibration data of " + getName() + " " +
+                                       getLuidString());
+    TiXmlElement* axes = new TiXmlElement("AxisMapping");
     for (int k = 0; k < 9; ++k)
         axes->LinkEndChild(textElement(kAxisNames[k], std::to_string(static_cast<int>(mapping[k / 3][k % 3]))));
     node->LinkEndChild(axes);

@@ -179,21 +179,36 @@ TEST(SensortrimXml, FirmwareRefusalsAreReported) {
     }
 }
 
-TEST(SensortrimXml, RecordsTheFirmwareCannotBackAreLeftOut) {
-    // A record read from the firmware that does not fit its sensor, and one whose
-    // announced length runs past the answer, are not exported.
-    std::string scenario = defaultScenario();
-    const std::string lid = "00 00 00000000 00000000 00000000";
-    scenario.replace(scenario.find(lid), lid.size(), "00 00 00000000 00000000");
-    HubSim hub(scenario + "");
-    ProcessResult r = sensortrim(hub, {"-ExportXml", "x.xml"});
-    EXPECT_EQ(r.exitStatus, 0);
-    const std::string out = readFile(hub.dir() + "/x.xml");
-    EXPECT_EQ(out.find("InstanceId=\"1\""), std::string::npos);
-    EXPECT_EQ(occurrences(out, "<Sensor "), 4u);
+TEST(SensortrimXml, AnExportIsCompleteOrFails) {
+    // A record read from the firmware that does not fit its sensor fails the
+    // export with the record's message; nothing is written.
+    struct Case {
+        std::string from;
+        std::string to;
+        std::string error;
+    };
+    const std::string base = "00 00 0c000000 f9ffffff 03000000 1027 0000 0000 0000 1027 0000 0000 0000 1027 1027 01010100 0000";
+    const Case cases[] = {
+        // 39 bytes: one short of a static record.
+        {base, base.substr(0, base.size() - 2), "Invalid calibration data size"},
+        // An axis-mapping field with bits "10" (-2), which an import would refuse.
+        {base, "00 00 0c000000 f9ffffff 03000000 1027 0000 0000 0000 1027 0000 0000 0000 1027 1027 02010100 0000",
+         "Invalid axis mapping in the calibration data of Accelerometer 7300010001000002"},
+    };
+    for (const Case& c : cases) {
+        std::string scenario = defaultScenario();
+        scenario.replace(scenario.find(c.from), c.from.size(), c.to);
+        HubSim hub(scenario);
+        const ProcessResult r = sensortrim(hub, {"-ExportXml", "x.xml"});
+        EXPECT_EQ(r.exitStatus, 255) << c.error;
+        EXPECT_EQ(r.out.substr(r.out.rfind("Error:")), "Error:\n" + c.error + "\n");
+        EXPECT_EQ(r.out.find("Completed successfully"), std::string::npos);
+        EXPECT_TRUE(readFile(hub.dir() + "/x.xml").empty());
+    }
 
+    // A sensor whose record the firmware does not give (a cut answer) has none to back up.
     HubSim cut(scenarioWith("<Faults><Fault command=\"4\" property=\"0\" response=\"short\" length=\"40\"/></Faults>"));
-    r = sensortrim(cut, {"-ExportXml", "y.xml"});
+    const ProcessResult r = sensortrim(cut, {"-ExportXml", "y.xml"});
     EXPECT_EQ(r.exitStatus, 0);
     // Only the short dynamic record fits in 40 bytes.
     const std::string y = readFile(cut.dir() + "/y.xml");
