@@ -266,7 +266,10 @@ void SensorManager::playData() {
         throw SamplingException(e.what());
     }
     const ProcessType type = process->getType();
-    if ((type == PROCESS_INERTIAL_CALIBRATION || type == PROCESS_ALS_CALIBRATION) && !process->isDone())
+    // A test needs every step as much as a calibration does.
+    if ((type == PROCESS_INERTIAL_CALIBRATION || type == PROCESS_ALS_CALIBRATION ||
+         type == PROCESS_CALIBRATION_TEST) &&
+        !process->isDone())
         throw CalibrationException("Unexpected data dump size. Not enough data for completing the calibration process");
     checkDataStreamingValidity();
 }

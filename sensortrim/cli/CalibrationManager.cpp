@@ -107,7 +107,11 @@ void CalibrationManager::start() {
             std::cout << "Saving calibration data to FW" << std::endl;
             flushCalibrationData();
         }
-    } catch (const CalibrationException&) {
+    } catch (const CalibrationException& e) {
+        // A test that fails before its verdict (a short dump, say) still
+        // leaves its reason in error.log.
+        if ((test || magTestRun) && !errorLogWritten)
+            writeErrorLog(std::string(e.what()) + "\n");
         setColor(red);
         std::cout << (test || magTestRun ? "TEST FAILED\n" : "CALIBRATION FAILED\n");
         resetColor();
@@ -595,14 +599,19 @@ void CalibrationManager::checkCalibration() {
 
 void CalibrationManager::testAll() {
     bool allPass = true;
+    // Why sensors failed when they did not report a verdict of their own.
+    std::string reasons;
     for (const std::shared_ptr<Sensor>& sensor : calibratingSensors) {
         try {
             const bool passed = sensor->testCalibration();
             if (TiXmlElement* log = sensor->getLogRoot())
                 log->SetAttribute("Success", passed ? "true" : "false");
             allPass = allPass && passed;
-        } catch (const CalibrationException&) {
+            if (!passed)
+                reasons += sensor->getName() + ": test failed\n";
+        } catch (const CalibrationException& e) {
             allPass = false;
+            reasons += sensor->getName() + ": " + e.what() + "\n";
         }
     }
     if (flowType != FLOW_MINIMAL)
@@ -614,12 +623,20 @@ void CalibrationManager::testAll() {
     }
     std::string text;
     sensorManager.GetFinalErrorStr(text);
-    if (exportAll) {
-        std::ofstream out(exportFolder + "error.log", std::ios::trunc);
-        if (out)
-            out << text;
-    }
+    // A failed test always names its reason, on the console and in error.log.
+    if (text.empty())
+        text = reasons;
+    writeErrorLog(text);
     throw CalibrationException(text);
+}
+
+void CalibrationManager::writeErrorLog(const std::string& text) {
+    if (!exportAll)
+        return;
+    errorLogWritten = true;
+    std::ofstream out(exportFolder + "error.log", std::ios::trunc);
+    if (out)
+        out << text;
 }
 
 void CalibrationManager::magTest() {

@@ -41,6 +41,8 @@ public:
     void calibrateAll();
     void checkCalibration();
     void testAll();
+    // Writes the text to "error.log" in the export folder (nothing without one).
+    void writeErrorLog(const std::string& text);
     void magTest();
     bool TestMultipleSensors(bool a, bool g, bool m);
     double findDiffGyro(const std::shared_ptr<InertialSensor>& gyroscope, const std::shared_ptr<InertialSensor>& sensor,
@@ -66,6 +68,7 @@ private:
     bool calibrate = false;
     bool test = false;
     bool magTestRun = false;
+    bool errorLogWritten = false;
     int samplingState = -1;
     long long userDelays = 0;
     std::mutex stateLock;

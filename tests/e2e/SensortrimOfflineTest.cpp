@@ -165,6 +165,18 @@ TEST_F(Offline, TestsOfTheCalibration) {
     r = sensortrim({"-TestCalibration", "A", "-FourSteps", "-UseRawData", "bad"});
     EXPECT_EQ(r.exitStatus, 255);
 
+    // A dump that ends before the last step: the test fails and says why.
+    const std::string full = file("good/dataDumpAccelerometer.csv");
+    ASSERT_EQ(std::system(("mkdir '" + dir + "/short'").c_str()), 0);
+    writeFile(dir + "/short/dataDumpAccelerometer.csv", full.substr(0, full.rfind('\n', full.size() / 3) + 1));
+    r = sensortrim({"-TestCalibration", "A", "-FourSteps", "-UseRawData", "short", "-ExportAllFiles", "t4"});
+    EXPECT_EQ(r.exitStatus, 255);
+    const std::string reason = "Unexpected data dump size. Not enough data for completing the calibration process\n";
+    const std::string tail = "\033[01;31mTEST FAILED\n\033[0mError:\n" + reason;
+    ASSERT_GE(r.out.size(), tail.size());
+    EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
+    EXPECT_EQ(file("t4/error.log"), reason);
+
     simulate("faceup", {"--flow", "minimal", "--mode", "test"});
     r = sensortrim({"-TestCalibration", "A", "-Minimal", "-UseRawData", "faceup", "-ExportAllFiles", "t3"});
     EXPECT_EQ(r.exitStatus, 0) << r.out;
