@@ -25,6 +25,18 @@ bool readLine(std::istream& in, std::string& line) {
     return true;
 }
 
+// A luid of the same kind of sensor as the one the dump file is for: the same
+// sensor class, the same role (primary or secondary), and for the motion
+// sensors the static calibration record that a calibration writes.
+bool luidFitsSensor(const _sc_sensor_luid& luid, const Sensor& sensor) {
+    const std::shared_ptr<Sensor> probe = Sensor::allocateSensor(luid);
+    if (probe->getBaseName().empty() || probe->getBaseName() != sensor.getBaseName())
+        return false;
+    if (sensor.getSensorType() == 1 && (luid.flags & 0x02) == 0)
+        return false;
+    return (luid.instance == 0) == (sensor.getLuid().instance == 0);
+}
+
 }  // namespace
 
 std::string CsvParser::getSuffixedPath(const std::string& basePath, const std::string& sensorName) {
@@ -136,7 +148,13 @@ std::vector<SensorData> CsvParser::readSensorStream(std::istream& in, const std:
                     break;
                 bytes[i] = byte;
             }
-            sensor->setLuid(smhi::decodeLuid(bytes));
+            const _sc_sensor_luid luid = smhi::decodeLuid(bytes);
+            // A dump of another sensor would give its samples, and then its
+            // record, to the wrong sensor.
+            if (!luidFitsSensor(luid, *sensor))
+                throw CalibrationException("Invalid LUID " + luidToString(luid) + " at input file " + path +
+                                           ", it does not name the " + sensor->getName() + " sensor");
+            sensor->setLuid(luid);
         }
         if (!readLine(in, line))
             line.clear();

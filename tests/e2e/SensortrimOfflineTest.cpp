@@ -200,6 +200,10 @@ TEST_F(Offline, BadDumpsAndFolders) {
     simulate("dump", {"--flow", "full"});
     const std::string full = file("dump/dataDumpAccelerometer.csv");
     writeFile(dir + "/dump/shortAccelerometer.csv", full.substr(0, full.rfind('\n', full.size() / 3) + 1));
+    // The same samples under a gyroscope's luid, and under a luid without a static record.
+    const std::string rows = full.substr(full.find('\n') + 1);
+    writeFile(dir + "/dump/gyroAccelerometer.csv", "LUID=7600090002000002\n" + rows);
+    writeFile(dir + "/dump/flagsAccelerometer.csv", "LUID=7300010001000000\n" + rows);
     struct Case {
         std::vector<std::string> args;
         std::string tail;
@@ -212,6 +216,12 @@ TEST_F(Offline, BadDumpsAndFolders) {
          "the calibration process\n"},
         {{"-CalibrateOffline", "A", "-UseRawData", "dump", "-DumpPrefix", "none", "-ExportAllFiles", "o"},
          "Error:\nSensor data file dump/noneAccelerometer.csv does not exist\n"},
+        {{"-CalibrateOffline", "A", "-UseRawData", "dump", "-DumpPrefix", "gyro", "-ExportAllFiles", "o"},
+         "Error:\nInvalid LUID 7600090002000002 at input file dump/gyroAccelerometer.csv, it does not name the "
+         "Accelerometer sensor\n"},
+        {{"-CalibrateOffline", "A", "-UseRawData", "dump", "-DumpPrefix", "flags", "-ExportAllFiles", "o"},
+         "Error:\nInvalid LUID 7300010001000000 at input file dump/flagsAccelerometer.csv, it does not name the "
+         "Accelerometer sensor\n"},
         {{"-CalibrateOffline", "G", "-UseRawData", "dump", "-ExportAllFiles", "o"},
          "Error:\nSensor data file dump/dataDumpGyroscope.csv does not exist\n"},
         // An export folder that cannot be made: the run log cannot be saved.

@@ -116,6 +116,45 @@ TEST_F(Dumps, ReadErrors) {
     }
 }
 
+TEST_F(Dumps, LuidLineMustNameTheFilesSensor) {
+    struct Case {
+        uint8_t instance;  // of the dump's sensor
+        const char* luid;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {0, "7300010001000002", true},
+        {1, "7300010001000102", true},
+        {0, "7600090002000002", false},  // a gyroscope
+        {0, "7300010001000000", false},  // no static record (flags 0)
+        {0, "7300010001000001", false},  // the dynamic companion
+        {0, "7300010001000102", false},  // the lid's luid in the base's file
+        {1, "7300010001000002", false},  // and the other way round
+        {0, "0f02080004000002", false},  // a magnetometer
+        {0, "ffffffffffffffff", false},
+    };
+    for (const Case& c : cases) {
+        auto acc = std::make_shared<Accelerometer>(_sc_sensor_luid{115, 0, 0, c.instance, 2});
+        const std::string name = acc->getName();
+        const std::string path = dir + "/d" + name + ".csv";
+        writeFile(path, std::string("LUID=") + c.luid + "\ntime[ms]," + name + "_X[g0]," + name + "_Y[g0]," + name +
+                            "_Z[g0]\n0,0,0,1\n");
+        try {
+            CsvParser().readFromFile(dir + "/d", {acc}, true);
+            EXPECT_TRUE(c.accepted) << c.luid;
+            EXPECT_EQ(acc->getLuidString(), c.luid);
+        } catch (const CalibrationException& e) {
+            EXPECT_FALSE(c.accepted) << c.luid;
+            EXPECT_EQ(std::string(e.what()), "Invalid LUID " + std::string(c.luid) + " at input file " + path +
+                                                 ", it does not name the " + name + " sensor");
+        }
+    }
+    // The light sensor's luid carries no calibration flags.
+    auto als = std::make_shared<AmbientLight>(_sc_sensor_luid{65, 0, 0, 0, 2});
+    writeFile(dir + "/dAmbientLightSensor.csv", "LUID=4100020001000000\ntime[ms],AmbientLightSensor_0[lux]\n0,5\n");
+    EXPECT_NO_THROW(CsvParser().readFromFile(dir + "/d", {als}, true));
+}
+
 TEST_F(Dumps, RowsAndUnits) {
     auto mag = std::make_shared<Magnetometer>(_sc_sensor_luid{527, 8, 4, 0, 2});
     writeFile(dir + "/dMagnetometer.csv",
