@@ -5,24 +5,24 @@
 #include <cstdint>
 #include <string>
 
+#include "CalibrationXml.h"
 #include "Exceptions.h"
-#include "SDT.h"
 #include "Sensor.h"
+#include "xml/XmlFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
+    // The tool's own loader: documents nested too deeply are refused before parsing.
     TiXmlDocument doc;
-    doc.Parse(text.c_str());
-    if (doc.Error())
+    if (!xmlfile::parse(text, doc).ok())
         return 0;
     TiXmlElement* root = doc.FirstChildElement("TSY");
     TiXmlElement* calibration = root ? root->FirstChildElement("Calibration") : nullptr;
     if (calibration == nullptr)
         return 0;
-    SDT sdt;
     for (TiXmlElement* e = calibration->FirstChildElement(); e; e = e->NextSiblingElement()) {
         try {
-            std::shared_ptr<Sensor> sensor = sdt.deSerialize(e);
+            std::shared_ptr<Sensor> sensor = CalibrationXml::deSerialize(e);
             try {
                 sensor->serialize(false);
             } catch (const CalibrationException&) {

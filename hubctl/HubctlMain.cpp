@@ -8,10 +8,11 @@
 #include "common/codes.h"
 #include "common/commands.h"
 #include "common/display.h"
+#include "version/Version.h"
 
 namespace {
 
-const char* const kVersion = "3.1.0.3426";
+const char* const kVersion = TESSARY_VERSION;
 const char* const kProgram = "hubctl";
 
 const char* const kGeneralExamples[] = {

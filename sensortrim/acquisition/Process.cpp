@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <iostream>
 
 #include "AmbientLight.h"
 #include "Console.h"
@@ -32,11 +31,6 @@ const char* const CV_90_X = "90 degrees clockwise around X axis";
 std::vector<std::string> preTestStrings;
 
 namespace {
-
-// Waits for the operator's key press; end of input counts as one.
-void waitForKey() {
-    std::cin.get();
-}
 
 bool sameLuid(const std::shared_ptr<Sensor>& a, const std::shared_ptr<Sensor>& b) {
     return a && b && a->getLuid() == b->getLuid();
@@ -87,7 +81,7 @@ bool NewMotionProcess::isStageIndicator(const std::shared_ptr<Sensor>& sensor) {
 std::string NewMotionProcess::getInput() {
     if (currentStaticStep != 0)
         throw CalibrationException("Internal error");
-    waitForKey();
+    console().waitForKey();
     return "";
 }
 
@@ -283,8 +277,8 @@ std::string PreTestProcess::getStepInstructions(bool /*noPrompt*/) {
 }
 
 std::string PreTestProcess::getInput() {
-    waitForKey();
-    std::cout << "User pressed for signal start..." << std::endl;
+    console().waitForKey();
+    consoleOut() << "User pressed for signal start..." << std::endl;
     waitingForStart = false;
     return "";
 }
@@ -313,9 +307,9 @@ void AlsProcess::readConfiguration(const std::string& path) {
 void AlsProcess::initNumOfSteps() {
     int steps = 0;
     if (manual) {
-        std::cout << "Enter the number of steps to calibrate, valid number should be bigger than 1" << std::endl;
+        consoleOut() << "Enter the number of steps to calibrate, valid number should be bigger than 1" << std::endl;
         std::string line;
-        std::getline(std::cin, line);
+        console().readLine(line);
         try {
             steps = convertInt(trim(line));
         } catch (const CalibrationException&) {
@@ -361,7 +355,7 @@ std::string AlsProcess::getInput() {
     int level = 0;
     if (manual) {
         std::string line;
-        std::getline(std::cin, line);
+        console().readLine(line);
         try {
             level = convertInt(trim(line));
         } catch (const CalibrationException&) {

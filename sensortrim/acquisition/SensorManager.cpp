@@ -2,8 +2,8 @@
 
 #include <chrono>
 #include <cmath>
-#include <iostream>
 
+#include "Console.h"
 #include "Exceptions.h"
 #include "Process.h"
 #include "SDT.h"
@@ -56,13 +56,14 @@ void SensorManager::startSampling() {
         std::lock_guard<std::mutex> lock(stageMutex);
         stageFinished = false;
     }
-    try {
-        SDT sdt;
-        sdt.startSmhiSampling(sensors, static_cast<int>(samplingParameter), 0.0);
-    } catch (const SmhiException&) {
+    if (!device)
         throw CalibrationException("Failed to start sampling");
-    } catch (const CalibrationException&) {
-        throw CalibrationException("Failed to start sampling");
+    for (const auto& sensor : sensors) {
+        try {
+            device->startSmhiSampling(sensor->getLuidForSampling(), static_cast<int>(samplingParameter), 0.0);
+        } catch (const std::exception&) {
+            throw CalibrationException("Failed to start sampling");
+        }
     }
     if (!liveSampler || liveSampler->init(this) != 1)
         throw CalibrationException("Failed to init PNRRecord");
@@ -78,8 +79,10 @@ void SensorManager::stopSampling() {
         liveSampler.reset();
     }
     try {
-        SDT sdt;
-        sdt.stopSmhiSampling(sensors);
+        if (!device)
+            throw CalibrationException("no device");
+        for (const auto& sensor : sensors)
+            device->stopSmhiSampling(sensor->getLuidForSampling());
     } catch (const std::exception&) {
         throw CalibrationException("Failed to stop sampling");
     }
@@ -151,7 +154,7 @@ void SensorManager::stageDone(bool success) {
 void SensorManager::waitForStepFinish(bool midCalculation) {
     if (process && process->isExternal()) {
         stageSucceeded = true;
-        std::cin.get();
+        console().waitForKey();
         std::shared_ptr<Sensor> indicator;
         for (const auto& sensor : sensors)
             if (isIndicator(sensor))
@@ -161,7 +164,7 @@ void SensorManager::waitForStepFinish(bool midCalculation) {
             const auto it = indicator ? dataDump.find(indicator) : dataDump.end();
             segmentEnds.push_back(it == dataDump.end() ? 0 : static_cast<int>(it->second.size()));
         }
-        std::cout << "User pressed to signal end" << std::endl;
+        consoleOut() << "User pressed to signal end" << std::endl;
         if (midCalculation && indicator)
             indicator->MidCalc();
         onStageChange();
@@ -197,7 +200,7 @@ void SensorManager::setStageInput(const std::string& input) {
 
 void SensorManager::loadDataFromFile(const std::vector<std::shared_ptr<Sensor>>& dumpSensors,
                                      const std::string& folder, const std::string& prefix, bool readLuid) {
-    std::cout << "Loading data dump, this might take a while..." << std::endl;
+    consoleOut() << "Loading data dump, this might take a while..." << std::endl;
     const std::string base = prefix.empty() ? folder : folder + "/" + prefix;
     CsvParser parser;
     dataDump = parser.readFromFile(base, dumpSensors, readLuid);

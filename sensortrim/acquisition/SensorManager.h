@@ -11,28 +11,25 @@
 #include "CsvParser.h"
 #include "LiveSampler.h"
 #include "ProcessTypes.h"
+#include "RunContext.h"
 #include "SensorData.h"
 
 class Sensor;
 class Process;
-
-// Kind of a failed test verdict reported by a sensor.
-enum class ErrorType : int32_t {
-    Calibration = 0,
-    AxisMapping = 1,
-    General = 2,
-};
+class SDT;
 
 // The end of a step, shared by the reader thread and the waiting thread.
 extern bool stageFinished;
 
-class SensorManager {
+class SensorManager : public RunContext {
 public:
     SensorManager() = default;
-    virtual ~SensorManager() = default;
+    ~SensorManager() override = default;
     SensorManager(const SensorManager&) = delete;
     SensorManager& operator=(const SensorManager&) = delete;
 
+    // The run's firmware gateway, for the sampling requests of live runs.
+    void setDevice(std::shared_ptr<SDT> sdt) { device = std::move(sdt); }
     void setSensors(const std::vector<std::shared_ptr<Sensor>>& runSensors);
     void setType(const std::shared_ptr<Process>& script);
     void initializeSampling();
@@ -49,18 +46,17 @@ public:
     void playData();
     void checkDataStreamingValidity();
 
-    // Collects a sensor's failed test verdict for the final report.
-    void AddError(ErrorType type, const std::string& sensorName);
+    void AddError(ErrorType type, const std::string& sensorName) override;
     // One line per verdict: code, tab, sensor name and the verdict's suffix.
     void GetFinalErrorStr(std::string& out) const;
 
     // What the sensors ask about the run's step script.
-    virtual ProcessType getProcessType() const;
-    virtual int getNumSteps() const;
-    virtual std::vector<double> getSegmentTimes() const;
-    virtual std::vector<int> getSegmentIndexes() const;
-    virtual CalibrationFlowType getClibrationFlowType() const;
-    virtual bool isManualProcess() const;
+    ProcessType getProcessType() const override;
+    int getNumSteps() const override;
+    std::vector<double> getSegmentTimes() const override;
+    std::vector<int> getSegmentIndexes() const override;
+    CalibrationFlowType getClibrationFlowType() const override;
+    bool isManualProcess() const override;
 
     SensorDump getDataDump() const;
     std::map<std::string, std::shared_ptr<Sensor>> getSensorMap() const;
@@ -87,6 +83,7 @@ protected:
     std::string errorMessage;
     std::map<std::string, ErrorType> errors;
     std::unique_ptr<LiveSampler> liveSampler;
+    std::shared_ptr<SDT> device;
 
     // Without a step script (a sensor tested on its own) these stand in.
     ProcessType processType = PROCESS_NONE;

@@ -6,19 +6,21 @@
 #include <cctype>
 #include <ctime>
 #include <fstream>
-#include <iostream>
 #include <thread>
 
+#include "CalibrationXml.h"
 #include "Console.h"
 #include "Exceptions.h"
+#include "FileUtil.h"
 #include "InertialSensor.h"
 #include "Sensor.h"
 #include "Statistics.h"
 #include "TestingThresholds.h"
+#include "version/Version.h"
 
 namespace {
 
-const char* const kVersion = "3.1.0.3426";
+const char* const kVersion = TESSARY_VERSION;
 
 std::shared_ptr<InertialSensor> inertial(const std::shared_ptr<Sensor>& sensor) {
     return std::dynamic_pointer_cast<InertialSensor>(sensor);
@@ -26,7 +28,9 @@ std::shared_ptr<InertialSensor> inertial(const std::shared_ptr<Sensor>& sensor) 
 
 }  // namespace
 
-CalibrationManager::CalibrationManager(const CmdLineArguments& arguments) : args(arguments) {
+CalibrationManager::CalibrationManager(const CmdLineArguments& arguments, std::shared_ptr<SDT> device)
+    : sdt(std::move(device)), args(arguments) {
+    sensorManager.setDevice(sdt);
     if (args.ArgExists("ExportAllFiles")) {
         exportAll = true;
         exportFolder = args.GetArgValue("ExportAllFiles");
@@ -80,18 +84,18 @@ void CalibrationManager::start() {
         sensorManager.initializeSampling();
     if (exportXml || (calibrate && !offline)) {
         if (exportAll) {
-            std::cout << "Saving original calibration data to file " << exportFolder << "currentCalibration.xml"
+            consoleOut() << "Saving original calibration data to file " << exportFolder << "currentCalibration.xml"
                       << std::endl;
             saveToFile(exportFolder + "currentCalibration.xml", true);
         } else if (exportXml) {
-            std::cout << "Saving original calibration data to file " << args.GetArgValue("ExportXml") << std::endl;
+            consoleOut() << "Saving original calibration data to file " << args.GetArgValue("ExportXml") << std::endl;
             saveToFile(args.GetArgValue("ExportXml"), true);
         }
     }
     try {
         if (calibrate || test) {
             collectData();
-            std::cout << "data collection finished" << std::endl;
+            consoleOut() << "data collection finished" << std::endl;
             if (calibrate)
                 calibrateAll();
             else if (magTestRun)
@@ -100,11 +104,11 @@ void CalibrationManager::start() {
                 testAll();
         }
         if (exportAll && calibrate) {
-            std::cout << "Saving calibration data to file " << exportFolder << "resultCalibration.xml" << std::endl;
+            consoleOut() << "Saving calibration data to file " << exportFolder << "resultCalibration.xml" << std::endl;
             saveToFile(exportFolder + "resultCalibration.xml", false);
         }
         if (update) {
-            std::cout << "Saving calibration data to FW" << std::endl;
+            consoleOut() << "Saving calibration data to FW" << std::endl;
             flushCalibrationData();
         }
     } catch (const CalibrationException& e) {
@@ -113,9 +117,9 @@ void CalibrationManager::start() {
         if ((test || magTestRun) && !errorLogWritten)
             writeErrorLog(std::string(e.what()) + "\n");
         setColor(red);
-        std::cout << (test || magTestRun ? "TEST FAILED\n" : "CALIBRATION FAILED\n");
+        consoleOut() << (test || magTestRun ? "TEST FAILED\n" : "CALIBRATION FAILED\n");
         resetColor();
-        std::cout.flush();
+        console().flush();
         if (process)
             process->restart();
         writeDump();
@@ -123,11 +127,11 @@ void CalibrationManager::start() {
     }
     writeDump();
     if (calibrate || magTestRun)
-        std::cout << getResults();
+        consoleOut() << getResults();
     setColor(green);
-    std::cout << (calibrate ? "Calibration process completed successfully" : "Completed successfully") << "\n";
+    consoleOut() << (calibrate ? "Calibration process completed successfully" : "Completed successfully") << "\n";
     resetColor();
-    std::cout.flush();
+    console().flush();
 }
 
 void CalibrationManager::initType() {
@@ -175,14 +179,14 @@ void CalibrationManager::initType() {
 }
 
 void CalibrationManager::initPhysicalSensors() {
-    const std::vector<_sc_sensor_luid> luids = sdt.enumerateSensors();
+    const std::vector<_sc_sensor_luid> luids = sdt->enumerateSensors();
     if (!args.ArgExists("ImportXml")) {
         for (const _sc_sensor_luid& luid : luids)
             if (std::shared_ptr<Sensor> sensor = Sensor::allocateSensor(luid))
                 sensors.push_back(sensor);
         return;
     }
-    sensors = sdt.deSerialize(args.GetArgValue("ImportXml"));
+    sensors = CalibrationXml::deSerialize(args.GetArgValue("ImportXml"));
     for (const std::shared_ptr<Sensor>& sensor : sensors) {
         bool found = false;
         for (const _sc_sensor_luid& luid : luids)
@@ -241,8 +245,8 @@ void CalibrationManager::initCalibratingSensors() {
             bool secondAccelerometer = false;
             if (name == "Accelerometer_2" && selectA && !args.ArgExists("PrimaryOnly")) {
                 secondAccelerometer = true;
-                if (!offline && !testFromDump && sdt.getFormFactor() == 3) {
-                    std::cout << "Not support 2nd acc for tablet form factor, please check PDT hinge configuration!"
+                if (!offline && !testFromDump && sdt->getFormFactor() == 3) {
+                    consoleOut() << "Not support 2nd acc for tablet form factor, please check PDT hinge configuration!"
                               << std::endl;
                     secondAccelerometer = false;
                 }
@@ -275,17 +279,17 @@ void CalibrationManager::initDynamicMap() {
 }
 
 void CalibrationManager::loadSensorsData() {
-    auto read = [](const std::shared_ptr<Sensor>& sensor) {
+    auto read = [this](const std::shared_ptr<Sensor>& sensor) {
         // No record on the firmware (or no answer): the sensor keeps none. A
         // record that does not fit its sensor fails the run: an export without
         // that sensor would be an incomplete backup.
         try {
-            sensor->initSDTCalibrationData();
+            sensor->initSDTCalibrationData(*sdt);
         } catch (const SmhiException&) {
         }
     };
     if (args.ArgExists("ExportXml") || args.ArgExists("ImportXml")) {
-        std::cout << "Loading calibration data from FW, this might take a while..." << std::endl;
+        consoleOut() << "Loading calibration data from FW, this might take a while..." << std::endl;
         for (const std::shared_ptr<Sensor>& sensor : sensors)
             read(sensor);
         return;
@@ -316,7 +320,7 @@ void CalibrationManager::collectData() {
         const std::string text = args.GetArgValue("NoEnter");
         delay = text.size() > 9 ? 999999999 : std::stoll(text);
     }
-    std::cout << process->getStepInstructions(noEnter) << std::endl;
+    consoleOut() << process->getStepInstructions(noEnter) << std::endl;
     try {
         for (int i = 0; i < process->getStaticStatesNumber(); ++i) {
             if (process->inputRequired() && !noEnter) {
@@ -334,13 +338,13 @@ void CalibrationManager::collectData() {
                 samplingState = 0;
             }
             sensorManager.waitForStepFinish(process->getNeedMidCalc());
-            std::cout << '\a' << std::flush;
+            consoleOut() << '\a' << std::flush;
             setColor(green);
-            std::cout << "STEP " << (i + 1) << " PASSED\n";
+            consoleOut() << "STEP " << (i + 1) << " PASSED\n";
             resetColor();
             if (i < process->getStaticStatesNumber() - 1) {
                 process->moveNextStep();
-                std::cout << process->getStepInstructions(true) << std::endl;
+                consoleOut() << process->getStepInstructions(true) << std::endl;
             }
         }
     } catch (const CalibrationException&) {
@@ -349,7 +353,7 @@ void CalibrationManager::collectData() {
             resetColor();
             writeLog();
         } else {
-            std::cout << "DATA COLLECTION FAILED" << std::endl;
+            consoleOut() << "DATA COLLECTION FAILED" << std::endl;
         }
         resetColor();
         try {
@@ -361,11 +365,11 @@ void CalibrationManager::collectData() {
     try {
         stopSampling();
     } catch (const CalibrationException&) {
-        std::cout << "DATA COLLECTION FAILED since there are significant differences in last sample's timestamp "
+        consoleOut() << "DATA COLLECTION FAILED since there are significant differences in last sample's timestamp "
                      "between sensors\n";
         throw;
     } catch (const std::exception& e) {
-        std::cout << "DATA COLLECTION FAILED:" << e.what() << "\n";
+        consoleOut() << "DATA COLLECTION FAILED:" << e.what() << "\n";
         throw CalibrationException("failed during sampling sensors");
     }
     userDelays += sensorManager.getWastedTime();
@@ -389,7 +393,7 @@ void CalibrationManager::writeDump() {
     std::unique_lock<std::mutex> lock(dumpLock);
     if (samplingState == 2)
         return;
-    std::cout << "Saving data dump to file " << exportFolder << "dataDump" << std::endl;
+    consoleOut() << "Saving data dump to file " << exportFolder << "dataDump" << std::endl;
     samplingState = 2;
     csvParser.writeToFile(exportFolder + "dataDump" + ".csv", sensorManager.getDataDump());
 }
@@ -410,7 +414,7 @@ void CalibrationManager::abort() {
     std::unique_lock<std::mutex> dump(dumpLock, std::try_to_lock);
     if (!dump.owns_lock() || samplingState == 2 || !exportAll || args.ArgExists("UseRawData"))
         return;
-    std::cout << "Saving data dump to file " << exportFolder << "dataDump" << std::endl;
+    consoleOut() << "Saving data dump to file " << exportFolder << "dataDump" << std::endl;
     samplingState = 2;
     try {
         csvParser.writeToFile(exportFolder + "dataDump" + ".csv", sensorManager.getDataDump());
@@ -419,13 +423,13 @@ void CalibrationManager::abort() {
 }
 
 void CalibrationManager::saveToFile(const std::string& path, bool firmwareRecords) {
-    sdt.serialize(path, sensors, firmwareRecords);
+    CalibrationXml::serialize(path, sensors, firmwareRecords);
 }
 
 void CalibrationManager::flushCalibrationData() {
     for (const std::shared_ptr<Sensor>& sensor : sensors)
-        sdt.setCalibrationData(sensor);
-    sdt.resetTsy();
+        sdt->setCalibrationData(sensor->getLuid(), sensor->getScaling());
+    sdt->resetTsy();
 }
 
 std::string CalibrationManager::getResults() {
@@ -618,7 +622,7 @@ void CalibrationManager::testAll() {
         TestMultipleSensors(selectA, selectG, selectM);
     writeLog();
     if (allPass) {
-        std::cout << "----   test pass -----" << std::endl;
+        consoleOut() << "----   test pass -----" << std::endl;
         return;
     }
     std::string text;

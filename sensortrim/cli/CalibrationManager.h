@@ -20,7 +20,8 @@ class InertialSensor;
 
 class CalibrationManager {
 public:
-    explicit CalibrationManager(const CmdLineArguments& arguments);
+    // Every firmware exchange of the run goes through device.
+    CalibrationManager(const CmdLineArguments& arguments, std::shared_ptr<SDT> device);
 
     // Runs the whole job; failures are thrown after they have been reported.
     void start();
@@ -56,7 +57,7 @@ private:
     std::vector<std::shared_ptr<Sensor>> sensors;
     std::vector<std::shared_ptr<Sensor>> calibratingSensors;
     std::map<std::shared_ptr<Sensor>, std::shared_ptr<Sensor>> dynamicMap;
-    SDT sdt;
+    std::shared_ptr<SDT> sdt;
     std::shared_ptr<Process> process;
     CmdLineArguments args;
     SensorManager sensorManager;

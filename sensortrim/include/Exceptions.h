@@ -1,11 +1,10 @@
 // Exception types of the calibration tool. Each derives directly from
-// std::runtime_error; what() is the text shown to the operator.
+// std::runtime_error; what() is the text shown to the operator. Command-line
+// errors are the argument engine's own CmdLineException.
 #pragma once
 
 #include <stdexcept>
 #include <string>
-
-#include "cmdline/CmdLineArguments.h"  // CmdLineException
 
 class SmhiException : public std::runtime_error {
 public:

@@ -4,7 +4,6 @@
 
 #include "Exceptions.h"
 #include "SDT.h"
-#include "SensorManager.h"
 #include "TestingThresholds.h"
 #include "XmlUtil.h"
 
@@ -218,13 +217,11 @@ bool Accelerometer::testCalibration() {
     return runTests();
 }
 
-void Accelerometer::initSDTCalibrationData() {
-    Sensor::initSDTCalibrationData();
+void Accelerometer::initSDTCalibrationData(SDT& sdt) {
+    Sensor::initSDTCalibrationData(sdt);
     hinge = 0;
-    if (!isPrimary()) {
-        SDT sdt;
+    if (!isPrimary())
         hinge = sdt.getConnectionHinge();
-    }
 }
 
 bool Accelerometer::checkMovement() {

@@ -11,7 +11,7 @@ public:
     void calibrate() override;
     bool testCalibration() override;
     bool dataRecieved(SensorData& data) override { return DataReceivedCommon(data); }
-    void initSDTCalibrationData() override;
+    void initSDTCalibrationData(SDT& sdt) override;
     void SetNeedCheckAxisMappingVsOrig(bool need) override { needCheckAxisMapping = need; }
     bool checkMovement() override;
 

@@ -1,12 +1,11 @@
 #include "AmbientLight.h"
 
 #include <algorithm>
-#include <iostream>
 
 #include "FileUtil.h"
-#include "SensorManager.h"
 #include "Statistics.h"
 
+#include "Console.h"
 #include "Exceptions.h"
 #include "XmlUtil.h"
 
@@ -94,7 +93,7 @@ void AmbientLight::parse(TiXmlHandle node, int importedFormat, int version) {
     if (const char* d = mult->Attribute("Divider")) {
         dividerValue = toInt32(d);
         if (dividerValue == 0) {
-            std::cout << "Warning: Ambient Light divider value is set to 0. Changing it to 1. Line: " << row(mult)
+            consoleOut() << "Warning: Ambient Light divider value is set to 0. Changing it to 1. Line: " << row(mult)
                       << std::endl;
             dividerValue = 1;
         } else if (dividerValue < 1 || dividerValue > 255) {

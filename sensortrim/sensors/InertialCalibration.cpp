@@ -9,7 +9,6 @@
 #include "Interpolation.h"
 #include "Quaternion.h"
 #include "SVD.h"
-#include "SensorManager.h"
 #include "Statistics.h"
 #include "XmlUtil.h"
 

@@ -1,8 +1,8 @@
 #include "InertialSensor.h"
 
 #include <cmath>
-#include <iostream>
 
+#include "Console.h"
 #include "Exceptions.h"
 #include "XmlUtil.h"
 
@@ -55,7 +55,7 @@ void InertialSensor::setOriginalScaling(std::vector<unsigned char> record) {
     if (record.size() < 2)
         throw CalibrationException("Invalid calibration data size");
     if ((luid.flags & 0x01) && record[0] != formatId) {
-        std::cout << "Warning: Dynamic sensor calibration data is outdated. Ignoring the dynamic " << getName()
+        consoleOut() << "Warning: Dynamic sensor calibration data is outdated. Ignoring the dynamic " << getName()
                   << std::endl;
         return;
     }

@@ -2,13 +2,12 @@
 // face-up flow and the motionless detection of the live steps.
 #include <cmath>
 #include <cstdio>
-#include <iostream>
 #include <sstream>
 
+#include "Console.h"
 #include "Exceptions.h"
 #include "InertialSensor.h"
 #include "SVD.h"
-#include "SensorManager.h"
 #include "Statistics.h"
 #include "TestingThresholds.h"
 #include "XmlUtil.h"
@@ -21,7 +20,7 @@ const double kQuarterPi = 0.7853981633974483;
 bool AssertSpikes(int count, const std::string& where, int allowed) {
     if (count <= allowed)
         return true;
-    std::cout << "Error in " << where << "\n"
+    consoleOut() << "Error in " << where << "\n"
               << "Spike detection error, spike count: " << count << "\n";
     return false;
 }
@@ -55,7 +54,7 @@ bool InertialSensor::AssertVector(const Vector& value, const Vector& expected, d
                                   const std::string& where, const std::string& unit) {
     if ((value - expected).getAbsMaxValue() <= threshold)
         return true;
-    std::cout << "Error in " << where << "\n"
+    consoleOut() << "Error in " << where << "\n"
               << "Error in vector assert. Vector: " << value.print() << " Expected vector: " << expected.print()
               << " distance is bigger than threshold of " << threshold << " " << unit << "\n\n";
     return false;
@@ -72,7 +71,7 @@ bool InertialSensor::AssertAngle(const Vector& value, const Vector& expected, do
     }
     if (largest <= threshold)
         return true;
-    std::cout << "Error in " << where << "\n"
+    consoleOut() << "Error in " << where << "\n"
               << "Error in vector assert. Vector: " << value.print() << " Expected vector: " << expected.print()
               << " distance is bigger than threshold of " << threshold << " " << unit << "\n\n";
     return false;
@@ -84,7 +83,7 @@ bool InertialSensor::AssertDouble(double value, double expected, double threshol
         return true;
     char expectedText[64];
     std::snprintf(expectedText, sizeof expectedText, "%.6f", expected);
-    std::cout << "Error in " << where << "\n"
+    consoleOut() << "Error in " << where << "\n"
               << "Error in double assert. Value: " << value << " Expected value: " << expectedText
               << " distance is bigger than threshold of " << threshold << " " << unit << "\n\n";
     return false;
@@ -308,7 +307,7 @@ bool InertialSensor::faceUpTestCalibration() {
     const Vector d = faceUpDeviation();
     for (int k = 0; k < 3; ++k) {
         if (d[k] > noiseLimit) {
-            std::cout << "[Failure] Noise on " << name << " sensor exceeded the threshold on axis:" << AxisName(k)
+            consoleOut() << "[Failure] Noise on " << name << " sensor exceeded the threshold on axis:" << AxisName(k)
                       << "\n"
                       << "Noise: " << d[k] << " , maximum allowed is " << noiseLimit << "\n";
             passed = false;
@@ -327,14 +326,14 @@ bool InertialSensor::faceUpTestCalibration() {
             ++spikes;
     const int allowed = TestingThresholds::Inst().maxSpikesAllowed;
     if (spikes > allowed) {
-        std::cout << "[Failure] Spikes number detected on " << name << " is above allowed threshold of " << allowed
+        consoleOut() << "[Failure] Spikes number detected on " << name << " is above allowed threshold of " << allowed
                   << "\n";
         passed = false;
     }
 
     const Vector difference = m - faceUpExpected;
     if (difference.getAbsMaxValue() > averageThreshold) {
-        std::cout << "[Failure] Average value error in " << name << " above allowed threshold " << averageThreshold
+        consoleOut() << "[Failure] Average value error in " << name << " above allowed threshold " << averageThreshold
                   << "\n"
                   << "Expected: " << faceUpExpected.print() << "Results:  " << m.print();
         passed = false;

@@ -5,13 +5,17 @@
 #include "Accelerometer.h"
 #include "AmbientLight.h"
 #include "Exceptions.h"
-#include "cmdline/CmdLineArguments.h"
 #include "Gyroscope.h"
 #include "InertialSensor.h"
 #include "Magnetometer.h"
 #include "Matrix.h"
 #include "SDT.h"
 #include "XmlUtil.h"
+#include "cmdline/CmdLineArguments.h"
+
+std::string luidToString(const _sc_sensor_luid& luid) {
+    return luidHexKey(luid);
+}
 
 const char* const ACCELEROMETER = "Accelerometer";
 const char* const GYROSCOPE = "Gyroscope";
@@ -93,8 +97,7 @@ void Sensor::setScaling(std::vector<unsigned char> record) {
     scaling = std::move(record);
 }
 
-void Sensor::initSDTCalibrationData() {
-    SDT sdt;
+void Sensor::initSDTCalibrationData(SDT& sdt) {
     setOriginalScaling(sdt.getCalibrationData(luid));
 }
 

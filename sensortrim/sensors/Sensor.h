@@ -9,15 +9,18 @@
 #include <string>
 #include <vector>
 
-#include "Console.h"
 #include "ProcessTypes.h"
+#include "RunContext.h"
 #include "SensorData.h"
 #include "Units.h"
 #include "Vector.h"
 #include "device/SensorLuid.h"
 
-class SensorManager;
 class Matrix;
+class SDT;
+
+// The 8 bytes of the luid in memory order as 16 lower-case hex digits.
+std::string luidToString(const _sc_sensor_luid& luid);
 
 // Sensor type names shared by the run setup, the logs and the dump files.
 extern const char* const ACCELEROMETER;
@@ -56,14 +59,15 @@ public:
     // Returns true when the record carries no vendor block.
     virtual bool validateDataFormat(std::vector<unsigned char>& record);
     virtual bool getCanCalibrate(ProcessType /*type*/) { return false; }
-    virtual void SetSensManager(SensorManager* sensorManager) { manager = sensorManager; }
+    // The run the sensor takes part in (the sensor manager); null outside a run.
+    virtual void SetSensManager(RunContext* run) { manager = run; }
     virtual bool isPrimary() { return luid.instance == 0; }
     virtual void setStageInput(std::string /*input*/) {}
     virtual void MidCalc() {}
     // Reads the format-specific children of an imported "CalibrationData" element.
     virtual void parse(TiXmlHandle node, int formatId, int version) = 0;
     // Reads the sensor's record from the firmware.
-    virtual void initSDTCalibrationData();
+    virtual void initSDTCalibrationData(SDT& sdt);
     virtual void SetNeedCheckAxisMappingVsOrig(bool /*need*/) {}
     virtual void setRemoveRotation(bool /*remove*/) {}
     // Writes the format-specific children of an exported "CalibrationData" element.
@@ -130,7 +134,7 @@ protected:
     std::string name;
     UnitsEnum samplingUnit = Unit_unknown;
     UnitsEnum calibrationUnit = Unit_unknown;
-    SensorManager* manager = nullptr;
+    RunContext* manager = nullptr;
     std::vector<SensorData> bufferedData;
     bool canCalibrate = false;
     bool originalPresent = false;

@@ -7,6 +7,10 @@
 
 #include "Console.h"
 #include "Exceptions.h"
+#include "FileUtil.h"
+#include "ScriptedConsole.h"
+#include "Sensor.h"
+#include "cmdline/CmdLineArguments.h"
 
 namespace {
 
@@ -26,14 +30,30 @@ TEST(Console, LuidTextIsTheBytesInMemoryOrder) {
 }
 
 TEST(Console, ColoursAreBoldRedAndGreenOnly) {
-    std::ostringstream captured;
-    std::streambuf* old = std::cout.rdbuf(captured.rdbuf());
+    ScriptedConsole screen;
     setColor(red);
     setColor(green);
     setColor(static_cast<textColors>(7));
     resetColor();
-    std::cout.rdbuf(old);
-    EXPECT_EQ(captured.str(), "\033[01;31m\033[01;32m\033[0m");
+    EXPECT_EQ(screen.output, "\033[01;31m\033[01;32m\033[0m");
+}
+
+TEST(Console, TextIsFormattedAsOnAStreamAndEndlFlushes) {
+    ScriptedConsole screen({"first line", "2"});
+    consoleOut() << "a " << 1.5 << ' ' << 42 << "\n";
+    EXPECT_EQ(screen.flushes, 0);
+    consoleOut() << "b" << std::endl;
+    EXPECT_EQ(screen.flushes, 1);
+    consoleOut() << "c" << std::flush;
+    EXPECT_EQ(screen.flushes, 2);
+    printLine("d");
+    EXPECT_EQ(screen.output, "a 1.5 42\nb\ncd\n");
+    std::string line;
+    EXPECT_TRUE(console().readLine(line));
+    EXPECT_EQ(line, "first line");
+    console().waitForKey();
+    EXPECT_FALSE(console().readLine(line));
+    EXPECT_EQ(line, "");
 }
 
 TEST(Console, FolderExistsOnlyForDirectories) {

@@ -9,22 +9,21 @@
 #include "Exceptions.h"
 #include "InertialSensor.h"
 #include "RunProcess.h"
-#include "SDT.h"
+#include "CalibrationXml.h"
 #include "Sensor.h"
 #include "TestingThresholds.h"
 
 namespace {
 
-class CalibrationXml : public ::testing::Test {
+class CalibrationXmlFile : public ::testing::Test {
 protected:
     void SetUp() override { dir = makeTempDir(); }
     void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
 
     // Exports the sensors' firmware records, imports the file back.
     std::vector<std::shared_ptr<Sensor>> roundTrip(const std::vector<std::shared_ptr<Sensor>>& sensors) {
-        SDT sdt;
-        sdt.serialize(dir + "/cal.xml", sensors, true);
-        return sdt.deSerialize(dir + "/cal.xml");
+        CalibrationXml::serialize(dir + "/cal.xml", sensors, true);
+        return CalibrationXml::deSerialize(dir + "/cal.xml");
     }
 
     // The import error for a document holding one Sensor element.
@@ -36,7 +35,7 @@ protected:
 
     std::string importFileError(const std::string& path) {
         try {
-            SDT().deSerialize(path);
+            CalibrationXml::deSerialize(path);
         } catch (const CalibrationException& e) {
             return e.what();
         }
@@ -65,7 +64,7 @@ std::vector<unsigned char> staticRecord(bool vendor) {
     return r;
 }
 
-TEST_F(CalibrationXml, RecordsSurviveExportAndImport) {
+TEST_F(CalibrationXmlFile, RecordsSurviveExportAndImport) {
     std::vector<unsigned char> als = {1, 3, 200, 0, 100, 3};
     for (int i = 0; i < 3; ++i)
         als.insert(als.end(), {static_cast<unsigned char>(10 * i), 1, 0, 2});
@@ -93,7 +92,7 @@ TEST_F(CalibrationXml, RecordsSurviveExportAndImport) {
     }
 }
 
-TEST_F(CalibrationXml, DynamicWhiteNoiseIsMergedIntoTheFirmwareRecord) {
+TEST_F(CalibrationXmlFile, DynamicWhiteNoiseIsMergedIntoTheFirmwareRecord) {
     const std::vector<unsigned char> record = {1, 0, 100, 0, 0, 0, 9, 9, 9, 9, 9, 9, 9, 9};
     std::vector<std::shared_ptr<Sensor>> back = roundTrip({withFirmwareRecord({577, 9, 2, 0, 1}, record)});
     ASSERT_EQ(back.size(), 1u);
@@ -108,21 +107,21 @@ TEST_F(CalibrationXml, DynamicWhiteNoiseIsMergedIntoTheFirmwareRecord) {
     EXPECT_EQ(back[0]->getScaling(), record);
 }
 
-TEST_F(CalibrationXml, SensorsWithoutRecordsAreLeftOut) {
-    SDT().serialize(dir + "/sub/dir/empty.xml", {Sensor::allocateSensor({115, 1, 1, 0, 2})}, true);
+TEST_F(CalibrationXmlFile, SensorsWithoutRecordsAreLeftOut) {
+    CalibrationXml::serialize(dir + "/sub/dir/empty.xml", {Sensor::allocateSensor({115, 1, 1, 0, 2})}, true);
     EXPECT_EQ(readFile(dir + "/sub/dir/empty.xml"),
               "<?xml version=\"1.0\" encoding=\"utf-8\" ?>\n<TSY>\n    <Calibration />\n</TSY>\n");
-    EXPECT_TRUE(SDT().deSerialize(dir + "/sub/dir/empty.xml").empty());
+    EXPECT_TRUE(CalibrationXml::deSerialize(dir + "/sub/dir/empty.xml").empty());
     writeFile(dir + "/file", "x");
     try {
-        SDT().serialize(dir + "/file/cal.xml", {}, true);
+        CalibrationXml::serialize(dir + "/file/cal.xml", {}, true);
         ADD_FAILURE();
     } catch (const CalibrationException& e) {
         EXPECT_EQ(std::string(e.what()), "Failed to create path " + dir + "/file/cal.xml");
     }
 }
 
-TEST_F(CalibrationXml, ImportErrors) {
+TEST_F(CalibrationXmlFile, ImportErrors) {
     const std::string acc = "<Sensor SensorTypeId=\"115\" SubTypeId=\"1\" VendorId=\"1\" InstanceId=\"0\" Flags=\"2\">";
     const std::string dyn = "<Sensor SensorTypeId=\"577\" SubTypeId=\"2\" VendorId=\"9\" InstanceId=\"0\" Flags=\"1\">";
     const std::string als = "<Sensor SensorTypeId=\"65\" SubTypeId=\"1\" VendorId=\"2\" InstanceId=\"0\" Flags=\"0\">";
@@ -240,7 +239,7 @@ TEST_F(CalibrationXml, ImportErrors) {
         EXPECT_EQ(importError(c.element), c.error) << c.element;
 }
 
-TEST_F(CalibrationXml, ValidImportsOfSpecialForms) {
+TEST_F(CalibrationXmlFile, ValidImportsOfSpecialForms) {
     const std::string acc = "<Sensor SensorTypeId=\"115\" SubTypeId=\"1\" VendorId=\"1\" InstanceId=\"0\" Flags=\"2\">";
     const std::string tail = "\n</CalibrationData>\n</Sensor>";
     const std::string mat9 = "<Mat11>2</Mat11><Mat12>0</Mat12><Mat13>0</Mat13><Mat21>0</Mat21><Mat22>2</Mat22>"
@@ -251,7 +250,7 @@ TEST_F(CalibrationXml, ValidImportsOfSpecialForms) {
                           "<ZX>0</ZX><ZY>0</ZY><ZZ>1</ZZ><QQ>7</QQ></AxisMapping>" +
                           tail),
               "");
-    const auto sensors = SDT().deSerialize(dir + "/in.xml");
+    const auto sensors = CalibrationXml::deSerialize(dir + "/in.xml");
     ASSERT_EQ(sensors.size(), 1u);
     EXPECT_EQ(sensors[0]->getScaling()[14], 2);
     EXPECT_EQ(sensors[0]->getScaling()[32], 1);
@@ -261,10 +260,10 @@ TEST_F(CalibrationXml, ValidImportsOfSpecialForms) {
     EXPECT_EQ(importError(gen + "<CalibrationData Version=\"1\" FormatId=\"130\"><OEMCustomData DataLength=\"2\">ABcd"
                                 "</OEMCustomData>" + tail),
               "");
-    EXPECT_EQ(SDT().deSerialize(dir + "/in.xml")[0]->getScaling(), (std::vector<unsigned char>{130, 1, 0xab, 0xcd}));
+    EXPECT_EQ(CalibrationXml::deSerialize(dir + "/in.xml")[0]->getScaling(), (std::vector<unsigned char>{130, 1, 0xab, 0xcd}));
     EXPECT_EQ(importError(gen + "<CalibrationData Version=\"1\" FormatId=\"130\"><OEMCustomData DataLength=\"0\"/>" + tail),
               "");
-    EXPECT_EQ(SDT().deSerialize(dir + "/in.xml")[0]->getScaling(), (std::vector<unsigned char>{130, 1}));
+    EXPECT_EQ(CalibrationXml::deSerialize(dir + "/in.xml")[0]->getScaling(), (std::vector<unsigned char>{130, 1}));
 
     // An imported ALS divider of 0 becomes 1 with a warning.
     const std::string als = "<Sensor SensorTypeId=\"65\" SubTypeId=\"1\" VendorId=\"2\" InstanceId=\"0\" Flags=\"0\">";
@@ -278,7 +277,7 @@ TEST_F(CalibrationXml, ValidImportsOfSpecialForms) {
               "Warning: Ambient Light divider value is set to 0. Changing it to 1. Line: 5\n");
 }
 
-TEST_F(CalibrationXml, FileLevelErrors) {
+TEST_F(CalibrationXmlFile, FileLevelErrors) {
     struct Case {
         std::string content;
         std::string error;
@@ -304,10 +303,10 @@ TEST_F(CalibrationXml, FileLevelErrors) {
                "<CalibrationData Version=\"0\" FormatId=\"128\"><OEMCustomData DataLength=\"1\">00</OEMCustomData>"
                "</CalibrationData></Sensor>";
     writeFile(dir + "/big.xml", big + "</Calibration></TSY>");
-    EXPECT_EQ(SDT().deSerialize(dir + "/big.xml").size(), 2000u);
+    EXPECT_EQ(CalibrationXml::deSerialize(dir + "/big.xml").size(), 2000u);
 }
 
-TEST_F(CalibrationXml, ThresholdsFile) {
+TEST_F(CalibrationXmlFile, ThresholdsFile) {
     TestingThresholds defaults;
     defaults.SetDefaultThresholds();
     EXPECT_EQ(defaults.accThreshold, 0.1);

@@ -1,35 +1,14 @@
-#include "SDT.h"
+#include "CalibrationXml.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
-#include <fstream>
-
+#include "Exceptions.h"
+#include "FileUtil.h"
 #include "Sensor.h"
 #include "XmlUtil.h"
-#include "device/Smhi.h"
 #include "xml/XmlFile.h"
 
 using namespace xmlutil;
 
 namespace {
-
-// Creates every missing level of a directory path.
-bool makeDirectories(const std::string& dir) {
-    std::string partial;
-    size_t from = 0;
-    while (from <= dir.size()) {
-        const size_t slash = dir.find('/', from);
-        partial = dir.substr(0, slash);
-        if (!partial.empty() && mkdir(partial.c_str(), 0775) != 0 && errno != EEXIST)
-            return false;
-        if (slash == std::string::npos)
-            break;
-        from = slash + 1;
-    }
-    struct stat info {};
-    return stat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
 
 // An integer attribute of a Sensor or CalibrationData element.
 int rangedAttribute(const TiXmlElement* e, const char* attribute, const char* missingName, long long max) {
@@ -46,114 +25,8 @@ int rangedAttribute(const TiXmlElement* e, const char* attribute, const char* mi
 
 }  // namespace
 
-SDT::SDT() : doxi(std::make_shared<DOXIAndroid>(doxi::INTERFACE_GUID, doxi::SMHI_GUID)) {}
-
-SDT::SDT(std::shared_ptr<DoxiBase> transport) : doxi(std::move(transport)) {}
-
-std::vector<uint8_t> SDT::exchange(const std::vector<uint8_t>& request, size_t& received) {
-    doxi::ClosingConnection<SmhiException> connection(*doxi);
-    return doxi->Transact(request, received);
-}
-
-void SDT::resetTsy() {
-    size_t received = 0;
-    if (exchange(smhi::buildReset(), received)[3] != 0)
-        throw SmhiException("Reset TSY command failed");
-}
-
-std::vector<unsigned char> SDT::getCalibrationData(const _sc_sensor_luid& luid) {
-    size_t received = 0;
-    const std::vector<uint8_t> r = exchange(smhi::buildGetProperty(luid, SMHI_PROP_CALIBRATION, true), received);
-    std::vector<uint8_t> record;
-    // A record that runs past what was received is refused as well.
-    if (r[3] != 0 || !smhi::parseCalibrationRecord(doxi::ByteView(r.data(), received), record))
-        throw SmhiException("Get calibration data command failed");
-    return record;
-}
-
-void SDT::setCalibrationData(const std::shared_ptr<Sensor>& sensor) {
-    const std::vector<unsigned char>& record = sensor->getScaling();
-    if (record.empty())
-        return;
-    // The property block carries 16-bit lengths.
-    if (record.size() > 0xFFFF - 4)
-        throw CalibrationException("Invalid calibration data size");
-    size_t received = 0;
-    const uint8_t status = exchange(smhi::buildSetCalibration(sensor->getLuid(), record), received)[3];
-    if (status == 5)
-        throw SmhiException("Set calibration data command failed due to invalid parameter");
-    if (status != 0)
-        throw SmhiException("Set calibration data command failed");
-}
-
-std::vector<_sc_sensor_luid> SDT::enumerateSensors() {
-    size_t received = 0;
-    const std::vector<uint8_t> r =
-        exchange(smhi::buildGetProperty(_sc_sensor_luid(), SMHI_PROP_SENSOR_LIST, true), received);
-    std::vector<_sc_sensor_luid> luids;
-    if (r[3] != 0 || !smhi::parseSensorList(doxi::ByteView(r.data(), received), luids))
-        throw SmhiException("Enumerate sensors command failed");
-    return luids;
-}
-
-void SDT::setSamplingConfig(uint16_t propertyId, const _sc_sensor_luid& luid, const std::vector<uint8_t>& data) {
-    size_t received = 0;
-    if (exchange(smhi::buildSetSensorProperty(luid, propertyId, data), received)[3] != 0)
-        throw SmhiException("Set sampling configuration data command failed");
-}
-
-void SDT::startSmhiSampling(const std::shared_ptr<Sensor>& sensor, int reportInterval, double changeSensitivity) {
-    const _sc_sensor_luid luid = sensor->getLuidForSampling();
-    try {
-        size_t received = 0;
-        for (const std::vector<uint8_t>& request :
-             {smhi::buildReportInterval(luid, reportInterval), smhi::buildReportingState(luid, 2),
-              smhi::buildChangeSensitivity(luid, changeSensitivity)}) {
-            if (exchange(request, received)[3] != 0)
-                throw SmhiException("Set sampling configuration data command failed");
-        }
-    } catch (const SmhiException&) {
-        throw CalibrationException("Failed to sample sensor " + sensor->getName());
-    }
-}
-
-void SDT::startSmhiSampling(const std::vector<std::shared_ptr<Sensor>>& sensors, int reportInterval,
-                            double changeSensitivity) {
-    for (const auto& sensor : sensors)
-        startSmhiSampling(sensor, reportInterval, changeSensitivity);
-}
-
-void SDT::stopSmhiSampling(const std::shared_ptr<Sensor>& sensor) {
-    size_t received = 0;
-    if (exchange(smhi::buildReportingState(sensor->getLuidForSampling(), 1), received)[3] != 0)
-        throw SmhiException("Set sampling configuration data command failed");
-}
-
-void SDT::stopSmhiSampling(const std::vector<std::shared_ptr<Sensor>>& sensors) {
-    for (const auto& sensor : sensors)
-        stopSmhiSampling(sensor);
-}
-
-uint8_t SDT::platformInfoByte(size_t offset) {
-    size_t received = 0;
-    const std::vector<uint8_t> r =
-        exchange(smhi::buildGetProperty(_sc_sensor_luid(), SMHI_PROP_PLATFORM_INFO, true), received);
-    smhi::PlatformInfo info;
-    if (r[3] != 0 || !smhi::parsePlatformInfo(doxi::ByteView(r.data(), received), info))
-        throw SmhiException("Set PDT command  failed, status: " + std::to_string(r[3]));
-    return offset == 1 ? info.formFactor : info.hinge;
-}
-
-uint8_t SDT::getFormFactor() {
-    return platformInfoByte(1);
-}
-
-uint8_t SDT::getConnectionHinge() {
-    return platformInfoByte(5);
-}
-
-void SDT::serialize(const std::string& path, const std::vector<std::shared_ptr<Sensor>>& sensors,
-                    bool firmwareRecords) {
+void CalibrationXml::serialize(const std::string& path, const std::vector<std::shared_ptr<Sensor>>& sensors,
+                                 bool firmwareRecords) {
     TiXmlDocument doc;
     doc.LinkEndChild(new TiXmlDeclaration("1.0", "utf-8", ""));
     TiXmlElement* root = new TiXmlElement("TSY");
@@ -165,13 +38,13 @@ void SDT::serialize(const std::string& path, const std::vector<std::shared_ptr<S
             calibration->LinkEndChild(element.release());
 
     const size_t slash = path.rfind('/');
-    if (slash != std::string::npos && slash > 0 && !makeDirectories(path.substr(0, slash)))
+    if (slash != std::string::npos && slash > 0 && !makePath(path.substr(0, slash)))
         throw CalibrationException("Failed to create path " + path);
     if (!doc.SaveFile(path.c_str()))
         throw CalibrationException("Failed to write to file " + path);
 }
 
-std::vector<std::shared_ptr<Sensor>> SDT::deSerialize(const std::string& path) {
+std::vector<std::shared_ptr<Sensor>> CalibrationXml::deSerialize(const std::string& path) {
     // Directories, unreadable files and files nested too deeply to parse
     // safely are refused before TinyXML reads them.
     TiXmlDocument doc;
@@ -193,7 +66,7 @@ std::vector<std::shared_ptr<Sensor>> SDT::deSerialize(const std::string& path) {
     return sensors;
 }
 
-std::shared_ptr<Sensor> SDT::deSerialize(TiXmlElement* element) {
+std::shared_ptr<Sensor> CalibrationXml::deSerialize(TiXmlElement* element) {
     if (std::string(element->Value()) != "Sensor")
         throw CalibrationException("Failed to load XML input file. Invalid Sensor node name. Line: " + row(element));
     _sc_sensor_luid luid;

@@ -18,6 +18,10 @@ std::string replace(const std::string& text, const std::string& what, const std:
 // Creates a directory and its missing parents (mode 0755); true when it exists afterwards.
 bool makePath(const std::string& path);
 bool isDirExist(const std::string& path);
+// The same test under the name the command line's checks use.
+inline bool folderExists(const std::string& path) {
+    return isDirExist(path);
+}
 // Base-10 integers of the whole text; throw "Conversion error. Value <text> is not a valid number".
 long convertLong(const std::string& text);
 int convertInt(const std::string& text);
