@@ -44,4 +44,21 @@ TEST(SensortrimLive, CalibrationStartsSamplingThenFailsCleanly) {
         EXPECT_NE(m.compare(0, 2, "05"), 0) << m;
 }
 
+TEST(SensortrimLive, CtrlCWhileWaitingForTheOperatorEndsTheRun) {
+    // Ctrl-C reaches the process (not one thread) while it waits for Enter.
+    HubSim hub(defaultScenario());
+    ProcessOptions options;
+    options.workDir = hub.dir();
+    options.interruptWhenPrinted = "Press Enter when done\n";
+    options.timeoutSeconds = 30;
+    const ProcessResult r = hub.run({SENSORTRIM_BIN, "-Calibrate", "A", "-ExportAllFiles", "out"}, options);
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.exitStatus, 2);
+    const std::string tail = "Press Enter when done\nInterrupt signal (2) received.\nAbort request\n";
+    ASSERT_GE(r.out.size(), tail.size()) << r.out;
+    EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
+    // Sampling had not started: there is no dump to save.
+    EXPECT_TRUE(readFile(hub.dir() + "/out/dataDumpAccelerometer.csv").empty());
+}
+
 }  // namespace

@@ -86,7 +86,11 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
             break;
         written += static_cast<size_t>(n);
     }
-    close(inPipe[1]);
+    bool interrupted = options.interruptWhenPrinted.empty();
+    if (interrupted) {
+        close(inPipe[1]);
+        inPipe[1] = -1;
+    }
 
     ProcessResult result;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
@@ -110,6 +114,10 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
                 (i == 0 ? result.out : result.err).append(buffer, static_cast<size_t>(n));
             }
         }
+        if (!interrupted && result.out.find(options.interruptWhenPrinted) != std::string::npos) {
+            kill(pid, SIGINT);
+            interrupted = true;
+        }
         if (!killed && std::chrono::steady_clock::now() > deadline) {
             kill(pid, SIGKILL);
             killed = true;
@@ -118,6 +126,8 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
     for (auto& f : fds)
         if (f.fd >= 0)
             close(f.fd);
+    if (inPipe[1] >= 0)
+        close(inPipe[1]);
 
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {

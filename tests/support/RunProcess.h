@@ -17,6 +17,9 @@ struct ProcessOptions {
     std::string workDir;                     // empty: the current directory
     std::string input;                       // written to its standard input
     int timeoutSeconds = 120;                // killed after this long
+    // When set, standard input stays open until the program has printed this
+    // text; then the program gets SIGINT, as from Ctrl-C at its terminal.
+    std::string interruptWhenPrinted;
 };
 
 ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});
