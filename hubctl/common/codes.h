@@ -3,16 +3,21 @@
 
 #include <cstddef>
 
+#include "device/DoxiCStyle.h"
+#include "device/Smhi.h"
+
 #define CMD_TEXT_SIZE 10000
 
+// The codes the transport and the SMHI messages already define are theirs;
+// this table only names them for the hub utility.
 enum {
     HUB_SUCCESS = 0,
-    HUB_SMHI_IN_PROGRESS = 3,
-    HUB_GENERAL_ERROR = 8192,
+    HUB_SMHI_IN_PROGRESS = smhi::kInProgress,
+    HUB_GENERAL_ERROR = doxi::cstyle::kGeneralError,
     HUB_MEMORY_ALLOCATION = 8196,
-    HUB_TRANSMIT_ERROR = 8199,
+    HUB_TRANSMIT_ERROR = doxi::cstyle::kSendFailed,
     HUB_TIMEOUT = 8202,
-    HUB_UNEXPECTED_RESPONSE = 8203,
+    HUB_UNEXPECTED_RESPONSE = doxi::cstyle::kReceiveFailed,
     HUB_BUFFER_TOO_SMALL = 8213,
     HUB_INVALID_ARGUMENTS = 8216,
     HUB_FILE_ERROR = 8217,

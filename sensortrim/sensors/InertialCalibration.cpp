@@ -1,5 +1,6 @@
 // Segmentation, the calibration model, its firmware record and the reversal of
 // the calibration the firmware applies.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -262,8 +263,11 @@ void InertialSensor::convertOffset(const Matrix& column, UnitsEnum from, UnitsEn
 }
 
 std::vector<unsigned char> InertialSensor::prependFormat(const std::vector<unsigned char>& body) const {
-    std::vector<unsigned char> record = {static_cast<unsigned char>(formatId), 0};
-    record.insert(record.end(), body.begin(), body.end());
+    // Sized once and filled in place (an insert after a two-byte start trips
+    // GCC 12's bounds analysis in optimised builds).
+    std::vector<unsigned char> record(body.size() + 2, 0);
+    record[0] = static_cast<unsigned char>(formatId);
+    std::copy(body.begin(), body.end(), record.begin() + 2);
     return record;
 }
 
