@@ -167,6 +167,22 @@ Scenario parseScenario(const std::string& xml, const std::string& baseDir) {
             s.i2c[static_cast<int>(number(b, "id", 0, 0, 255))] = c;
         }
     }
+    if (const TiXmlElement* trace = root->FirstChildElement("Trace")) {
+        for (const TiXmlElement* p = trace->FirstChildElement("Packet"); p; p = p->NextSiblingElement("Packet")) {
+            const char* hex = p->Attribute("hex");
+            if (hex == nullptr)
+                throw ScenarioError("a trace Packet needs its bytes in hex=\"...\"");
+            s.tracePackets.push_back(parseHexBytes(hex));
+        }
+        s.traceRepeat = number(trace, "repeat", 1, 0, 100000000);
+        if (const char* a = trace->Attribute("afterFlush"))
+            s.traceAfterFlush = std::string(a) == "true";
+        if (const char* f = trace->Attribute("flushResponse")) {
+            if (std::string(f) != "normal" && std::string(f) != "abnormal")
+                throw ScenarioError(std::string("unknown flushResponse '") + f + "'");
+            s.traceFlushAbnormal = std::string(f) == "abnormal";
+        }
+    }
     if (const TiXmlElement* faults = root->FirstChildElement("Faults")) {
         for (const TiXmlElement* f = faults->FirstChildElement("Fault"); f; f = f->NextSiblingElement("Fault")) {
             if (const char* c = f->Attribute("connect")) {

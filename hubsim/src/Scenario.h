@@ -71,6 +71,17 @@ struct Scenario {
 
     std::map<int, I2cCounts> i2c;
     std::vector<Fault> faults;
+
+    // The trace client: the packets it delivers on every connection, one per
+    // read, in order; repeated traceRepeat times (a rate test). With
+    // traceAfterFlush they follow the answer to a flush request, else they are
+    // sent as soon as the client connects.
+    std::vector<std::vector<uint8_t>> tracePackets;
+    long traceRepeat = 1;
+    bool traceAfterFlush = false;
+    // The answer to a flush request: a bare header, or (abnormal) one with
+    // four more bytes.
+    bool traceFlushAbnormal = false;
 };
 
 // Throws ScenarioError with the file name and a reason.

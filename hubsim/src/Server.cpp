@@ -76,13 +76,18 @@ void Server::run(const std::atomic<bool>& stop) {
     while (!stop.load()) {
         std::vector<struct pollfd> fds;
         fds.push_back({listenFd, POLLIN, 0});
-        for (auto& kv : clients)
-            fds.push_back({kv.first, POLLIN, 0});
+        const auto before = Clock::now();
+        for (auto& kv : clients) {
+            // A client whose next message is due but did not fit its socket
+            // waits for room.
+            const bool due = !kv.second.queue.empty() && kv.second.queue.front().due <= before;
+            fds.push_back({kv.first, static_cast<short>(POLLIN | (due ? POLLOUT : 0)), 0});
+        }
 
         int timeout = 200;
         const auto now = Clock::now();
         for (auto& kv : clients)
-            if (!kv.second.queue.empty()) {
+            if (!kv.second.queue.empty() && kv.second.queue.front().due > now) {
                 const auto wait =
                     std::chrono::duration_cast<std::chrono::milliseconds>(kv.second.queue.front().due - now).count();
                 timeout = std::max(0, std::min<int>(timeout, static_cast<int>(wait)));
@@ -136,19 +141,44 @@ void Server::receive(int fd) {
         return;
     }
     log(client, doxi::toHex(msg));
+    if (client.kind == "trace") {
+        traceRequest(client, msg);
+        sendDue();
+        return;
+    }
     if (client.kind != "smhi")
-        return;  // the trace clients answer nothing yet
+        return;  // the trace-configuration client answers nothing yet
     const Reply reply = firmware.handle(msg);
     if (!reply.send && !reply.closeConnection)
         return;
+    enqueue(client, reply.bytes, reply.delayMs, reply.closeConnection);
+    sendDue();
+}
+
+void Server::enqueue(Client& client, std::vector<uint8_t> bytes, int delayMs, bool close) {
     Pending pending;
-    pending.due = Clock::now() + std::chrono::milliseconds(reply.delayMs);
+    pending.due = Clock::now() + std::chrono::milliseconds(delayMs);
     if (!client.queue.empty() && client.queue.back().due > pending.due)
         pending.due = client.queue.back().due;
-    pending.bytes = reply.bytes;
-    pending.close = reply.closeConnection;
-    client.queue.push_back(pending);
-    sendDue();
+    pending.bytes = std::move(bytes);
+    pending.close = close;
+    client.queue.push_back(std::move(pending));
+}
+
+void Server::startTrace(Client& client) {
+    client.traceRoundsLeft = scenario.tracePackets.empty() ? 0 : scenario.traceRepeat;
+}
+
+void Server::traceRequest(Client& client, const std::vector<uint8_t>& msg) {
+    // A flush request: the command bits of byte 0 are 0.
+    if (msg.empty() || (msg[0] & 0x7F) != 0)
+        return;
+    std::vector<uint8_t> answer = {0x80, 0, 0, 0};
+    if (scenario.traceFlushAbnormal)
+        answer.resize(8, 0);
+    enqueue(client, answer);
+    if (scenario.traceAfterFlush && client.traceRoundsLeft == 0)
+        startTrace(client);
 }
 
 void Server::control(int fd, Client& client, const std::vector<uint8_t>& msg) {
@@ -173,6 +203,8 @@ void Server::control(int fd, Client& client, const std::vector<uint8_t>& msg) {
         const bool accepted = !kind.empty() && !scenario.refuseConnect;
         if (accepted)
             client.kind = kind;
+        if (accepted && kind == "trace" && !scenario.traceAfterFlush)
+            startTrace(client);
         log(client, "connect " + guid.toString() + (accepted ? "" : " refused"));
         std::vector<uint8_t> out(16, 0);
         for (int i = 0; i < 4; ++i)
@@ -196,15 +228,26 @@ void Server::sendDue() {
     const auto now = Clock::now();
     std::vector<int> toDrop;
     for (auto& kv : clients) {
-        auto& queue = kv.second.queue;
-        while (!queue.empty() && queue.front().due <= now) {
-            const Pending p = queue.front();
-            queue.pop_front();
+        Client& client = kv.second;
+        auto& queue = client.queue;
+        while (true) {
+            // The trace packets are queued a round at a time, as the reader takes them.
+            if (queue.empty() && client.traceRoundsLeft > 0) {
+                --client.traceRoundsLeft;
+                for (const std::vector<uint8_t>& packet : scenario.tracePackets)
+                    enqueue(client, packet);
+            }
+            if (queue.empty() || queue.front().due > now)
+                break;
+            Pending& p = queue.front();
             if (p.close) {
                 toDrop.push_back(kv.first);
                 break;
             }
-            ::send(kv.first, p.bytes.data(), p.bytes.size(), MSG_NOSIGNAL);
+            const ssize_t sent = ::send(kv.first, p.bytes.data(), p.bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                break;  // no room now: polled for it
+            queue.pop_front();
         }
     }
     for (int fd : toDrop)

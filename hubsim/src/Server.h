@@ -39,6 +39,7 @@ private:
         std::string node;
         std::string kind;  // "", "smhi", "trace", "tracec"
         std::deque<Pending> queue;
+        long traceRoundsLeft = 0;  // rounds of the scenario's trace packets still to send
     };
 
     Scenario scenario;
@@ -53,6 +54,11 @@ private:
     void receive(int fd);
     void control(int fd, Client& client, const std::vector<uint8_t>& msg);
     void sendDue();
+    // Answers a request on the trace client.
+    void traceRequest(Client& client, const std::vector<uint8_t>& msg);
+    // Queues the scenario's trace packets for the client.
+    void startTrace(Client& client);
+    void enqueue(Client& client, std::vector<uint8_t> bytes, int delayMs = 0, bool close = false);
     void drop(int fd);
     void log(const Client& client, const std::string& what);
 };

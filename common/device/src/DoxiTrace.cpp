@@ -52,7 +52,9 @@ int DoxiAndroid::Read(std::vector<char>& buffer, size_t size, uint32_t /*timeout
     const long n = stop != nullptr ? channel.readAsync(buffer.data(), size, stop) : channel.read(buffer.data(), size);
     if (n == -2)
         return 0;  // stopped; the channel is closed
-    if (n < 0) {
+    // An asynchronous read waits for data until it is stopped: an end of
+    // file instead means the device went away, and reading on would spin.
+    if (n < 0 || (n == 0 && stop != nullptr)) {
         channel.close();
         throw DoxiException(kReadFailed);
     }

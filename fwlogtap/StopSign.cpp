@@ -1,0 +1,33 @@
+#include "StopSign.h"
+
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+
+StopSign& StopSign::Inst() {
+    static StopSign instance;
+    return instance;
+}
+
+namespace {
+
+void onInterrupt(int) {
+    // Only async-signal-safe calls here: a plain write and an atomic store.
+    static const char text[] = "Stopping, disconnect may take some time, please wait...\n";
+    const ssize_t ignored = ::write(STDOUT_FILENO, text, sizeof text - 1);
+    (void)ignored;
+    StopSign::Inst().set();
+}
+
+}  // namespace
+
+void installStopHandler() {
+    // The instance exists before the handler can touch it.
+    StopSign::Inst();
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+}

@@ -1,0 +1,5 @@
+#include "FwlogtapMain.h"
+
+int main(int argc, char** argv) {
+    return fwlogtapMain(argc, argv);
+}
