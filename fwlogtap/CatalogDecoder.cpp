@@ -59,25 +59,35 @@ const TiXmlElement* loadRoot(TiXmlDocument& doc, const std::string& path, const 
 }
 
 bool isNumericConversion(char c) {
-    return std::strchr("Xcdinopux", c) != nullptr;
+    // strchr would also find the terminating NUL.
+    return c != '\0' && std::strchr("Xcdinopux", c) != nullptr;
 }
 
 // A conversion text printf can be given safely with one argument: flags,
 // width, precision and length as digits and letters only (no "*" reading
 // another argument, no "$" picking one). The length modifier is returned.
 bool safeConversion(const std::string& conversion, std::string& length) {
+    auto isFlag = [](char c) { return c == '-' || c == '+' || c == ' ' || c == '#' || c == '0' || c == '\''; };
+    auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    auto isLength = [](char c) { return c == 'h' || c == 'l' || c == 'j' || c == 'z' || c == 't' || c == 'L' || c == 'q'; };
     size_t i = 1;
-    while (i < conversion.size() && std::strchr("-+ #0'", conversion[i]) != nullptr)
+    while (i < conversion.size() && isFlag(conversion[i]))
         ++i;
-    while (i < conversion.size() && conversion[i] >= '0' && conversion[i] <= '9')
-        ++i;
+    // Widths and precisions past three digits cannot show in a 243-character piece.
+    size_t digits = 0;
+    for (; i < conversion.size() && isDigit(conversion[i]); ++i)
+        ++digits;
+    if (digits > 3)
+        return false;
     if (i < conversion.size() && conversion[i] == '.') {
-        ++i;
-        while (i < conversion.size() && conversion[i] >= '0' && conversion[i] <= '9')
-            ++i;
+        digits = 0;
+        for (++i; i < conversion.size() && isDigit(conversion[i]); ++i)
+            ++digits;
+        if (digits > 3)
+            return false;
     }
     const size_t lengthStart = i;
-    while (i + 1 < conversion.size() && std::strchr("hljztLq", conversion[i]) != nullptr)
+    while (i + 1 < conversion.size() && isLength(conversion[i]))
         ++i;
     length = conversion.substr(lengthStart, i - lengthStart);
     if (length.size() > 2 || (length.size() == 2 && length != "hh" && length != "ll"))

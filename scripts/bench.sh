@@ -8,3 +8,4 @@ cmake --build "$root/build-bench" -j"$(nproc)"
 for b in "$root"/build-bench/bench/bench_*; do
   [ -x "$b" ] && "$b"
 done
+bash "$root/bench/trace_collect.sh" "$root/build-bench"

@@ -102,7 +102,10 @@ long DoxiChannel::readAsync(void* buffer, size_t size, const std::atomic<bool>* 
         std::perror("aio_read");
         return -1;
     }
-    const struct timespec pause = {0, 1000000};  // 1 ms between polls
+    // Waits at most 1 ms between looks at the stop flag; aio_suspend returns
+    // as soon as the read completes, so a busy trace is not slowed down.
+    const struct timespec pause = {0, 1000000};
+    const struct aiocb* pending[1] = {&request};
     while (::aio_error(&request) == EINPROGRESS) {
         if (stop != nullptr && stop->load()) {
             if (::aio_cancel(fd, &request) != AIO_CANCELED) {
@@ -119,7 +122,7 @@ long DoxiChannel::readAsync(void* buffer, size_t size, const std::atomic<bool>* 
             close();
             return -2;
         }
-        ::nanosleep(&pause, nullptr);
+        ::aio_suspend(pending, 1, &pause);
     }
     const ssize_t n = ::aio_return(&request);
     if (n > 0)

@@ -65,6 +65,9 @@ TEST(TraceExpansion, ConversionsOfPrintf) {
         // Conversions that would read other arguments are shown, not formatted.
         {"%*d %d", u32({4, 5}), "%*d 5", true},
         {"%1$d", u32({4}), "%1$d", true},
+        {"%1000d", u32({4}), "%1000d", true},
+        {std::string("%\0\0d", 4), u32({4}), std::string("%\0\0d", 4), true},
+        {std::string("%z\0 ", 4), u32({4}), std::string("%z\0 ", 4), true},
         {"tail %5", {}, "tail %5", true},
         // More conversions than arguments, a string without its end.
         {"%d %d", u32({1}), "1 <missing argument>", false},
