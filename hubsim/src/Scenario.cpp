@@ -183,6 +183,26 @@ Scenario parseScenario(const std::string& xml, const std::string& baseDir) {
             s.traceFlushAbnormal = std::string(f) == "abnormal";
         }
     }
+    if (const TiXmlElement* config = root->FirstChildElement("TraceConfig")) {
+        if (const char* hex = config->Attribute("hex")) {
+            s.traceConfig = parseHexBytes(hex);
+            if (s.traceConfig.size() != 40)
+                throw ScenarioError("a TraceConfig record has 40 bytes");
+        }
+        if (const TiXmlElement* header = config->FirstChildElement("LogHeader")) {
+            const char* hex = header->Attribute("hex");
+            s.traceLogHeader = parseHexBytes(hex ? hex : "");
+            if (s.traceLogHeader.size() != 32)
+                throw ScenarioError("a trace LogHeader has 32 bytes");
+        }
+        for (const TiXmlElement* a = config->FirstChildElement("Answer"); a; a = a->NextSiblingElement("Answer")) {
+            Scenario::TraceConfigAnswer answer;
+            answer.command = static_cast<int>(number(a, "command", -1, -1, 127));
+            answer.status = static_cast<int>(number(a, "status", -1, -1, 255));
+            answer.length = static_cast<int>(number(a, "length", -1, -1, 65536));
+            s.traceConfigAnswers.push_back(answer);
+        }
+    }
     if (const TiXmlElement* faults = root->FirstChildElement("Faults")) {
         for (const TiXmlElement* f = faults->FirstChildElement("Fault"); f; f = f->NextSiblingElement("Fault")) {
             if (const char* c = f->Attribute("connect")) {
@@ -204,6 +224,29 @@ Scenario parseScenario(const std::string& xml, const std::string& baseDir) {
         }
     }
     return s;
+}
+
+std::vector<uint8_t> Scenario::defaultTraceConfig() {
+    // Trace to DOXI, buffered and cyclic, 16 KB, up to INFO, every component.
+    std::vector<uint8_t> config = {0x01, 0x00, 0x00, 0x00, 0x03, 16, 6, 0};
+    config.resize(40, 0xFF);
+    return config;
+}
+
+std::vector<uint8_t> Scenario::defaultTraceLogHeader() {
+    std::vector<uint8_t> header(32, 0);
+    const char flag[] = "TSY-TRACE";
+    std::copy(flag, flag + sizeof flag - 1, header.begin());
+    header[16] = 1;   // header version
+    header[17] = 32;  // header length
+    header[18] = 1;   // trace config format version
+    header[19] = 1;   // trace message format version
+    const uint16_t version[4] = {3, 1, 0, 3426};
+    for (int i = 0; i < 4; ++i) {
+        header[20 + 2 * i] = static_cast<uint8_t>(version[i] & 0xFF);
+        header[21 + 2 * i] = static_cast<uint8_t>(version[i] >> 8);
+    }
+    return header;
 }
 
 Scenario loadScenario(const std::string& path) {

@@ -82,6 +82,21 @@ struct Scenario {
     // The answer to a flush request: a bare header, or (abnormal) one with
     // four more bytes.
     bool traceFlushAbnormal = false;
+
+    // The trace-configuration client: the configuration record it starts
+    // with (40 bytes, as kept in flash), its trace log header (32 bytes), and
+    // answers forced per command (status, or a response cut to a length).
+    std::vector<uint8_t> traceConfig = defaultTraceConfig();
+    std::vector<uint8_t> traceLogHeader = defaultTraceLogHeader();
+    struct TraceConfigAnswer {
+        int command = -1;
+        int status = -1;  // -1: the normal status
+        int length = -1;  // -1: the whole response
+    };
+    std::vector<TraceConfigAnswer> traceConfigAnswers;
+
+    static std::vector<uint8_t> defaultTraceConfig();
+    static std::vector<uint8_t> defaultTraceLogHeader();
 };
 
 // Throws ScenarioError with the file name and a reason.

@@ -11,6 +11,7 @@
 
 #include "device/Bytes.h"
 #include "device/Guid.h"
+#include "device/Smhi.h"
 #include "hubsim/ShimProtocol.h"
 
 namespace hubsim {
@@ -30,7 +31,11 @@ std::vector<uint8_t> controlReply(uint8_t type, int32_t result, const std::vecto
 }  // namespace
 
 Server::Server(Scenario sc, std::string path, std::string journalPath)
-    : scenario(std::move(sc)), firmware(scenario), socketPath(std::move(path)) {
+    : scenario(std::move(sc)),
+      firmware(scenario),
+      socketPath(std::move(path)),
+      traceConfig(scenario.traceConfig),
+      traceConfigFlash(scenario.traceConfig) {
     if (!journalPath.empty()) {
         journal = std::fopen(journalPath.c_str(), "a");
         if (!journal)
@@ -146,8 +151,16 @@ void Server::receive(int fd) {
         sendDue();
         return;
     }
+    if (client.kind == "tracec") {
+        traceConfigRequest(client, msg);
+        sendDue();
+        return;
+    }
     if (client.kind != "smhi")
-        return;  // the trace-configuration client answers nothing yet
+        return;
+    // A reset of the hub drops a configuration that was not saved to flash.
+    if (!msg.empty() && msg[0] == SMHI_CMD_RESET)
+        traceConfig = traceConfigFlash;
     const Reply reply = firmware.handle(msg);
     if (!reply.send && !reply.closeConnection)
         return;
@@ -167,6 +180,44 @@ void Server::enqueue(Client& client, std::vector<uint8_t> bytes, int delayMs, bo
 
 void Server::startTrace(Client& client) {
     client.traceRoundsLeft = scenario.tracePackets.empty() ? 0 : scenario.traceRepeat;
+}
+
+void Server::traceConfigRequest(Client& client, const std::vector<uint8_t>& msg) {
+    const uint8_t command = msg.empty() ? 0xFF : msg[0] & 0x7F;
+    std::vector<uint8_t> body;
+    uint8_t status = 0;
+    if (command == 0) {
+        body = traceConfig;
+    } else if (command == 1) {
+        if (msg.size() != 45) {
+            status = 2;  // illegal configuration request
+        } else {
+            traceConfig.assign(msg.begin() + 4, msg.begin() + 44);
+            if (msg[44] == 0)
+                traceConfigFlash = traceConfig;
+        }
+    } else if (command == 2) {
+        body = scenario.traceLogHeader;
+    } else {
+        status = 1;  // invalid command
+    }
+    int length = -1;
+    for (const Scenario::TraceConfigAnswer& a : scenario.traceConfigAnswers) {
+        if (a.command != -1 && a.command != command)
+            continue;
+        if (a.status >= 0)
+            status = static_cast<uint8_t>(a.status);
+        length = a.length;
+    }
+    if (status != 0)
+        body.clear();
+    std::vector<uint8_t> answer = {static_cast<uint8_t>(0x80 | (command & 0x7F)),
+                                   static_cast<uint8_t>(body.size() & 0xFF), static_cast<uint8_t>(body.size() >> 8),
+                                   status};
+    answer.insert(answer.end(), body.begin(), body.end());
+    if (length >= 0)
+        answer.resize(static_cast<size_t>(length), 0);
+    enqueue(client, answer);
 }
 
 void Server::traceRequest(Client& client, const std::vector<uint8_t>& msg) {

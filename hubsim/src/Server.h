@@ -49,6 +49,10 @@ private:
     int listenFd = -1;
     int nextId = 1;
     std::map<int, Client> clients;
+    // The trace configuration in use, and the one kept in flash (what a hub
+    // reset brings back).
+    std::vector<uint8_t> traceConfig;
+    std::vector<uint8_t> traceConfigFlash;
 
     void accept();
     void receive(int fd);
@@ -56,6 +60,8 @@ private:
     void sendDue();
     // Answers a request on the trace client.
     void traceRequest(Client& client, const std::vector<uint8_t>& msg);
+    // Answers a request on the trace-configuration client.
+    void traceConfigRequest(Client& client, const std::vector<uint8_t>& msg);
     // Queues the scenario's trace packets for the client.
     void startTrace(Client& client);
     void enqueue(Client& client, std::vector<uint8_t> bytes, int delayMs = 0, bool close = false);

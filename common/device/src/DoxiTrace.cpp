@@ -102,11 +102,13 @@ int DoxiSendAndReceive(TInterface& transport, const std::vector<char>& request, 
 }
 
 int DoxiSendAndReceiveConfig(TInterface& transport, const std::vector<char>& request, std::vector<char>& response,
-                             size_t requestLength) {
+                             size_t requestLength, size_t* received) {
     if (transport.Connect() != 1)
         throw DoxiException(kDoxiGeneralError);
     try {
-        exchange(transport, request, response, requestLength, true);
+        const size_t n = exchange(transport, request, response, requestLength, true);
+        if (received != nullptr)
+            *received = n;
     } catch (...) {
         transport.Disconnect();
         throw;

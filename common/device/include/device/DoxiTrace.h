@@ -85,9 +85,10 @@ int DoxiSendAndReceive(TInterface& transport, const std::vector<char>& request, 
                        size_t requestLength);
 
 // Exchange of a configuration request: connects first, disconnects after the
-// read, and requires the response flag of the answer.
+// read, and requires the response flag of the answer. received, when given,
+// gets the number of bytes the answer holds.
 int DoxiSendAndReceiveConfig(TInterface& transport, const std::vector<char>& request, std::vector<char>& response,
-                             size_t requestLength);
+                             size_t requestLength, size_t* received = nullptr);
 
 }  // namespace trace
 }  // namespace doxi

@@ -1,0 +1,5 @@
+#include "FwlogsetupMain.h"
+
+int main(int argc, char** argv) {
+    return fwlogsetupMain(argc, argv);
+}
