@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "device/Bytes.h"
+#include "trace/Numbers.h"
 #include "trace/TraceErrors.h"
 #include "xml/XmlFile.h"
 
@@ -19,12 +20,8 @@ namespace {
 
 // The whole text as a number of the base, at most max; the file is invalid otherwise.
 unsigned long parseValue(const char* text, int base, unsigned long max) {
-    if (text == nullptr || *text == '\0' || *text == '-' || *text == '+' || *text == ' ')
-        invalidFile();
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long value = std::strtoul(text, &end, base);
-    if (*end != '\0' || errno == ERANGE || value > max)
+    unsigned long value = 0;
+    if (!tracetools::parseUnsigned(text, base, max, value))
         invalidFile();
     return value;
 }

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "Logger.h"
+#include "trace/Numbers.h"
 #include "trace/TraceErrors.h"
 #include "xml/XmlFile.h"
 
@@ -30,13 +31,8 @@ const std::string kUnknownComponent = "UNKNOWN_COMPONENT";
 
 // A hexadecimal attribute (with or without "0x"); fails the load otherwise.
 unsigned long hexAttribute(const TiXmlElement* e, const char* name, unsigned long max) {
-    const char* text = e->Attribute(name);
-    if (text == nullptr || *text == '\0')
-        fileFailure();
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long value = std::strtoul(text, &end, 16);
-    if (*end != '\0' || errno == ERANGE || value > max || *text == '-' || *text == '+' || *text == ' ')
+    unsigned long value = 0;
+    if (!tracetools::parseUnsigned(e->Attribute(name), 16, max, value))
         fileFailure();
     return value;
 }
