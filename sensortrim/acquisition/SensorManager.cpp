@@ -78,9 +78,9 @@ void SensorManager::stopSampling() {
         liveSampler->stop();
         liveSampler.reset();
     }
+    if (!device)
+        throw CalibrationException("Failed to stop sampling");
     try {
-        if (!device)
-            throw CalibrationException("no device");
         for (const auto& sensor : sensors)
             device->stopSmhiSampling(sensor->getLuidForSampling());
     } catch (const std::exception&) {
