@@ -16,7 +16,7 @@ int ConfigClient::exchange(const std::vector<uint8_t>& request, std::vector<uint
 
 trace_config_t ConfigClient::getConfig() {
     std::vector<uint8_t> answer;
-    const int status = exchange(tracepkt::request(TRACE_CONFIG_GET), answer);
+    const int status = exchange(tracepkt::request(tracepkt::TRACE_CONFIG_GET), answer);
     if (answer.size() <= tracepkt::kHeaderSize + trace_config_t::kSize - 1)
         throw ConfigException(tracetools::kDoxiGeneralError);
     if (status != 0)
@@ -28,7 +28,7 @@ trace_config_t ConfigClient::getConfig() {
 
 std::vector<uint8_t> ConfigClient::getLogHeader() {
     std::vector<uint8_t> answer;
-    const int status = exchange(tracepkt::request(TRACE_CONFIG_GET_HEADER), answer);
+    const int status = exchange(tracepkt::request(tracepkt::TRACE_CONFIG_GET_HEADER), answer);
     if (answer.size() <= tracepkt::kHeaderSize + trace_log_header_t::kSize - 1)
         throw ConfigException(tracetools::kDoxiGeneralError);
     if (status != 0)
@@ -38,7 +38,7 @@ std::vector<uint8_t> ConfigClient::getLogHeader() {
 }
 
 void ConfigClient::setConfig(const trace_config_t& config, bool isVolatile) {
-    std::vector<uint8_t> request = tracepkt::request(TRACE_CONFIG_SET);
+    std::vector<uint8_t> request = tracepkt::request(tracepkt::TRACE_CONFIG_SET);
     const std::vector<uint8_t> record = config.encode();
     request.insert(request.end(), record.begin(), record.end());
     request.push_back(isVolatile ? 1 : 0);

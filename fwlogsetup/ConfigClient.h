@@ -8,12 +8,6 @@
 #include "Configuration.h"
 #include "device/DoxiTrace.h"
 
-enum TraceConfigCommand : uint8_t {
-    TRACE_CONFIG_GET = 0,
-    TRACE_CONFIG_SET = 1,
-    TRACE_CONFIG_GET_HEADER = 2,
-};
-
 class ConfigClient {
 public:
     explicit ConfigClient(std::shared_ptr<doxi::trace::TInterface> transport);

@@ -2,7 +2,6 @@
 
 #include <tinyxml.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

@@ -3,14 +3,13 @@
 #include <tinyxml.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "Logger.h"
+#include "device/Bytes.h"
 #include "trace/Numbers.h"
 #include "trace/TraceErrors.h"
 #include "xml/XmlFile.h"
@@ -245,6 +244,7 @@ const std::string& CatalogDecoder::componentName(uint8_t component) const {
 bool CatalogDecoder::expand(const char* format, size_t formatLength, const uint8_t* arguments,
                             size_t argumentsLength, std::string& out) {
     bool complete = true;
+    const doxi::ByteView block(arguments, argumentsLength);
     size_t next = 0;  // the argument pointer
     for (size_t i = 0; i < formatLength; ++i) {
         if (format[i] != '%') {
@@ -264,14 +264,11 @@ bool CatalogDecoder::expand(const char* format, size_t formatLength, const uint8
             }
             conversion += c;
             if (isNumericConversion(c)) {
-                if (argumentsLength - next < 4) {
+                uint32_t argument = 0;
+                if (!block.u32(next, argument)) {
                     out += "<missing argument>";
                     complete = false;
                 } else {
-                    const uint32_t argument = static_cast<uint32_t>(arguments[next]) |
-                                              static_cast<uint32_t>(arguments[next + 1]) << 8 |
-                                              static_cast<uint32_t>(arguments[next + 2]) << 16 |
-                                              static_cast<uint32_t>(arguments[next + 3]) << 24;
                     next += 4;
                     formatNumber(out, conversion, argument);
                 }
@@ -321,14 +318,11 @@ bool CatalogDecoder::Decode(const tracepkt::TraceMessage& message, std::string& 
         BufToHexString(message.payload, message.available, body);
         break;
     case 1: {
-        if (message.available < 4) {
+        uint32_t id = 0;
+        if (!doxi::ByteView(message.payload, message.available).u32(0, id)) {
             text = "Catalogued message without its catalog ID\n";
             return false;
         }
-        const uint32_t id = static_cast<uint32_t>(message.payload[0]) |
-                            static_cast<uint32_t>(message.payload[1]) << 8 |
-                            static_cast<uint32_t>(message.payload[2]) << 16 |
-                            static_cast<uint32_t>(message.payload[3]) << 24;
         const auto found = firstEntry.find(id);
         if (found == firstEntry.end()) {
             char reason[64];

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "device/Bytes.h"
 #include "device/Smhi.h"
 #include "xml/XmlFile.h"
 
@@ -241,11 +242,10 @@ std::vector<uint8_t> Scenario::defaultTraceLogHeader() {
     header[17] = 32;  // header length
     header[18] = 1;   // trace config format version
     header[19] = 1;   // trace message format version
-    const uint16_t version[4] = {3, 1, 0, 3426};
-    for (int i = 0; i < 4; ++i) {
-        header[20 + 2 * i] = static_cast<uint8_t>(version[i] & 0xFF);
-        header[21 + 2 * i] = static_cast<uint8_t>(version[i] >> 8);
-    }
+    header.resize(20);
+    for (uint16_t part : {3, 1, 0, 3426})  // firmware version
+        doxi::putU16(header, part);
+    header.resize(32, 0);
     return header;
 }
 

@@ -12,6 +12,7 @@
 #include "device/Bytes.h"
 #include "device/Guid.h"
 #include "device/Smhi.h"
+#include "trace/TracePacket.h"
 #include "hubsim/ShimProtocol.h"
 
 namespace hubsim {
@@ -183,12 +184,13 @@ void Server::startTrace(Client& client) {
 }
 
 void Server::traceConfigRequest(Client& client, const std::vector<uint8_t>& msg) {
-    const uint8_t command = msg.empty() ? 0xFF : msg[0] & 0x7F;
+    tracepkt::trace_doxi_header_t request;
+    const uint8_t command = tracepkt::decodeHeader(msg.data(), msg.size(), request) ? request.command : 0x7F;
     std::vector<uint8_t> body;
     uint8_t status = 0;
-    if (command == 0) {
+    if (command == tracepkt::TRACE_CONFIG_GET) {
         body = traceConfig;
-    } else if (command == 1) {
+    } else if (command == tracepkt::TRACE_CONFIG_SET) {
         if (msg.size() != 45) {
             status = 2;  // illegal configuration request
         } else {
@@ -196,7 +198,7 @@ void Server::traceConfigRequest(Client& client, const std::vector<uint8_t>& msg)
             if (msg[44] == 0)
                 traceConfigFlash = traceConfig;
         }
-    } else if (command == 2) {
+    } else if (command == tracepkt::TRACE_CONFIG_GET_HEADER) {
         body = scenario.traceLogHeader;
     } else {
         status = 1;  // invalid command
@@ -211,9 +213,12 @@ void Server::traceConfigRequest(Client& client, const std::vector<uint8_t>& msg)
     }
     if (status != 0)
         body.clear();
-    std::vector<uint8_t> answer = {static_cast<uint8_t>(0x80 | (command & 0x7F)),
-                                   static_cast<uint8_t>(body.size() & 0xFF), static_cast<uint8_t>(body.size() >> 8),
-                                   status};
+    tracepkt::trace_doxi_header_t header;
+    header.command = command;
+    header.is_response = true;
+    header.length = static_cast<uint16_t>(body.size());
+    header.status = status;
+    std::vector<uint8_t> answer = tracepkt::encodeHeader(header);
     answer.insert(answer.end(), body.begin(), body.end());
     if (length >= 0)
         answer.resize(static_cast<size_t>(length), 0);
@@ -221,10 +226,13 @@ void Server::traceConfigRequest(Client& client, const std::vector<uint8_t>& msg)
 }
 
 void Server::traceRequest(Client& client, const std::vector<uint8_t>& msg) {
-    // A flush request: the command bits of byte 0 are 0.
-    if (msg.empty() || (msg[0] & 0x7F) != 0)
+    tracepkt::trace_doxi_header_t request;
+    if (!tracepkt::decodeHeader(msg.data(), msg.size(), request) || request.command != tracepkt::TRACE_CMD_FLUSH)
         return;
-    std::vector<uint8_t> answer = {0x80, 0, 0, 0};
+    tracepkt::trace_doxi_header_t header;
+    header.command = tracepkt::TRACE_CMD_FLUSH;
+    header.is_response = true;
+    std::vector<uint8_t> answer = tracepkt::encodeHeader(header);
     if (scenario.traceFlushAbnormal)
         answer.resize(8, 0);
     enqueue(client, answer);

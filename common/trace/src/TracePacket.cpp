@@ -5,18 +5,20 @@
 namespace tracepkt {
 
 bool decodeHeader(const uint8_t* data, size_t size, trace_doxi_header_t& header) {
-    if (data == nullptr || size < kHeaderSize)
+    const doxi::ByteView view(data, size);
+    uint8_t first = 0;
+    if (!view.u8(0, first) || !view.u16(1, header.length) || !view.u8(3, header.status))
         return false;
-    header.command = data[0] & 0x7F;
-    header.is_response = (data[0] & 0x80) != 0;
-    header.length = static_cast<uint16_t>(data[1] | data[2] << 8);
-    header.status = data[3];
+    header.command = first & 0x7F;
+    header.is_response = (first & 0x80) != 0;
     return true;
 }
 
 std::vector<uint8_t> encodeHeader(const trace_doxi_header_t& header) {
-    return {static_cast<uint8_t>((header.command & 0x7F) | (header.is_response ? 0x80 : 0)),
-            static_cast<uint8_t>(header.length & 0xFF), static_cast<uint8_t>(header.length >> 8), header.status};
+    std::vector<uint8_t> out = {static_cast<uint8_t>((header.command & 0x7F) | (header.is_response ? 0x80 : 0))};
+    doxi::putU16(out, header.length);
+    out.push_back(header.status);
+    return out;
 }
 
 std::vector<uint8_t> request(uint8_t command) {

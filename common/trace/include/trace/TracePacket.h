@@ -15,6 +15,13 @@ enum TraceCommand : uint8_t {
     TRACE_CMD_BULK = 1,   // firmware to host: a header and trace messages
 };
 
+// Commands of the trace-configuration client.
+enum TraceConfigCommand : uint8_t {
+    TRACE_CONFIG_GET = 0,         // answered by the 40-byte configuration record
+    TRACE_CONFIG_SET = 1,         // the record and a "volatile" byte; answered by a bare header
+    TRACE_CONFIG_GET_HEADER = 2,  // answered by the 32-byte trace log header
+};
+
 constexpr size_t kHeaderSize = 4;
 
 struct trace_doxi_header_t {
