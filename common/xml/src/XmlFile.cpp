@@ -9,6 +9,9 @@ namespace xmlfile {
 
 namespace {
 
+// NULs after a text handed to TinyXML: more than the longest UTF-8 step.
+constexpr size_t kUtf8Padding = 8;
+
 // Moves i past the end marker, counting lines; to the end when it is missing.
 void skipPast(const std::string& text, size_t& i, const char* marker, int& row) {
     const size_t end = text.find(marker, i);
@@ -99,7 +102,15 @@ Result parse(const std::string& text, TiXmlDocument& doc, TiXmlEncoding encoding
         result.row = row;
         return result;
     }
-    doc.Parse(text.c_str(), nullptr, encoding);
+    // TinyXML steps over a UTF-8 character by the length its first byte
+    // announces, so a text ending in such a byte is read up to three bytes
+    // past its terminating NUL. The copy it parses ends in enough NULs to stop
+    // it there.
+    std::string padded;
+    padded.reserve(text.size() + kUtf8Padding);
+    padded = text;
+    padded.append(kUtf8Padding, '\0');
+    doc.Parse(padded.c_str(), nullptr, encoding);
     if (doc.Error()) {
         result.status = Status::ParseError;
         result.description = doc.ErrorDesc();

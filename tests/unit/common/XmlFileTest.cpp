@@ -42,6 +42,17 @@ TEST(XmlFile, NestingIsCountedAsTinyXmlReadsTags) {
     EXPECT_EQ(xmlfile::nestingDepth(deep, 10, row), 11);
 }
 
+TEST(XmlFile, TextEndingInsideAUtf8CharacterIsReadWithinItsBuffer) {
+    // A lead byte announcing more bytes than the text has left: the parser
+    // must stop at the end (the sanitizer builds check it reads nothing past).
+    for (const std::string& text : {std::string("<r><a\xf0"), std::string("<r a=\"\xe0"), std::string("<\xef"),
+                                    std::string("<r>\xf4")}) {
+        TiXmlDocument doc;
+        const xmlfile::Result r = xmlfile::parse(text, doc);
+        EXPECT_EQ(static_cast<int>(r.status), static_cast<int>(xmlfile::Status::ParseError)) << text;
+    }
+}
+
 TEST(XmlFile, HostileFilesAreRefusedBeforeParsing) {
     const std::string dir = makeTempDir();
     std::string deep = "<r>\n";
