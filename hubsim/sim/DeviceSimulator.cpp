@@ -1,189 +1,248 @@
 #include "DeviceSimulator.h"
 
-#include <cmath>
-#include <random>
+#include <sys/stat.h>
 
-#include "Sensor.h"
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <stdexcept>
 
 namespace sim {
 
 namespace {
 
 const double kPi = 3.14159265358979323846;
+const double kDegPerRad = 180.0 / kPi;
 
-// Device pose: rows of the world-to-device rotation, built from the device
-// axes that point up and north.
-Matrix pose(const Vector& upDevice, const Vector& northDevice) {
-    const Vector east = northDevice.vector3CrossProduct(upDevice);
-    Matrix r(3, 3);
-    r.setColumn(east, 0);
-    r.setColumn(northDevice, 1);
-    r.setColumn(upDevice, 2);
-    return r;
-}
-
-Vector axis(double x, double y, double z) {
-    return Vector(std::vector<double>{x, y, z});
-}
-
+// The world frame is east, north, up. An orientation is the device-to-world
+// rotation: its columns are the device axes in the world.
 struct Segment {
     bool moving;
-    Matrix from;        // world-to-device at the start
-    Vector rotation;    // body rotation vector over the segment (radians)
+    M3 from;       // orientation at the start
+    V3 rotation;   // body rotation vector over the segment (radians)
     double seconds;
+    int position;  // the still position this segment starts at
+    bool toNext;   // a move to the next position
 };
 
-// Poses of the still positions of each flow.
-std::vector<Matrix> positionsOf(CalibrationFlowType flow) {
+// The body moves of each flow between its positions, as the operator is told
+// to make them.
+std::vector<V3> movesOf(Flow flow) {
+    const double q = kPi / 2;
     switch (flow) {
-    case FLOW_MINIMAL:
-        return {pose(axis(0, 0, 1), axis(0, 1, 0))};
-    case FLOW_FOUR_STEPS:
-        return {pose(axis(0, 0, 1), axis(0, 1, 0)), pose(axis(-1, 0, 0), axis(0, 1, 0)),
-                pose(axis(0, 1, 0), axis(0, 0, -1)), pose(axis(0, 0, 1), axis(-1, 0, 0))};
-    case FLOW_MAG_FOUR_STEPS:
-        return {pose(axis(0, 0, 1), axis(0, 1, 0)), pose(axis(0, 0, 1), axis(1, 0, 0)),
-                pose(axis(0, 0, 1), axis(0, -1, 0)), pose(axis(0, 0, 1), axis(-1, 0, 0))};
+    case Flow::Minimal:
+        return {};
+    case Flow::FourSteps:
+        // 90 degrees counterclockwise about Y, about Z, then clockwise about X.
+        return {{0, q, 0}, {0, 0, q}, {-q, 0, 0}};
+    case Flow::MagFourSteps:
+        return {{0, 0, q}, {0, 0, q}, {0, 0, q}};
+    case Flow::Full:
     default:
-        return {pose(axis(0, 0, 1), axis(0, 1, 0)), pose(axis(0, 1, 0), axis(0, 0, -1)),
-                pose(axis(1, 0, 0), axis(0, 0, -1)), pose(axis(0, -1, 0), axis(0, 0, -1))};
+        // Z up Y north -> Y up Z south -> X up Z south -> Y down Z south.
+        return {{q, 0, 0}, {0, 0, q}, {0, 0, q}};
     }
 }
 
-// Body rotation taking pose a to pose b (both world-to-device).
-Vector rotationBetween(const Matrix& a, const Matrix& b) {
-    // device-to-world Q = R^T; Q_b = Q_a * Exp(w)  =>  Exp(w) = Q_a^T Q_b = a * b^T
-    return (a * b.transpose()).rotationMatrixToRotationAxis();
+std::vector<M3> positionsOf(const SimOptions& o) {
+    std::vector<M3> positions{M3::identity()};
+    for (const V3& move : movesOf(o.flow))
+        positions.push_back(positions.back() * rotation(move));
+    if (o.wrongStep >= 0 && o.wrongStep < static_cast<int>(positions.size())) {
+        // Held wrongly: tilted 60 degrees about a level axis of the world.
+        M3& wrong = positions[static_cast<size_t>(o.wrongStep)];
+        wrong = rotation(V3{kPi / 3, 0, 0}) * wrong;
+    }
+    return positions;
 }
 
 std::vector<Segment> timeline(const SimOptions& o) {
-    std::vector<Matrix> positions = positionsOf(o.flow);
-    if (o.wrongStep >= 0 && o.wrongStep < static_cast<int>(positions.size())) {
-        // Held wrongly: the step's pose tilted 60 degrees about a level axis.
-        Matrix& wrong = positions[static_cast<size_t>(o.wrongStep)];
-        const Vector up = wrong * axis(0, 0, 1);
-        const Vector other = std::fabs(up[0]) > 0.9 ? axis(0, 0, 1) : axis(1, 0, 0);
-        wrong = Matrix::rotationMatrixFromAxis(up.vector3CrossProduct(other).normalize() * (kPi / 3)) * wrong;
-    }
+    const std::vector<M3> positions = positionsOf(o);
     std::vector<Segment> segments;
-    const Vector none(3);
     for (size_t p = 0; p < positions.size(); ++p) {
-        segments.push_back({false, positions[p], none, o.holdSeconds});
-        if (o.flow == FLOW_FULL && p + 1 < positions.size()) {
-            // A full turn in place about the axis that points up, then a hold.
-            const Vector up = positions[p] * axis(0, 0, 1);
-            segments.push_back({true, positions[p], up * (2 * kPi), 2 * o.turnSeconds});
-            segments.push_back({false, positions[p], none, o.holdSeconds});
+        const int position = static_cast<int>(p);
+        segments.push_back({false, positions[p], V3{}, o.holdSeconds, position, false});
+        if (p + 1 == positions.size())
+            break;
+        if (o.flow == Flow::Full) {
+            // A full counterclockwise turn about the device axis that points up.
+            const V3 up = positions[p].transposed() * V3{0, 0, 1};
+            segments.push_back({true, positions[p], up * (2 * kPi), 2 * o.turnSeconds, position, false});
+            segments.push_back({false, positions[p], V3{}, o.holdSeconds, position, false});
         }
-        if (p + 1 < positions.size())
-            segments.push_back({true, positions[p], rotationBetween(positions[p], positions[p + 1]), o.turnSeconds});
+        const V3 move = rotationVector(positions[p].transposed() * positions[p + 1]);
+        segments.push_back({true, positions[p], move, o.turnSeconds, position, true});
     }
     return segments;
 }
 
 // Lid frame from the base frame, by hinge position.
-Matrix lidOf(const std::string& hinge) {
+M3 lidOf(const std::string& hinge) {
     if (hinge == "TOP")
-        return Matrix(3, 3, {-1, 0, 0, 0, 1, 0, 0, 0, -1});
+        return M3::rows(-1, 0, 0, 0, 1, 0, 0, 0, -1);
     if (hinge == "LEFT")
-        return Matrix(3, 3, {0, -1, 0, -1, 0, 0, 0, 0, -1});
+        return M3::rows(0, -1, 0, -1, 0, 0, 0, 0, -1);
     if (hinge == "RIGHT")
-        return Matrix(3, 3, {0, 1, 0, 1, 0, 0, 0, 0, -1});
-    return Matrix(3, 3, {1, 0, 0, 0, -1, 0, 0, 0, -1});
+        return M3::rows(0, 1, 0, 1, 0, 0, 0, 0, -1);
+    return M3::rows(1, 0, 0, 0, -1, 0, 0, 0, -1);
+}
+
+// A world-fixed disturbance that differs from one position to the next.
+V3 disturbance(double size, double position) {
+    const double a = 1.3 * position;
+    return V3{std::cos(a), std::sin(a), position - 1.5} * (size / std::sqrt(1 + (position - 1.5) * (position - 1.5)));
 }
 
 class Reading {
 public:
     Reading(const SensorErrors& e, bool calibrated, std::mt19937& random)
-        : errors(e), test(calibrated), rng(random), inverse(e.correction.invert()) {}
+        : errors(e), test(calibrated), rng(random), inverse(e.correction.inverse()) {}
 
-    std::vector<double> operator()(const Vector& truth) {
-        std::normal_distribution<double> gauss(0.0, errors.noise > 0 ? errors.noise : 1e-300);
+    Sample operator()(double t, const V3& truth) {
+        std::normal_distribution<double> gauss(0.0, errors.noise > 0 ? errors.noise : 1.0);
         std::uniform_real_distribution<double> uniform(0.0, 1.0);
-        Vector v = test ? truth : inverse * truth + errors.offset;
-        for (int i = 0; i < 3; ++i)
-            v[i] += errors.noise > 0 ? gauss(rng) : 0.0;
+        V3 v = test ? errors.correction * truth + errors.offset : inverse * truth + errors.offset;
+        if (errors.noise > 0)
+            for (int i = 0; i < 3; ++i)
+                v[i] += gauss(rng);
         if (errors.spikeRate > 0 && uniform(rng) < errors.spikeRate)
             v[static_cast<int>(uniform(rng) * 3) % 3] += errors.spikeSize;
-        return v.elements();
+        return Sample{t, {v.x, v.y, v.z}};
     }
 
 private:
     SensorErrors errors;
     bool test;
     std::mt19937& rng;
-    Matrix inverse;
+    M3 inverse;
 };
 
-SensorDump simulateLight(const SimOptions& o, std::mt19937& rng) {
-    SensorDump dump;
-    auto light = Sensor::allocateSensor(_sc_sensor_luid{65, 2, 1, 0, 0});
+std::vector<Stream> simulateLight(const SimOptions& o, std::mt19937& rng) {
+    Stream light{"AmbientLightSensor", "4100020001000000", "", "lux", 1, {}};
     std::normal_distribution<double> noise(0.0, 0.2);
-    std::vector<SensorData>& samples = dump[light];
-    double t = 0;
-    for (int level : o.lightLevels) {
+    const double changeMs = 300.0;
+    double t = 0, previous = 0;
+    for (size_t k = 0; k < o.lightLevels.size(); ++k) {
+        const double level = o.lightLevels[k] * o.lightGain;
+        // The operator turns the light from the previous level to this one.
+        if (k > 0)
+            for (double s = 0; s < changeMs; s += o.periodMs, t += o.periodMs)
+                light.samples.push_back({t, {previous + (level - previous) * s / changeMs + noise(rng), 0, 0}});
         for (double s = 0; s < o.holdSeconds * 1000; s += o.periodMs, t += o.periodMs)
-            samples.emplace_back(t, std::vector<double>{level * o.lightGain + noise(rng)});
+            light.samples.push_back({t, {level + noise(rng), 0, 0}});
+        previous = level;
     }
-    return dump;
+    return {light};
+}
+
+bool makeFolder(const std::string& path) {
+    for (size_t at = path.find('/', 1);; at = path.find('/', at + 1)) {
+        const std::string part = path.substr(0, at);
+        if (!part.empty() && mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
+            return false;
+        if (at == std::string::npos)
+            return true;
+    }
 }
 
 }  // namespace
 
-Matrix correctionOf(const Vector& scale, const Vector& misalignment) {
-    Matrix s(3, 3);
-    for (int i = 0; i < 3; ++i)
-        s[i][i] = scale[i];
-    return s * Matrix::rotationMatrixFromAxis(misalignment);
+M3 correctionOf(const V3& scale, const V3& misalignment) {
+    return M3::diagonal(scale) * rotation(misalignment);
 }
 
-SensorDump simulate(const SimOptions& o) {
+std::vector<Stream> simulate(const SimOptions& o) {
     std::mt19937 rng(o.seed);
     if (o.als)
         return simulateLight(o, rng);
 
+    enum Kind { Base, Lid, Rate, Field };
     struct Output {
-        std::shared_ptr<Sensor> sensor;
+        Stream stream;
         Reading reading;
-        int kind;  // 0 accelerometer, 1 lid accelerometer, 2 gyroscope, 3 magnetometer
+        Kind kind;
     };
     std::vector<Output> outputs;
     if (o.accelerometer)
-        outputs.push_back({Sensor::allocateSensor(_sc_sensor_luid{115, 1, 1, 0, 2}), Reading(o.acc, o.testRecording, rng), 0});
-    if (o.secondAccelerometer) {
-        auto lid = Sensor::allocateSensor(_sc_sensor_luid{115, 1, 1, 1, 2});
-        lid->setHingeConfig(o.hinge);
-        outputs.push_back({lid, Reading(o.acc2, o.testRecording, rng), 1});
-    }
+        outputs.push_back({{"Accelerometer", "7300010001000002", "", "g0", 3, {}}, Reading(o.acc, o.testRecording, rng), Base});
+    if (o.secondAccelerometer)
+        outputs.push_back({{"Accelerometer_2", "7300010001000102", o.hinge, "g0", 3, {}},
+                           Reading(o.acc2, o.testRecording, rng), Lid});
     if (o.gyroscope)
-        outputs.push_back({Sensor::allocateSensor(_sc_sensor_luid{118, 9, 2, 0, 2}), Reading(o.gyro, o.testRecording, rng), 2});
+        outputs.push_back({{"Gyroscope", "7600090002000002", "", "deg__sec", 3, {}}, Reading(o.gyro, o.testRecording, rng), Rate});
     if (o.magnetometer)
-        outputs.push_back({Sensor::allocateSensor(_sc_sensor_luid{527, 8, 4, 0, 2}), Reading(o.mag, o.testRecording, rng), 3});
+        outputs.push_back({{"Magnetometer", "0f02080004000002", "", "milliGauss", 3, {}},
+                           Reading(o.mag, o.testRecording, rng), Field});
 
-    const double dip = o.dipDegrees * kPi / 180;
-    const Vector field = axis(0, o.fieldMilliGauss * std::cos(dip), -o.fieldMilliGauss * std::sin(dip));
-    const Matrix lid = lidOf(o.hinge);
-    SensorDump dump;
+    const double dip = o.dipDegrees / kDegPerRad;
+    const V3 field = V3{0, std::cos(dip), -std::sin(dip)} * o.fieldMilliGauss;
+    const M3 lid = lidOf(o.hinge);
     double t = 0;
     for (const Segment& segment : timeline(o)) {
-        const int samples = static_cast<int>(segment.seconds * 1000 / o.periodMs);
+        const int samples = static_cast<int>(segment.seconds * 1000 / o.periodMs + 0.5);
         for (int i = 0; i < samples; ++i, t += o.periodMs) {
-            const double fraction = segment.moving ? static_cast<double>(i) / samples : 0.0;
-            // Body rotation so far: Q(t) = Q_from * Exp(w * fraction); world-to-device is its transpose.
-            const Matrix r = Matrix::rotationMatrixFromAxis(segment.rotation * fraction).transpose() * segment.from;
-            const Vector gravity = r * axis(0, 0, 1);
-            const Vector rate = segment.moving ? segment.rotation * (180 / kPi / segment.seconds) : Vector(3);
+            // Moves start and end gently: the turned fraction is
+            // u - sin(2 pi u) / (2 pi), so the body rate is the rotation times
+            // (1 - cos(2 pi u)) / duration, and it integrates to the pose.
+            const double u = segment.moving ? static_cast<double>(i) / samples : 0.0;
+            const double fraction = u - std::sin(2 * kPi * u) / (2 * kPi);
+            const M3 orientation = segment.from * rotation(segment.rotation * fraction);
+            const M3 toDevice = orientation.transposed();
+            const V3 rate = segment.moving ? segment.rotation * ((1 - std::cos(2 * kPi * u)) / segment.seconds * kDegPerRad)
+                                           : V3{};
+            double where = segment.position;
+            if (segment.toNext)
+                where += fraction;  // the local disturbance follows the move to the next position
+            const V3 localField = field + disturbance(o.disturbanceMilliGauss, where);
             for (Output& out : outputs) {
-                Vector truth = out.kind == 0 ? gravity : out.kind == 1 ? lid * gravity : out.kind == 2 ? rate : r * field;
-                dump[out.sensor].emplace_back(t, out.reading(truth));
+                const V3 gravity = toDevice * V3{0, 0, 1};
+                const V3 truth = out.kind == Base ? gravity
+                                 : out.kind == Lid ? lid * gravity
+                                 : out.kind == Rate ? rate
+                                                    : toDevice * localField;
+                out.stream.samples.push_back(out.reading(t, truth));
             }
         }
     }
-    return dump;
+    std::vector<Stream> streams;
+    for (Output& out : outputs)
+        streams.push_back(std::move(out.stream));
+    return streams;
+}
+
+void writeStreams(const std::vector<Stream>& streams, const std::string& folder, const std::string& prefix) {
+    if (!makeFolder(folder))
+        throw std::runtime_error("cannot create " + folder);
+    for (const Stream& s : streams) {
+        const std::string path = folder + "/" + prefix + s.name + ".csv";
+        std::ofstream out(path, std::ios::trunc);
+        out << "LUID=" << s.luid << "\n";
+        if (!s.hinge.empty())
+            out << "HINGE=" << s.hinge << "\n";
+        out << "time[ms]";
+        for (int f = 0; f < s.fields; ++f)
+            out << "," << s.name << "_" << (s.fields == 3 ? std::string(1, static_cast<char>('X' + f)) : std::to_string(f))
+                << "[" << s.unit << "]";
+        out << "\n";
+        char number[64];
+        for (const Sample& sample : s.samples) {
+            std::snprintf(number, sizeof number, "%f", sample.t);
+            out << number;
+            for (int f = 0; f < s.fields; ++f) {
+                std::snprintf(number, sizeof number, ",%f", sample.v[f]);
+                out << number;
+            }
+            out << "\n";
+        }
+        out.close();
+        if (!out)
+            throw std::runtime_error("cannot write " + path);
+    }
 }
 
 void writeDump(const SimOptions& options, const std::string& folder, const std::string& prefix) {
-    CsvParser().writeToFile(folder + "/" + prefix, simulate(options));
+    writeStreams(simulate(options), folder, prefix);
 }
 
 }  // namespace sim

@@ -1,30 +1,34 @@
 // A simulated device going through the steps of a calibration flow as an
-// operator would: holds of a few seconds and turns at a human rate between
-// the positions. Each sensor has true errors (offset, scale and misalignment,
-// noise, occasional spikes); the result is the data dump a run records.
+// operator would: holds of a few seconds, turns and moves at a human rate
+// between the positions. The device's orientation is the integral of its body
+// rates, so the gyroscope, the accelerometers and the magnetometer always
+// agree. Each sensor has true errors (offset, scale and misalignment, noise,
+// occasional spikes); the result is the data dump a run records.
+//
+// The simulator is the oracle the calibration tool is checked against: it has
+// its own arithmetic and its own dump writer and links nothing of the tool.
 #pragma once
 
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "CsvParser.h"
-#include "Matrix.h"
-#include "ProcessTypes.h"
+#include "Mat3.h"
 
 namespace sim {
 
+enum class Flow { Full, Minimal, FourSteps, MagFourSteps };
+
 struct SensorErrors {
     // The correction the sensor needs: true = correction * (raw - offset).
-    Matrix correction = Matrix::Identity(3);
-    Vector offset = Vector(3);
+    M3 correction = M3::identity();
+    V3 offset;
     double noise = 0.0;
     double spikeRate = 0.0;  // probability of a spike per sample
     double spikeSize = 0.0;
 };
 
 struct SimOptions {
-    CalibrationFlowType flow = FLOW_FULL;
+    Flow flow = Flow::Full;
     bool als = false;  // an ambient light run instead of a motion flow
     bool accelerometer = true;
     bool secondAccelerometer = false;
@@ -37,24 +41,44 @@ struct SimOptions {
     double periodMs = 10.0;
     double fieldMilliGauss = 500.0;
     double dipDegrees = 60.0;
+    // A local disturbance of the field (milligauss) that differs from one
+    // position to the next, as near a steel desk: the dip angle then varies.
+    double disturbanceMilliGauss = 0.0;
     unsigned seed = 1;
     // Samples as the firmware reports them with a correct calibration applied
-    // (a test run), instead of raw samples (a calibration run).
+    // (a test run), instead of raw samples (a calibration run); the sensor
+    // errors then are what remains wrong after that calibration.
     bool testRecording = false;
-    // A position held the wrong way up, or -1.
+    // A position held wrongly (tilted 60 degrees), or -1.
     int wrongStep = -1;
     // Ambient light: reference levels (lux) and the sensor's true gain.
     std::vector<int> lightLevels = {100, 500, 1000};
     double lightGain = 0.5;
 };
 
-// The samples of every simulated sensor.
-SensorDump simulate(const SimOptions& options);
-// Writes the dump files (dump format, one file per sensor).
-void writeDump(const SimOptions& options, const std::string& folder, const std::string& prefix);
+struct Sample {
+    double t;
+    double v[3];
+};
 
-// Correction matrix from per-axis scale factors and a small misalignment
-// (rotation vector, radians).
-Matrix correctionOf(const Vector& scale, const Vector& misalignment);
+// One sensor's recording, with what its dump file says about it.
+struct Stream {
+    std::string name;  // also the dump file's suffix
+    std::string luid;  // 16 hex digits
+    std::string hinge;  // written for the lid accelerometer only
+    std::string unit;
+    int fields = 3;
+    std::vector<Sample> samples;
+};
+
+// The recordings of every simulated sensor.
+std::vector<Stream> simulate(const SimOptions& options);
+// Writes the dump files (one per sensor, "<folder>/<prefix><name>.csv").
+void writeDump(const SimOptions& options, const std::string& folder, const std::string& prefix);
+void writeStreams(const std::vector<Stream>& streams, const std::string& folder, const std::string& prefix);
+
+// Correction from per-axis scale factors and a small misalignment (rotation
+// vector, radians): scale * rotation.
+M3 correctionOf(const V3& scale, const V3& misalignment);
 
 }  // namespace sim

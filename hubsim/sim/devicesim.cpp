@@ -2,17 +2,19 @@
 //
 //   devicesim --out DIR [--prefix dataDump] [--flow full|foursteps|minimal|magfoursteps|als]
 //             [--sensors A,A2,G,M] [--mode calibration|test] [--seed N] [--hinge WORD]
-//             [--acc-offset x,y,z] [--acc-scale x,y,z] [--acc-misalign x,y,z] [--acc-noise s]
-//             [--acc-spikes rate,size] [--wrong-step N] [--levels a,b,c] [--light-gain g]
-//             [--hold seconds] [--turn seconds]
+//             [--S-offset x,y,z] [--S-scale x,y,z] [--S-misalign x,y,z] [--S-noise s]
+//             [--S-spikes rate,size]            (S is acc, gyro or mag)
+//             [--field mG] [--dip degrees] [--disturbance mG]
+//             [--wrong-step N] [--levels a,b,c] [--light-gain g]
+//             [--hold seconds] [--turn seconds] [--period ms]
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <map>
 #include <sstream>
 #include <string>
 
 #include "DeviceSimulator.h"
-#include "Exceptions.h"
 
 namespace {
 
@@ -29,28 +31,78 @@ std::vector<double> numbers(const std::string& text) {
     return values;
 }
 
-Vector vector3(const std::string& text) {
+double number(const std::string& text) {
+    const std::vector<double> v = numbers(text);
+    if (v.size() != 1)
+        throw std::runtime_error("one value expected: " + text);
+    return v[0];
+}
+
+sim::V3 vector3(const std::string& text) {
     const std::vector<double> v = numbers(text);
     if (v.size() != 3)
         throw std::runtime_error("three values expected: " + text);
-    return Vector(v);
+    return {v[0], v[1], v[2]};
 }
 
 int usage() {
     std::cerr << "usage: devicesim --out DIR [--prefix P] [--flow full|foursteps|minimal|magfoursteps|als] "
-                 "[--sensors A,A2,G,M] [--mode calibration|test] [--seed N] [--hinge WORD] [--acc-offset x,y,z] "
-                 "[--acc-scale x,y,z] [--acc-misalign x,y,z] [--acc-noise s] [--acc-spikes rate,size] "
-                 "[--wrong-step N] [--levels a,b,c] [--light-gain g] [--hold s] [--turn s]\n";
+                 "[--sensors A,A2,G,M] [--mode calibration|test] [--seed N] [--hinge WORD] "
+                 "[--S-offset x,y,z] [--S-scale x,y,z] [--S-misalign x,y,z] [--S-noise s] [--S-spikes rate,size] "
+                 "(S: acc, gyro, mag) [--field mG] [--dip degrees] [--disturbance mG] "
+                 "[--wrong-step N] [--levels a,b,c] [--light-gain g] [--hold s] [--turn s] [--period ms]\n";
     return 2;
+}
+
+// Per sensor: the errors as given on the command line.
+struct Errors {
+    sim::V3 scale{1, 1, 1};
+    sim::V3 misalign;
+    sim::SensorErrors errors;
+};
+
+bool sensorOption(const std::string& option, const std::string& value, std::map<std::string, Errors>& all) {
+    const size_t dash = option.find('-', 2);
+    if (option.compare(0, 2, "--") != 0 || dash == std::string::npos)
+        return false;
+    const std::string sensor = option.substr(2, dash - 2), what = option.substr(dash + 1);
+    if (sensor != "acc" && sensor != "gyro" && sensor != "mag")
+        return false;
+    Errors& e = all[sensor];
+    if (what == "offset")
+        e.errors.offset = vector3(value);
+    else if (what == "scale")
+        e.scale = vector3(value);
+    else if (what == "misalign")
+        e.misalign = vector3(value);
+    else if (what == "noise")
+        e.errors.noise = number(value);
+    else if (what == "spikes") {
+        const std::vector<double> s = numbers(value);
+        if (s.size() != 2)
+            throw std::runtime_error("rate,size expected: " + value);
+        e.errors.spikeRate = s[0];
+        e.errors.spikeSize = s[1];
+    } else
+        return false;
+    return true;
+}
+
+void print(const char* title, const sim::M3& m) {
+    std::printf("%s:\n", title);
+    for (int i = 0; i < 3; ++i)
+        std::printf("%10.6f %10.6f %10.6f\n", m.m[i][0], m.m[i][1], m.m[i][2]);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     sim::SimOptions o;
-    o.acc.noise = 0.001;
     std::string out, prefix = "dataDump";
-    Vector scale = Vector::Ones(3), misalign(3);
+    std::map<std::string, Errors> errors;
+    errors["acc"].errors.noise = 0.001;
+    errors["gyro"].errors.noise = 0.05;
+    errors["mag"].errors.noise = 1.0;
     try {
         for (int i = 1; i < argc; ++i) {
             const std::string a = argv[i];
@@ -60,10 +112,10 @@ int main(int argc, char** argv) {
             if (a == "--out") out = v;
             else if (a == "--prefix") prefix = v;
             else if (a == "--flow") {
-                if (v == "full") o.flow = FLOW_FULL;
-                else if (v == "foursteps") o.flow = FLOW_FOUR_STEPS;
-                else if (v == "minimal") o.flow = FLOW_MINIMAL;
-                else if (v == "magfoursteps") o.flow = FLOW_MAG_FOUR_STEPS;
+                if (v == "full") o.flow = sim::Flow::Full;
+                else if (v == "foursteps") o.flow = sim::Flow::FourSteps;
+                else if (v == "minimal") o.flow = sim::Flow::Minimal;
+                else if (v == "magfoursteps") o.flow = sim::Flow::MagFourSteps;
                 else if (v == "als") o.als = true;
                 else return usage();
             } else if (a == "--sensors") {
@@ -76,35 +128,36 @@ int main(int argc, char** argv) {
                     else if (s == "M") o.magnetometer = true;
                     else return usage();
                 }
-            } else if (a == "--mode") o.testRecording = v == "test";
-            else if (a == "--seed") o.seed = static_cast<unsigned>(std::stoul(v));
+            } else if (a == "--mode") {
+                if (v != "test" && v != "calibration") return usage();
+                o.testRecording = v == "test";
+            } else if (a == "--seed") o.seed = static_cast<unsigned>(number(v));
             else if (a == "--hinge") o.hinge = v;
-            else if (a == "--acc-offset") o.acc.offset = vector3(v);
-            else if (a == "--acc-scale") scale = vector3(v);
-            else if (a == "--acc-misalign") misalign = vector3(v);
-            else if (a == "--acc-noise") o.acc.noise = std::stod(v);
-            else if (a == "--acc-spikes") {
-                const std::vector<double> s = numbers(v);
-                if (s.size() != 2) return usage();
-                o.acc.spikeRate = s[0];
-                o.acc.spikeSize = s[1];
-            } else if (a == "--wrong-step") o.wrongStep = std::stoi(v);
+            else if (sensorOption(a, v, errors)) continue;
+            else if (a == "--field") o.fieldMilliGauss = number(v);
+            else if (a == "--dip") o.dipDegrees = number(v);
+            else if (a == "--disturbance") o.disturbanceMilliGauss = number(v);
+            else if (a == "--wrong-step") o.wrongStep = static_cast<int>(number(v));
             else if (a == "--levels") {
                 o.lightLevels.clear();
                 for (double level : numbers(v)) o.lightLevels.push_back(static_cast<int>(level));
-            } else if (a == "--light-gain") o.lightGain = std::stod(v);
-            else if (a == "--hold") o.holdSeconds = std::stod(v);
-            else if (a == "--turn") o.turnSeconds = std::stod(v);
+            } else if (a == "--light-gain") o.lightGain = number(v);
+            else if (a == "--hold") o.holdSeconds = number(v);
+            else if (a == "--turn") o.turnSeconds = number(v);
+            else if (a == "--period") o.periodMs = number(v);
             else return usage();
         }
-        if (out.empty())
+        if (out.empty() || o.periodMs <= 0 || o.holdSeconds <= 0 || o.turnSeconds <= 0)
             return usage();
-        o.acc.correction = sim::correctionOf(scale, misalign);
+        for (auto& entry : errors)
+            entry.second.errors.correction = sim::correctionOf(entry.second.scale, entry.second.misalign);
+        o.acc = errors["acc"].errors;
         o.acc2 = o.acc;
-        o.gyro.noise = 0.05;
-        o.mag.noise = 1.0;
+        o.gyro = errors["gyro"].errors;
+        o.mag = errors["mag"].errors;
         sim::writeDump(o, out, prefix);
-        std::cout << "correction:\n" << o.acc.correction.print() << "offset:\n" << o.acc.offset.print();
+        print("correction", o.acc.correction);
+        std::printf("offset:\n%10.6f %10.6f %10.6f\n", o.acc.offset.x, o.acc.offset.y, o.acc.offset.z);
     } catch (const std::exception& e) {
         std::cerr << "devicesim: " << e.what() << "\n";
         return 1;

@@ -1,5 +1,25 @@
 #include "Gyroscope.h"
 
+#include <cmath>
+
+#include "Exceptions.h"
+#include "TestingThresholds.h"
+
+namespace {
+
+const double kQuarterPi = 0.7853981633974483;
+const double kDegToRad = 0.0174532925;
+
+bool finite(const Matrix& m) {
+    for (int i = 0; i < m.getRows(); ++i)
+        for (int j = 0; j < m.getCols(); ++j)
+            if (!std::isfinite(m[i][j]))
+                return false;
+    return true;
+}
+
+}  // namespace
+
 Gyroscope::Gyroscope(const _sc_sensor_luid& id) : InertialSensor(id) {
     name = GYROSCOPE;
     samplingUnit = Unit_deg__sec;
@@ -21,4 +41,249 @@ _sc_sensor_luid Gyroscope::getLuidForSampling() {
     sampling.sensorType = 577;
     sampling.flags = 0;
     return sampling;
+}
+
+void Gyroscope::setLimits() {
+    const bool full = flowType() == FLOW_FULL;
+    offsetLimit = full ? 30.0 : 50.0;
+    normDeviationLimit = 100.0;
+    expectedErrorLimit = full ? 10.0 : 40.0;
+    whiteNoiseLimit = 15.0;
+    scaleLimit = full ? 0.3 : 0.5;
+    rotationLimit = full ? 5.0 : 0.3;
+    faceUpOffsetLimit = 50.0;
+    faceUpNoiseLimit = 5.0;
+    defaultNoise = 0.1;
+    normTolerance = 20.0;
+    if (samplingUnit != Unit_deg__sec)
+        convertDependentLimits(Unit_deg__sec, samplingUnit);
+}
+
+void Gyroscope::calcExpected() {
+    const CalibrationFlowType flow = flowType();
+    signDependent = flow == FLOW_FOUR_STEPS;
+    switch (flow) {
+    case FLOW_FULL:
+        expectedAngle = fullTurn;
+        expectedResults = Matrix(3, 3, {0, 0, fullTurn, 0, fullTurn, 0, fullTurn, 0, 0});
+        break;
+    case FLOW_FOUR_STEPS:
+        expectedAngle = quarterTurn;
+        expectedResults = Matrix(3, 3, {0, quarterTurn, 0, 0, 0, quarterTurn, -quarterTurn, 0, 0});
+        break;
+    case FLOW_MAG_FOUR_STEPS:
+        expectedAngle = quarterTurn;
+        expectedResults = Matrix(3, 3, {0, 0, quarterTurn, 0, 0, quarterTurn, 0, 0, quarterTurn});
+        break;
+    case FLOW_MINIMAL:
+        expectedAngle = quarterTurn;
+        break;
+    default:
+        break;
+    }
+}
+
+void Gyroscope::calibrate() {
+    setLimits();
+    initStaticStates();
+    calcExpected();
+    const CalibrationFlowType flow = flowType();
+    if (flow == FLOW_MINIMAL) {
+        faceUpDataCalibrate();
+        return;
+    }
+    if (flow != FLOW_FULL && flow != FLOW_FOUR_STEPS)
+        return;
+    FindSegmentation();
+    findGyroScale(expectedAngle);
+    endCalibration(signDependent);
+    checkSuccess(measurements);
+    convertToFWForamt();
+}
+
+void Gyroscope::FindSegmentation() {
+    const std::vector<double> times = manager ? manager->getSegmentTimes() : std::vector<double>();
+    const size_t stride = times.size() == 14 ? 4 : 2;
+    const std::vector<size_t> index = findIndex();
+    const std::string splitting = name + " Calibration Error: Failed splitting data to segments";
+
+    std::vector<SensorData> still;
+    measurements = Matrix(3, 3);
+    int row = 0;
+    for (size_t k = 0; k + 1 < index.size(); ++k) {
+        if (k % 2 == 0) {
+            if (index[k + 1] > index[k]) {
+                const std::vector<SensorData> hold = stretch(index[k], index[k + 1] - 1);
+                still.insert(still.end(), hold.begin(), hold.end());
+            }
+        } else if ((k - 1) % stride == 0 && row < 3) {
+            Vector turn(3);
+            for (size_t j = std::max<size_t>(index[k], 1); j < index[k + 1] && j < bufferedData.size(); ++j) {
+                if (bufferedData[j].values.size() < 3)
+                    throw CalibrationException("Internal error");
+                turn += Vector(bufferedData[j].values) *
+                        ((bufferedData[j].timestamp - bufferedData[j - 1].timestamp) * 0.001);
+            }
+            measurements.setRow(turn, row++);
+        }
+    }
+    if (still.empty())
+        throw CalibrationException(name + " Calibration Error: Not enough data was sampled during stage 0");
+    whiteNoise = Vector(3);
+    o = findSegmentAndNoise(still);
+    for (int axis = 0; axis < 3; ++axis)
+        if (std::isnan(whiteNoise[axis]))
+            whiteNoise[axis] = defaultNoise;
+    for (int r = 0; r < 3; ++r) {
+        const size_t i = static_cast<size_t>(r) * stride + 1;
+        if (i + 1 >= times.size())
+            throw CalibrationException(splitting);
+        measurements.setRow(measurements.getRow(r) - o * ((times[i + 1] - times[i]) * 0.001), r);
+    }
+}
+
+void Gyroscope::findGyroScale(double angle) {
+    try {
+        if (angle == 0)
+            throw MathException("division by zero");
+        Matrix sensitivity(3, 3);
+        for (int r = 0; r < 3; ++r) {
+            const Vector expected = expectedResults.getRow(r);
+            const int j = Matrix::getIndexOfAbsoluteMax(expected);
+            const double s = expected[j] < 0 ? -1.0 : 1.0;
+            sensitivity.setColumn(measurements.getRow(r) * (s / angle), j);
+        }
+        const Matrix scale = sensitivity.invert3x3();
+        // A nearly singular sensitivity inverts into numbers no record can hold.
+        if (!finite(scale))
+            throw MathException("singular matrix");
+        S = scale;
+    } catch (const MathException&) {
+        throw CalibrationException("Failed to calculate scale matrix");
+    }
+}
+
+Vector Gyroscope::getCalibratedVector(int step) {
+    return (S * A) * measurements.getRow(step);
+}
+
+bool Gyroscope::checkMotion(double /*threshold*/) {
+    if (bufferedData.size() < 2)
+        return false;
+    const SensorData& last = bufferedData.back();
+    const SensorData& before = bufferedData[bufferedData.size() - 2];
+    if (last.values.size() < 3)
+        return false;
+    const double dt = (last.timestamp - before.timestamp) * 0.001;
+    motionIntegral += (Vector(last.values) - gyroOffset) * dt;
+    if (motionIntegral.norm() < motionAngleThreshold)
+        return false;
+    motionIntegral = Vector(3);
+    return true;
+}
+
+void Gyroscope::findOffset() {
+    gyroOffset = DataMedian();
+}
+
+bool Gyroscope::testCalibration() {
+    initStaticStates();
+    calcExpected();
+    const TestingThresholds& limits = TestingThresholds::Inst();
+    noiseLimit = limits.gyrMaxNoise;
+    spikeLimit = limits.gyrMaxSpike;
+    averageThreshold = limits.gyrThresholdMotionless;
+    const CalibrationFlowType flow = flowType();
+    if (flow != FLOW_MINIMAL) {
+        ComputeDynamicAndStaticData();
+        ComputeStaticSegmentsStds();
+    }
+    if (flow == FLOW_MAG_FOUR_STEPS)
+        return true;
+    const bool still = runTests();
+    if (flow == FLOW_MINIMAL)
+        return still;
+    const bool turns = TestIntegration();
+    return still && turns;
+}
+
+void Gyroscope::ComputeDynamicAndStaticData() {
+    const int stillSteps = managerSteps();
+    const int motionSteps = std::max(stillSteps - 1, 0);
+    integratedAngles.init(motionSteps, 3);
+    const std::vector<double> times = manager ? manager->getSegmentTimes() : std::vector<double>();
+    if (times.empty())
+        throw CalibrationException(name + " Calibration Error: Failed splitting data to segments");
+    ComputeStaticSegmentsMeans();
+    Vector offset(3);
+    for (int s = 0; s < stillSteps; ++s)
+        offset += staticMeans.getRow(s);
+    if (stillSteps > 0)
+        offset = offset / stillSteps;
+
+    const std::vector<size_t> index = findIndex();
+    const bool testRun = processType() == PROCESS_CALIBRATION_TEST;
+    const Vector first = stillSteps > 0 ? staticMeans.getRow(0) : Vector(3);
+    stepRotations.clear();
+    for (int i = 0; i < motionSteps; ++i) {
+        const size_t from = 2 * static_cast<size_t>(i) + 1;
+        if (from + 1 >= index.size())
+            throw CalibrationException(name + " Calibration Error: Failed splitting data to segments");
+        Vector turn(3);
+        Matrix rotation = Matrix::Identity(3);
+        for (size_t j = std::max<size_t>(index[from], 1); j < index[from + 1]; ++j) {
+            const Vector v = Vector(bufferedData[j].values) - first;
+            const double dt = (bufferedData[j].timestamp - bufferedData[j - 1].timestamp) / 1000;
+            turn += v * dt;
+            if (testRun)
+                rotation = rotation.applyApproximateRotation(v * (dt * kDegToRad));
+        }
+        integratedAngles.setRow(turn, i);
+        if (testRun)
+            stepRotations.push_back(rotation);
+    }
+
+    Vector sum(3);
+    double count = 0;
+    for (int s = 0; s < stillSteps; ++s) {
+        const size_t at = 2 * static_cast<size_t>(s);
+        if (at + 1 >= index.size())
+            break;
+        for (size_t j = index[at]; j < index[at + 1]; ++j) {
+            const Vector d = offset - Vector(bufferedData[j].values);
+            sum += d * d;
+            ++count;
+        }
+    }
+    if (count > 0)
+        whiteNoise = (sum / count).Sqrt();
+}
+
+bool Gyroscope::TestIntegration() {
+    pushLog("Performing_TestIntegration");
+    const double threshold = TestingThresholds::Inst().gyrThresholdMotion;
+    bool allPassed = true, axisMapping = false;
+    const int steps = std::min(integratedAngles.getRows(), expectedResults.getRows());
+    for (int i = 0; i < steps; ++i) {
+        addCommentToLog("dynamic step " + std::to_string(i));
+        const Vector measured = integratedAngles.getRow(i);
+        const Vector expected = expectedResults.getRow(i);
+        const std::string where = "motion " + getName() + " step " + std::to_string(i) + " gyro rotation test";
+        const bool passed = AssertVector(measured, expected, threshold, where, "");
+        addToLog(measured, "Angles", "measured rotation in degrees");
+        addToLog(expected, "Expected", "expected rotation at a perfectly calibrated system");
+        addToLog(threshold, "threshold", "");
+        addCommentToLog(passed ? ": PASSED" : " FAILED");
+        if (!passed && Vector::Angle(expected, measured) >= kQuarterPi)
+            axisMapping = true;
+        allPassed = allPassed && passed;
+    }
+    popLog();
+    if (manager) {
+        if (axisMapping)
+            manager->AddError(ErrorType::AxisMapping, getName());
+        else if (!allPassed)
+            manager->AddError(ErrorType::Calibration, getName());
+    }
+    return allPassed;
 }

@@ -1,3 +1,5 @@
+// The angular-rate sensor: turns of known size integrated from its samples
+// give its sensitivity, and measured turns test an existing calibration.
 #pragma once
 
 #include "InertialSensor.h"
@@ -6,7 +8,41 @@ class Gyroscope : public InertialSensor {
 public:
     explicit Gyroscope(const _sc_sensor_luid& id);
 
+    void calibrate() override;
+    bool testCalibration() override;
+    bool dataRecieved(SensorData& data) override { return DataReceivedCommon(data); }
     // The luid of the uncalibrated gyroscope that delivers the raw samples.
     _sc_sensor_luid getLuidForSampling() override;
+    bool checkMotion(double threshold) override;
+    void findOffset() override;
+    void FindSegmentation() override;
+    Vector getCalibratedVector(int step) override;
 
+    using InertialSensor::setLimits;
+    // The calibration limits of the run's flow.
+    void setLimits();
+    // The turns each flow expects, one row per motion step, in degrees.
+    void calcExpected();
+    // Integrates the motion steps of a test recording.
+    void ComputeDynamicAndStaticData();
+    // Sensitivity from the measured turns; the scale matrix is its inverse.
+    void findGyroScale(double angle);
+    bool TestIntegration();
+
+    const Matrix& getMeasurements() const { return measurements; }
+    const Matrix& getIntegratedAngles() const { return integratedAngles; }
+    const std::vector<Matrix>& getStepRotations() const { return stepRotations; }
+    const Vector& getGyroOffset() const { return gyroOffset; }
+
+protected:
+    std::vector<Matrix> stepRotations;
+    Matrix integratedAngles = Matrix(6, 3);
+    Matrix measurements = Matrix(3, 3);
+    Vector gyroOffset = Vector(3);
+    Vector motionIntegral = Vector(3);
+    double expectedAngle = 0.0;
+    bool signDependent = false;
+    const double quarterTurn = 90.0;
+    const double fullTurn = 360.0;
+    const double motionAngleThreshold = 200.0;
 };

@@ -1,5 +1,19 @@
 #include "Magnetometer.h"
 
+#include <algorithm>
+#include <cmath>
+
+#include "Exceptions.h"
+#include "Statistics.h"
+#include "TestingThresholds.h"
+
+namespace {
+
+const double kPi = 3.14159265358979323846;
+const double kRadToDeg = 57.29577951308232;
+
+}  // namespace
+
 Magnetometer::Magnetometer(const _sc_sensor_luid& id) : InertialSensor(id) {
     name = MAGNETOMER;
     samplingUnit = Unit_milliGauss;
@@ -16,4 +30,358 @@ _sc_sensor_luid Magnetometer::getLuidForSampling() {
     sampling.sensorType = 578;
     sampling.flags = 0;
     return sampling;
+}
+
+void Magnetometer::setLimits() {
+    const bool full = flowType() == FLOW_FULL;
+    offsetLimit = 10000.0;
+    normDeviationLimit = 30.0;
+    expectedErrorLimit = 150.0;
+    whiteNoiseLimit = full ? 15.0 : 50.0;
+    scaleLimit = 1.0;
+    rotationLimit = full ? 20.0 : 1.0;
+    faceUpOffsetLimit = 5000.0;
+    faceUpNoiseLimit = 40.0;
+    defaultNoise = 1.0;
+    normTolerance = 200.0;
+    nominalNorm = 450.0;
+    if (samplingUnit != Unit_milliGauss)
+        convertDependentLimits(Unit_milliGauss, samplingUnit);
+    environmentReduceDistance = 10.0;
+}
+
+bool Magnetometer::dataRecieved(SensorData& data) {
+    if (processType() != PROCESS_MAGNETIC_TEST)
+        return DataReceivedCommon(data);
+    if (fitDone) {
+        dipAngles.push_back(findDipAngleWithGravity(data));
+    } else {
+        std::lock_guard<std::mutex> lock(bufferMutex);
+        bufferedData.push_back(data);
+    }
+    return true;
+}
+
+std::string Magnetometer::getResult() {
+    if (processType() == PROCESS_MAGNETIC_TEST)
+        return "Test passed. You are good to go!\n";
+    return InertialSensor::getResult();
+}
+
+void Magnetometer::calibrate() {
+    setLimits();
+    initStaticStates();
+    const CalibrationFlowType flow = flowType();
+    if (flow == FLOW_MINIMAL) {
+        faceUpDataCalibrate();
+        return;
+    }
+    if (flow != FLOW_FULL)
+        return;
+    FindSegmentation();
+    try {
+        double distance = 2 * whiteNoise.norm();
+        if (std::isnan(distance))
+            distance = reduceDistanceFallback;
+        const std::vector<SensorData> samples = Vector::reduceBuffer(bufferedData, distance);
+        const EllipsoidFit fit(samples);
+        findRotation(fit);
+        endCalibration(false);
+    } catch (const MathException&) {
+        throw CalibrationException("Failed to calc magnetometer values, check your magnetic environment");
+    }
+    checkSuccess(staticMeans);
+    convertToFWForamt();
+}
+
+void Magnetometer::findRotation(const EllipsoidFit& fit) {
+    std::vector<Vector> corrected;
+    double magnitude = 0;
+    for (int i = 0; i < 4; ++i) {
+        corrected.push_back(fit.calibrate(staticMeans.getRow(i)));
+        magnitude += corrected.back().norm() / 4;
+    }
+    double best = findBestAngle(50, magnitude, corrected, -kPi / 2, kPi / 2);
+    best = findBestAngle(100, magnitude, corrected, best - kPi / 50, best + kPi / 50);
+    SetExpectation(best, magnitude);
+
+    const std::vector<size_t> index = findIndex();
+    if (index.size() < 11)
+        throw CalibrationException(name + " Calibration Error: Failed splitting data to segments");
+    // The three full turns, each cut short at its end as the boundaries say.
+    const size_t turns[3][3] = {{index[1], index[2], 1}, {index[5], index[6], 5}, {index[9], index[10], 9}};
+    Matrix misalignment(3, 3);
+    for (int t = 0; t < 3; ++t) {
+        const size_t from = turns[t][0];
+        const size_t to = std::min(turns[t][1] > turns[t][2] ? turns[t][1] - turns[t][2] : 0, bufferedData.size());
+        const std::vector<SensorData> samples = from < to ? stretch(from, to) : std::vector<SensorData>();
+        misalignment.setRow(findMisalignment(samples, fit), 2 - t);
+    }
+    S = misalignment * fit.transform;
+    o = fit.center;
+}
+
+double Magnetometer::findBestAngle(int steps, double magnitude, const std::vector<Vector>& vectors, double low,
+                                   double high) {
+    int bestK = 0;
+    double smallest = 0;
+    for (int k = 0; k < steps; ++k) {
+        SetExpectation(low + (high - low) * k / steps, magnitude);
+        const Matrix rotation = findPartialRotation(vectors);
+        const double error = findPartialRotationError(vectors, rotation);
+        if (k == 0 || error < smallest) {
+            smallest = error;
+            bestK = k;
+        }
+    }
+    return low + (high - low) * bestK / steps;
+}
+
+double Magnetometer::findPartialRotationError(const std::vector<Vector>& vectors, const Matrix& rotation) {
+    double sum = 0;
+    for (size_t i = 0; i < vectors.size(); ++i)
+        sum += (rotation * vectors[i]).vectorAngle(expectedResults.getRow(static_cast<int>(i)));
+    return vectors.empty() ? 0.0 : sum / static_cast<double>(vectors.size());
+}
+
+void Magnetometer::SetExpectation(double dip, double magnitude) {
+    sinDip = std::sin(dip);
+    cosDip = std::cos(dip);
+    expectedResults = Matrix(4, 3, {0, cosDip, -sinDip, 0, -sinDip, -cosDip, -sinDip, 0, -cosDip, 0, sinDip, -cosDip}) *
+                      magnitude;
+}
+
+Vector Magnetometer::findMisalignment(const std::vector<SensorData>& samples, const EllipsoidFit& fit) {
+    Matrix normal(3, 3);
+    Vector right(3);
+    for (const SensorData& s : samples) {
+        const Vector u = fit.calibrate(Vector(s.values));
+        for (int i = 0; i < 3; ++i) {
+            for (int j = 0; j < 3; ++j)
+                normal[i][j] += u[i] * u[j];
+            right[i] -= u[i] * u.norm();
+        }
+    }
+    return (normal.invert3x3() * right).normalize();
+}
+
+void Magnetometer::checkSuccess(Matrix averages) {
+    const double field = expectedResults.getRows() > 0 ? expectedResults.getRow(0).norm() : 0.0;
+    if (field < minFieldStrength)
+        fail("MagneticField", "Calculated magnetic field is too low.\n ");
+    else if (field > maxFieldStrength)
+        fail("MagneticField", "Calculated magnetic field is too high.\n ");
+    InertialSensor::checkSuccess(averages);
+}
+
+bool Magnetometer::checkMotion(double window) {
+    if (bufferedData.empty())
+        return false;
+    const double from = bufferedData.back().timestamp - window;
+    Vector low(3), high(3);
+    bool first = true;
+    for (auto it = bufferedData.rbegin(); it != bufferedData.rend() && it->timestamp >= from; ++it) {
+        if (it->values.size() < 3)
+            continue;
+        for (int axis = 0; axis < 3; ++axis) {
+            const double v = it->values[static_cast<size_t>(axis)];
+            low[axis] = first ? v : std::min(low[axis], v);
+            high[axis] = first ? v : std::max(high[axis], v);
+        }
+        first = false;
+    }
+    return (high - low).Max() > motionRangeThreshold;
+}
+
+bool Magnetometer::checkMovement() {
+    if (bufferedData.empty() || bufferedData.back().values.size() < 3)
+        return false;
+    return (Vector(bufferedData.back().values) - lastData).norm() > movementThreshold;
+}
+
+void Magnetometer::MidCalc() {
+    findFit();
+    fitDone = true;
+}
+
+void Magnetometer::findFit() {
+    std::unique_lock<std::mutex> lock(bufferMutex);
+    try {
+        const std::vector<SensorData> samples = Vector::reduceBuffer(bufferedData, environmentReduceDistance);
+        environmentFit = EllipsoidFit(samples, 1.0);
+        const double error = environmentFit.ellipsoidError(samples, 1.0);
+        lock.unlock();
+        addToLog(error, "EllipsoidError", "the error of the ellipsoid fit");
+        if (error > 0.05)
+            throw CalibrationException("The environment is not good for calibrating, ellipsoid error is too high");
+    } catch (const CalibrationException&) {
+        setLogAttribute("FailureParameter", "EllipsoidError");
+        throw;
+    } catch (const MathException&) {
+        pushLog("Magnetic_Environment_Test");
+        setLogAttribute("FailureParameter", "Ellipsoid");
+        popLog();
+        throw CalibrationException(
+            "Failed to calculate ellipsoid fit because of large magnetic interface. Check your environment");
+    } catch (const std::exception&) {
+        throw CalibrationException("The environment is too noisy for calibrating");
+    }
+}
+
+double Magnetometer::findDipAngleWithGravity(const SensorData& sample) const {
+    const Vector up(std::vector<double>{0, 0, 1});
+    return environmentFit.calibrate(Vector(sample.values)).vectorAngle(up) * kRadToDeg;
+}
+
+void Magnetometer::checkDipAngle() {
+    // Without a sample after the fit there is nothing to judge the environment by.
+    if (dipAngles.empty()) {
+        setLogAttribute("FailureParameter", "Dip Angle STD");
+        throw CalibrationException("The environment could not be tested: no magnetometer sample after the fit");
+    }
+    const double deviation = Statistics::calcStd(dipAngles);
+    addToLog(deviation, "Dip Angle STD", "the standard deviation of the dip angles");
+    if (deviation > 1.0) {
+        setLogAttribute("FailureParameter", "Dip Angle STD");
+        throw CalibrationException("The environment is not good for calibrating, dip angle standard deviation is too high");
+    }
+    const auto range = std::minmax_element(dipAngles.begin(), dipAngles.end());
+    const double spread = *range.second - *range.first;
+    addToLog(spread, "Dip Angle Range", "the range of the dip angles");
+    if (spread > 5.0) {
+        setLogAttribute("FailureParameter", "Dip Angle Range");
+        throw CalibrationException("The environment is not good for calibrating, dip angle range is too high");
+    }
+    setLogAttribute("Success", "true");
+}
+
+void Magnetometer::magEnvTest() {
+    checkDipAngle();
+}
+
+std::vector<double> Magnetometer::findMagDirection(const Vector& offset) {
+    std::vector<double> headings;
+    for (int i = 0; i < managerSteps() && i < staticMeans.getRows(); ++i) {
+        const Vector v = staticMeans.getRow(i) - offset;
+        Vector h(std::vector<double>{std::atan2(v[0], v[1]) * kRadToDeg});
+        headings.push_back(h.setAngle()[0]);
+    }
+    return headings;
+}
+
+Vector Magnetometer::getCenter() {
+    EllipsoidFit planar;
+    return planar.FindEllispseCenter(bufferedData);
+}
+
+void Magnetometer::endTest(bool passed) {
+    addCommentToLog(passed ? ": PASSED" : " FAILED");
+    popLog();
+    if (!passed && manager)
+        manager->AddError(ErrorType::Calibration, getName());
+}
+
+bool Magnetometer::testCalibration() {
+    initStaticStates();
+    if (flowType() == FLOW_MINIMAL)
+        return true;
+    ComputeStaticSegmentsMeans();
+    ComputeStaticSegmentsStds();
+    EllipsoidFit planar;
+    Vector offset;
+    try {
+        offset = planar.FindEllispseCenter(bufferedData);
+    } catch (const MathException&) {
+        // A recording without a turn has no centre: the heading tests cannot pass.
+        throw CalibrationException("Failed to calc magnetometer values, check your magnetic environment");
+    }
+    const bool noise = TestMagSTD();
+    const bool still = TestStaticValues();
+    const bool values = TestMagValues(offset);
+    const bool direction = TestDirection(offset);
+    const bool scale = TestMagScale(planar);
+    return noise && still && values && direction && scale;
+}
+
+bool Magnetometer::TestMagSTD() {
+    pushLog("Performing_TestMagSTD");
+    const double threshold = TestingThresholds::Inst().magThresholdNoise;
+    bool passed = true;
+    for (int i = 0; i < managerSteps() && i < staticStds.getRows(); ++i) {
+        addCommentToLog("step " + std::to_string(i));
+        const Vector deviation = staticStds.getRow(i);
+        const bool ok = AssertVector(deviation, Vector(3), threshold,
+                                     "motionless " + getName() + " step " + std::to_string(i) + " Std value test", "");
+        addToLog(deviation, "StandardDeviation", "The measured noise");
+        addToLog(Vector(3), "ExpectedDeviation", "noise that is expected at a perfectly calibrated system");
+        addToLog(threshold, "threshold", "");
+        passed = passed && ok;
+    }
+    endTest(passed);
+    return passed;
+}
+
+bool Magnetometer::TestStaticValues() {
+    pushLog("Performing_TestStaticValues");
+    const double threshold = TestingThresholds::Inst().magStaticThreshold;
+    double smallest = 0;
+    for (int axis = 0; axis < 3; ++axis) {
+        std::vector<double> values;
+        for (const SensorData& s : bufferedData)
+            if (s.values.size() >= 3)
+                values.push_back(s.values[static_cast<size_t>(axis)]);
+        const double deviation = Statistics::calcStd(values);
+        smallest = axis == 0 ? deviation : std::min(smallest, deviation);
+    }
+    const bool passed = AssertDouble(smallest, 0, threshold, "Magnetometer static values test", "");
+    addToLog(smallest, "StaticValue", "The measured static value");
+    addToLog(0.0, "ExpectedStaticValue", "static value that is expected at a perfectly calibrated system");
+    addToLog(threshold, "threshold", "");
+    endTest(passed);
+    return passed;
+}
+
+bool Magnetometer::TestMagValues(const Vector& offset) {
+    pushLog("Performing_TestMagValues");
+    const double threshold = TestingThresholds::Inst().magThresholdAngles;
+    const std::vector<double> h = findMagDirection(offset);
+    Vector changes(4), expected(4);
+    if (h.size() >= 4)
+        changes = Vector(std::vector<double>{h[0] - h[3], h[1] - h[0], h[2] - h[1], h[3] - h[2]}).setAngle();
+    for (int i = 0; i < 4; ++i)
+        expected[i] = 90.0;
+    const bool passed = h.size() >= 4 && AssertAngle(changes, expected, threshold, "Magnetometer values test", "");
+    addToLog(changes, "MagnetometerValues", "The measured Magnetometer values");
+    addToLog(expected, "ExpectedValues", "Mag values that is expected at a perfectly calibrated system");
+    addToLog(threshold, "threshold", "");
+    endTest(passed);
+    return passed;
+}
+
+bool Magnetometer::TestDirection(const Vector& offset) {
+    pushLog("Performing_TestDirection");
+    const double threshold = TestingThresholds::Inst().magThresholdAngles;
+    const std::vector<double> h = findMagDirection(offset);
+    Vector headings(4);
+    for (size_t i = 0; i < h.size() && i < 4; ++i)
+        headings[static_cast<int>(i)] = h[i];
+    const Vector expected(std::vector<double>{0, 90, 180, 270});
+    const bool passed = h.size() >= 4 && AssertAngle(headings, expected, threshold, "Compass direction test", "");
+    addToLog(headings, "CompassDirection", "The measured compass direction");
+    addToLog(expected, "ExpectedCompassDirection", "compass direction that is expected at a perfectly calibrated system");
+    addToLog(threshold, "threshold", "");
+    endTest(passed);
+    return passed;
+}
+
+bool Magnetometer::TestMagScale(const EllipsoidFit& fit) {
+    pushLog("Performing_TestMagScale");
+    const double threshold = TestingThresholds::Inst().magScaleThreshold;
+    const double ratio = fit.axisScale.size() >= 2 && fit.axisScale[0] != 0 ? fit.axisScale[1] / fit.axisScale[0] : 0.0;
+    const bool passed = AssertDouble(ratio, 1, threshold, "Magnet scale test", "");
+    addToLog(ratio, "MagScale", "The measured Mag scale");
+    addToLog(1.0, "ExpectedMagScale", "Mag scale that is expected at a perfectly calibrated system");
+    addToLog(threshold, "threshold", "");
+    endTest(passed);
+    return passed;
 }

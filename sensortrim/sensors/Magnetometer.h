@@ -1,14 +1,74 @@
+// The magnetic field sensor: hard and soft iron from an ellipsoid fit over the
+// whole recording, misalignment from three full turns with the local dip angle
+// found by a search; the test of a calibration over four headings; and the
+// magnetic environment test run before calibrating.
 #pragma once
 
+#include <atomic>
+#include <mutex>
+
+#include "EllipsoidFit.h"
 #include "InertialSensor.h"
 
 class Magnetometer : public InertialSensor {
 public:
     explicit Magnetometer(const _sc_sensor_luid& id);
 
+    void calibrate() override;
+    bool testCalibration() override;
+    bool dataRecieved(SensorData& data) override;
+    std::string getResult() override;
     // The luid of the uncalibrated magnetometer that delivers the raw samples.
     _sc_sensor_luid getLuidForSampling() override;
     bool getCanCalibrate() override { return isPrimary() && Sensor::getCanCalibrate(); }
     bool getCanCalibrate(ProcessType type) override { return type != PROCESS_ALS_CALIBRATION; }
+    void MidCalc() override;
+    bool checkMotion(double window) override;
+    bool checkMovement() override;
+    void checkSuccess(Matrix averages) override;
+    using InertialSensor::checkSuccess;
 
+    using InertialSensor::setLimits;
+    void setLimits();
+    void findRotation(const EllipsoidFit& fit);
+    double findBestAngle(int steps, double magnitude, const std::vector<Vector>& vectors, double low, double high);
+    double findPartialRotationError(const std::vector<Vector>& vectors, const Matrix& rotation);
+    void SetExpectation(double dip, double magnitude);
+    Vector findMisalignment(const std::vector<SensorData>& samples, const EllipsoidFit& fit);
+
+    // The magnetic environment test.
+    void findFit();
+    void checkDipAngle();
+    void magEnvTest();
+    double findDipAngleWithGravity(const SensorData& sample) const;
+    const std::vector<double>& getDipAngles() const { return dipAngles; }
+
+    // Headings of the still steps, degrees, after removing offset.
+    std::vector<double> findMagDirection(const Vector& offset);
+    // Centre of the planar turn of all buffered samples.
+    Vector getCenter();
+
+    bool TestMagSTD();
+    bool TestStaticValues();
+    bool TestMagValues(const Vector& offset);
+    bool TestDirection(const Vector& offset);
+    bool TestMagScale(const EllipsoidFit& fit);
+
+protected:
+    std::vector<double> dipAngles;
+    EllipsoidFit environmentFit;
+    std::atomic<bool> fitDone{false};
+    std::mutex bufferMutex;
+    const double maxFieldStrength = 650.0;
+    const double minFieldStrength = 200.0;
+    const double reduceDistanceFallback = 1.0;
+    double environmentReduceDistance = 10.0;
+    const double motionRangeThreshold = 100.0;
+    const double movementThreshold = 300.0;
+    double sinDip = -1.0;
+    double cosDip = -1.0;
+
+private:
+    // Logs a test's closing lines and reports a failed verdict.
+    void endTest(bool passed);
 };

@@ -13,6 +13,20 @@
 #include "XmlUtil.h"
 #include "cmdline/CmdLineArguments.h"
 
+namespace {
+
+// A log node's name as an XML element name: some names the run log uses
+// ("Gyro-Mag diff", "Dip Angle STD") hold blanks, which would make the whole
+// log file unreadable; they become underscores.
+std::string elementNameOf(std::string name) {
+    for (char& c : name)
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r')
+            c = '_';
+    return name;
+}
+
+}  // namespace
+
 std::string luidToString(const _sc_sensor_luid& luid) {
     return luidHexKey(luid);
 }
@@ -176,7 +190,7 @@ void Sensor::checkCreateLog() {
 
 void Sensor::pushLog(const std::string& elementName) {
     checkCreateLog();
-    TiXmlElement* child = new TiXmlElement(elementName);
+    TiXmlElement* child = new TiXmlElement(elementNameOf(elementName));
     log->LinkEndChild(child);
     savedLog = log;
     log = child;
@@ -186,6 +200,7 @@ void Sensor::popLog() {
     if (savedLog != nullptr)
         log = savedLog;
 }
+
 
 void Sensor::addToLog(TiXmlElement* element, const std::string& values, const std::string& comment) {
     checkCreateLog();
@@ -198,14 +213,14 @@ void Sensor::addToLog(TiXmlElement* element, const std::string& values, const st
 }
 
 void Sensor::addToLog(const Vector& v, const std::string& elementName, const std::string& comment) {
-    TiXmlElement* element = new TiXmlElement(elementName);
+    TiXmlElement* element = new TiXmlElement(elementNameOf(elementName));
     element->SetAttribute("Rows", "1");
     element->SetAttribute("Cols", v.size());
     addToLog(element, v.printArr(), comment);
 }
 
 void Sensor::addToLog(const Matrix& m, const std::string& elementName, const std::string& comment) {
-    TiXmlElement* element = new TiXmlElement(elementName);
+    TiXmlElement* element = new TiXmlElement(elementNameOf(elementName));
     element->SetAttribute("Rows", m.getRows());
     element->SetAttribute("Cols", m.getCols());
     addToLog(element, m.printArr(), comment);
@@ -214,13 +229,13 @@ void Sensor::addToLog(const Matrix& m, const std::string& elementName, const std
 void Sensor::addToLog(const double& value, const std::string& elementName, const std::string& comment) {
     char text[400];
     std::snprintf(text, sizeof text, "%.6f", value);
-    addToLog(new TiXmlElement(elementName), text, comment);
+    addToLog(new TiXmlElement(elementNameOf(elementName)), text, comment);
 }
 
 void Sensor::addToLog(const std::string& elementName, const std::string& values, const std::string& comment,
                       const std::string& attr1, const std::string& value1, const std::string& attr2,
                       const std::string& value2) {
-    TiXmlElement* element = new TiXmlElement(elementName);
+    TiXmlElement* element = new TiXmlElement(elementNameOf(elementName));
     if (!attr1.empty() && !value1.empty())
         element->SetAttribute(attr1, value1);
     if (!attr2.empty() && !value2.empty())
