@@ -68,8 +68,13 @@ std::vector<Segment> timeline(const SimOptions& o) {
         if (o.flow == Flow::Full) {
             // A full counterclockwise turn about the device axis that points up.
             const V3 up = positions[p].transposed() * V3{0, 0, 1};
-            segments.push_back({true, positions[p], up * (2 * kPi), 2 * o.turnSeconds, position, false});
-            segments.push_back({false, positions[p], V3{}, o.holdSeconds, position, false});
+            const V3 turn = up * (o.turnDegrees / kDegPerRad);
+            segments.push_back({true, positions[p], turn, 2 * o.turnSeconds, position, false});
+            const M3 turned = positions[p] * rotation(turn);
+            segments.push_back({false, turned, V3{}, o.holdSeconds, position, false});
+            const V3 move = rotationVector(turned.transposed() * positions[p + 1]);
+            segments.push_back({true, turned, move, o.turnSeconds, position, true});
+            continue;
         }
         const V3 move = rotationVector(positions[p].transposed() * positions[p + 1]);
         segments.push_back({true, positions[p], move, o.turnSeconds, position, true});
@@ -88,11 +93,6 @@ M3 lidOf(const std::string& hinge) {
     return M3::rows(1, 0, 0, 0, -1, 0, 0, 0, -1);
 }
 
-// A world-fixed disturbance that differs from one position to the next.
-V3 disturbance(double size, double position) {
-    const double a = 1.3 * position;
-    return V3{std::cos(a), std::sin(a), position - 1.5} * (size / std::sqrt(1 + (position - 1.5) * (position - 1.5)));
-}
 
 class Reading {
 public:
@@ -175,8 +175,7 @@ std::vector<Stream> simulate(const SimOptions& o) {
         outputs.push_back({{"Magnetometer", "0f02080004000002", "", "milliGauss", 3, {}},
                            Reading(o.mag, o.testRecording, rng), Field});
 
-    const double dip = o.dipDegrees / kDegPerRad;
-    const V3 field = V3{0, std::cos(dip), -std::sin(dip)} * o.fieldMilliGauss;
+    const double lastPosition = static_cast<double>(movesOf(o.flow).size());
     const M3 lid = lidOf(o.hinge);
     double t = 0;
     for (const Segment& segment : timeline(o)) {
@@ -193,8 +192,10 @@ std::vector<Stream> simulate(const SimOptions& o) {
                                            : V3{};
             double where = segment.position;
             if (segment.toNext)
-                where += fraction;  // the local disturbance follows the move to the next position
-            const V3 localField = field + disturbance(o.disturbanceMilliGauss, where);
+                where += fraction;  // the local field changes along the move to the next position
+            const double spread = lastPosition > 0 ? o.dipSpreadDegrees * (where / lastPosition - 0.5) : 0.0;
+            const double dip = (o.dipDegrees + spread) / kDegPerRad;
+            const V3 localField = V3{0, std::cos(dip), -std::sin(dip)} * o.fieldMilliGauss;
             for (Output& out : outputs) {
                 const V3 gravity = toDevice * V3{0, 0, 1};
                 const V3 truth = out.kind == Base ? gravity

@@ -38,12 +38,15 @@ struct SimOptions {
     SensorErrors acc, acc2, gyro, mag;
     double holdSeconds = 3.0;
     double turnSeconds = 2.0;
+    // The full flow's turns; an operator may stop short.
+    double turnDegrees = 360.0;
     double periodMs = 10.0;
     double fieldMilliGauss = 500.0;
     double dipDegrees = 60.0;
-    // A local disturbance of the field (milligauss) that differs from one
-    // position to the next, as near a steel desk: the dip angle then varies.
-    double disturbanceMilliGauss = 0.0;
+    // The local field turns from one position to the next, as near a steel
+    // desk: the dip angle changes over the positions by this many degrees
+    // (first to last), the field strength stays.
+    double dipSpreadDegrees = 0.0;
     unsigned seed = 1;
     // Samples as the firmware reports them with a correct calibration applied
     // (a test run), instead of raw samples (a calibration run); the sensor

@@ -4,9 +4,9 @@
 //             [--sensors A,A2,G,M] [--mode calibration|test] [--seed N] [--hinge WORD]
 //             [--S-offset x,y,z] [--S-scale x,y,z] [--S-misalign x,y,z] [--S-noise s]
 //             [--S-spikes rate,size]            (S is acc, gyro or mag)
-//             [--field mG] [--dip degrees] [--disturbance mG]
+//             [--field mG] [--dip degrees] [--dip-spread degrees]
 //             [--wrong-step N] [--levels a,b,c] [--light-gain g]
-//             [--hold seconds] [--turn seconds] [--period ms]
+//             [--hold seconds] [--turn seconds] [--turn-degrees d] [--period ms]
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -49,8 +49,8 @@ int usage() {
     std::cerr << "usage: devicesim --out DIR [--prefix P] [--flow full|foursteps|minimal|magfoursteps|als] "
                  "[--sensors A,A2,G,M] [--mode calibration|test] [--seed N] [--hinge WORD] "
                  "[--S-offset x,y,z] [--S-scale x,y,z] [--S-misalign x,y,z] [--S-noise s] [--S-spikes rate,size] "
-                 "(S: acc, gyro, mag) [--field mG] [--dip degrees] [--disturbance mG] "
-                 "[--wrong-step N] [--levels a,b,c] [--light-gain g] [--hold s] [--turn s] [--period ms]\n";
+                 "(S: acc, gyro, mag) [--field mG] [--dip degrees] [--dip-spread degrees] "
+                 "[--wrong-step N] [--levels a,b,c] [--light-gain g] [--hold s] [--turn s] [--turn-degrees d] [--period ms]\n";
     return 2;
 }
 
@@ -136,7 +136,7 @@ int main(int argc, char** argv) {
             else if (sensorOption(a, v, errors)) continue;
             else if (a == "--field") o.fieldMilliGauss = number(v);
             else if (a == "--dip") o.dipDegrees = number(v);
-            else if (a == "--disturbance") o.disturbanceMilliGauss = number(v);
+            else if (a == "--dip-spread") o.dipSpreadDegrees = number(v);
             else if (a == "--wrong-step") o.wrongStep = static_cast<int>(number(v));
             else if (a == "--levels") {
                 o.lightLevels.clear();
@@ -144,6 +144,7 @@ int main(int argc, char** argv) {
             } else if (a == "--light-gain") o.lightGain = number(v);
             else if (a == "--hold") o.holdSeconds = number(v);
             else if (a == "--turn") o.turnSeconds = number(v);
+            else if (a == "--turn-degrees") o.turnDegrees = number(v);
             else if (a == "--period") o.periodMs = number(v);
             else return usage();
         }

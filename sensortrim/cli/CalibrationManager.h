@@ -17,6 +17,7 @@
 
 class Sensor;
 class InertialSensor;
+class Gyroscope;
 
 class CalibrationManager {
 public:
@@ -88,6 +89,10 @@ private:
     std::string dumpPath() const;
     std::string dumpPrefix() const;
     std::shared_ptr<Sensor> findCalibrating(const std::string& name) const;
+    // The gyroscope's step rotations against the sensor's change of direction
+    // between consecutive still steps (means less center), logged on the gyroscope.
+    bool compareRotations(Gyroscope& gyroscope, InertialSensor& sensor, const Vector& center, const std::string& pair,
+                          const std::string& testName, const std::string& anglesComment, double threshold);
 };
 
 // Spread of the angle between the magnetometer's and the accelerometer's

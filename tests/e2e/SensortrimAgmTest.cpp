@@ -1,0 +1,258 @@
+// Offline calibrations and tests of the accelerometer, gyroscope and
+// magnetometer together, from dumps of the simulated device with known errors.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <cstdlib>
+
+#include "RunProcess.h"
+
+namespace {
+
+const std::string kBin = SENSORTRIM_BIN;
+const std::string kSim = DEVICESIM_BIN;
+
+class Agm : public ::testing::Test {
+protected:
+    void SetUp() override { dir = makeTempDir(); }
+    void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
+
+    void simulate(const std::string& folder, std::vector<std::string> args) {
+        args.insert(args.begin(), {kSim, "--out", dir + "/" + folder});
+        const ProcessResult r = runProcess(args);
+        ASSERT_EQ(r.exitStatus, 0) << r.err;
+    }
+    ProcessResult sensortrim(std::vector<std::string> args) {
+        args.insert(args.begin(), kBin);
+        ProcessOptions options;
+        options.workDir = dir;
+        return runProcess(args, options);
+    }
+    std::string file(const std::string& path) { return readFile(dir + "/" + path); }
+    bool exists(const std::string& path) { return readFile(dir + "/" + path).size() > 0; }
+    bool endsWith(const std::string& text, const std::string& tail) {
+        return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+    }
+
+    std::string dir;
+};
+
+using M = std::array<double, 9>;
+
+M multiply(const M& a, const M& b) {
+    M r{};
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            for (int k = 0; k < 3; ++k)
+                r[3 * i + j] += a[3 * i + k] * b[3 * k + j];
+    return r;
+}
+
+double determinant(const M& m) {
+    return m[0] * (m[4] * m[8] - m[5] * m[7]) - m[1] * (m[3] * m[8] - m[5] * m[6]) + m[2] * (m[3] * m[7] - m[4] * m[6]);
+}
+
+// The correction the simulator's errors need: diag(scale) * rotation(misalign).
+M correction(const std::array<double, 3>& scale, const std::array<double, 3>& w) {
+    const double angle = std::sqrt(w[0] * w[0] + w[1] * w[1] + w[2] * w[2]);
+    M r{1, 0, 0, 0, 1, 0, 0, 0, 1};
+    if (angle > 0) {
+        const double x = w[0] / angle, y = w[1] / angle, z = w[2] / angle;
+        const double c = std::cos(angle), s = std::sin(angle), t = 1 - c;
+        r = {t * x * x + c,     t * x * y - s * z, t * x * z + s * y, t * x * y + s * z, t * y * y + c,
+             t * y * z - s * x, t * x * z - s * y, t * y * z + s * x, t * z * z + c};
+    }
+    return multiply(M{scale[0], 0, 0, 0, scale[1], 0, 0, 0, scale[2]}, r);
+}
+
+// A sensor's record in the result file: its correction S * A and its offset
+// in the record's unit.
+struct Record {
+    M correction{};
+    double offset[3]{};
+};
+
+int intAfter(const std::string& xml, const std::string& tag, size_t from) {
+    const size_t at = xml.find("<" + tag + ">", from);
+    return at == std::string::npos ? 0 : std::atoi(xml.c_str() + at + tag.size() + 2);
+}
+
+Record recordOf(const std::string& xml, int sensorType) {
+    Record r;
+    const size_t from = xml.find("SensorTypeId=\"" + std::to_string(sensorType) + "\"");
+    EXPECT_NE(from, std::string::npos) << sensorType;
+    const char* axes[9] = {"XX", "XY", "XZ", "YX", "YY", "YZ", "ZX", "ZY", "ZZ"};
+    const char* mats[9] = {"Mat11", "Mat12", "Mat13", "Mat21", "Mat22", "Mat23", "Mat31", "Mat32", "Mat33"};
+    M mapping{}, scale{};
+    const double factor = intAfter(xml, "ScaleFactor", from);
+    for (int k = 0; k < 9; ++k) {
+        mapping[k] = intAfter(xml, axes[k], from);
+        scale[k] = intAfter(xml, mats[k], from) / factor;
+    }
+    r.correction = multiply(scale, mapping);
+    const char* offsets[3] = {"OffsetX", "OffsetY", "OffsetZ"};
+    for (int i = 0; i < 3; ++i)
+        r.offset[i] = intAfter(xml, offsets[i], from);
+    return r;
+}
+
+void expectNear(const M& actual, const M& expected, double tolerance, const std::string& what) {
+    for (int k = 0; k < 9; ++k)
+        EXPECT_NEAR(actual[k], expected[k], tolerance) << what << " element " << k;
+}
+
+}  // namespace
+
+TEST_F(Agm, FullCalibrationUndoesEverySensorsErrors) {
+    simulate("dump", {"--flow", "full", "--sensors", "A,G,M", "--seed", "7",
+                      "--acc-offset", "0.03,-0.02,0.01", "--acc-scale", "1.02,0.98,1.01", "--acc-misalign", "0.01,0,-0.01",
+                      "--gyro-offset", "1.5,-2,0.7", "--gyro-scale", "1.05,0.97,1.02", "--gyro-misalign", "0.01,-0.02,0.015",
+                      "--mag-offset", "120,-80,40", "--mag-scale", "1.1,0.95,1", "--mag-misalign", "0.02,0.01,-0.03"});
+    const ProcessResult r = sensortrim({"-CalibrateOffline", "AGM", "-UseRawData", "dump", "-ExportAllFiles", "out"});
+    ASSERT_EQ(r.exitStatus, 0) << r.out;
+    EXPECT_NE(r.out.find("\033[01;32mCalibration process completed successfully\n\033[0m"), std::string::npos);
+    const std::string log = file("out/AGMLogFile.xml");
+    EXPECT_NE(log.find("Type=\"NewMotionFull\""), std::string::npos);
+    EXPECT_EQ(log.find("FailureParameter"), std::string::npos);
+
+    const std::string result = file("out/resultCalibration.xml");
+    const Record acc = recordOf(result, 115);
+    expectNear(acc.correction, correction({1.02, 0.98, 1.01}, {0.01, 0, -0.01}), 0.003, "accelerometer");
+    const double accOffset[3] = {0.03, -0.02, 0.01};
+    for (int i = 0; i < 3; ++i)
+        EXPECT_NEAR(acc.offset[i] / 1e6, accOffset[i], 0.003) << "accelerometer offset " << i;
+
+    const Record gyro = recordOf(result, 118);
+    expectNear(gyro.correction, correction({1.05, 0.97, 1.02}, {0.01, -0.02, 0.015}), 0.01, "gyroscope");
+    const double gyroOffset[3] = {1.5, -2, 0.7};
+    for (int i = 0; i < 3; ++i)
+        EXPECT_NEAR(gyro.offset[i] / 1e5, gyroOffset[i], 0.1) << "gyroscope offset " << i;
+
+    // The magnetometer's shape is known up to the field strength.
+    const Record mag = recordOf(result, 527);
+    const M truth = correction({1.1, 0.95, 1}, {0.02, 0.01, -0.03});
+    const double size = std::cbrt(determinant(mag.correction) / determinant(truth));
+    M shape = mag.correction;
+    for (double& x : shape)
+        x /= size;
+    expectNear(shape, truth, 0.03, "magnetometer");
+    const double magOffset[3] = {120, -80, 40};
+    for (int i = 0; i < 3; ++i)
+        EXPECT_NEAR(mag.offset[i] / 1e3, magOffset[i], 5.0) << "magnetometer centre " << i;
+}
+
+TEST_F(Agm, FailuresOfTheFullCalibration) {
+    struct Case {
+        std::vector<std::string> sim;
+        std::string message;
+        std::string parameter;
+    };
+    const Case cases[] = {
+        {{"--field", "150"},
+         "Calibration failed for sensor Magnetometer. Reason: Calculated magnetic field is too low.\n \n",
+         "MagneticField"},
+        {{"--field", "700"},
+         "Calibration failed for sensor Magnetometer. Reason: Calculated magnetic field is too high.\n \n",
+         "MagneticField"},
+        // The field turns between the positions: each sensor calibrates, but
+        // the angle between field and gravity is not constant.
+        {{"--dip-spread", "20"},
+         "Calibration failed. Reason: Calculated dip angle is too high, check magnetic environment.\n\n", "Dip Angle"},
+        // Turns of 250 degrees where 360 are expected (the magnetometer, too,
+        // sees two directions in what should be one position).
+        {{"--turn-degrees", "250"}, "Calibration failed for sensor Gyroscope. Reason: Calculated scale is too high.\n",
+         "Scale"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        const std::string dump = "dump" + std::to_string(n), out = "out" + std::to_string(n++);
+        std::vector<std::string> sim = {"--flow", "full", "--sensors", "A,G,M"};
+        sim.insert(sim.end(), c.sim.begin(), c.sim.end());
+        simulate(dump, sim);
+        const ProcessResult r = sensortrim({"-CalibrateOffline", "AGM", "-UseRawData", dump, "-ExportAllFiles", out});
+        EXPECT_EQ(r.exitStatus, 255) << c.message;
+        EXPECT_NE(r.out.find("\033[01;31mCALIBRATION FAILED\n\033[0mError:\n" + c.message), std::string::npos) << r.out;
+        EXPECT_NE(file(out + "/AGMLogFile.xml").find("FailureParameter=\"" + c.parameter + "\""), std::string::npos)
+            << c.message;
+        EXPECT_FALSE(exists(out + "/resultCalibration.xml")) << c.message;
+        EXPECT_EQ(file(out + "/AGMLogFile.xml").find("nan"), std::string::npos) << c.message;
+    }
+}
+
+TEST_F(Agm, DumpWithoutTheTurnsIsNotEnoughData) {
+    // A four-steps recording has no full turns.
+    simulate("dump", {"--flow", "foursteps", "--sensors", "A,G,M"});
+    const ProcessResult r = sensortrim({"-CalibrateOffline", "AGM", "-UseRawData", "dump", "-ExportAllFiles", "out"});
+    EXPECT_EQ(r.exitStatus, 255);
+    EXPECT_TRUE(endsWith(r.out, "Error:\nUnexpected data dump size. Not enough data for completing the calibration "
+                                "process\n"))
+        << r.out;
+    EXPECT_FALSE(exists("out/resultCalibration.xml"));
+}
+
+TEST_F(Agm, FourStepsTestOfGyroscopeAndAccelerometer) {
+    simulate("good", {"--flow", "foursteps", "--sensors", "A,G", "--mode", "test"});
+    ProcessResult r = sensortrim({"-TestCalibration", "AG", "-FourSteps", "-UseRawData", "good", "-ExportAllFiles", "t1"});
+    EXPECT_EQ(r.exitStatus, 0) << r.out;
+    EXPECT_NE(r.out.find("----   test pass -----\n"), std::string::npos);
+    std::string log = file("t1/LogFile.xml");
+    const size_t section = log.find("<Performing_TestCompareRotation_Gyro_Accel>");
+    ASSERT_NE(section, std::string::npos) << log;
+    const std::string steps = log.substr(section, log.find("</Performing_TestCompareRotation_Gyro_Accel>") - section);
+    for (const char* step : {"<!--step 1-->", "<!--step 2-->", "<!--step 3-->"})
+        EXPECT_NE(steps.find(step), std::string::npos) << step;
+    EXPECT_EQ(steps.find("<!--step 4-->"), std::string::npos);
+    size_t passed = 0;
+    for (size_t at = steps.find("<!--: PASSED-->"); at != std::string::npos; at = steps.find("<!--: PASSED-->", at + 1))
+        ++passed;
+    EXPECT_EQ(passed, 3u);
+    EXPECT_NE(log.find("<Performing_TestIntegration>"), std::string::npos);
+
+    // The gyroscope's X reads 25 % high: 112.5 degrees on the quarter turn about X.
+    simulate("bad", {"--flow", "foursteps", "--sensors", "A,G", "--mode", "test", "--gyro-scale", "1.25,1,1"});
+    r = sensortrim({"-TestCalibration", "AG", "-FourSteps", "-UseRawData", "bad", "-ExportAllFiles", "t2"});
+    EXPECT_EQ(r.exitStatus, 255);
+    EXPECT_NE(r.out.find("Error in motion Gyroscope step 2 gyro rotation test\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Error in Gyroscope step 3 Gravity rotation test\n"), std::string::npos) << r.out;
+    EXPECT_TRUE(endsWith(r.out, "\033[01;31mTEST FAILED\n\033[0mError:\n1\tGyroscope: Check Calibration\n\n")) << r.out;
+    EXPECT_EQ(file("t2/error.log"), "1\tGyroscope: Check Calibration\n");
+    log = file("t2/LogFile.xml");
+    EXPECT_NE(log.find("<Values>22.4"), std::string::npos);
+    EXPECT_NE(log.find("<!-- FAILED-->"), std::string::npos);
+}
+
+TEST_F(Agm, MagnetometerAccuracyTest) {
+    simulate("good", {"--flow", "magfoursteps", "--sensors", "M", "--mode", "test"});
+    ProcessResult r =
+        sensortrim({"-TestCalibration", "M", "-MagAccuracyTest", "-UseRawData", "good", "-ExportAllFiles", "t1"});
+    EXPECT_EQ(r.exitStatus, 0) << r.out;
+    const std::string log = file("t1/LogFile.xml");
+    EXPECT_NE(log.find("Type=\"4StepsMagTest\""), std::string::npos);
+    for (const char* section : {"Performing_TestMagSTD", "Performing_TestStaticValues", "Performing_TestMagValues",
+                                "Performing_TestDirection", "Performing_TestMagScale"})
+        EXPECT_NE(log.find(std::string("<") + section + ">"), std::string::npos) << section;
+    EXPECT_EQ(log.find(" FAILED"), std::string::npos);
+
+    struct Case {
+        std::vector<std::string> sim;
+        std::string console;
+    };
+    const Case cases[] = {
+        // Soft iron left over: the turn is an ellipse.
+        {{"--mag-scale", "1.3,1,1"}, "Error in Magnet scale test\n"},
+        // The sensor turned 20 degrees about Z against the device: every heading is off.
+        {{"--mag-misalign", "0,0,0.35"}, "Error in Compass direction test\n"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        const std::string dump = "bad" + std::to_string(n), out = "o" + std::to_string(n++);
+        std::vector<std::string> sim = {"--flow", "magfoursteps", "--sensors", "M", "--mode", "test"};
+        sim.insert(sim.end(), c.sim.begin(), c.sim.end());
+        simulate(dump, sim);
+        r = sensortrim({"-TestCalibration", "M", "-MagAccuracyTest", "-UseRawData", dump, "-ExportAllFiles", out});
+        EXPECT_EQ(r.exitStatus, 255) << c.console;
+        EXPECT_NE(r.out.find(c.console), std::string::npos) << r.out;
+        EXPECT_EQ(file(out + "/error.log"), "1\tMagnetometer: Check Calibration\n");
+    }
+}

@@ -1,0 +1,240 @@
+// The gyroscope's and the magnetometer's algorithms on worked examples.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+
+#include "Exceptions.h"
+#include "Gyroscope.h"
+#include "Magnetometer.h"
+#include "SensorManager.h"
+
+namespace {
+
+const double kPi = 3.14159265358979323846;
+
+class FakeManager : public SensorManager {
+public:
+    FakeManager(CalibrationFlowType flow, ProcessType type, int steps, std::vector<double> times = {}) {
+        flowType = flow;
+        processType = type;
+        numSteps = steps;
+        segmentTimes = std::move(times);
+    }
+    std::string report() const {
+        std::string out;
+        GetFinalErrorStr(out);
+        return out;
+    }
+};
+
+class TestGyro : public Gyroscope {
+public:
+    TestGyro() : Gyroscope(_sc_sensor_luid{118, 9, 2, 0, 2}) {}
+    void setAngles(const Matrix& angles) { integratedAngles = angles; }
+    void setMeasurements(const Matrix& m) { measurements = m; }
+    void setExpected(const Matrix& e) { expectedResults = e; }
+};
+
+class TestMag : public Magnetometer {
+public:
+    TestMag() : Magnetometer(_sc_sensor_luid{527, 8, 4, 0, 2}) {}
+    void setDipAngles(std::vector<double> angles) { dipAngles = std::move(angles); }
+    void setModel(const Matrix& scale, const Matrix& mapping) {
+        S = scale;
+        A = mapping;
+    }
+    void setLimitsForTest() { setLimits(); }
+};
+
+std::string calibrationError(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const CalibrationException& e) {
+        return e.what();
+    }
+    return "";
+}
+
+Vector v3(double x, double y, double z) {
+    return Vector(std::vector<double>{x, y, z});
+}
+
+}  // namespace
+
+TEST(Gyroscope, TurnTestVerdicts) {
+    struct Case {
+        Vector measured;
+        bool passes;
+        std::string report;
+    };
+    const Case cases[] = {
+        {v3(0, 0, 372), true, ""},
+        {v3(0, 0, 380), false, "1\tGyroscope: Check Calibration\n"},
+        {v3(0, 360, 0), false, "2\tGyroscope: Check Axis Mapping\n"},
+    };
+    for (const Case& c : cases) {
+        FakeManager manager(FLOW_FULL, PROCESS_CALIBRATION_TEST, 2);
+        TestGyro gyro;
+        gyro.SetSensManager(&manager);
+        gyro.setExpected(Matrix(1, 3, {0, 0, 360}));
+        gyro.setAngles(Matrix(c.measured.size() == 3 ? std::vector<Vector>{c.measured} : std::vector<Vector>{}));
+        EXPECT_EQ(gyro.TestIntegration(), c.passes) << c.measured.print();
+        EXPECT_EQ(manager.report(), c.report);
+    }
+}
+
+TEST(Gyroscope, ScaleFromTurns) {
+    TestGyro gyro;
+    gyro.setExpected(Matrix(3, 3, {0, 0, 90, 0, 90, 0, -90, 0, 0}));
+    // A sensitivity of 1.1 on x and 0.9 on z: the measured turns are the
+    // sensitivity's columns times the turn.
+    gyro.setMeasurements(Matrix(3, 3, {0, 0, 81, 0, 90, 0, -99, 0, 0}));
+    gyro.findGyroScale(90);
+    const Matrix& s = gyro.getScale();
+    EXPECT_NEAR(s[0][0], 1 / 1.1, 1e-12);
+    EXPECT_NEAR(s[1][1], 1.0, 1e-12);
+    EXPECT_NEAR(s[2][2], 1 / 0.9, 1e-12);
+
+    // Turns that cannot be told apart give no scale; the scale stays as it was.
+    for (const Matrix& m : {Matrix(3, 3), Matrix(3, 3, {0, 0, 90, 0, 0, 90, 90, 0, 0})}) {
+        TestGyro bad;
+        bad.setExpected(Matrix(3, 3, {0, 0, 90, 0, 90, 0, -90, 0, 0}));
+        bad.setMeasurements(m);
+        EXPECT_EQ(calibrationError([&] { bad.findGyroScale(90); }), "Failed to calculate scale matrix");
+        EXPECT_EQ(bad.getScale().getAbsMaxValue(), 0.0);
+    }
+    EXPECT_EQ(calibrationError([&] { gyro.findGyroScale(0); }), "Failed to calculate scale matrix");
+}
+
+TEST(Gyroscope, MotionIsTwoHundredDegreesTurned) {
+    FakeManager manager(FLOW_FULL, PROCESS_INERTIAL_CALIBRATION, 7);
+    TestGyro gyro;
+    gyro.SetSensManager(&manager);
+    // 100 deg/s about z, one sample each 10 ms: 1 degree per sample.
+    int detectedAt = -1;
+    for (int i = 0; i < 300 && detectedAt < 0; ++i) {
+        SensorData sample(10.0 * i, {0, 0, 100});
+        gyro.dataRecieved(sample);
+        if (gyro.checkMotion(0.0))
+            detectedAt = i;
+    }
+    EXPECT_EQ(detectedAt, 200);
+    // The integral starts again after a detection.
+    SensorData next(3000, {0, 0, 100});
+    gyro.dataRecieved(next);
+    EXPECT_FALSE(gyro.checkMotion(0.0));
+}
+
+TEST(Gyroscope, TestWithoutSegmentsFailsPlainly) {
+    FakeManager manager(FLOW_FOUR_STEPS, PROCESS_CALIBRATION_TEST, 4);
+    TestGyro gyro;
+    gyro.SetSensManager(&manager);
+    SensorData sample(0, {0, 0, 0});
+    gyro.dataRecieved(sample);
+    EXPECT_EQ(calibrationError([&] { gyro.ComputeDynamicAndStaticData(); }),
+              "Gyroscope Calibration Error: Failed splitting data to segments");
+}
+
+TEST(Magnetometer, FieldStrengthLimits) {
+    struct Case {
+        double field;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {199, "Calculated magnetic field is too low.\n "},
+        {200, ""},
+        {650, ""},
+        {651, "Calculated magnetic field is too high.\n "},
+    };
+    for (const Case& c : cases) {
+        FakeManager manager(FLOW_FULL, PROCESS_INERTIAL_CALIBRATION, 7);
+        TestMag mag;
+        mag.SetSensManager(&manager);
+        mag.setLimitsForTest();
+        mag.SetExpectation(1.0, c.field);
+        mag.setModel(Matrix::Identity(3), Matrix::Identity(3));
+        // Averages that meet every other criterion.
+        Matrix averages(4, 3);
+        for (int i = 0; i < 4; ++i)
+            averages.setRow(mag.getExpectedResults()[static_cast<size_t>(i)], i);
+        const std::string error = calibrationError([&] { mag.checkSuccess(averages); });
+        if (c.reason.empty()) {
+            EXPECT_EQ(error, "") << c.field;
+        } else {
+            EXPECT_EQ(error, "Calibration failed for sensor Magnetometer. Reason: " + c.reason) << c.field;
+            EXPECT_STREQ(mag.getLogRoot()->Attribute("FailureParameter"), "MagneticField");
+        }
+    }
+}
+
+TEST(Magnetometer, DipAngleOfTheEnvironment) {
+    struct Case {
+        std::vector<double> angles;
+        std::string error;
+        const char* parameter;
+    };
+    const std::string stdText = "The environment is not good for calibrating, dip angle standard deviation is too high";
+    const std::string rangeText = "The environment is not good for calibrating, dip angle range is too high";
+    const Case cases[] = {
+        // Standard deviation 0.9 (population), range 4.9: passes.
+        {{60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 64.9},
+         "", nullptr},
+        // A standard deviation of 1.1 fails before the range is looked at.
+        {{58.9, 61.1}, stdText, "Dip Angle STD"},
+        {{}, "The environment could not be tested: no magnetometer sample after the fit", "Dip Angle STD"},
+    };
+    for (const Case& c : cases) {
+        TestMag mag;
+        mag.setDipAngles(c.angles);
+        EXPECT_EQ(calibrationError([&] { mag.checkDipAngle(); }), c.error);
+        if (c.parameter)
+            EXPECT_STREQ(mag.getLogRoot()->Attribute("FailureParameter"), c.parameter);
+        else
+            EXPECT_STREQ(mag.getLogRoot()->Attribute("Success"), "true");
+    }
+    // A range over 5 degrees with a small deviation fails on the range.
+    std::vector<double> spike(200, 60.0);
+    spike.back() = 65.5;
+    TestMag mag;
+    mag.setDipAngles(spike);
+    EXPECT_EQ(calibrationError([&] { mag.checkDipAngle(); }), rangeText);
+    EXPECT_STREQ(mag.getLogRoot()->Attribute("FailureParameter"), "Dip Angle Range");
+}
+
+TEST(Magnetometer, DipSearchFindsTheField) {
+    const double dip = 1.05;  // about 60 degrees
+    TestMag mag;
+    mag.SetExpectation(dip, 480);
+    // The expected vectors themselves, seen turned by a small rotation.
+    const Matrix turn = Matrix::rotationMatrixFromAxis(v3(0.02, -0.01, 0.03));
+    std::vector<Vector> seen;
+    for (const Vector& e : mag.getExpectedResults())
+        seen.push_back(turn * e);
+    double best = mag.findBestAngle(50, 480, seen, -kPi / 2, kPi / 2);
+    best = mag.findBestAngle(100, 480, seen, best - kPi / 50, best + kPi / 50);
+    EXPECT_NEAR(best, dip, 2 * kPi / 50 / 100);
+
+    // Equal errors everywhere: the smallest angle wins.
+    const std::vector<Vector> none(4, Vector(3));
+    EXPECT_EQ(mag.findBestAngle(50, 480, none, -1.0, 1.0), -1.0);
+}
+
+TEST(Magnetometer, TurnAxisFromSamples) {
+    // A turn about the device's y axis: the field keeps its y component.
+    const EllipsoidFit identity;
+    const Vector axis = v3(0.1, 0.99, -0.05).normalize();
+    const Vector field = v3(200, -400, 100);
+    std::vector<SensorData> samples;
+    for (int k = 0; k < 36; ++k) {
+        const Vector v = Matrix::rotationMatrixFromAxis(axis * (k * kPi / 18)) * field;
+        samples.emplace_back(k, v.elements());
+    }
+    TestMag mag;
+    const Vector n = mag.findMisalignment(samples, identity);
+    // The axis whose field component is negative: -axis here, the field's
+    // component along the axis being positive.
+    const double along = field.innerProduct(axis) > 0 ? -1.0 : 1.0;
+    for (int i = 0; i < 3; ++i)
+        EXPECT_NEAR(n[i], along * axis[i], 1e-9);
+}
