@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The main job: installs what is missing, builds the tools, and runs the
 # calibration tool.
-# Without arguments: an offline calibration of the accelerometers from the
-# recorded example dump (examples/dumps/accelerometer-full), then the result
-# files it wrote into out/calibration. With arguments: sensortrim runs with
+# Without arguments: an offline calibration of the accelerometer, gyroscope
+# and magnetometer from the recorded example dump (examples/dumps/agm-full),
+# then the result files it wrote into out/calibration. With arguments: sensortrim runs with
 # them against the emulated hub (examples/hub-default.xml).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -17,7 +17,7 @@ fi
 out=out/calibration
 # The tool makes the export folder itself, but only one level of it.
 mkdir -p out
-"$root/build/sensortrim/sensortrim" -CalibrateOffline A -UseRawData examples/dumps/accelerometer-full \
+"$root/build/sensortrim/sensortrim" -CalibrateOffline AGM -UseRawData examples/dumps/agm-full \
   -ExportAllFiles "$out"
 echo
 echo "Result files in $out:"

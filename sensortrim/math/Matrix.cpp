@@ -409,6 +409,14 @@ bool Matrix::isDiagonal() const {
     return true;
 }
 
+bool Matrix::isFinite() const {
+    for (const Vector& row : rowsData)
+        for (int j = 0; j < colCount; ++j)
+            if (!std::isfinite(row[j]))
+                return false;
+    return true;
+}
+
 bool Matrix::isInt() const {
     for (const Vector& row : rowsData)
         for (int j = 0; j < colCount; ++j) {

@@ -68,6 +68,8 @@ public:
     Vector eigenVector(double lambda) const;
     bool isDiagonal() const;
     bool isInt() const;
+    // No element is NaN or infinite.
+    bool isFinite() const;
 
     int getAbsMaxIndex() const;
     double getAbsMaxValue() const;

@@ -10,14 +10,6 @@ namespace {
 const double kQuarterPi = 0.7853981633974483;
 const double kDegToRad = 0.0174532925;
 
-bool finite(const Matrix& m) {
-    for (int i = 0; i < m.getRows(); ++i)
-        for (int j = 0; j < m.getCols(); ++j)
-            if (!std::isfinite(m[i][j]))
-                return false;
-    return true;
-}
-
 }  // namespace
 
 Gyroscope::Gyroscope(const _sc_sensor_luid& id) : InertialSensor(id) {
@@ -155,7 +147,7 @@ void Gyroscope::findGyroScale(double angle) {
         }
         const Matrix scale = sensitivity.invert3x3();
         // A nearly singular sensitivity inverts into numbers no record can hold.
-        if (!finite(scale))
+        if (!scale.isFinite())
             throw MathException("singular matrix");
         S = scale;
     } catch (const MathException&) {

@@ -86,6 +86,10 @@ void Magnetometer::calibrate() {
         const std::vector<SensorData> samples = Vector::reduceBuffer(bufferedData, distance);
         const EllipsoidFit fit(samples);
         findRotation(fit);
+        // A degenerate recording (samples in a plane, or too few) fits into
+        // numbers that are no calibration.
+        if (!S.isFinite() || !Matrix(o).isFinite())
+            throw MathException("the fit is degenerate");
         endCalibration(false);
     } catch (const MathException&) {
         throw CalibrationException("Failed to calc magnetometer values, check your magnetic environment");

@@ -4,7 +4,10 @@
 
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <sstream>
 
 #include "RunProcess.h"
 
@@ -104,19 +107,17 @@ void expectNear(const M& actual, const M& expected, double tolerance, const std:
 
 }  // namespace
 
-TEST_F(Agm, FullCalibrationUndoesEverySensorsErrors) {
-    simulate("dump", {"--flow", "full", "--sensors", "A,G,M", "--seed", "7",
-                      "--acc-offset", "0.03,-0.02,0.01", "--acc-scale", "1.02,0.98,1.01", "--acc-misalign", "0.01,0,-0.01",
-                      "--gyro-offset", "1.5,-2,0.7", "--gyro-scale", "1.05,0.97,1.02", "--gyro-misalign", "0.01,-0.02,0.015",
-                      "--mag-offset", "120,-80,40", "--mag-scale", "1.1,0.95,1", "--mag-misalign", "0.02,0.01,-0.03"});
-    const ProcessResult r = sensortrim({"-CalibrateOffline", "AGM", "-UseRawData", "dump", "-ExportAllFiles", "out"});
-    ASSERT_EQ(r.exitStatus, 0) << r.out;
-    EXPECT_NE(r.out.find("\033[01;32mCalibration process completed successfully\n\033[0m"), std::string::npos);
-    const std::string log = file("out/AGMLogFile.xml");
-    EXPECT_NE(log.find("Type=\"NewMotionFull\""), std::string::npos);
-    EXPECT_EQ(log.find("FailureParameter"), std::string::npos);
+// The errors of the shipped dump examples/dumps/agm-full, and of the dump the
+// tests simulate the same way.
+const std::vector<std::string> kKnownErrors = {
+    "--seed", "7", "--acc-offset", "0.03,-0.02,0.01", "--acc-scale", "1.02,0.98,1.01", "--acc-misalign", "0.01,0,-0.01",
+    "--gyro-offset", "1.5,-2,0.7", "--gyro-scale", "1.05,0.97,1.02", "--gyro-misalign", "0.01,-0.02,0.015",
+    "--mag-offset", "120,-80,40", "--mag-scale", "1.1,0.95,1", "--mag-misalign", "0.02,0.01,-0.03"};
 
-    const std::string result = file("out/resultCalibration.xml");
+// The records of a result file undo the known errors: the accelerometer to
+// 0.3 %, the gyroscope's scale to 1 % and offset to 0.1 deg/s, the
+// magnetometer's shape to 3 % and centre to 1 % of the 500 mG field.
+void expectKnownErrorsUndone(const std::string& result) {
     const Record acc = recordOf(result, 115);
     expectNear(acc.correction, correction({1.02, 0.98, 1.01}, {0.01, 0, -0.01}), 0.003, "accelerometer");
     const double accOffset[3] = {0.03, -0.02, 0.01};
@@ -140,6 +141,30 @@ TEST_F(Agm, FullCalibrationUndoesEverySensorsErrors) {
     const double magOffset[3] = {120, -80, 40};
     for (int i = 0; i < 3; ++i)
         EXPECT_NEAR(mag.offset[i] / 1e3, magOffset[i], 5.0) << "magnetometer centre " << i;
+}
+
+TEST_F(Agm, FullCalibrationUndoesEverySensorsErrors) {
+    std::vector<std::string> args = {"--flow", "full", "--sensors", "A,G,M"};
+    args.insert(args.end(), kKnownErrors.begin(), kKnownErrors.end());
+    simulate("dump", args);
+    const ProcessResult r = sensortrim({"-CalibrateOffline", "AGM", "-UseRawData", "dump", "-ExportAllFiles", "out"});
+    ASSERT_EQ(r.exitStatus, 0) << r.out;
+    EXPECT_NE(r.out.find("\033[01;32mCalibration process completed successfully\n\033[0m"), std::string::npos);
+    const std::string log = file("out/AGMLogFile.xml");
+    EXPECT_NE(log.find("Type=\"NewMotionFull\""), std::string::npos);
+    EXPECT_EQ(log.find("FailureParameter"), std::string::npos);
+    expectKnownErrorsUndone(file("out/resultCalibration.xml"));
+}
+
+TEST_F(Agm, ShippedDumpsKeepTheirVerdicts) {
+    const std::string dumps = std::string(EXAMPLES_DIR) + "/dumps/";
+    ProcessResult r = sensortrim({"-CalibrateOffline", "AGM", "-UseRawData", dumps + "agm-full", "-ExportAllFiles", "o1"});
+    ASSERT_EQ(r.exitStatus, 0) << r.out;
+    expectKnownErrorsUndone(file("o1/resultCalibration.xml"));
+    r = sensortrim({"-TestCalibration", "AG", "-FourSteps", "-UseRawData", dumps + "ag-test-foursteps"});
+    EXPECT_EQ(r.exitStatus, 0) << r.out;
+    r = sensortrim({"-TestCalibration", "M", "-MagAccuracyTest", "-UseRawData", dumps + "mag-accuracy-test"});
+    EXPECT_EQ(r.exitStatus, 0) << r.out;
 }
 
 TEST_F(Agm, FailuresOfTheFullCalibration) {
@@ -254,5 +279,42 @@ TEST_F(Agm, MagnetometerAccuracyTest) {
         EXPECT_EQ(r.exitStatus, 255) << c.console;
         EXPECT_NE(r.out.find(c.console), std::string::npos) << r.out;
         EXPECT_EQ(file(out + "/error.log"), "1\tMagnetometer: Check Calibration\n");
+    }
+}
+
+TEST_F(Agm, DegenerateMagnetometerRecordings) {
+    simulate("dump", {"--flow", "full", "--sensors", "A,G,M"});
+    const std::string original = file("dump/dataDumpMagnetometer.csv");
+    // Rewrites every sample row of the magnetometer's dump.
+    auto rewrite = [&](const std::string& folder, const std::function<std::string(double, double, double)>& values) {
+        std::istringstream in(original);
+        std::string out, line;
+        for (int n = 0; std::getline(in, line); ++n) {
+            if (n < 2) {
+                out += line + "\n";
+                continue;
+            }
+            double t, x, y, z;
+            ASSERT_EQ(std::sscanf(line.c_str(), "%lf,%lf,%lf,%lf", &t, &x, &y, &z), 4);
+            char time[32];
+            std::snprintf(time, sizeof time, "%f", t);
+            out += std::string(time) + "," + values(x, y, z) + "\n";
+        }
+        ASSERT_EQ(std::system(("cp -r '" + dir + "/dump' '" + dir + "/" + folder + "'").c_str()), 0);
+        writeFile(dir + "/" + folder + "/dataDumpMagnetometer.csv", out);
+    };
+    rewrite("planar", [](double x, double y, double) { return std::to_string(x) + "," + std::to_string(y) + ",0.0"; });
+    rewrite("stuck", [](double, double, double) { return std::string("100.0,200.0,-300.0"); });
+    for (const std::string folder : {"planar", "stuck"}) {
+        const ProcessResult r =
+            sensortrim({"-CalibrateOffline", "AGM", "-UseRawData", folder, "-ExportAllFiles", "out-" + folder});
+        EXPECT_EQ(r.exitStatus, 255) << folder;
+        EXPECT_TRUE(endsWith(r.out, "\033[01;31mCALIBRATION FAILED\n\033[0mError:\nFailed to calc magnetometer values, "
+                                    "check your magnetic environment\n"))
+            << r.out;
+        EXPECT_FALSE(exists("out-" + folder + "/resultCalibration.xml")) << folder;
+        const std::string log = file("out-" + folder + "/AGMLogFile.xml");
+        EXPECT_EQ(log.find("nan"), std::string::npos) << folder;
+        EXPECT_EQ(log.find("inf"), std::string::npos) << folder;
     }
 }
