@@ -238,3 +238,36 @@ TEST(Magnetometer, TurnAxisFromSamples) {
     for (int i = 0; i < 3; ++i)
         EXPECT_NEAR(n[i], along * axis[i], 1e-9);
 }
+
+TEST(Magnetometer, EnvironmentTestFitsThenWatchesTheDip) {
+    FakeManager manager(FLOW_FULL, PROCESS_MAGNETIC_TEST, 4);
+    TestMag mag;
+    mag.SetSensManager(&manager);
+    mag.setLimitsForTest();
+    // Turns about the three axes of a field of 450 mG with an offset.
+    const Vector field = v3(0, 225, -390);
+    const Vector offset = v3(40, -25, 10);
+    double t = 0;
+    for (const Vector& axis : {v3(1, 0, 0), v3(0, 1, 0), v3(0, 0, 1)})
+        for (int k = 0; k < 360; k += 2, t += 10) {
+            SensorData s(t, (Matrix::rotationMatrixFromAxis(axis * (k * kPi / 180)) * field + offset).elements());
+            mag.dataRecieved(s);
+        }
+    mag.MidCalc();
+    // The device moved without turning: the same field, a little noise.
+    for (int i = 0; i < 100; ++i, t += 10) {
+        SensorData s(t, (field + offset + v3(0.3 * (i % 3), -0.2 * (i % 2), 0.1)).elements());
+        mag.dataRecieved(s);
+    }
+    EXPECT_EQ(mag.getDipAngles().size(), 100u);
+    EXPECT_EQ(calibrationError([&] { mag.magEnvTest(); }), "");
+    EXPECT_EQ(mag.getResult(), "Test passed. You are good to go!\n");
+
+    // Nothing to fit.
+    TestMag empty;
+    empty.SetSensManager(&manager);
+    EXPECT_EQ(calibrationError([&] { empty.MidCalc(); }),
+              "Failed to calculate ellipsoid fit because of large magnetic interface. Check your environment");
+    EXPECT_STREQ(empty.getLogRoot()->Attribute("FailureParameter"), "Ellipsoid");
+    EXPECT_TRUE(empty.getDipAngles().empty());
+}
