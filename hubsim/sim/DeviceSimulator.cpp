@@ -120,7 +120,8 @@ private:
 
 std::vector<Stream> simulateLight(const SimOptions& o, std::mt19937& rng) {
     Stream light{"AmbientLightSensor", "4100020001000000", "", "lux", 1, {}};
-    std::normal_distribution<double> noise(0.0, 0.2);
+    std::normal_distribution<double> noise(0.0, o.lightNoise > 0 ? o.lightNoise : 1.0);
+    const double noisy = o.lightNoise > 0 ? 1.0 : 0.0;
     const double changeMs = 300.0;
     double t = 0, previous = 0;
     for (size_t k = 0; k < o.lightLevels.size(); ++k) {
@@ -128,9 +129,9 @@ std::vector<Stream> simulateLight(const SimOptions& o, std::mt19937& rng) {
         // The operator turns the light from the previous level to this one.
         if (k > 0)
             for (double s = 0; s < changeMs; s += o.periodMs, t += o.periodMs)
-                light.samples.push_back({t, {previous + (level - previous) * s / changeMs + noise(rng), 0, 0}});
+                light.samples.push_back({t, {previous + (level - previous) * s / changeMs + noisy * noise(rng), 0, 0}});
         for (double s = 0; s < o.holdSeconds * 1000; s += o.periodMs, t += o.periodMs)
-            light.samples.push_back({t, {level + noise(rng), 0, 0}});
+            light.samples.push_back({t, {level + noisy * noise(rng), 0, 0}});
         previous = level;
     }
     return {light};

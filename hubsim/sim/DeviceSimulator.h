@@ -57,6 +57,7 @@ struct SimOptions {
     // Ambient light: reference levels (lux) and the sensor's true gain.
     std::vector<int> lightLevels = {100, 500, 1000};
     double lightGain = 0.5;
+    double lightNoise = 0.2;  // lux
 };
 
 struct Sample {

@@ -5,7 +5,7 @@
 //             [--S-offset x,y,z] [--S-scale x,y,z] [--S-misalign x,y,z] [--S-noise s]
 //             [--S-spikes rate,size]            (S is acc, gyro or mag)
 //             [--field mG] [--dip degrees] [--dip-spread degrees]
-//             [--wrong-step N] [--levels a,b,c] [--light-gain g]
+//             [--wrong-step N] [--levels a,b,c] [--light-gain g] [--light-noise lux]
 //             [--hold seconds] [--turn seconds] [--turn-degrees d] [--period ms]
 #include <cstdio>
 #include <cstdlib>
@@ -50,7 +50,7 @@ int usage() {
                  "[--sensors A,A2,G,M] [--mode calibration|test] [--seed N] [--hinge WORD] "
                  "[--S-offset x,y,z] [--S-scale x,y,z] [--S-misalign x,y,z] [--S-noise s] [--S-spikes rate,size] "
                  "(S: acc, gyro, mag) [--field mG] [--dip degrees] [--dip-spread degrees] "
-                 "[--wrong-step N] [--levels a,b,c] [--light-gain g] [--hold s] [--turn s] [--turn-degrees d] [--period ms]\n";
+                 "[--wrong-step N] [--levels a,b,c] [--light-gain g] [--light-noise lux] [--hold s] [--turn s] [--turn-degrees d] [--period ms]\n";
     return 2;
 }
 
@@ -142,6 +142,7 @@ int main(int argc, char** argv) {
                 o.lightLevels.clear();
                 for (double level : numbers(v)) o.lightLevels.push_back(static_cast<int>(level));
             } else if (a == "--light-gain") o.lightGain = number(v);
+            else if (a == "--light-noise") o.lightNoise = number(v);
             else if (a == "--hold") o.holdSeconds = number(v);
             else if (a == "--turn") o.turnSeconds = number(v);
             else if (a == "--turn-degrees") o.turnDegrees = number(v);

@@ -43,7 +43,7 @@ public:
     int getTransitionsNumber() const { return staticStatesNumber - 1; }
     void moveNextStep();
     void rollBack();
-    bool isDone() const { return currentSegment == staticStatesNumber; }
+    virtual bool isDone() const { return currentSegment == staticStatesNumber; }
     void setNextSegment() { ++currentSegment; }
     // Returns the move-next request and clears it.
     bool shouldMoveNext();
@@ -147,6 +147,9 @@ extern std::vector<std::string> preTestStrings;
 // Ambient light calibration: one step per light level, ended once the light is stable.
 class AlsProcess : public Process {
 public:
+    // The light script counts recorded levels from -1 (none yet): it is done
+    // once the last level is recorded.
+    bool isDone() const override { return currentSegment + 1 >= staticStatesNumber; }
     explicit AlsProcess(bool manualMode);
 
     void readConfiguration(const std::string& path) override;

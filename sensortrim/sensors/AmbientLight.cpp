@@ -1,6 +1,7 @@
 #include "AmbientLight.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "FileUtil.h"
 #include "Statistics.h"
@@ -244,4 +245,100 @@ void AmbientLight::CalcSamplesRange(int& minimum, int& maximum) {
 
 double AmbientLight::CalculateSegmentAverage(int start, int count) {
     return Statistics::calcAvg(bufferedData, 0, start, count);
+}
+
+namespace {
+
+std::string fixed(double v) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%f", v);
+    return text;
+}
+
+}  // namespace
+
+void AmbientLight::calibrate() {
+    std::vector<int32_t> levels;
+    {
+        std::lock_guard<std::mutex> lock(inputMutex);
+        levels = lightLevels;
+    }
+    const std::vector<int> index = manager ? manager->getSegmentIndexes() : std::vector<int>();
+    const std::string splitting = name + " Calibration Error: Failed splitting data to segments";
+    if (levels.empty())
+        throw CalibrationException(splitting);
+    double sum = 0;
+    for (size_t i = 0; i < levels.size(); ++i) {
+        if (2 * i + 1 >= index.size())
+            throw CalibrationException(splitting);
+        const int first = index[2 * i], last = index[2 * i + 1];
+        if (first < 0 || last < first || static_cast<size_t>(last) >= bufferedData.size())
+            throw CalibrationException(splitting);
+        const double average = CalculateSegmentAverage(first, last - first + 1);
+        const std::string level = std::to_string(levels[i]);
+        const std::string description = "Calculated multiplier for light level " + level;
+        // A sensor that reads nothing, or less than nothing, cannot be scaled to the light meter.
+        if (!(average > 0)) {
+            addToLog("Multiplier", "", description, "MeasuredAverage", fixed(average), "ExpectedAverage", level);
+            throw CalibrationException("Invalid light level of " + (average == 0 ? std::string("0") : fixed(average)) +
+                                       " was measured");
+        }
+        const double m = levels[i] / average;
+        consoleOut() << "Stage " << i + 1 << " multiplier is " << fixed(m) << "\n";
+        addToLog("Multiplier", fixed(m), description, "MeasuredAverage", fixed(average), "ExpectedAverage", level);
+        if (m > 200.0)
+            throw CalibrationException("Invalid multiplier " + fixed(m) + " was calculated");
+        sum += m;
+    }
+    const double mean = sum / static_cast<double>(levels.size());
+    alsDivider = mean < 65536 / 100 ? 100 : 1;
+    multiplier = static_cast<double>(static_cast<long long>(mean * alsDivider));
+    const double scale = multiplier / alsDivider;
+    addToLog(scale, "AverageMultiplier",
+             "Calculated average multiplier. This is the scale the sensor data will be multiplied by. The scale is a "
+             "floating number is represented by multiplier/divider");
+    addToLog(multiplier, "ResultMultiplier", "Calculated result multiplier");
+    addToLog(alsDivider, "ResultDivider", "Calculated result divider");
+    if (scale > 200.0)
+        throw CalibrationException("Invalid multiplier " + fixed(scale) + " was calculated");
+
+    std::vector<unsigned char> record;
+    if (originalPresent && originalScaling.size() > kDivider) {
+        record = originalScaling;
+    } else {
+        record.assign(66, 0);
+        record[0] = 1;
+        record[kSteps] = 1;
+    }
+    writeU16(record, kMultiplier, static_cast<uint16_t>(multiplier));
+    record[kDivider] = static_cast<unsigned char>(alsDivider);
+    scaling = record;
+    checkCreateLog();
+    logRoot->SetAttribute("Success", "true");
+}
+
+void AmbientLight::calcReverseSdt() {
+    if (!originalPresent || originalScaling.empty())
+        throw CalibrationException("No calibration entry exists for AmbientLight. Original entry must exist");
+    if (originalScaling[0] & 0x80)
+        throw CalibrationException("Custom calibration data format. Cannot reverse SDT static calibration");
+    if (originalScaling.size() <= kDivider)
+        return;
+    const uint16_t m = readU16(originalScaling, kMultiplier);
+    if (m == 0)
+        return;
+    const unsigned d = originalScaling[kDivider] == 0 ? 1u : originalScaling[kDivider];
+    reverseFactor = static_cast<double>(d) / m;
+}
+
+void AmbientLight::reverseStaticCalibration(SensorData& data) {
+    if (reverseFactor == 1.0)
+        return;
+    for (double& v : data.values)
+        v *= reverseFactor;
+}
+
+std::string AmbientLight::getResult() {
+    return "Multiplier: " + fixed(multiplier) + "\nDivider: " + fixed(alsDivider) +
+           "\nMultiplier/Divider: " + fixed(alsDivider != 0 ? multiplier / alsDivider : 0.0) + "\n";
 }

@@ -17,6 +17,13 @@ public:
     void linkDataNode(TiXmlElement* node, const std::vector<unsigned char>& record, unsigned long size) override;
 
     bool dataRecieved(SensorData& data) override;
+    // The scale from the levels and their segments: multiplier / divider.
+    void calibrate() override;
+    void calcReverseSdt() override;
+    void reverseStaticCalibration(SensorData& data) override;
+    std::string getResult() override;
+    double getMultiplier() const { return multiplier; }
+    double getAlsDivider() const { return alsDivider; }
     void setStageInput(std::string input) override;
     bool canProcessCalibData() override { return true; }
 

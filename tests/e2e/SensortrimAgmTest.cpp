@@ -318,3 +318,53 @@ TEST_F(Agm, DegenerateMagnetometerRecordings) {
         EXPECT_EQ(log.find("inf"), std::string::npos) << folder;
     }
 }
+
+TEST_F(Agm, LightCalibrationFromDumpAndConfiguration) {
+    writeFile(dir + "/levels.txt", "values=100,500,1000\ndelay_time=5\n");
+    struct Good {
+        std::string gain;
+        std::string multiplier;
+    };
+    for (const Good& g : {Good{"0.5", "<Multiplier Divider=\"100\">200</Multiplier>"},
+                          Good{"0.8", "<Multiplier Divider=\"100\">125</Multiplier>"}}) {
+        const std::string dump = "als" + g.gain, out = "out" + g.gain;
+        simulate(dump, {"--flow", "als", "--levels", "100,500,1000", "--light-gain", g.gain});
+        const ProcessResult r =
+            sensortrim({"-CalibrateOffline", "ALS", "-Auto", "levels.txt", "-UseRawData", dump, "-ExportAllFiles", out});
+        ASSERT_EQ(r.exitStatus, 0) << r.out;
+        EXPECT_NE(r.out.find("Stage 3 multiplier is "), std::string::npos) << r.out;
+        EXPECT_NE(file(out + "/resultCalibration.xml").find(g.multiplier), std::string::npos) << g.gain;
+        const std::string log = file(out + "/AlsLogFile.xml");
+        EXPECT_NE(log.find("Type=\"Als\""), std::string::npos);
+        EXPECT_NE(log.find("Success=\"true\""), std::string::npos);
+    }
+
+    writeFile(dir + "/steep.txt", "values=100,1500,3000\n");
+    struct Bad {
+        std::vector<std::string> sim;
+        std::string config;
+        std::string tail;
+    };
+    const Bad cases[] = {
+        {{"--levels", "100", "--hold", "20"}, "levels.txt",
+         "A light level change was not detected for too long time\n"},
+        {{"--light-noise", "5"}, "levels.txt", "The light is not stable for too long time\n"},
+        {{"--levels", "100,1500,3000", "--light-gain", "0.004"}, "steep.txt",
+         "\033[01;31mCALIBRATION FAILED\n\033[0mError:\nInvalid multiplier "},
+        {{"--hold", "0.05"}, "levels.txt",
+         "\033[01;31mCALIBRATION FAILED\n\033[0mError:\nUnexpected data dump size. Not enough data for completing the "
+         "calibration process\n"},
+    };
+    int n = 0;
+    for (const Bad& c : cases) {
+        const std::string dump = "bad" + std::to_string(n), out = "o" + std::to_string(n++);
+        std::vector<std::string> sim = {"--flow", "als"};
+        sim.insert(sim.end(), c.sim.begin(), c.sim.end());
+        simulate(dump, sim);
+        const ProcessResult r =
+            sensortrim({"-CalibrateOffline", "ALS", "-Auto", c.config, "-UseRawData", dump, "-ExportAllFiles", out});
+        EXPECT_EQ(r.exitStatus, 255) << c.tail;
+        EXPECT_NE(r.out.find(c.tail), std::string::npos) << r.out;
+        EXPECT_FALSE(exists(out + "/resultCalibration.xml")) << c.tail;
+    }
+}
