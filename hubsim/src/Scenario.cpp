@@ -3,6 +3,7 @@
 #include <tinyxml.h>
 
 #include <cctype>
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -75,6 +76,77 @@ void parseSensors(const TiXmlElement* root, Scenario& s) {
             throw ScenarioError("a group holds at most 255 sensors");
         s.groups.push_back(group);
     }
+}
+
+double real(const TiXmlElement* e, const char* name, double fallback, double min, double max) {
+    const char* text = e->Attribute(name);
+    if (text == nullptr)
+        return fallback;
+    char* end = nullptr;
+    const double value = std::strtod(text, &end);
+    if (end == text || *end != '\0' || !(value >= min && value <= max))
+        throw ScenarioError(std::string("bad value for ") + e->Value() + "@" + name + ": '" + text + "'");
+    return value;
+}
+
+sim::V3 triple(const TiXmlElement* e, const char* name, sim::V3 fallback) {
+    const char* text = e->Attribute(name);
+    if (text == nullptr)
+        return fallback;
+    sim::V3 v;
+    std::stringstream in(text);
+    std::string item;
+    for (int i = 0; i < 3; ++i) {
+        char* end = nullptr;
+        if (!std::getline(in, item, ',') || item.empty())
+            throw ScenarioError(std::string("three values expected for ") + e->Value() + "@" + name);
+        v[i] = std::strtod(item.c_str(), &end);
+        if (*end != '\0' || !std::isfinite(v[i]))
+            throw ScenarioError(std::string("bad value for ") + e->Value() + "@" + name + ": '" + text + "'");
+    }
+    if (std::getline(in, item, ','))
+        throw ScenarioError(std::string("three values expected for ") + e->Value() + "@" + name);
+    return v;
+}
+
+void parseErrors(const TiXmlElement* device, const char* name, sim::SensorErrors& errors) {
+    const TiXmlElement* e = device->FirstChildElement(name);
+    if (!e)
+        return;
+    errors.offset = triple(e, "offset", errors.offset);
+    const sim::V3 scale = triple(e, "scale", sim::V3{1, 1, 1});
+    const sim::V3 misalign = triple(e, "misalign", sim::V3{});
+    for (int i = 0; i < 3; ++i)
+        if (!(scale[i] > 0.1 && scale[i] < 10))
+            throw ScenarioError(std::string("a scale lies between 0.1 and 10: ") + name);
+    errors.correction = sim::correctionOf(scale, misalign);
+    errors.noise = real(e, "noise", errors.noise, 0, 1e6);
+}
+
+void parseDevice(const TiXmlElement* root, Scenario& s) {
+    s.device.acc.noise = 0.001;
+    s.device.lid.noise = 0.001;
+    s.device.gyro.noise = 0.05;
+    s.device.mag.noise = 1.0;
+    const TiXmlElement* d = root->FirstChildElement("Device");
+    if (!d)
+        return;
+    s.speed = real(d, "speed", 1.0, 0.1, 100.0);
+    s.device.fieldMilliGauss = real(d, "field", 500.0, 0, 100000);
+    s.device.dipDegrees = real(d, "dip", 60.0, -90, 90);
+    s.device.lightGain = real(d, "lightGain", 0.5, 0, 1000);
+    s.device.lightNoise = real(d, "lightNoise", 0.2, 0, 1000);
+    s.device.seed = static_cast<unsigned>(number(d, "seed", 1, 0, 0x7FFFFFFF));
+    // The lid sits as the platform info says, unless the device says otherwise.
+    static const char* const hinges[] = {"BOTTOM", "TOP", "LEFT", "RIGHT"};
+    if (s.platformInfo.size() > 5 && s.platformInfo[5] < 4)
+        s.device.hinge = hinges[s.platformInfo[5]];
+    if (const char* hinge = d->Attribute("hinge"))
+        s.device.hinge = hinge;
+    parseErrors(d, "Accelerometer", s.device.acc);
+    parseErrors(d, "LidAccelerometer", s.device.lid);
+    parseErrors(d, "Gyroscope", s.device.gyro);
+    parseErrors(d, "Magnetometer", s.device.mag);
 }
 
 std::vector<uint8_t> readBinary(const std::string& path) {
@@ -204,6 +276,7 @@ Scenario parseScenario(const std::string& xml, const std::string& baseDir) {
             s.traceConfigAnswers.push_back(answer);
         }
     }
+    parseDevice(root, s);
     if (const TiXmlElement* faults = root->FirstChildElement("Faults")) {
         for (const TiXmlElement* f = faults->FirstChildElement("Fault"); f; f = f->NextSiblingElement("Fault")) {
             if (const char* c = f->Attribute("connect")) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "LiveDevice.h"
 #include "device/SensorLuid.h"
 
 namespace hubsim {
@@ -71,6 +72,12 @@ struct Scenario {
 
     std::map<int, I2cCounts> i2c;
     std::vector<Fault> faults;
+
+    // The physical device behind the sensors, for live sampling: its sensors'
+    // true errors, the field and light around it, and how much faster than
+    // wall time its simulated time runs.
+    sim::LiveSpec device;
+    double speed = 1.0;
 
     // The trace client: the packets it delivers on every connection, one per
     // read, in order; repeated traceRepeat times (a rate test). With

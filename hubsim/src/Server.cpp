@@ -34,6 +34,7 @@ std::vector<uint8_t> controlReply(uint8_t type, int32_t result, const std::vecto
 Server::Server(Scenario sc, std::string path, std::string journalPath)
     : scenario(std::move(sc)),
       firmware(scenario),
+      streaming(scenario),
       socketPath(std::move(path)),
       traceConfig(scenario.traceConfig),
       traceConfigFlash(scenario.traceConfig) {
@@ -91,6 +92,9 @@ void Server::run(const std::atomic<bool>& stop) {
         }
 
         int timeout = 200;
+        for (auto& kv : clients)
+            if (kv.second.recording)
+                timeout = 5;  // reports are due every few milliseconds
         const auto now = Clock::now();
         for (auto& kv : clients)
             if (!kv.second.queue.empty() && kv.second.queue.front().due > now) {
@@ -162,11 +166,35 @@ void Server::receive(int fd) {
     // A reset of the hub drops a configuration that was not saved to flash.
     if (!msg.empty() && msg[0] == SMHI_CMD_RESET)
         traceConfig = traceConfigFlash;
+    const bool recordControl = msg.size() >= 6 && (msg[0] & 0x7F) == SMHI_CMD_RECORD;
+    if (recordControl && msg[5] == 1 && client.recording) {
+        // Reports already taken keep coming until the stop is answered.
+        for (std::vector<uint8_t>& report : streaming.reports(client.reportedUntil))
+            enqueue(client, std::move(report));
+        client.recording = false;
+    }
     const Reply reply = firmware.handle(msg);
+    sampling(client, msg);
     if (!reply.send && !reply.closeConnection)
         return;
     enqueue(client, reply.bytes, reply.delayMs, reply.closeConnection);
+    const bool accepted = reply.send && !reply.closeConnection && reply.bytes.size() > 3 && reply.bytes[3] == 0;
+    if (recordControl && msg[5] == 0 && accepted) {
+        client.recording = true;
+        client.reportedUntil = streaming.now();
+    }
     sendDue();
+}
+
+void Server::sampling(Client&, const std::vector<uint8_t>& msg) {
+    // Set sensor property: header, luid, u16 property, u16 length, data.
+    const doxi::ByteView b(msg);
+    uint16_t property = 0, length = 0;
+    if ((msg[0] & 0x7F) != SMHI_CMD_SET_SENSOR_PROPERTY || !b.u16(12, property) || !b.u16(14, length) ||
+        !b.has(16, length))
+        return;
+    streaming.setSamplingProperty(smhi::decodeLuid(&msg[4]),
+                                  property, std::vector<uint8_t>(msg.begin() + 16, msg.begin() + 16 + length));
 }
 
 void Server::enqueue(Client& client, std::vector<uint8_t> bytes, int delayMs, bool close) {
@@ -269,6 +297,13 @@ void Server::control(int fd, Client& client, const std::vector<uint8_t>& msg) {
         for (int i = 0; i < 4; ++i)
             out[static_cast<size_t>(i)] = static_cast<uint8_t>(scenario.maxMessageLength >> (8 * i));
         reply = controlReply(type, accepted ? 0 : -1, out);
+    } else if (type == HUBSIM_CTRL_OPERATOR) {
+        const std::string command(payload.begin(), payload.end());
+        std::string error;
+        const long wallMs = streaming.operate(command, error);
+        log(client, "operator " + command + (wallMs < 0 ? " refused: " + error : ""));
+        const std::string text = wallMs < 0 ? error : std::to_string(wallMs);
+        reply = controlReply(type, wallMs < 0 ? -1 : 0, std::vector<uint8_t>(text.begin(), text.end()));
     } else if (type == HUBSIM_CTRL_STATUS_REGISTER) {
         log(client, "status-register");
         char text[16];
@@ -289,6 +324,9 @@ void Server::sendDue() {
     for (auto& kv : clients) {
         Client& client = kv.second;
         auto& queue = client.queue;
+        if (client.recording)
+            for (std::vector<uint8_t>& report : streaming.reports(client.reportedUntil))
+                enqueue(client, std::move(report));
         while (true) {
             // The trace packets are queued a round at a time, as the reader takes them.
             if (queue.empty() && client.traceRoundsLeft > 0) {

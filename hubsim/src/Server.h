@@ -13,6 +13,7 @@
 
 #include "Scenario.h"
 #include "SmhiFirmware.h"
+#include "Streaming.h"
 
 namespace hubsim {
 
@@ -40,10 +41,13 @@ private:
         std::string kind;  // "", "smhi", "trace", "tracec"
         std::deque<Pending> queue;
         long traceRoundsLeft = 0;  // rounds of the scenario's trace packets still to send
+        bool recording = false;    // sensor reports flow on this connection
+        double reportedUntil = 0;  // simulated ms of the next report
     };
 
     Scenario scenario;
     SmhiFirmware firmware;
+    Streaming streaming;
     std::string socketPath;
     FILE* journal = nullptr;
     int listenFd = -1;
@@ -58,6 +62,8 @@ private:
     void receive(int fd);
     void control(int fd, Client& client, const std::vector<uint8_t>& msg);
     void sendDue();
+    // Sampling properties and record control on the SMHI client.
+    void sampling(Client& client, const std::vector<uint8_t>& msg);
     // Answers a request on the trace client.
     void traceRequest(Client& client, const std::vector<uint8_t>& msg);
     // Answers a request on the trace-configuration client.

@@ -15,6 +15,7 @@
 #include "Gyroscope.h"
 #include "InertialSensor.h"
 #include "Magnetometer.h"
+#include "PNRRecord.h"
 #include "Sensor.h"
 #include "Statistics.h"
 #include "TestingThresholds.h"
@@ -84,8 +85,11 @@ void CalibrationManager::start() {
         sensorManager.setSensors(calibratingSensors);
         sensorManager.setType(process);
     }
-    if ((calibrate || test) && !useRawData)
+    if ((calibrate || test) && !useRawData) {
+        // The recorder keeps a connection of its own while it records.
+        sensorManager.setLiveSampler(std::unique_ptr<LiveSampler>(new PNRRecord(makeDeviceTransport())));
         sensorManager.initializeSampling();
+    }
     if (exportXml || (calibrate && !offline)) {
         if (exportAll) {
             consoleOut() << "Saving original calibration data to file " << exportFolder << "currentCalibration.xml"

@@ -10,6 +10,10 @@
  *                   the 16-byte ioctl argument (u32 maximum message length, 12 bytes)
  *   STATUS_REGISTER no payload; result non-zero when the payload holds the
  *                   register as hexadecimal text
+ *   OPERATOR        payload: an action on the simulated device ("place +y -z 2",
+ *                   "turn +z 360 4", "light 500"); result 0 and the wall
+ *                   milliseconds until it is done as text, or -1 and a reason
+ *                   (sent by the virtual operator on a connection of its own)
  */
 #ifndef HUBSIM_SHIM_PROTOCOL_H
 #define HUBSIM_SHIM_PROTOCOL_H
@@ -19,6 +23,7 @@
 #define HUBSIM_CTRL_OPEN 1
 #define HUBSIM_CTRL_CONNECT 2
 #define HUBSIM_CTRL_STATUS_REGISTER 3
+#define HUBSIM_CTRL_OPERATOR 4
 #define HUBSIM_REPLY_HEADER_SIZE (HUBSIM_MAGIC_SIZE + 1 + 4)
 #define HUBSIM_SOCKET_ENV "HUBSIM_SOCKET"
 

@@ -25,6 +25,9 @@ public:
     // callers read the response by its own header and fields.
     virtual std::vector<uint8_t> Read(size_t maxLength) = 0;
     virtual void Close() = 0;
+    // True when a message can be read within the time (or the connection ended,
+    // which the next Read reports).
+    virtual bool WaitReadable(int /*milliseconds*/) { return true; }
 
     // Writes a request on the open connection and reads its answer (up to
     // 4000 bytes); received is what the answer really holds.
@@ -99,6 +102,7 @@ public:
     }
 
     void Close() override { channel.close(); }
+    bool WaitReadable(int milliseconds) override { return !channel.isOpen() || channel.waitReadable(milliseconds); }
 
     bool isConnected() const { return channel.isOpen(); }
     // How long Read waits for an answer; negative waits for ever (a recorder

@@ -1,0 +1,277 @@
+// hubop: the virtual operator. Runs a tool, shows its console, and does what
+// the console asks of the person at the device: places and turns the simulated
+// device in hubsim, changes the light, presses Enter, types light levels.
+//
+//   hubop --socket PATH [--preload LIB] [--levels 100,500,1000] -- COMMAND [ARGS...]
+//
+// The tool runs with LIB in LD_PRELOAD (the device shim). hubop exits with the
+// tool's status (128 + signal when it was killed).
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "hubsim/ShimProtocol.h"
+
+namespace {
+
+int hub = -1;
+int toolInput = -1;
+
+// Wall milliseconds until the device is done with the last action.
+std::chrono::steady_clock::time_point busyUntil = std::chrono::steady_clock::now();
+
+int usage() {
+    std::fprintf(stderr, "usage: hubop --socket PATH [--preload LIB] [--levels a,b,c] -- COMMAND [ARGS...]\n");
+    return 2;
+}
+
+// Sends an action to hubsim; the device is busy until it is done.
+void act(const std::string& action) {
+    std::string msg(HUBSIM_MAGIC, HUBSIM_MAGIC_SIZE);
+    msg.push_back(static_cast<char>(HUBSIM_CTRL_OPERATOR));
+    msg += action;
+    char reply[512];
+    if (::send(hub, msg.data(), msg.size(), MSG_NOSIGNAL) < 0) {
+        std::fprintf(stderr, "hubop: hubsim is gone\n");
+        return;
+    }
+    const ssize_t n = ::recv(hub, reply, sizeof reply - 1, 0);
+    if (n < HUBSIM_REPLY_HEADER_SIZE) {
+        std::fprintf(stderr, "hubop: no answer from hubsim to '%s'\n", action.c_str());
+        return;
+    }
+    reply[n] = '\0';
+    int32_t result = 0;
+    std::memcpy(&result, reply + HUBSIM_MAGIC_SIZE + 1, 4);
+    const char* text = reply + HUBSIM_REPLY_HEADER_SIZE;
+    if (result != 0) {
+        std::fprintf(stderr, "hubop: hubsim refused '%s': %s\n", action.c_str(), text);
+        return;
+    }
+    const auto done = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::atol(text));
+    if (done > busyUntil)
+        busyUntil = done;
+}
+
+void waitUntilStill(int settleMs) {
+    std::this_thread::sleep_until(busyUntil + std::chrono::milliseconds(settleMs));
+}
+
+void type(const std::string& text) {
+    const std::string line = text + "\n";
+    if (::write(toolInput, line.data(), line.size()) < 0)
+        std::fprintf(stderr, "hubop: the tool takes no input\n");
+}
+
+// The placement an instruction names: the device axis that points up and the
+// one that points north.
+bool placement(const std::string& text, std::string& action) {
+    static const std::map<std::string, std::string> places = {
+        {"Z axis directed UP, Y axis directed to North", "+z +y"},
+        {"Z axis directed UP, Y axis directed to West", "+z +x"},
+        {"Z axis directed UP, Y axis directed to South", "+z -y"},
+        {"Z axis directed UP, Y axis directed to East", "+z -x"},
+        {"Y axis directed UP, Z axis directed to South", "+y -z"},
+        {"X axis directed UP, Z axis directed to South", "+x -z"},
+        {"Y axis directed DOWN, Z axis directed to South", "-y -z"},
+        {"Z axis directed UP", "+z +y"},
+    };
+    const auto it = places.find(text);
+    if (it == places.end())
+        return false;
+    action = "place " + it->second + " 2";
+    return true;
+}
+
+bool rotation(const std::string& text, std::string& action) {
+    static const std::map<std::string, std::string> turns = {
+        {"360 degrees counterclockwise around Z axis", "+z 360 4"},
+        {"360 degrees counterclockwise around Y axis", "+y 360 4"},
+        {"360 degrees counterclockwise around X axis", "+x 360 4"},
+        {"90 degrees counterclockwise around Y axis", "+y 90 2"},
+        {"90 degrees counterclockwise around Z axis", "+z 90 2"},
+        {"90 degrees clockwise around X axis", "+x -90 2"},
+        {"360 degrees around X axis", "+x 360 4"},
+        {"360 degrees around Y axis", "+y 360 4"},
+        {"360 degrees around Z axis", "+z 360 4"},
+    };
+    const auto it = turns.find(text);
+    if (it == turns.end())
+        return false;
+    action = "turn " + it->second;
+    return true;
+}
+
+bool startsWith(const std::string& s, const std::string& prefix) {
+    return s.compare(0, prefix.size(), prefix) == 0;
+}
+
+class Operator {
+public:
+    explicit Operator(std::vector<int> lightLevels) : levels(std::move(lightLevels)) {}
+
+    void line(const std::string& text) {
+        std::string action;
+        if (startsWith(text, "Place the device screen's ") && placement(text.substr(26), action))
+            pending = action;
+        else if (startsWith(text, "Slowly, rotate the device ") && rotation(text.substr(26), action))
+            pending = action;
+        else if (startsWith(text, "Slowly rotate the device ") && rotation(text.substr(25), action))
+            pending = action;
+        else if (startsWith(text, "Slowly move the device in a rectangle"))
+            pending = "wait";
+        else if (text == "Hold system in current position")
+            perform();
+        else if (text == "Press Enter when done") {
+            perform();
+            waitUntilStill(1500);
+            type("");
+        } else if (text == "Press Enter to signal start and finish") {
+            type("");
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            perform();
+            waitUntilStill(1500);
+            type("");
+        } else if (startsWith(text, "Enter the number of steps to calibrate")) {
+            type(std::to_string(levels.size()));
+        } else if (startsWith(text, "Please change the light level to the next level")) {
+            const int level = next < levels.size() ? levels[next++] : 0;
+            act("light " + std::to_string(level));
+            waitUntilStill(500);
+            type(std::to_string(level));
+        } else if (startsWith(text, "Please change the light level to ")) {
+            act("light " + std::to_string(std::atoi(text.c_str() + 33)));
+        }
+    }
+
+private:
+    std::string pending;
+    std::vector<int> levels;
+    size_t next = 0;
+
+    void perform() {
+        if (pending.empty())
+            return;
+        if (pending == "wait")
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        else
+            act(pending);
+        pending.clear();
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string socketPath, preload;
+    std::vector<int> levels = {100, 500, 1000};
+    int i = 1;
+    for (; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--")
+            break;
+        if (i + 1 >= argc)
+            return usage();
+        if (arg == "--socket")
+            socketPath = argv[++i];
+        else if (arg == "--preload")
+            preload = argv[++i];
+        else if (arg == "--levels") {
+            levels.clear();
+            std::stringstream in(argv[++i]);
+            for (std::string item; std::getline(in, item, ',');)
+                levels.push_back(std::atoi(item.c_str()));
+        } else
+            return usage();
+    }
+    if (socketPath.empty() || i + 1 >= argc)
+        return usage();
+
+    hub = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    struct sockaddr_un address;
+    std::memset(&address, 0, sizeof address);
+    address.sun_family = AF_UNIX;
+    if (socketPath.size() >= sizeof address.sun_path)
+        return usage();
+    std::strcpy(address.sun_path, socketPath.c_str());
+    if (hub < 0 || ::connect(hub, reinterpret_cast<struct sockaddr*>(&address), sizeof address) != 0) {
+        std::fprintf(stderr, "hubop: cannot reach hubsim at %s\n", socketPath.c_str());
+        return 1;
+    }
+
+    int in[2], out[2];
+    if (::pipe(in) != 0 || ::pipe(out) != 0)
+        return 1;
+    const pid_t child = ::fork();
+    if (child < 0)
+        return 1;
+    if (child == 0) {
+        ::dup2(in[0], 0);
+        ::dup2(out[1], 1);
+        ::close(in[0]);
+        ::close(in[1]);
+        ::close(out[0]);
+        ::close(out[1]);
+        if (!preload.empty())
+            ::setenv("LD_PRELOAD", preload.c_str(), 1);
+        ::execvp(argv[i + 1], argv + i + 1);
+        std::fprintf(stderr, "hubop: cannot run %s: %s\n", argv[i + 1], std::strerror(errno));
+        _exit(127);
+    }
+    ::close(in[0]);
+    ::close(out[1]);
+    toolInput = in[1];
+    // The operator's Ctrl-C goes to the tool, which is in the same process group.
+    std::signal(SIGINT, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    Operator person(levels);
+    std::string current;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(out[0], buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        std::fwrite(buffer, 1, static_cast<size_t>(n), stdout);
+        std::fflush(stdout);
+        for (ssize_t k = 0; k < n; ++k) {
+            if (buffer[k] == '\n') {
+                // Colours and the bell are not part of what the operator reads.
+                std::string text;
+                for (size_t c = 0; c < current.size(); ++c) {
+                    if (current[c] == '\033') {
+                        while (c < current.size() && current[c] != 'm')
+                            ++c;
+                        continue;
+                    }
+                    if (current[c] != '\a' && current[c] != '\r')
+                        text += current[c];
+                }
+                person.line(text);
+                current.clear();
+            } else {
+                current += buffer[k];
+            }
+        }
+    }
+    ::close(toolInput);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (WIFSIGNALED(status))
+        return 128 + WTERMSIG(status);
+    return WEXITSTATUS(status);
+}

@@ -1,0 +1,140 @@
+#include "LiveDevice.h"
+
+#include <cmath>
+#include <stdexcept>
+
+namespace sim {
+
+namespace {
+
+const double kPi = 3.14159265358979323846;
+const double kDegPerRad = 180.0 / kPi;
+const double kLightChangeMs = 300.0;
+
+M3 lidOf(const std::string& hinge) {
+    if (hinge == "TOP")
+        return M3::rows(-1, 0, 0, 0, 1, 0, 0, 0, -1);
+    if (hinge == "LEFT")
+        return M3::rows(0, -1, 0, -1, 0, 0, 0, 0, -1);
+    if (hinge == "RIGHT")
+        return M3::rows(0, 1, 0, 1, 0, 0, 0, 0, -1);
+    return M3::rows(1, 0, 0, 0, -1, 0, 0, 0, -1);
+}
+
+}  // namespace
+
+V3 deviceAxis(const std::string& name) {
+    if (name.size() != 2 || (name[0] != '+' && name[0] != '-'))
+        throw std::runtime_error("not an axis: " + name);
+    const double s = name[0] == '+' ? 1.0 : -1.0;
+    switch (name[1]) {
+    case 'x': return {s, 0, 0};
+    case 'y': return {0, s, 0};
+    case 'z': return {0, 0, s};
+    default: throw std::runtime_error("not an axis: " + name);
+    }
+}
+
+LiveDevice::LiveDevice(const LiveSpec& s) : spec(s), rng(s.seed) {
+    const SensorErrors* all[4] = {&spec.acc, &spec.lid, &spec.gyro, &spec.mag};
+    for (int i = 0; i < 4; ++i)
+        inverse[i] = all[i]->correction.inverse();
+}
+
+double LiveDevice::queueStart(double startMs) const {
+    return motions.empty() ? startMs : std::max(startMs, motions.back().startMs + motions.back().seconds * 1000);
+}
+
+void LiveDevice::add(double startMs, double seconds, const V3& rotation) {
+    const double from = queueStart(startMs);
+    const M3 start = motions.empty() ? rest : orientation(from, nullptr);
+    motions.push_back({from, seconds, start, rotation});
+}
+
+double LiveDevice::place(const std::string& up, const std::string& north, double startMs, double seconds) {
+    const V3 u = deviceAxis(up), n = deviceAxis(north);
+    if (std::fabs(dot(u, n)) > 0.5)
+        throw std::runtime_error("up and north must differ: " + up + " " + north);
+    const V3 e = cross(n, u);
+    // Device-to-world: its rows are the device's east, north and up.
+    const M3 target = M3::rows(e.x, e.y, e.z, n.x, n.y, n.z, u.x, u.y, u.z);
+    const double from = queueStart(startMs);
+    const M3 current = motions.empty() ? rest : orientation(from, nullptr);
+    const M3 step = current.transposed() * target;
+    // Half a turn has no unique axis: go there in two moves.
+    const double c = (step.m[0][0] + step.m[1][1] + step.m[2][2] - 1) / 2;
+    if (c < -0.99) {
+        const V3 axis = std::fabs(step.m[0][0] - 1) < 1e-6 ? V3{1, 0, 0} : std::fabs(step.m[1][1] - 1) < 1e-6 ? V3{0, 1, 0} : V3{0, 0, 1};
+        add(from, seconds / 2, axis * (kPi / 2));
+        const M3 middle = orientation(queueStart(from), nullptr);
+        add(from, seconds / 2, rotationVector(middle.transposed() * target));
+    } else {
+        add(from, seconds, rotationVector(step));
+    }
+    return queueStart(from);
+}
+
+double LiveDevice::turn(const std::string& axis, double degrees, double startMs, double seconds) {
+    add(startMs, seconds, deviceAxis(axis) * (degrees / kDegPerRad));
+    return queueStart(startMs);
+}
+
+double LiveDevice::light(double lux, double startMs) {
+    lightFrom = lightTo;
+    lightTo = lux;
+    lightStart = startMs;
+    return startMs + kLightChangeMs;
+}
+
+M3 LiveDevice::orientation(double tMs, V3* rate) const {
+    if (rate)
+        *rate = V3{};
+    M3 current = rest;
+    for (const Motion& m : motions) {
+        if (tMs < m.startMs)
+            break;
+        const double duration = m.seconds * 1000;
+        const double u = duration > 0 ? std::min(1.0, (tMs - m.startMs) / duration) : 1.0;
+        const double fraction = u - std::sin(2 * kPi * u) / (2 * kPi);
+        current = m.from * rotation(m.rotation * fraction);
+        if (rate)
+            *rate = u < 1.0 ? m.rotation * ((1 - std::cos(2 * kPi * u)) / m.seconds * kDegPerRad) : V3{};
+    }
+    return current;
+}
+
+V3 LiveDevice::truth(SensorKind kind, double tMs) const {
+    V3 rate;
+    const M3 toDevice = orientation(tMs, &rate).transposed();
+    const V3 gravity = toDevice * V3{0, 0, 1};
+    const double dip = spec.dipDegrees / kDegPerRad;
+    switch (kind) {
+    case SensorKind::Base: return gravity;
+    case SensorKind::Lid: return lidOf(spec.hinge) * gravity;
+    case SensorKind::Rate: return rate;
+    case SensorKind::Field: return toDevice * (V3{0, std::cos(dip), -std::sin(dip)} * spec.fieldMilliGauss);
+    case SensorKind::Light: {
+        const double u = std::min(1.0, std::max(0.0, (tMs - lightStart) / kLightChangeMs));
+        return {(lightFrom + (lightTo - lightFrom) * u) * spec.lightGain, 0, 0};
+    }
+    }
+    return {};
+}
+
+V3 LiveDevice::raw(SensorKind kind, double tMs) {
+    const V3 t = truth(kind, tMs);
+    if (kind == SensorKind::Light) {
+        std::normal_distribution<double> noise(0.0, spec.lightNoise > 0 ? spec.lightNoise : 1.0);
+        return {t.x + (spec.lightNoise > 0 ? noise(rng) : 0.0), 0, 0};
+    }
+    const int i = static_cast<int>(kind);
+    const SensorErrors& e = i == 0 ? spec.acc : i == 1 ? spec.lid : i == 2 ? spec.gyro : spec.mag;
+    V3 v = inverse[i] * t + e.offset;
+    std::normal_distribution<double> gauss(0.0, e.noise > 0 ? e.noise : 1.0);
+    if (e.noise > 0)
+        for (int k = 0; k < 3; ++k)
+            v[k] += gauss(rng);
+    return v;
+}
+
+}  // namespace sim

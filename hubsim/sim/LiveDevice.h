@@ -1,0 +1,67 @@
+// The device an operator handles during a live run: its orientation over
+// simulated time (placed, turned, held still), the Earth's field and gravity
+// it sees, the light on its sensor, and each sensor's true errors.
+#pragma once
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "DeviceSimulator.h"
+#include "Mat3.h"
+
+namespace sim {
+
+enum class SensorKind { Base, Lid, Rate, Field, Light };
+
+struct LiveSpec {
+    SensorErrors acc, lid, gyro, mag;
+    double fieldMilliGauss = 500.0;
+    double dipDegrees = 60.0;
+    double lightGain = 0.5;
+    double lightNoise = 0.2;
+    std::string hinge = "BOTTOM";
+    unsigned seed = 1;
+};
+
+class LiveDevice {
+public:
+    explicit LiveDevice(const LiveSpec& spec);
+
+    // Device axis names: "+x", "-y", ...; placing turns the device so that the
+    // first axis points up and the second north. Each returns when (simulated
+    // time, ms) the motion ends; motions queue behind each other.
+    double place(const std::string& up, const std::string& north, double startMs, double seconds);
+    // A turn about a device axis, counterclockwise for positive degrees.
+    double turn(const std::string& axis, double degrees, double startMs, double seconds);
+    // The light the light meter reads, reached after a short change.
+    double light(double lux, double startMs);
+
+    // A raw reading of a sensor at a time, with its errors and noise.
+    V3 raw(SensorKind kind, double tMs);
+    // What a perfect sensor reads.
+    V3 truth(SensorKind kind, double tMs) const;
+
+private:
+    struct Motion {
+        double startMs, seconds;
+        M3 from;
+        V3 rotation;  // body rotation vector, radians
+    };
+    LiveSpec spec;
+    std::vector<Motion> motions;
+    M3 rest = M3::identity();
+    double restFrom = 0;
+    double lightFrom = 0, lightTo = 0, lightStart = 0;
+    std::mt19937 rng;
+    M3 inverse[4];
+
+    double queueStart(double startMs) const;
+    void add(double startMs, double seconds, const V3& rotation);
+    M3 orientation(double tMs, V3* rateDegPerS) const;
+};
+
+// A device axis from its name ("+x", "-z"), or throws.
+V3 deviceAxis(const std::string& name);
+
+}  // namespace sim
