@@ -81,6 +81,12 @@ void CalibrationManager::start() {
     // dynamic record it belongs to, so it is done for both XML commands.
     if (exportXml || importXml || (calibrate && !offline))
         loadSensorsData();
+    // A live test reads no records, but the lid's expected gravity still
+    // depends on where its hinge is.
+    if (test && !useRawData && processType == PROCESS_CALIBRATION_TEST)
+        for (const std::shared_ptr<Sensor>& sensor : calibratingSensors)
+            if (!sensor->isPrimary() && sensor->getBaseName() == "Accelerometer")
+                sensor->setHinge(sdt->getConnectionHinge());
     if (processType != PROCESS_NONE) {
         sensorManager.setSensors(calibratingSensors);
         sensorManager.setType(process);

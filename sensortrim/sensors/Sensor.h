@@ -95,6 +95,8 @@ public:
 
     std::string getHingeConfig() const;
     void setHingeConfig(const std::string& text);
+    // The hinge code the platform info gives (0 bottom, 1 top, 2 left, 3 right).
+    void setHinge(uint8_t code) { hinge = code; }
 
     // The sensor's "Sensor" element of the calibration XML, or null when it
     // has no record to export. With firmwareRecord the firmware record is
