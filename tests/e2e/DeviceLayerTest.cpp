@@ -40,7 +40,7 @@ TEST(DeviceLayer, EnumeratesTheSensorsOfTheScenario) {
     ASSERT_EQ(r.exitStatus, 0) << r.out << r.err;
     EXPECT_EQ(r.out,
               "7300010001000002\n7300010001000102\n7600090002000002\n4102090002000001\n"
-              "0f02080004000002\n4202080004000001\n4100020001000000\n"
+              "0f02080004000002\n4202080004000001\n4100020001000002\n"
               "0302000000000000\n6402000000000000\n3602000000000000\n");
     EXPECT_EQ(hub.sentMessages(), (std::vector<std::string>{"0400000000000000000000000002"}));
     EXPECT_TRUE(journalHas(hub, "1 - open /dev/keb-smhi"));

@@ -134,7 +134,9 @@ TEST(Hubctl, BillOfMaterials) {
                                "Sensor LUID: \t0076000900020002\tSensor Name: \tMotion Gyrometer 3D\t\t\t"
                                "Sensor Model: \tBosch, BMG160\n"
                                "Sensor LUID: \t020F000800040002\tSensor Name: \tCorvex Motion Magnetometer 3D\t\t"
-                               "Sensor Model: \tAKM, AK09911C\n");
+                               "Sensor Model: \tAKM, AK09911C\n"
+                               "Sensor LUID: \t0041000200010002\tSensor Name: \tLight Ambientlight\t\t\t"
+                               "Sensor Model: \tCapella, CM32181\n");
     HubSim empty(scenarioWith("").replace(defaultScenario().find("<Sensors>"),
                                           defaultScenario().find("</Sensors>") + 10 - defaultScenario().find("<Sensors>"),
                                           ""));

@@ -1,13 +1,32 @@
-// A live calibration against the emulated hub, as far as data collection goes
-// without the live sampler.
+// Live runs against the emulated hub: the recorder, hubsim's reports from its
+// simulated device, and the virtual operator following the console.
 #include <gtest/gtest.h>
+
+#include <cstdlib>
 
 #include "HubSim.h"
 
 namespace {
 
-TEST(SensortrimLive, CalibrationStartsSamplingThenFailsCleanly) {
-    HubSim hub(defaultScenario());
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// The record of a sensor type in a calibration XML file, from its element on.
+std::string recordOf(const std::string& xml, int type) {
+    const size_t at = xml.find("SensorTypeId=\"" + std::to_string(type) + "\"");
+    if (at == std::string::npos)
+        return "";
+    return xml.substr(at, xml.find("</Sensor>", at) - at);
+}
+
+int intAfter(const std::string& text, const std::string& tag) {
+    const size_t at = text.find("<" + tag + ">");
+    return at == std::string::npos ? 0 : std::atoi(text.c_str() + at + tag.size() + 2);
+}
+
+TEST(SensortrimLive, RefusedRecordingFailsCleanly) {
+    HubSim hub(scenarioWith("<Faults><Fault command=\"12\" status=\"1\"/></Faults>"));
     ProcessOptions options;
     options.workDir = hub.dir();
     const ProcessResult r =
@@ -19,7 +38,7 @@ TEST(SensortrimLive, CalibrationStartsSamplingThenFailsCleanly) {
               "Step 1 out of 4.\nPlace the device screen's Z axis directed UP, Y axis directed to North\n"
               "Hold system in current position\nNOTE:\nDevice should be placed in tablet mode, screen facing up\n\n"
               "\033[01;31mDATA COLLECTION FAILED\n\033[0m\033[01;31mCALIBRATION FAILED\n\033[0m"
-              "Saving data dump to file out/dataDump\nError:\nFailed to init PNRRecord\n");
+              "Saving data dump to file out/dataDump\nError:\nFailed to start PNRRecord\n");
     // The firmware records of the sensors being calibrated are saved before data collection.
     const std::string current = readFile(hub.dir() + "/out/currentCalibration.xml");
     const std::string expected = readFile(EXAMPLES_DIR "/calibration-default.xml");
@@ -27,10 +46,13 @@ TEST(SensortrimLive, CalibrationStartsSamplingThenFailsCleanly) {
     EXPECT_EQ(current, expected.substr(0, gyroscope) + "    </Calibration>\n</TSY>\n");
     // Both accelerometers are asked to report (interval 10, reporting on,
     // sensitivity 0), then to stop; nothing is written to the firmware.
-    std::vector<std::string> sampling;
-    for (const std::string& m : hub.sentMessages())
+    std::vector<std::string> sampling, record;
+    for (const std::string& m : hub.sentMessages()) {
         if (m.compare(0, 2, "0a") == 0)
             sampling.push_back(m);
+        if (m.compare(0, 2, "0c") == 0)
+            record.push_back(m);
+    }
     EXPECT_EQ(sampling, (std::vector<std::string>{
                             "0a000000" "7300010001000002" "0e03" "0400" "0a000000",
                             "0a000000" "7300010001000002" "1603" "0100" "02",
@@ -40,8 +62,87 @@ TEST(SensortrimLive, CalibrationStartsSamplingThenFailsCleanly) {
                             "0a000000" "7300010001000102" "0f03" "0400" "00000000",
                             "0a000000" "7300010001000002" "1603" "0100" "01",
                             "0a000000" "7300010001000102" "1603" "0100" "01"}));
+    // A stop first (nothing was recording), then the start the firmware refused.
+    ASSERT_GE(record.size(), 2u);
+    EXPECT_EQ(record[0], "0c0000000101000000000000000000");
+    EXPECT_EQ(record[1], "0c000000010000");
     for (const std::string& m : hub.sentMessages())
         EXPECT_NE(m.compare(0, 2, "05"), 0) << m;
+}
+
+TEST(SensortrimLive, CalibrationCorrectsTheDeviceItWasRunOn) {
+    HubSim hub(defaultScenario());
+    ProcessOptions options;
+    options.workDir = hub.dir();
+    options.timeoutSeconds = 90;
+    // The device needs calibrating: its tests fail.
+    ProcessResult r = hub.runWithOperator({SENSORTRIM_BIN, "-TestCalibration", "AG", "-FourSteps"}, options);
+    EXPECT_EQ(r.exitStatus, 255) << r.out;
+    r = hub.runWithOperator({SENSORTRIM_BIN, "-TestCalibration", "M", "-MagAccuracyTest"}, options);
+    EXPECT_EQ(r.exitStatus, 255) << r.out;
+
+    r = hub.runWithOperator({SENSORTRIM_BIN, "-Calibrate", "AGM", "-UpdateTSY", "-ExportAllFiles", "out"}, options);
+    ASSERT_EQ(r.exitStatus, 0) << r.out;
+    for (const char* step : {"\033[01;32mSTEP 1 PASSED\n", "\033[01;32mSTEP 7 PASSED\n"})
+        EXPECT_TRUE(contains(r.out, step)) << step;
+    EXPECT_TRUE(contains(r.out, "\033[01;32mCalibration process completed successfully\n\033[0m"));
+    for (const char* file : {"out/dataDumpAccelerometer.csv", "out/dataDumpAccelerometer_2.csv",
+                             "out/dataDumpGyroscope.csv", "out/dataDumpMagnetometer.csv", "out/resultCalibration.xml",
+                             "out/currentCalibration.xml", "out/AGMLogFile.xml"})
+        EXPECT_FALSE(readFile(hub.dir() + "/" + file).empty()) << file;
+    size_t written = 0;
+    for (const std::string& m : hub.sentMessages())
+        written += m.compare(0, 2, "05") == 0;
+    EXPECT_EQ(written, 4u);  // both accelerometers, gyroscope, magnetometer
+
+    // The records hubsim now holds correct the simulated errors.
+    r = hub.runWithOperator({SENSORTRIM_BIN, "-TestCalibration", "AG", "-FourSteps"}, options);
+    EXPECT_EQ(r.exitStatus, 0) << r.out;
+    r = hub.runWithOperator({SENSORTRIM_BIN, "-TestCalibration", "M", "-MagAccuracyTest"}, options);
+    EXPECT_EQ(r.exitStatus, 0) << r.out;
+
+    // The dumps of the live run calibrate offline to the same records (to the
+    // rounding of the dump's six decimals).
+    r = hub.run({SENSORTRIM_BIN, "-CalibrateOffline", "AGM", "-UseRawData", "out", "-ExportAllFiles", "off"}, options);
+    ASSERT_EQ(r.exitStatus, 0) << r.out;
+    const std::string live = readFile(hub.dir() + "/out/resultCalibration.xml");
+    const std::string offline = readFile(hub.dir() + "/off/resultCalibration.xml");
+    for (int type : {115, 118, 527}) {
+        const std::string a = recordOf(live, type), b = recordOf(offline, type);
+        for (const char* tag : {"Mat11", "Mat12", "Mat22", "Mat33", "ScaleFactor", "OffsetX", "OffsetY", "OffsetZ"})
+            EXPECT_NEAR(intAfter(a, tag), intAfter(b, tag), 50 + std::abs(intAfter(a, tag)) * 1e-3)
+                << type << " " << tag;
+    }
+}
+
+TEST(SensortrimLive, EveryFlowRunsUnattended) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string expected;
+        int status = 0;
+    };
+    const Case cases[] = {
+        {{"-Calibrate", "AG", "-FourSteps", "-UpdateTSY"}, "\033[01;32mCalibration process completed successfully\n"},
+        {{"-Calibrate", "AG", "-Minimal", "-UpdateTSY"}, "\033[01;32mCalibration process completed successfully\n"},
+        {{"-Calibrate", "ALS", "-Auto", "levels.txt", "-UpdateTSY"}, "Multiplier/Divider: 2.000000\n"},
+        {{"-Calibrate", "ALS", "-ExportAllFiles", "als"}, "Multiplier/Divider: 2.000000\n"},
+        {{"-MagTest", "-ExportAllFiles", "mag"}, "Test passed. You are good to go!\n"},
+        // The device's accelerometer reads 0.12 g off: the face-up test says so.
+        {{"-TestCalibration", "AG", "-Minimal", "-noEnter", "10"},
+         "[Failure] Average value error in Accelerometer above allowed threshold 0.1\n", 255},
+    };
+    for (const Case& c : cases) {
+        HubSim hub(defaultScenario());
+        writeFile(hub.dir() + "/levels.txt", "values=100,500,1000\ndelay_time=5\n");
+        ProcessOptions options;
+        options.workDir = hub.dir();
+        options.timeoutSeconds = 90;
+        std::vector<std::string> argv = {SENSORTRIM_BIN};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        const ProcessResult r = hub.runWithOperator(argv, options);
+        EXPECT_EQ(r.exitStatus, c.status) << c.args[1] << r.out;
+        EXPECT_TRUE(contains(r.out, c.expected)) << r.out;
+    }
 }
 
 TEST(SensortrimLive, CtrlCWhileWaitingForTheOperatorEndsTheRun) {

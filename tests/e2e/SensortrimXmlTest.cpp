@@ -96,7 +96,7 @@ TEST(SensortrimXml, ImportWritesEachRecordThenResetsTheHub) {
                          "Saving calibration data to FW\n" +
                          kDone + kRunTime);
     const std::vector<std::string> writes = sent(hub, "05");
-    ASSERT_EQ(writes.size(), 5u);
+    ASSERT_EQ(writes.size(), 6u);  // five motion records and the light sensor's
     EXPECT_EQ(writes[0],
               "05000000" "7300010001000002" "00000000" "38000000"
               "7300010001000002" "2c00" "00" "01" "02" "00" "2800"
@@ -138,7 +138,7 @@ TEST(SensortrimXml, FailedImportsWriteNothing) {
          "calibration data of 7300010001000202\n"},
         {"unnamed.xml",
          "Error:\nA matching physical sensor was not found for writing the calibration data of 5802090002000001\n"},
-        {"broken.xml", "Error:\nFailed to load XML input file. Error reading Attributes. Line:69\n"},
+        {"broken.xml", "Error:\nFailed to load XML input file. Error reading end tag. Line:85\n"},
         {"empty.xml", "Error:\nFailed to load XML input file. Error document empty. Line:0\n"},
         {"missing.xml", "Error:\nFailed to open XML input file\n"},
         {"dir.xml", "Error:\nFailed to open XML input file\n"},

@@ -17,6 +17,11 @@ public:
 
     // Runs a program with the shim preloaded and HUBSIM_SOCKET set.
     ProcessResult run(const std::vector<std::string>& argv, ProcessOptions options = {}) const;
+    // Runs a program under the virtual operator, which handles the simulated
+    // device as the program's console asks (levels: what it types in a manual
+    // light calibration, "a,b,c").
+    ProcessResult runWithOperator(const std::vector<std::string>& argv, ProcessOptions options = {},
+                                  const std::string& levels = "") const;
     // The journal lines hubsim wrote so far.
     std::vector<std::string> journal() const;
     // The journal's data lines (hex of what the tools sent), in order.
