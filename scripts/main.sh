@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The main job: installs what is missing, builds the tools, and runs the
 # calibration tool.
-# Without arguments: an offline calibration of the accelerometer, gyroscope
-# and magnetometer from the recorded example dump (examples/dumps/agm-full),
-# then the result files it wrote into out/calibration. With arguments: sensortrim runs with
-# them against the emulated hub (examples/hub-default.xml).
+# Without arguments: a live calibration of the accelerometers, gyroscope and
+# magnetometer against the emulated hub (examples/hub-default.xml), with the
+# virtual operator doing what the console asks, the new records written to the
+# hub (-UpdateTSY), then the result files in out/calibration. With arguments:
+# sensortrim runs with them against the emulated hub.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/install-deps.sh"
@@ -17,8 +18,9 @@ fi
 out=out/calibration
 # The tool makes the export folder itself, but only one level of it.
 mkdir -p out
-"$root/build/sensortrim/sensortrim" -CalibrateOffline AGM -UseRawData examples/dumps/agm-full \
-  -ExportAllFiles "$out"
+rm -rf "$out"
+env BUILD_DIR="$root/build" bash "$root/scripts/with-hub" "$root/examples/hub-default.xml" --operator -- \
+  "$root/build/sensortrim/sensortrim" -Calibrate AGM -UpdateTSY -ExportAllFiles "$out"
 echo
 echo "Result files in $out:"
 ls -l "$out"
