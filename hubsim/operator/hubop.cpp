@@ -30,6 +30,13 @@ namespace {
 
 int hub = -1;
 int toolInput = -1;
+volatile pid_t tool = 0;
+
+// Ctrl-C at the operator's terminal is meant for the tool.
+void forwardInterrupt(int) {
+    if (tool > 0)
+        ::kill(tool, SIGINT);
+}
 
 // Wall milliseconds until the device is done with the last action.
 std::chrono::steady_clock::time_point busyUntil = std::chrono::steady_clock::now();
@@ -220,6 +227,8 @@ int main(int argc, char** argv) {
     if (child < 0)
         return 1;
     if (child == 0) {
+        // The tool gets Ctrl-C from the operator only, and once.
+        ::setpgid(0, 0);
         ::dup2(in[0], 0);
         ::dup2(out[1], 1);
         ::close(in[0]);
@@ -235,8 +244,12 @@ int main(int argc, char** argv) {
     ::close(in[0]);
     ::close(out[1]);
     toolInput = in[1];
-    // The operator's Ctrl-C goes to the tool, which is in the same process group.
-    std::signal(SIGINT, SIG_IGN);
+    tool = child;
+    struct sigaction forward;
+    std::memset(&forward, 0, sizeof forward);
+    forward.sa_handler = forwardInterrupt;
+    forward.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &forward, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
     Operator person(levels);
@@ -244,6 +257,8 @@ int main(int argc, char** argv) {
     char buffer[4096];
     for (;;) {
         const ssize_t n = ::read(out[0], buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
         if (n <= 0)
             break;
         std::fwrite(buffer, 1, static_cast<size_t>(n), stdout);

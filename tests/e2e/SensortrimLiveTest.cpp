@@ -2,7 +2,9 @@
 // simulated device, and the virtual operator following the console.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <sstream>
 
 #include "HubSim.h"
 
@@ -142,6 +144,42 @@ TEST(SensortrimLive, EveryFlowRunsUnattended) {
         const ProcessResult r = hub.runWithOperator(argv, options);
         EXPECT_EQ(r.exitStatus, c.status) << c.args[1] << r.out;
         EXPECT_TRUE(contains(r.out, c.expected)) << r.out;
+    }
+}
+
+TEST(SensortrimLive, InterruptLeavesOneCompleteDump) {
+    // Ctrl-C while recording, and once recording is over.
+    for (const std::string when : {"\033[01;32mSTEP 2 PASSED\n", "Saving calibration data to file"}) {
+        HubSim hub(defaultScenario());
+        ProcessOptions options;
+        options.workDir = hub.dir();
+        options.timeoutSeconds = 90;
+        options.interruptWhenPrinted = when;
+        const ProcessResult r =
+            hub.runWithOperator({SENSORTRIM_BIN, "-Calibrate", "AGM", "-ExportAllFiles", "out"}, options);
+        EXPECT_EQ(r.signal, 0) << when;
+        EXPECT_EQ(r.exitStatus, 2) << when << r.out;
+        EXPECT_TRUE(contains(r.out, "Interrupt signal (2) received.\n")) << r.out;
+        size_t saved = 0;
+        for (size_t at = r.out.find("Saving data dump"); at != std::string::npos; at = r.out.find("Saving data dump", at + 1))
+            ++saved;
+        EXPECT_EQ(saved, 1u) << r.out;
+        for (const char* sensor : {"Accelerometer", "Accelerometer_2", "Gyroscope", "Magnetometer"}) {
+            const std::string dump = readFile(hub.dir() + "/out/dataDump" + sensor + ".csv");
+            ASSERT_FALSE(dump.empty()) << sensor;
+            EXPECT_EQ(dump.back(), '\n') << sensor;
+            // Every sample line is whole: a time and three values.
+            std::istringstream lines(dump.substr(dump.find("time[ms]")));
+            std::string line;
+            std::getline(lines, line);
+            size_t samples = 0;
+            while (std::getline(lines, line)) {
+                double t, x, y, z;
+                ASSERT_EQ(std::sscanf(line.c_str(), "%lf,%lf,%lf,%lf", &t, &x, &y, &z), 4) << sensor << ": " << line;
+                ++samples;
+            }
+            EXPECT_GT(samples, 100u) << sensor;
+        }
     }
 }
 
