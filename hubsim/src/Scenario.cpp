@@ -143,6 +143,17 @@ void parseDevice(const TiXmlElement* root, Scenario& s) {
         s.device.hinge = hinges[s.platformInfo[5]];
     if (const char* hinge = d->Attribute("hinge"))
         s.device.hinge = hinge;
+    s.streamFaults.dropAfterMs = real(d, "dropAfterMs", -1, -1, 1e9);
+    s.streamFaults.unknownSensor = d->Attribute("unknownSensor") && std::string(d->Attribute("unknownSensor")) == "true";
+    s.streamFaults.zeroLengthRecord =
+        d->Attribute("zeroLengthRecord") && std::string(d->Attribute("zeroLengthRecord")) == "true";
+    if (const char* silent = d->Attribute("silentLuid")) {
+        const std::vector<uint8_t> bytes = parseHexBytes(silent);
+        if (bytes.size() != kLuidSize)
+            throw ScenarioError(std::string("a luid has 8 bytes: '") + silent + "'");
+        s.streamFaults.silentLuid = luidHexKey(smhi::decodeLuid(bytes.data()));
+    }
+    s.streamFaults.silentAfterMs = real(d, "silentAfterMs", 0, 0, 1e9);
     parseErrors(d, "Accelerometer", s.device.acc);
     parseErrors(d, "LidAccelerometer", s.device.lid);
     parseErrors(d, "Gyroscope", s.device.gyro);

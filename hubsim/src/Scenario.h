@@ -78,6 +78,14 @@ struct Scenario {
     // wall time its simulated time runs.
     sim::LiveSpec device;
     double speed = 1.0;
+    // Faults of the live reports (simulated milliseconds since the recording started).
+    struct StreamFaults {
+        double dropAfterMs = -1;       // the recording connection is closed then
+        bool unknownSensor = false;    // reports also carry a sensor the tool does not know
+        bool zeroLengthRecord = false; // each payload ends with a record of length 0 and junk
+        std::string silentLuid;        // this sensor stops reporting...
+        double silentAfterMs = 0;      // ...after this long
+    } streamFaults;
 
     // The trace client: the packets it delivers on every connection, one per
     // read, in order; repeated traceRepeat times (a rate test). With

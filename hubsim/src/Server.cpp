@@ -169,7 +169,7 @@ void Server::receive(int fd) {
     const bool recordControl = msg.size() >= 6 && (msg[0] & 0x7F) == SMHI_CMD_RECORD;
     if (recordControl && msg[5] == 1 && client.recording) {
         // Reports already taken keep coming until the stop is answered.
-        for (std::vector<uint8_t>& report : streaming.reports(client.reportedUntil))
+        for (std::vector<uint8_t>& report : streaming.reports(client.reportedUntil, client.recordingSince))
             enqueue(client, std::move(report));
         client.recording = false;
     }
@@ -181,7 +181,7 @@ void Server::receive(int fd) {
     const bool accepted = reply.send && !reply.closeConnection && reply.bytes.size() > 3 && reply.bytes[3] == 0;
     if (recordControl && msg[5] == 0 && accepted) {
         client.recording = true;
-        client.reportedUntil = streaming.now();
+        client.reportedUntil = client.recordingSince = streaming.now();
     }
     sendDue();
 }
@@ -324,9 +324,15 @@ void Server::sendDue() {
     for (auto& kv : clients) {
         Client& client = kv.second;
         auto& queue = client.queue;
-        if (client.recording)
-            for (std::vector<uint8_t>& report : streaming.reports(client.reportedUntil))
+        if (client.recording) {
+            const double drop = scenario.streamFaults.dropAfterMs;
+            if (drop >= 0 && streaming.now() - client.recordingSince >= drop) {
+                toDrop.push_back(kv.first);
+                continue;
+            }
+            for (std::vector<uint8_t>& report : streaming.reports(client.reportedUntil, client.recordingSince))
                 enqueue(client, std::move(report));
+        }
         while (true) {
             // The trace packets are queued a round at a time, as the reader takes them.
             if (queue.empty() && client.traceRoundsLeft > 0) {

@@ -43,6 +43,7 @@ private:
         long traceRoundsLeft = 0;  // rounds of the scenario's trace packets still to send
         bool recording = false;    // sensor reports flow on this connection
         double reportedUntil = 0;  // simulated ms of the next report
+        double recordingSince = 0;  // simulated ms the recording started
     };
 
     Scenario scenario;

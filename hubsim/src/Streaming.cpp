@@ -138,7 +138,8 @@ bool Streaming::reading(const SimSensor& sensor, double tMs, std::vector<int32_t
     return true;
 }
 
-std::vector<std::vector<uint8_t>> Streaming::reports(double& from) {
+std::vector<std::vector<uint8_t>> Streaming::reports(double& from, double startedAt) {
+    const Scenario::StreamFaults& faults = s.streamFaults;
     std::vector<std::vector<uint8_t>> messages;
     double period = 0;
     for (const auto& kv : streams)
@@ -152,8 +153,17 @@ std::vector<std::vector<uint8_t>> Streaming::reports(double& from) {
     std::vector<smhi::SampleRecord> records;
     size_t bytes = 8;
     auto flush = [&] {
-        if (!records.empty())
-            messages.push_back(smhi::buildSensorData(records));
+        if (records.empty())
+            return;
+        std::vector<uint8_t> message = smhi::buildSensorData(records);
+        if (faults.zeroLengthRecord) {
+            // A record of length 0, then bytes that must not be read as records.
+            message.insert(message.end(), {0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
+            const uint32_t length = static_cast<uint32_t>(message.size() - 8);
+            for (int i = 0; i < 4; ++i)
+                message[4 + static_cast<size_t>(i)] = static_cast<uint8_t>(length >> (8 * i));
+        }
+        messages.push_back(std::move(message));
         records.clear();
         bytes = 8;
     };
@@ -165,6 +175,9 @@ std::vector<std::vector<uint8_t>> Streaming::reports(double& from) {
             smhi::SampleRecord record;
             if (!target || !reading(*target, from, record.readings))
                 continue;
+            if (!faults.silentLuid.empty() && luidHexKey(target->luid) == faults.silentLuid &&
+                from - startedAt >= faults.silentAfterMs)
+                continue;
             record.luid = target->luid;
             record.timestamp = static_cast<uint64_t>(from * 1000.0);
             const size_t size = 17 + 4 * record.readings.size();
@@ -172,6 +185,14 @@ std::vector<std::vector<uint8_t>> Streaming::reports(double& from) {
                 flush();
             bytes += size;
             records.push_back(record);
+        }
+        if (faults.unknownSensor && !records.empty()) {
+            smhi::SampleRecord stranger;
+            stranger.luid = _sc_sensor_luid{0x7FFF, 1, 1, 0, 2};
+            stranger.timestamp = static_cast<uint64_t>(from * 1000.0);
+            stranger.readings = {1, 2, 3};
+            records.push_back(stranger);
+            bytes += 29;
         }
     }
     flush();

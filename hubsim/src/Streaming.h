@@ -23,8 +23,9 @@ public:
     double now() const;
     // A sampling property (report interval, reporting state) set by a tool.
     void setSamplingProperty(const _sc_sensor_luid& luid, uint16_t property, const std::vector<uint8_t>& data);
-    // The sensor-data messages of every report due in [from, now), from moving on.
-    std::vector<std::vector<uint8_t>> reports(double& from);
+    // The sensor-data messages of every report due in [from, now), from moving
+    // on; startedAt is when the recording started.
+    std::vector<std::vector<uint8_t>> reports(double& from, double startedAt);
     // An operator's action on the device ("place +y -z 2", "turn +z 360 4",
     // "light 500"); returns the wall milliseconds until it is done, or -1 with
     // a reason in error.

@@ -147,6 +147,47 @@ TEST(SensortrimLive, EveryFlowRunsUnattended) {
     }
 }
 
+TEST(SensortrimLive, MisbehavingReports) {
+    struct Case {
+        std::string device;  // attributes of the scenario's device
+        std::vector<std::string> args;
+        int status;
+        std::string expected;
+    };
+    const Case cases[] = {
+        // Reports of a sensor the tool does not know, and payloads ending in a
+        // zero-length record followed by junk: both are passed over.
+        {"unknownSensor=\"true\" zeroLengthRecord=\"true\"", {"-Calibrate", "A", "-FourSteps", "-UpdateTSY"}, 0,
+         "\033[01;32mCalibration process completed successfully\n"},
+        // The connection drops in the middle of a step.
+        {"dropAfterMs=\"4000\"", {"-Calibrate", "A", "-FourSteps", "-UpdateTSY"}, 255,
+         "Error:\nDATA COLLECTION FAILED\n Failed to get samples from FW\n"},
+        // The lid accelerometer stops reporting after a few seconds: the steps
+        // end on the other sensors, and the streaming check names it.
+        {"silentLuid=\"7300010001000102\" silentAfterMs=\"5000\"", {"-Calibrate", "AGM", "-UpdateTSY"}, 255,
+         "Data streaming rate was invalid. Not enough data points were sampled for Accelerometer_2\n"},
+    };
+    for (const Case& c : cases) {
+        std::string scenario = defaultScenario();
+        const std::string device = "<Device speed=\"8\"";
+        scenario.replace(scenario.find(device), device.size(), device + " " + c.device);
+        HubSim hub(scenario);
+        ProcessOptions options;
+        options.workDir = hub.dir();
+        options.timeoutSeconds = 90;
+        std::vector<std::string> argv = {SENSORTRIM_BIN};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        const ProcessResult r = hub.runWithOperator(argv, options);
+        EXPECT_EQ(r.exitStatus, c.status) << c.device << r.out;
+        EXPECT_TRUE(contains(r.out, c.expected)) << c.device << r.out;
+        if (c.status != 0) {
+            // Nothing reaches the firmware after a failure.
+            for (const std::string& m : hub.sentMessages())
+                EXPECT_NE(m.compare(0, 2, "05"), 0) << c.device;
+        }
+    }
+}
+
 TEST(SensortrimLive, InterruptLeavesOneCompleteDump) {
     // Ctrl-C while recording, and once recording is over.
     for (const std::string when : {"\033[01;32mSTEP 2 PASSED\n", "Saving calibration data to file"}) {
