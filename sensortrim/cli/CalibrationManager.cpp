@@ -1,5 +1,7 @@
 #include "CalibrationManager.h"
 
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,6 +26,23 @@
 namespace {
 
 const double kRadToDeg = 57.29577951308232;
+
+// SIGINT held back for the calling thread while the object lives.
+class InterruptsHeld {
+public:
+    InterruptsHeld() {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGINT);
+        pthread_sigmask(SIG_BLOCK, &set, &previous);
+    }
+    ~InterruptsHeld() { pthread_sigmask(SIG_SETMASK, &previous, nullptr); }
+    InterruptsHeld(const InterruptsHeld&) = delete;
+    InterruptsHeld& operator=(const InterruptsHeld&) = delete;
+
+private:
+    sigset_t previous;
+};
 
 const char* const kVersion = TESSARY_VERSION;
 
@@ -404,6 +423,9 @@ void CalibrationManager::stopSampling() {
 void CalibrationManager::writeDump() {
     if (!exportAll || args.ArgExists("UseRawData"))
         return;
+    // Ctrl-C stops the thread it lands on where it is: not while it holds the
+    // dump lock, so that an interrupt can wait for the dump being written.
+    const InterruptsHeld held;
     std::unique_lock<std::mutex> lock(dumpLock);
     if (samplingState == 2)
         return;
@@ -425,8 +447,10 @@ void CalibrationManager::abort() {
         } catch (const std::exception&) {
         }
     }
-    std::unique_lock<std::mutex> dump(dumpLock, std::try_to_lock);
-    if (!dump.owns_lock() || samplingState == 2 || !exportAll || args.ArgExists("UseRawData"))
+    // A dump the run is writing right now is finished first (the process
+    // ends after this): the writer holds the lock only for the write.
+    std::unique_lock<std::mutex> dump(dumpLock);
+    if (samplingState == 2 || !exportAll || args.ArgExists("UseRawData"))
         return;
     consoleOut() << "Saving data dump to file " << exportFolder << "dataDump" << std::endl;
     samplingState = 2;
