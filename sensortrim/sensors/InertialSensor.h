@@ -156,6 +156,8 @@ protected:
     double importedWhiteNoise = 0.0;
     int ownSteps = 0;
     int numStaticStates = 0;
+    // How many leading buffered samples are known to be in time order.
+    size_t timeOrdered = 0;
 
     // Limits of the success criteria (sampling unit unless dimensionless).
     double offsetLimit = 0.0;

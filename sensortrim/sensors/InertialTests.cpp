@@ -1,5 +1,6 @@
 // Success criteria of a calibration, tests of an existing calibration, the
 // face-up flow and the motionless detection of the live steps.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
@@ -399,14 +400,33 @@ Matrix InertialSensor::findPartialRotation(const std::vector<Vector>& measured) 
 BufferRange InertialSensor::findBufferRange(double start, double window) {
     if (bufferedData.empty())
         return BufferRange(-1, -1);
+    // Samples only ever join at the end: the leading run in time order grows
+    // with them and is checked once.
+    if (timeOrdered > bufferedData.size())
+        timeOrdered = 0;
+    while (timeOrdered < bufferedData.size() &&
+           (timeOrdered == 0 || bufferedData[timeOrdered].timestamp >= bufferedData[timeOrdered - 1].timestamp))
+        ++timeOrdered;
     int first = -1, last = -1;
-    for (int i = static_cast<int>(bufferedData.size()) - 1; i >= 0; --i) {
-        const double t = bufferedData[static_cast<size_t>(i)].timestamp;
-        if (last < 0 && t <= start + window)
-            last = i;
-        if (first < 0 && t <= start) {
-            first = i;
-            break;
+    if (timeOrdered == bufferedData.size() && window >= 0) {
+        // In time order the newest sample at or before a time is found by
+        // bisection; it is the one the backward scan below stops at.
+        auto newestAtOrBefore = [this](double t) {
+            const auto it = std::upper_bound(bufferedData.begin(), bufferedData.end(), t,
+                                             [](double value, const SensorData& s) { return value < s.timestamp; });
+            return static_cast<int>(it - bufferedData.begin()) - 1;
+        };
+        first = newestAtOrBefore(start);
+        last = newestAtOrBefore(start + window);
+    } else {
+        for (int i = static_cast<int>(bufferedData.size()) - 1; i >= 0; --i) {
+            const double t = bufferedData[static_cast<size_t>(i)].timestamp;
+            if (last < 0 && t <= start + window)
+                last = i;
+            if (first < 0 && t <= start) {
+                first = i;
+                break;
+            }
         }
     }
     if (first < 0 && bufferedData.front().timestamp > start)

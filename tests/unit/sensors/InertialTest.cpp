@@ -481,3 +481,33 @@ TEST(InertialCore, OlderSuccessCriteriaOnlyFlagTheExpectedError) {
 }
 
 }  // namespace
+
+TEST(InertialSensor, BufferRangeInAndOutOfTimeOrder) {
+    struct Case {
+        std::vector<double> times;
+        double start, window;
+        int first, last;
+    };
+    const Case cases[] = {
+        // In time order (found by bisection), equal times take the newest.
+        {{0, 10, 20, 20, 30, 40}, 20, 15, 3, 4},
+        {{0, 10, 20, 30}, -5, 100, 0, 3},
+        {{0, 10, 20, 30}, 35, 10, 3, 3},
+        {{5, 10}, 0, 1, 0, -1},
+        // Times that start again (a dump whose steps restart at 0): the
+        // newest matching samples, as a backward scan finds them.
+        {{0, 10, 20, 0, 10, 20}, 10, 5, 4, 4},
+        {{0, 10, 20, 0, 10, 20}, 15, 100, 4, 5},
+    };
+    for (const Case& c : cases) {
+        TestSensor sensor;
+        for (double t : c.times)
+            sensor.getBufferedData().emplace_back(t, std::vector<double>{0, 0, 1});
+        const BufferRange range = sensor.findBufferRange(c.start, c.window);
+        EXPECT_EQ(range.first, c.first) << c.start << " " << c.window;
+        EXPECT_EQ(range.last, c.last) << c.start << " " << c.window;
+        // The same buffer grown by one sample answers as a fresh look would.
+        sensor.getBufferedData().emplace_back(c.times.back() + 1000, std::vector<double>{0, 0, 1});
+        EXPECT_EQ(sensor.findBufferRange(c.start, c.window).first, c.first);
+    }
+}
