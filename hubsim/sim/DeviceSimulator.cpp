@@ -82,17 +82,6 @@ std::vector<Segment> timeline(const SimOptions& o) {
     return segments;
 }
 
-// Lid frame from the base frame, by hinge position.
-M3 lidOf(const std::string& hinge) {
-    if (hinge == "TOP")
-        return M3::rows(-1, 0, 0, 0, 1, 0, 0, 0, -1);
-    if (hinge == "LEFT")
-        return M3::rows(0, -1, 0, -1, 0, 0, 0, 0, -1);
-    if (hinge == "RIGHT")
-        return M3::rows(0, 1, 0, 1, 0, 0, 0, 0, -1);
-    return M3::rows(1, 0, 0, 0, -1, 0, 0, 0, -1);
-}
-
 
 class Reading {
 public:
@@ -149,6 +138,16 @@ bool makeFolder(const std::string& path) {
 
 }  // namespace
 
+M3 lidFrame(const std::string& hinge) {
+    if (hinge == "TOP")
+        return M3::rows(-1, 0, 0, 0, 1, 0, 0, 0, -1);
+    if (hinge == "LEFT")
+        return M3::rows(0, -1, 0, -1, 0, 0, 0, 0, -1);
+    if (hinge == "RIGHT")
+        return M3::rows(0, 1, 0, 1, 0, 0, 0, 0, -1);
+    return M3::rows(1, 0, 0, 0, -1, 0, 0, 0, -1);
+}
+
 M3 correctionOf(const V3& scale, const V3& misalignment) {
     return M3::diagonal(scale) * rotation(misalignment);
 }
@@ -177,7 +176,7 @@ std::vector<Stream> simulate(const SimOptions& o) {
                            Reading(o.mag, o.testRecording, rng), Field});
 
     const double lastPosition = static_cast<double>(movesOf(o.flow).size());
-    const M3 lid = lidOf(o.hinge);
+    const M3 lid = lidFrame(o.hinge);
     double t = 0;
     for (const Segment& segment : timeline(o)) {
         const int samples = static_cast<int>(segment.seconds * 1000 / o.periodMs + 0.5);

@@ -81,6 +81,9 @@ std::vector<Stream> simulate(const SimOptions& options);
 void writeDump(const SimOptions& options, const std::string& folder, const std::string& prefix);
 void writeStreams(const std::vector<Stream>& streams, const std::string& folder, const std::string& prefix);
 
+// The lid's frame from the base's, by hinge position ("BOTTOM", "TOP", "LEFT", "RIGHT").
+M3 lidFrame(const std::string& hinge);
+
 // Correction from per-axis scale factors and a small misalignment (rotation
 // vector, radians): scale * rotation.
 M3 correctionOf(const V3& scale, const V3& misalignment);

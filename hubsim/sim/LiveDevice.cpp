@@ -11,16 +11,6 @@ const double kPi = 3.14159265358979323846;
 const double kDegPerRad = 180.0 / kPi;
 const double kLightChangeMs = 300.0;
 
-M3 lidOf(const std::string& hinge) {
-    if (hinge == "TOP")
-        return M3::rows(-1, 0, 0, 0, 1, 0, 0, 0, -1);
-    if (hinge == "LEFT")
-        return M3::rows(0, -1, 0, -1, 0, 0, 0, 0, -1);
-    if (hinge == "RIGHT")
-        return M3::rows(0, 1, 0, 1, 0, 0, 0, 0, -1);
-    return M3::rows(1, 0, 0, 0, -1, 0, 0, 0, -1);
-}
-
 }  // namespace
 
 V3 deviceAxis(const std::string& name) {
@@ -110,7 +100,7 @@ V3 LiveDevice::truth(SensorKind kind, double tMs) const {
     const double dip = spec.dipDegrees / kDegPerRad;
     switch (kind) {
     case SensorKind::Base: return gravity;
-    case SensorKind::Lid: return lidOf(spec.hinge) * gravity;
+    case SensorKind::Lid: return lidFrame(spec.hinge) * gravity;
     case SensorKind::Rate: return rate;
     case SensorKind::Field: return toDevice * (V3{0, std::cos(dip), -std::sin(dip)} * spec.fieldMilliGauss);
     case SensorKind::Light: {

@@ -51,7 +51,6 @@ private:
     LiveSpec spec;
     std::vector<Motion> motions;
     M3 rest = M3::identity();
-    double restFrom = 0;
     double lightFrom = 0, lightTo = 0, lightStart = 0;
     std::mt19937 rng;
     M3 inverse[4];

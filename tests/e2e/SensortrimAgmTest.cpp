@@ -9,37 +9,11 @@
 #include <functional>
 #include <sstream>
 
-#include "RunProcess.h"
+#include "DumpRunTest.h"
 
 namespace {
 
-const std::string kBin = SENSORTRIM_BIN;
-const std::string kSim = DEVICESIM_BIN;
-
-class Agm : public ::testing::Test {
-protected:
-    void SetUp() override { dir = makeTempDir(); }
-    void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
-
-    void simulate(const std::string& folder, std::vector<std::string> args) {
-        args.insert(args.begin(), {kSim, "--out", dir + "/" + folder});
-        const ProcessResult r = runProcess(args);
-        ASSERT_EQ(r.exitStatus, 0) << r.err;
-    }
-    ProcessResult sensortrim(std::vector<std::string> args) {
-        args.insert(args.begin(), kBin);
-        ProcessOptions options;
-        options.workDir = dir;
-        return runProcess(args, options);
-    }
-    std::string file(const std::string& path) { return readFile(dir + "/" + path); }
-    bool exists(const std::string& path) { return readFile(dir + "/" + path).size() > 0; }
-    bool endsWith(const std::string& text, const std::string& tail) {
-        return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-    }
-
-    std::string dir;
-};
+class Agm : public DumpRunTest {};
 
 using M = std::array<double, 9>;
 

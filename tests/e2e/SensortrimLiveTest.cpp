@@ -188,6 +188,26 @@ TEST(SensortrimLive, MisbehavingReports) {
     }
 }
 
+TEST(SensortrimLive, NobodyMovesTheDevice) {
+    // No operator: the first position is held, then nothing happens for a minute.
+    HubSim hub(defaultScenario());
+    ProcessOptions options;
+    options.workDir = hub.dir();
+    options.timeoutSeconds = 120;
+    const ProcessResult r = hub.run({SENSORTRIM_BIN, "-Calibrate", "A", "-FourSteps", "-NoEnter", "10", "-UpdateTSY",
+                                     "-ExportAllFiles", "out"},
+                                    options);
+    EXPECT_EQ(r.exitStatus, 255);
+    EXPECT_TRUE(contains(r.out, "\033[01;32mSTEP 1 PASSED\n")) << r.out;
+    EXPECT_TRUE(contains(r.out, "Error:\nDATA COLLECTION FAILED\n Timeout, failed to get stable samples or to detect "
+                                "motion of the required sensors\n"))
+        << r.out;
+    // What was recorded is kept; nothing is written to the firmware.
+    EXPECT_FALSE(readFile(hub.dir() + "/out/dataDumpAccelerometer.csv").empty());
+    for (const std::string& m : hub.sentMessages())
+        EXPECT_NE(m.compare(0, 2, "05"), 0);
+}
+
 TEST(SensortrimLive, InterruptLeavesOneCompleteDump) {
     // Ctrl-C while recording, and once recording is over.
     for (const std::string when : {"\033[01;32mSTEP 2 PASSED\n", "Saving calibration data to file"}) {

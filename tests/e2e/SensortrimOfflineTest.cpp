@@ -6,34 +6,11 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "RunProcess.h"
+#include "DumpRunTest.h"
 
 namespace {
 
-const std::string kBin = SENSORTRIM_BIN;
-const std::string kSim = DEVICESIM_BIN;
-
-class Offline : public ::testing::Test {
-protected:
-    void SetUp() override { dir = makeTempDir(); }
-    void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
-
-    void simulate(const std::string& folder, std::vector<std::string> args) {
-        args.insert(args.begin(), {kSim, "--out", dir + "/" + folder});
-        const ProcessResult r = runProcess(args);
-        ASSERT_EQ(r.exitStatus, 0) << r.err;
-    }
-    ProcessResult sensortrim(std::vector<std::string> args) {
-        args.insert(args.begin(), kBin);
-        ProcessOptions options;
-        options.workDir = dir;
-        return runProcess(args, options);
-    }
-    std::string file(const std::string& path) { return readFile(dir + "/" + path); }
-    bool exists(const std::string& path) { return readFile(dir + "/" + path).size() > 0; }
-
-    std::string dir;
-};
+class Offline : public DumpRunTest {};
 
 // The static record of a result file as offset (g) and correction S*A.
 struct Record {
@@ -250,7 +227,7 @@ TEST_F(Offline, InterruptDuringARunEndsItAtOnce) {
     // The second clock read happens while the dump plays through the step script.
     options.env["INTERRUPT_AT_CALL"] = "2";
     const ProcessResult r = runProcess(
-        {kBin, "-CalibrateOffline", "A", "-UseRawData", "dump", "-ExportAllFiles", "out"}, options);
+        {SENSORTRIM_BIN, "-CalibrateOffline", "A", "-UseRawData", "dump", "-ExportAllFiles", "out"}, options);
     EXPECT_EQ(r.exitStatus, 2);
     const std::string tail = "Interrupt signal (2) received.\nAbort request\n";
     ASSERT_GE(r.out.size(), tail.size());
@@ -278,7 +255,7 @@ TEST_F(Offline, AClockJumpInADumpDoesNotStallTheRun) {
     options.workDir = dir;
     options.timeoutSeconds = 60;
     const ProcessResult r =
-        runProcess({kBin, "-CalibrateOffline", "A", "-UseRawData", "jump", "-ExportAllFiles", "out"}, options);
+        runProcess({SENSORTRIM_BIN, "-CalibrateOffline", "A", "-UseRawData", "jump", "-ExportAllFiles", "out"}, options);
     EXPECT_EQ(r.signal, 0) << "the run did not end by itself";
     EXPECT_EQ(r.exitStatus, 0) << r.out;
     EXPECT_TRUE(exists("out/resultCalibration.xml"));

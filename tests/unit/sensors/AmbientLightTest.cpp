@@ -5,37 +5,17 @@
 
 #include "AmbientLight.h"
 #include "Exceptions.h"
+#include "FakeRun.h"
 #include "SensorManager.h"
 #include "ScriptedConsole.h"
 
 namespace {
-
-class FakeManager : public SensorManager {
-public:
-    FakeManager(std::vector<int> indexes, bool manualRun = false) : manual(manualRun) {
-        processType = PROCESS_ALS_CALIBRATION;
-        segmentIndexes = std::move(indexes);
-    }
-    bool isManualProcess() const override { return manual; }
-
-private:
-    bool manual;
-};
 
 class TestLight : public AmbientLight {
 public:
     TestLight() : AmbientLight(_sc_sensor_luid{65, 2, 1, 0, 0}) {}
     void keepFirmwareRecord(const std::vector<unsigned char>& record) { storeOriginalScaling(record); }
 };
-
-std::string calibrationError(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const CalibrationException& e) {
-        return e.what();
-    }
-    return "";
-}
 
 // Feeds each level's readings (after two priming samples) and returns the
 // segment indexes of the levels: 50 samples each, of which the median filter
@@ -79,7 +59,8 @@ TEST(AmbientLight, KnownGainGivesItsScale) {
             light.addLightLevel(level);
             readings.push_back(level * c.gain);
         }
-        FakeManager manager(feed(light, readings));
+        FakeManager manager(FLOW_FULL, PROCESS_ALS_CALIBRATION, 0);
+        manager.setSegmentIndexes(feed(light, readings));
         light.SetSensManager(&manager);
         light.calibrate();
         EXPECT_EQ(light.getMultiplier(), c.multiplier);
@@ -116,7 +97,8 @@ TEST(AmbientLight, FailedCalibrations) {
         TestLight light;
         for (int level : c.levels)
             light.addLightLevel(level);
-        FakeManager manager(feed(light, c.readings));
+        FakeManager manager(FLOW_FULL, PROCESS_ALS_CALIBRATION, 0);
+        manager.setSegmentIndexes(feed(light, c.readings));
         light.SetSensManager(&manager);
         EXPECT_EQ(calibrationError([&] { light.calibrate(); }), c.error);
         EXPECT_TRUE(light.getScaling().empty()) << c.error;
@@ -124,7 +106,7 @@ TEST(AmbientLight, FailedCalibrations) {
     // Levels without their segments.
     TestLight light;
     light.addLightLevel(100);
-    FakeManager manager({});
+    FakeManager manager(FLOW_FULL, PROCESS_ALS_CALIBRATION, 0);
     light.SetSensManager(&manager);
     EXPECT_EQ(calibrationError([&] { light.calibrate(); }),
               "AmbientLightSensor Calibration Error: Failed splitting data to segments");
@@ -139,7 +121,8 @@ TEST(AmbientLight, FirmwareRecordKeepsAllButTheScale) {
     light.keepFirmwareRecord(firmware);
     light.addLightLevel(100);
     light.addLightLevel(1000);
-    FakeManager manager(feed(light, {50, 500}));
+    FakeManager manager(FLOW_FULL, PROCESS_ALS_CALIBRATION, 0);
+    manager.setSegmentIndexes(feed(light, {50, 500}));
     light.SetSensManager(&manager);
     light.calibrate();
     std::vector<unsigned char> expected = firmware;
@@ -165,7 +148,7 @@ TEST(AmbientLight, FirmwareRecordKeepsAllButTheScale) {
 
 TEST(AmbientLight, MedianOfThreeAndTheFirstTwoSamples) {
     TestLight light;
-    FakeManager manager({});
+    FakeManager manager(FLOW_FULL, PROCESS_ALS_CALIBRATION, 0);
     light.SetSensManager(&manager);
     const double readings[] = {10, 10, 10, 90, 10, 10};
     double t = 0;
@@ -181,7 +164,8 @@ TEST(AmbientLight, MedianOfThreeAndTheFirstTwoSamples) {
 
     // An operator-driven run drops samples until a level is entered.
     TestLight manual;
-    FakeManager operatorRun({}, true);
+    FakeManager operatorRun(FLOW_FULL, PROCESS_ALS_CALIBRATION, 0);
+    operatorRun.setManual(true);
     manual.SetSensManager(&operatorRun);
     for (int i = 0; i < 5; ++i) {
         SensorData s(t += 20, {10});

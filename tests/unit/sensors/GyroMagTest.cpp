@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "Exceptions.h"
+#include "FakeRun.h"
 #include "Gyroscope.h"
 #include "Magnetometer.h"
 #include "SensorManager.h"
@@ -12,21 +13,6 @@
 namespace {
 
 const double kPi = 3.14159265358979323846;
-
-class FakeManager : public SensorManager {
-public:
-    FakeManager(CalibrationFlowType flow, ProcessType type, int steps, std::vector<double> times = {}) {
-        flowType = flow;
-        processType = type;
-        numSteps = steps;
-        segmentTimes = std::move(times);
-    }
-    std::string report() const {
-        std::string out;
-        GetFinalErrorStr(out);
-        return out;
-    }
-};
 
 class TestGyro : public Gyroscope {
 public:
@@ -46,15 +32,6 @@ public:
     }
     void setLimitsForTest() { setLimits(); }
 };
-
-std::string calibrationError(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const CalibrationException& e) {
-        return e.what();
-    }
-    return "";
-}
 
 Vector v3(double x, double y, double z) {
     return Vector(std::vector<double>{x, y, z});

@@ -7,28 +7,13 @@
 
 #include "Accelerometer.h"
 #include "Exceptions.h"
+#include "FakeRun.h"
 #include "InertialSensor.h"
 #include "MathTestUtil.h"
 #include "SensorManager.h"
 #include "XmlUtil.h"
 
 namespace {
-
-// What the step script would report to the sensors.
-class FakeManager : public SensorManager {
-public:
-    FakeManager(CalibrationFlowType flow, ProcessType type, int steps, std::vector<double> times) {
-        flowType = flow;
-        processType = type;
-        numSteps = steps;
-        segmentTimes = std::move(times);
-    }
-    std::string report() const {
-        std::string out;
-        GetFinalErrorStr(out);
-        return out;
-    }
-};
 
 // Exposes the protected parts the tests set up.
 class TestSensor : public Accelerometer {
@@ -45,15 +30,6 @@ public:
     void setLimitsForTest() { setLimits(); }
     double rangeLimit() const { return motionRangeLimit; }
 };
-
-std::string calibrationError(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const CalibrationException& e) {
-        return e.what();
-    }
-    return "";
-}
 
 void addSamples(Sensor& s, const std::vector<std::pair<double, Vector>>& samples) {
     for (const auto& p : samples)
