@@ -25,8 +25,8 @@ V3 deviceAxis(const std::string& name) {
     }
 }
 
-LiveDevice::LiveDevice(const LiveSpec& s) : spec(s), rng(s.seed) {
-    const SensorErrors* all[4] = {&spec.acc, &spec.lid, &spec.gyro, &spec.mag};
+LiveDevice::LiveDevice(const DeviceSetup& s) : setup(s), rng(s.seed) {
+    const SensorErrors* all[4] = {&setup.acc, &setup.lid, &setup.gyro, &setup.mag};
     for (int i = 0; i < 4; ++i)
         inverse[i] = all[i]->correction.inverse();
 }
@@ -97,15 +97,15 @@ V3 LiveDevice::truth(SensorKind kind, double tMs) const {
     V3 rate;
     const M3 toDevice = orientation(tMs, &rate).transposed();
     const V3 gravity = toDevice * V3{0, 0, 1};
-    const double dip = spec.dipDegrees / kDegPerRad;
+    const double dip = setup.dipDegrees / kDegPerRad;
     switch (kind) {
     case SensorKind::Base: return gravity;
-    case SensorKind::Lid: return lidFrame(spec.hinge) * gravity;
+    case SensorKind::Lid: return lidFrame(setup.hinge) * gravity;
     case SensorKind::Rate: return rate;
-    case SensorKind::Field: return toDevice * (V3{0, std::cos(dip), -std::sin(dip)} * spec.fieldMilliGauss);
+    case SensorKind::Field: return toDevice * (V3{0, std::cos(dip), -std::sin(dip)} * setup.fieldMilliGauss);
     case SensorKind::Light: {
         const double u = std::min(1.0, std::max(0.0, (tMs - lightStart) / kLightChangeMs));
-        return {(lightFrom + (lightTo - lightFrom) * u) * spec.lightGain, 0, 0};
+        return {(lightFrom + (lightTo - lightFrom) * u) * setup.lightGain, 0, 0};
     }
     }
     return {};
@@ -114,11 +114,11 @@ V3 LiveDevice::truth(SensorKind kind, double tMs) const {
 V3 LiveDevice::raw(SensorKind kind, double tMs) {
     const V3 t = truth(kind, tMs);
     if (kind == SensorKind::Light) {
-        std::normal_distribution<double> noise(0.0, spec.lightNoise > 0 ? spec.lightNoise : 1.0);
-        return {t.x + (spec.lightNoise > 0 ? noise(rng) : 0.0), 0, 0};
+        std::normal_distribution<double> noise(0.0, setup.lightNoise > 0 ? setup.lightNoise : 1.0);
+        return {t.x + (setup.lightNoise > 0 ? noise(rng) : 0.0), 0, 0};
     }
     const int i = static_cast<int>(kind);
-    const SensorErrors& e = i == 0 ? spec.acc : i == 1 ? spec.lid : i == 2 ? spec.gyro : spec.mag;
+    const SensorErrors& e = i == 0 ? setup.acc : i == 1 ? setup.lid : i == 2 ? setup.gyro : setup.mag;
     V3 v = inverse[i] * t + e.offset;
     std::normal_distribution<double> gauss(0.0, e.noise > 0 ? e.noise : 1.0);
     if (e.noise > 0)

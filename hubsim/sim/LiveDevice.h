@@ -14,7 +14,7 @@ namespace sim {
 
 enum class SensorKind { Base, Lid, Rate, Field, Light };
 
-struct LiveSpec {
+struct DeviceSetup {
     SensorErrors acc, lid, gyro, mag;
     double fieldMilliGauss = 500.0;
     double dipDegrees = 60.0;
@@ -26,7 +26,7 @@ struct LiveSpec {
 
 class LiveDevice {
 public:
-    explicit LiveDevice(const LiveSpec& spec);
+    explicit LiveDevice(const DeviceSetup& setup);
 
     // Device axis names: "+x", "-y", ...; placing turns the device so that the
     // first axis points up and the second north. Each returns when (simulated
@@ -48,7 +48,7 @@ private:
         M3 from;
         V3 rotation;  // body rotation vector, radians
     };
-    LiveSpec spec;
+    DeviceSetup setup;
     std::vector<Motion> motions;
     M3 rest = M3::identity();
     double lightFrom = 0, lightTo = 0, lightStart = 0;

@@ -76,7 +76,7 @@ struct Scenario {
     // The physical device behind the sensors, for live sampling: its sensors'
     // true errors, the field and light around it, and how much faster than
     // wall time its simulated time runs.
-    sim::LiveSpec device;
+    sim::DeviceSetup device;
     double speed = 1.0;
     // Faults of the live reports (simulated milliseconds since the recording started).
     struct StreamFaults {
