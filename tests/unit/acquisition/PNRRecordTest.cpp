@@ -128,6 +128,21 @@ std::vector<uint8_t> report(int n) {
     return smhi::buildSensorData(records);
 }
 
+// A recorder on a scripted connection, handing its samples to a manager.
+struct Rig {
+    Rig() : firmware(std::make_shared<ScriptedFirmware>()), recorder(firmware) { recorder.init(&manager); }
+    // Answers the first stop and the start as the firmware does, and starts.
+    int start(uint8_t startStatus = 0) {
+        firmware->answer(recordAnswer(0));
+        firmware->answer(recordAnswer(startStatus));
+        return recorder.start();
+    }
+
+    Manager manager;
+    std::shared_ptr<ScriptedFirmware> firmware;
+    PNRRecord recorder;
+};
+
 bool eventually(const std::function<bool()>& condition) {
     for (int i = 0; i < 500; ++i) {
         if (condition())
@@ -204,42 +219,27 @@ TEST(PNRRecord, StartsReadsAndStopsWithTheFirmware) {
 TEST(PNRRecord, FirmwareFaults) {
     {
         // The start refused.
-        Manager manager;
-        auto firmware = std::make_shared<ScriptedFirmware>();
-        PNRRecord recorder(firmware);
-        recorder.init(&manager);
-        firmware->answer(recordAnswer(0));
-        firmware->answer(recordAnswer(1));
-        EXPECT_EQ(recorder.start(), 0);
-        EXPECT_EQ(recorder.implementation().getLastError(), 1);
+        Rig rig;
+        EXPECT_EQ(rig.start(1), 0);
+        EXPECT_EQ(rig.recorder.implementation().getLastError(), 1);
     }
     {
         // The connection breaks while recording: the step fails, the stop reports it.
-        Manager manager;
-        auto firmware = std::make_shared<ScriptedFirmware>();
-        PNRRecord recorder(firmware);
-        recorder.init(&manager);
-        firmware->answer(recordAnswer(0));
-        firmware->answer(recordAnswer(0));
-        ASSERT_EQ(recorder.start(), 1);
-        firmware->breakConnection();
-        EXPECT_TRUE(eventually([&] { return manager.failed(); }));
-        EXPECT_EQ(recorder.stop(), 0);
+        Rig rig;
+        ASSERT_EQ(rig.start(), 1);
+        rig.firmware->breakConnection();
+        EXPECT_TRUE(eventually([&] { return rig.manager.failed(); }));
+        EXPECT_EQ(rig.recorder.stop(), 0);
     }
     {
         // The stop refused, and a second stop while the first is under way.
-        Manager manager;
-        auto firmware = std::make_shared<ScriptedFirmware>();
-        PNRRecord recorder(firmware);
-        recorder.init(&manager);
-        firmware->answer(recordAnswer(0));
-        firmware->answer(recordAnswer(0));
-        ASSERT_EQ(recorder.start(), 1);
-        auto first = std::async(std::launch::async, [&] { return recorder.stop(); });
-        ASSERT_TRUE(firmware->waitForWrites(3));
-        EXPECT_EQ(recorder.stop(), 0);
-        firmware->answer(recordAnswer(4));
+        Rig rig;
+        ASSERT_EQ(rig.start(), 1);
+        auto first = std::async(std::launch::async, [&] { return rig.recorder.stop(); });
+        ASSERT_TRUE(rig.firmware->waitForWrites(3));
+        EXPECT_EQ(rig.recorder.stop(), 0);
+        rig.firmware->answer(recordAnswer(4));
         EXPECT_EQ(first.get(), 0);
-        EXPECT_TRUE(manager.failed());
+        EXPECT_TRUE(rig.manager.failed());
     }
 }
