@@ -174,7 +174,7 @@ void Server::receive(int fd) {
         client.recording = false;
     }
     const Reply reply = firmware.handle(msg);
-    sampling(client, msg);
+    sampling(msg);
     if (!reply.send && !reply.closeConnection)
         return;
     enqueue(client, reply.bytes, reply.delayMs, reply.closeConnection);
@@ -186,7 +186,7 @@ void Server::receive(int fd) {
     sendDue();
 }
 
-void Server::sampling(Client&, const std::vector<uint8_t>& msg) {
+void Server::sampling(const std::vector<uint8_t>& msg) {
     // Set sensor property: header, luid, u16 property, u16 length, data.
     const doxi::ByteView b(msg);
     uint16_t property = 0, length = 0;

@@ -64,7 +64,7 @@ private:
     void control(int fd, Client& client, const std::vector<uint8_t>& msg);
     void sendDue();
     // Sampling properties and record control on the SMHI client.
-    void sampling(Client& client, const std::vector<uint8_t>& msg);
+    void sampling(const std::vector<uint8_t>& msg);
     // Answers a request on the trace client.
     void traceRequest(Client& client, const std::vector<uint8_t>& msg);
     // Answers a request on the trace-configuration client.

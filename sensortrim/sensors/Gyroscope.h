@@ -29,10 +29,7 @@ public:
     void findGyroScale(double angle);
     bool TestIntegration();
 
-    const Matrix& getMeasurements() const { return measurements; }
-    const Matrix& getIntegratedAngles() const { return integratedAngles; }
     const std::vector<Matrix>& getStepRotations() const { return stepRotations; }
-    const Vector& getGyroOffset() const { return gyroOffset; }
 
 protected:
     std::vector<Matrix> stepRotations;

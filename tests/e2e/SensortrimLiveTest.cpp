@@ -27,6 +27,16 @@ int intAfter(const std::string& text, const std::string& tag) {
     return at == std::string::npos ? 0 : std::atoi(text.c_str() + at + tag.size() + 2);
 }
 
+// sensortrim args... under the virtual operator, in the hub's folder.
+ProcessResult operatorRun(const HubSim& hub, const std::vector<std::string>& args) {
+    ProcessOptions options;
+    options.workDir = hub.dir();
+    options.timeoutSeconds = 90;
+    std::vector<std::string> argv = {SENSORTRIM_BIN};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return hub.runWithOperator(argv, options);
+}
+
 TEST(SensortrimLive, RefusedRecordingFailsCleanly) {
     HubSim hub(scenarioWith("<Faults><Fault command=\"12\" status=\"1\"/></Faults>"));
     ProcessOptions options;
@@ -136,12 +146,7 @@ TEST(SensortrimLive, EveryFlowRunsUnattended) {
     for (const Case& c : cases) {
         HubSim hub(defaultScenario());
         writeFile(hub.dir() + "/levels.txt", "values=100,500,1000\ndelay_time=5\n");
-        ProcessOptions options;
-        options.workDir = hub.dir();
-        options.timeoutSeconds = 90;
-        std::vector<std::string> argv = {SENSORTRIM_BIN};
-        argv.insert(argv.end(), c.args.begin(), c.args.end());
-        const ProcessResult r = hub.runWithOperator(argv, options);
+        const ProcessResult r = operatorRun(hub, c.args);
         EXPECT_EQ(r.exitStatus, c.status) << c.args[1] << r.out;
         EXPECT_TRUE(contains(r.out, c.expected)) << r.out;
     }
@@ -172,12 +177,7 @@ TEST(SensortrimLive, MisbehavingReports) {
         const std::string device = "<Device speed=\"8\"";
         scenario.replace(scenario.find(device), device.size(), device + " " + c.device);
         HubSim hub(scenario);
-        ProcessOptions options;
-        options.workDir = hub.dir();
-        options.timeoutSeconds = 90;
-        std::vector<std::string> argv = {SENSORTRIM_BIN};
-        argv.insert(argv.end(), c.args.begin(), c.args.end());
-        const ProcessResult r = hub.runWithOperator(argv, options);
+        const ProcessResult r = operatorRun(hub, c.args);
         EXPECT_EQ(r.exitStatus, c.status) << c.device << r.out;
         EXPECT_TRUE(contains(r.out, c.expected)) << c.device << r.out;
         if (c.status != 0) {
