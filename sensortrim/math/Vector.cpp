@@ -228,8 +228,8 @@ std::vector<SensorData> Vector::reduceBuffer(const std::vector<SensorData>& buff
         throw MathException("The buffer is empty");
     std::vector<SensorData> kept{buffer.front()};
     for (size_t i = 1; i < buffer.size(); ++i) {
-        const std::vector<double>& last = kept.back().values;
-        const std::vector<double>& cur = buffer[i].values;
+        const SampleValues& last = kept.back().values;
+        const SampleValues& cur = buffer[i].values;
         const size_t n = std::min(last.size(), cur.size());
         double sq = 0.0;
         for (size_t k = 0; k < n; ++k)
