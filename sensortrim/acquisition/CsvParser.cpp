@@ -1,9 +1,12 @@
 #include "CsvParser.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 
+#include "DumpNumbers.h"
 #include "Exceptions.h"
 #include "FileUtil.h"
 #include "Sensor.h"
@@ -36,6 +39,70 @@ bool luidFitsSensor(const _sc_sensor_luid& luid, const Sensor& sensor) {
         return false;
     return (luid.instance == 0) == (sensor.getLuid().instance == 0);
 }
+
+// Lines of a stream read a block at a time: a dump of millions of rows costs
+// one copy per block instead of one stream call per row. A line is given
+// without its end, and without the carriage return of a file written elsewhere.
+class LineReader {
+public:
+    explicit LineReader(std::istream& stream) : in(stream) {}
+
+    bool next(std::string_view& line) {
+        while (true) {
+            const char* begin = buffer.data() + start;
+            const char* end = static_cast<const char*>(std::memchr(begin, '\n', filled - start));
+            if (end) {
+                start = static_cast<size_t>(end - buffer.data()) + 1;
+                return give(begin, end, line);
+            }
+            if (!fill()) {
+                if (start == filled)
+                    return false;
+                end = buffer.data() + filled;
+                start = filled;
+                return give(begin, end, line);
+            }
+        }
+    }
+
+    bool next(std::string& line) {
+        std::string_view view;
+        if (!next(view))
+            return false;
+        line.assign(view);
+        return true;
+    }
+
+private:
+    static constexpr size_t kBlock = 1 << 20;
+    std::istream& in;
+    std::vector<char> buffer = std::vector<char>(kBlock);
+    size_t start = 0, filled = 0;
+
+    static bool give(const char* begin, const char* end, std::string_view& line) {
+        if (end > begin && end[-1] == '\r')
+            --end;
+        line = std::string_view(begin, static_cast<size_t>(end - begin));
+        return true;
+    }
+
+    // Keeps the unfinished line and reads more after it; false at the end.
+    bool fill() {
+        if (!in)
+            return false;
+        const size_t kept = filled - start;
+        std::memmove(buffer.data(), buffer.data() + start, kept);
+        start = 0;
+        filled = kept;
+        // A line longer than the buffer grows it.
+        if (buffer.size() - filled < kBlock / 2)
+            buffer.resize(buffer.size() * 2);
+        in.read(buffer.data() + filled, static_cast<std::streamsize>(buffer.size() - filled));
+        const size_t got = static_cast<size_t>(in.gcount());
+        filled += got;
+        return got > 0;
+    }
+};
 
 }  // namespace
 
@@ -120,23 +187,82 @@ void CsvParser::parseSensorDataLine(const std::vector<std::string>& fields) {
     }
 }
 
-std::vector<SensorData> CsvParser::readSensorFile(const std::string& path, const std::shared_ptr<Sensor>& sensor,
-                                                  bool readLuid) {
+std::ifstream CsvParser::openSensorFile(const std::string& path) {
     if (!fileExists(path))
         throw CalibrationException("Sensor data file " + path + " does not exist");
-    std::ifstream in(path);
+    std::ifstream in(path, std::ios::binary);
     if (!in.good() || isDirExist(path))
         throw CalibrationException("Cannot read input file " + path);
-    return readSensorStream(in, path, sensor, readLuid);
+    return in;
+}
+
+size_t CsvParser::countLines(std::istream& in) {
+    std::vector<char> block(1 << 20);
+    size_t lines = 0;
+    while (in) {
+        in.read(block.data(), static_cast<std::streamsize>(block.size()));
+        const auto got = in.gcount();
+        lines += static_cast<size_t>(std::count(block.data(), block.data() + got, '\n'));
+    }
+    in.clear();
+    in.seekg(0);
+    return lines + 1;
+}
+
+std::vector<SensorData> CsvParser::readSensorFile(const std::string& path, const std::shared_ptr<Sensor>& sensor,
+                                                  bool readLuid) {
+    std::ifstream in = openSensorFile(path);
+    // Sized once: growing by doubling would hold up to twice the samples.
+    std::vector<SensorData> samples;
+    samples.reserve(countLines(in));
+    readSamples(in, path, sensor, readLuid, [&samples](const SensorData& sample) { samples.push_back(sample); });
+    return samples;
 }
 
 std::vector<SensorData> CsvParser::readSensorStream(std::istream& in, const std::string& path,
                                                     const std::shared_ptr<Sensor>& sensor, bool readLuid) {
+    std::vector<SensorData> samples;
+    readSamples(in, path, sensor, readLuid, [&samples](const SensorData& sample) { samples.push_back(sample); });
+    return samples;
+}
+
+bool CsvParser::parseSimpleLine(std::string_view line, size_t expected) {
+    // A row as the tools write it: only plain numbers between the commas.
+    // Anything else is left to the general reading, with its checks and messages.
+    size_t field = 0;
+    size_t from = 0;
+    currentData.values.clear();
+    while (true) {
+        const size_t comma = line.find(',', from);
+        const std::string_view text =
+            line.substr(from, comma == std::string_view::npos ? std::string_view::npos : comma - from);
+        if (field == 0) {
+            if (!dumpnumbers::parseTimestamp(text, currentData.timestamp))
+                return false;
+        } else {
+            double value = 0;
+            if (field >= expected || !dumpnumbers::parseValue(text, value))
+                return false;
+            if (convertUnits)
+                value = Conversions::Convert(value, fileUnit, sensorUnit);
+            currentData.values.push_back(value);
+        }
+        ++field;
+        if (comma == std::string_view::npos)
+            break;
+        from = comma + 1;
+    }
+    return field == expected;
+}
+
+void CsvParser::readSamples(std::istream& in, const std::string& path, const std::shared_ptr<Sensor>& sensor,
+                            bool readLuid, const std::function<void(const SensorData&)>& onSample) {
+    LineReader reader(in);
     std::string line;
-    if (!readLine(in, line))
+    if (!reader.next(line))
         throw CalibrationException("Input file " + path + " is empty");
 
-    while (startsWith(line, "#") && readLine(in, line)) {
+    while (startsWith(line, "#") && reader.next(line)) {
     }
     if (startsWith(line, "LUID=")) {
         if (readLuid) {
@@ -156,15 +282,15 @@ std::vector<SensorData> CsvParser::readSensorStream(std::istream& in, const std:
                                            ", it does not name the " + sensor->getName() + " sensor");
             sensor->setLuid(luid);
         }
-        if (!readLine(in, line))
+        if (!reader.next(line))
             line.clear();
     }
-    while ((startsWith(line, "#") || line.empty()) && readLine(in, line)) {
+    while ((startsWith(line, "#") || line.empty()) && reader.next(line)) {
     }
     if (startsWith(line, "HINGE=")) {
         if (sensor->getName() == "Accelerometer_2")
             sensor->setHingeConfig(replace(line, "HINGE=", ""));
-        if (!readLine(in, line))
+        if (!reader.next(line))
             line.clear();
     }
 
@@ -176,21 +302,27 @@ std::vector<SensorData> CsvParser::readSensorStream(std::istream& in, const std:
     if (sensor->getSensorType() == 1)
         parseHeader(columns, sensor);
 
-    std::vector<SensorData> samples;
-    while (readLine(in, line)) {
-        if (startsWith(line, "#"))
-            continue;
-        splitLine(line, ',');
-        if (columns.empty())
-            continue;
-        if (columns.size() != expected && columns.size() != 1)
-            throw CalibrationException("Unexpected number of values at input file " + path);
-        parseSensorDataLine(columns);
-        if (!samples.empty() && samples.back().timestamp > currentData.timestamp)
+    bool any = false;
+    double lastTime = 0;
+    std::string_view row;
+    while (reader.next(row)) {
+        if (!parseSimpleLine(row, expected)) {
+            if (!row.empty() && row[0] == '#')
+                continue;
+            line.assign(row);
+            splitLine(line, ',');
+            if (columns.empty())
+                continue;
+            if (columns.size() != expected && columns.size() != 1)
+                throw CalibrationException("Unexpected number of values at input file " + path);
+            parseSensorDataLine(columns);
+        }
+        if (any && lastTime > currentData.timestamp)
             throw CalibrationException("Invalid order of data at input file " + path);
-        samples.push_back(currentData);
+        any = true;
+        lastTime = currentData.timestamp;
+        onSample(currentData);
     }
-    return samples;
 }
 
 SensorDump CsvParser::readFromFile(const std::string& basePath, const std::vector<std::shared_ptr<Sensor>>& sensors,

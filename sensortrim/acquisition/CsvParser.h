@@ -1,10 +1,13 @@
 // Data dump files (one CSV file per sensor) and the ALS configuration file.
 #pragma once
 
+#include <fstream>
+#include <functional>
 #include <istream>
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "SensorData.h"
@@ -40,6 +43,13 @@ public:
     // One sensor's dump read from a stream; path names it in messages.
     std::vector<SensorData> readSensorStream(std::istream& in, const std::string& path,
                                              const std::shared_ptr<Sensor>& sensor, bool readLuid);
+    // The same, giving each sample to onSample as it is read.
+    void readSamples(std::istream& in, const std::string& path, const std::shared_ptr<Sensor>& sensor,
+                     bool readLuid, const std::function<void(const SensorData&)>& onSample);
+    // Opens one sensor's dump file (the messages of a missing or unreadable file).
+    static std::ifstream openSensorFile(const std::string& path);
+    // The lines of a stream (an upper bound of its samples); the stream is rewound.
+    static size_t countLines(std::istream& in);
 
     const std::vector<std::string>& getColumns() const { return columns; }
     const SensorData& getCurrentData() const { return currentData; }
@@ -51,6 +61,7 @@ private:
     std::vector<std::string> columns;
     SensorData currentData;
 
+    bool parseSimpleLine(std::string_view line, size_t expected);
     std::vector<SensorData> readSensorFile(const std::string& path, const std::shared_ptr<Sensor>& sensor,
                                            bool readLuid);
 };

@@ -18,6 +18,8 @@ void requireAxes(const std::vector<SensorData>& buf, int first, int last, size_t
 // The values of one axis over [first, last].
 std::vector<double> axisValues(const std::vector<SensorData>& buf, const BufferRange& range, int axis) {
     std::vector<double> values;
+    if (range.last >= range.first)
+        values.reserve(static_cast<size_t>(range.last - range.first) + 1);
     for (int i = range.first; i <= range.last; ++i)
         values.push_back(buf[static_cast<size_t>(i)].values[static_cast<size_t>(axis)]);
     return values;
@@ -80,8 +82,20 @@ double mean(const std::vector<double>& list) {
 double Median(std::vector<double> list) {
     if (list.empty())
         throw CalibrationException(kInternalError);
-    std::sort(list.begin(), list.end());
     const size_t n = list.size();
+    // Only the middle of the order is needed, and selecting it is linear. A
+    // list with NaN (no place in an order) or a zero (-0 and +0 compare equal,
+    // yet print apart) keeps the full sort, whose arrangement of them the
+    // results have always come from; without them equal values are the same
+    // bits, and any way of ordering gives the same median.
+    if (std::none_of(list.begin(), list.end(), [](double x) { return std::isnan(x) || x == 0.0; })) {
+        const auto middle = list.begin() + static_cast<std::ptrdiff_t>(n / 2);
+        std::nth_element(list.begin(), middle, list.end());
+        if (n % 2 == 1)
+            return *middle;
+        return (*std::max_element(list.begin(), middle) + *middle) / 2.0;
+    }
+    std::sort(list.begin(), list.end());
     if (n % 2 == 1)
         return list[n / 2];
     return (list[n / 2 - 1] + list[n / 2]) / 2.0;
