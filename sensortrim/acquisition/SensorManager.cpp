@@ -203,18 +203,33 @@ void SensorManager::loadDataFromFile(const std::vector<std::shared_ptr<Sensor>>&
     consoleOut() << "Loading data dump, this might take a while..." << std::endl;
     const std::string base = prefix.empty() ? folder : folder + "/" + prefix;
     CsvParser parser;
-    dataDump = parser.readFromFile(base, dumpSensors, readLuid);
+    playback.clear();
+    for (const std::shared_ptr<Sensor>& sensor : dumpSensors) {
+        const std::string path = CsvParser::getSuffixedPath(base, sensor->getName());
+        std::ifstream in = CsvParser::openSensorFile(path);
+        PlaybackRecording& recording = playback[sensor];
+        recording.reserve(CsvParser::countLines(in));
+        parser.readSamples(in, path, sensor, readLuid,
+                           [&recording](const SensorData& sample) { recording.push_back(sample); });
+    }
 }
 
 void SensorManager::playData() {
     // Read position per sensor, in the order of the run's sensors.
-    std::vector<std::pair<std::shared_ptr<Sensor>, size_t>> cursors;
+    struct Cursor {
+        std::shared_ptr<Sensor> sensor;
+        PlaybackRecording* samples;
+        size_t next;
+    };
+    std::vector<Cursor> cursors;
     size_t total = 0;
     for (const auto& sensor : sensors) {
-        const auto it = dataDump.find(sensor);
-        if (it != dataDump.end()) {
-            cursors.emplace_back(sensor, 0);
+        const auto it = playback.find(sensor);
+        if (it != playback.end()) {
+            cursors.push_back(Cursor{sensor, &it->second, 0});
             total += it->second.size();
+            // The sensor's buffer is sized once instead of growing by doubling.
+            sensor->getBufferedData().reserve(it->second.size());
         }
     }
     double lastTime = 0;
@@ -223,10 +238,9 @@ void SensorManager::playData() {
             int chosen = -1;
             double best = 0;
             for (size_t c = 0; c < cursors.size(); ++c) {
-                const std::vector<SensorData>& samples = dataDump[cursors[c].first];
-                if (cursors[c].second >= samples.size())
+                if (cursors[c].next >= cursors[c].samples->size())
                     continue;
-                const double t = samples[cursors[c].second].timestamp;
+                const double t = cursors[c].samples->timestamp(cursors[c].next);
                 if (t < lastTime)
                     continue;
                 if (chosen < 0 || t <= best) {
@@ -237,10 +251,9 @@ void SensorManager::playData() {
             if (chosen < 0) {
                 // Timestamps restart at 0 with every step: take the earliest remaining sample.
                 for (size_t c = 0; c < cursors.size(); ++c) {
-                    const std::vector<SensorData>& samples = dataDump[cursors[c].first];
-                    if (cursors[c].second >= samples.size())
+                    if (cursors[c].next >= cursors[c].samples->size())
                         continue;
-                    const double t = samples[cursors[c].second].timestamp;
+                    const double t = cursors[c].samples->timestamp(cursors[c].next);
                     if (chosen < 0 || t <= best) {
                         chosen = static_cast<int>(c);
                         best = t;
@@ -249,11 +262,13 @@ void SensorManager::playData() {
                 if (chosen < 0)
                     break;
             }
-            auto& cursor = cursors[static_cast<size_t>(chosen)];
-            SensorData sample = dataDump[cursor.first][cursor.second++];
+            Cursor& cursor = cursors[static_cast<size_t>(chosen)];
+            SensorData sample = (*cursor.samples)[cursor.next++];
+            if (cursor.next % PlaybackRecording::kBlock == 0)
+                cursor.samples->releaseBefore(cursor.next);
             lastTime = sample.timestamp;
-            processSample(cursor.first, sample);
-            if (!process->isExternal() && isIndicator(cursor.first) && process->shouldMoveNext()) {
+            processSample(cursor.sensor, sample);
+            if (!process->isExternal() && isIndicator(cursor.sensor) && process->shouldMoveNext()) {
                 onStageChange();
                 std::lock_guard<std::mutex> lock(stageMutex);
                 stageFinished = false;
@@ -284,15 +299,24 @@ void SensorManager::checkDataStreamingValidity() {
     for (const auto& sensor : sensors) {
         if (!isIndicator(sensor))
             continue;
-        if (!dataDump.count(sensor))
+        if (!dataDump.count(sensor) && !playback.count(sensor))
             throw CalibrationException("No data was sampled for " + sensor->getName());
         reference = sensor;
     }
     if (!reference)
         return;
+    // The time of the sensor's last buffered sample, from the live recording
+    // or the dump played.
     auto lastTimestamp = [this](const std::shared_ptr<Sensor>& sensor, double& t) {
-        const std::vector<SensorData>& samples = dataDump[sensor];
         const size_t size = sensor->getBufferedDataSize();
+        const auto played = playback.find(sensor);
+        if (played != playback.end()) {
+            if (size == 0 || size > played->second.size())
+                return false;
+            t = played->second.timestamp(size - 1);
+            return true;
+        }
+        const std::vector<SensorData>& samples = dataDump[sensor];
         if (size == 0 || size > samples.size())
             return false;
         t = samples[size - 1].timestamp;
@@ -306,7 +330,7 @@ void SensorManager::checkDataStreamingValidity() {
         if (sensor == reference)
             continue;
         double t = 0;
-        const bool has = dataDump.count(sensor) && lastTimestamp(sensor, t);
+        const bool has = (dataDump.count(sensor) || playback.count(sensor)) && lastTimestamp(sensor, t);
         const long long difference = static_cast<long long>(t - referenceTime);
         if (!has || difference > 100 || difference < -100)
             failures += (failures.empty() ? "" : ", ") + sensor->getName();

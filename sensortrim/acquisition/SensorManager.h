@@ -10,6 +10,7 @@
 
 #include "CsvParser.h"
 #include "LiveSampler.h"
+#include "PlaybackRecording.h"
 #include "ProcessTypes.h"
 #include "RunContext.h"
 #include "SensorData.h"
@@ -70,6 +71,8 @@ protected:
     std::vector<std::shared_ptr<Sensor>> sensors;
     std::map<std::string, std::shared_ptr<Sensor>> sensorMap;
     SensorDump dataDump;
+    // The dumps of an offline run, read by loadDataFromFile and played by playData.
+    std::map<std::shared_ptr<Sensor>, PlaybackRecording> playback;
     std::condition_variable stageCondition;
     std::mutex stageMutex;
     mutable std::mutex dataMutex;

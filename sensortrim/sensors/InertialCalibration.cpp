@@ -96,16 +96,18 @@ std::vector<size_t> InertialSensor::findIndex() {
 }
 
 std::vector<SensorData> InertialSensor::stretch(size_t from, size_t to) const {
-    std::vector<SensorData> samples;
-    for (size_t i = from; i < to && i < bufferedData.size(); ++i)
-        samples.push_back(bufferedData[i]);
-    return samples;
+    const size_t end = std::min(to, bufferedData.size());
+    if (from >= end)
+        return {};
+    return std::vector<SensorData>(bufferedData.begin() + static_cast<std::ptrdiff_t>(from),
+                                   bufferedData.begin() + static_cast<std::ptrdiff_t>(end));
 }
 
 Vector InertialSensor::findSegmentAndNoise(const std::vector<SensorData>& samples) {
     Vector median(3);
     for (int axis = 0; axis < 3; ++axis) {
         std::vector<double> values;
+        values.reserve(samples.size());
         for (const SensorData& s : samples) {
             if (s.values.size() < 3)
                 throw CalibrationException("Internal error");

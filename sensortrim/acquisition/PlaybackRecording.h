@@ -1,0 +1,46 @@
+// A sensor's samples loaded from a dump for playback. They are held in blocks
+// that are released once played: the sensors buffer what they are given, and
+// a long recording is not held twice over. The time stamps stay for the checks
+// after the playback.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+#include "SensorData.h"
+
+class PlaybackRecording {
+public:
+    void reserve(size_t samples) {
+        times.reserve(samples);
+        blocks.reserve(samples / kBlock + 1);
+    }
+
+    void push_back(const SensorData& sample) {
+        if (count % kBlock == 0)
+            blocks.emplace_back(new SensorData[kBlock]);
+        blocks.back()[count % kBlock] = sample;
+        times.push_back(sample.timestamp);
+        ++count;
+    }
+
+    size_t size() const { return count; }
+    double timestamp(size_t i) const { return times[i]; }
+    // A sample not released yet.
+    const SensorData& operator[](size_t i) const { return blocks[i / kBlock][i % kBlock]; }
+    bool released(size_t i) const { return !blocks[i / kBlock]; }
+
+    // Frees the blocks wholly before sample i.
+    void releaseBefore(size_t i) {
+        for (size_t b = 0; b < i / kBlock && b < blocks.size(); ++b)
+            blocks[b].reset();
+    }
+
+    static constexpr size_t kBlock = size_t(1) << 16;
+
+private:
+    std::vector<double> times;
+    std::vector<std::unique_ptr<SensorData[]>> blocks;
+    size_t count = 0;
+};
