@@ -83,17 +83,23 @@ double Median(std::vector<double> list) {
     if (list.empty())
         throw CalibrationException(kInternalError);
     const size_t n = list.size();
-    // Only the middle of the order is needed, and selecting it is linear. A
-    // list with NaN (no place in an order) or a zero (-0 and +0 compare equal,
-    // yet print apart) keeps the full sort, whose arrangement of them the
-    // results have always come from; without them equal values are the same
-    // bits, and any way of ordering gives the same median.
-    if (std::none_of(list.begin(), list.end(), [](double x) { return std::isnan(x) || x == 0.0; })) {
-        const auto middle = list.begin() + static_cast<std::ptrdiff_t>(n / 2);
-        std::nth_element(list.begin(), middle, list.end());
-        if (n % 2 == 1)
-            return *middle;
-        return (*std::max_element(list.begin(), middle) + *middle) / 2.0;
+    // Only the middle of the order is needed, and selecting it is linear.
+    // Equal values are the same bits, so any way of ordering gives the same
+    // median, with two exceptions that keep the full sort, whose arrangement
+    // the results have always come from: NaN (no place in an order), and a
+    // zero in the middle (-0 and +0 compare equal, yet print apart). The sort
+    // must then see the list as it came, so the selection works on a copy.
+    if (std::none_of(list.begin(), list.end(), [](double x) { return std::isnan(x); })) {
+        std::vector<double> order = list;
+        const auto middle = order.begin() + static_cast<std::ptrdiff_t>(n / 2);
+        std::nth_element(order.begin(), middle, order.end());
+        if (*middle != 0.0) {
+            if (n % 2 == 1)
+                return *middle;
+            const double below = *std::max_element(order.begin(), middle);
+            if (below != 0.0)
+                return (below + *middle) / 2.0;
+        }
     }
     std::sort(list.begin(), list.end());
     if (n % 2 == 1)
@@ -120,10 +126,28 @@ double FindRangeMax(const std::vector<SensorData>& buf, const BufferRange& range
     Vector spreads(3);
     if (range.last >= range.first) {
         requireAxes(buf, range.first, range.last, 3, kInvalidRange);
+        // Read in place: the motion checks call this for every tenth of a second.
         for (int axis = 0; axis < 3; ++axis) {
-            const std::vector<double> values = axisValues(buf, range, axis);
-            const auto minmax = std::minmax_element(values.begin(), values.end());
-            spreads[axis] = *minmax.second - *minmax.first;
+            // The first smallest and the last largest, as minmax_element finds them.
+            double low = buf[static_cast<size_t>(range.first)].values[static_cast<size_t>(axis)];
+            double high = low;
+            bool nan = std::isnan(low);
+            for (int i = range.first + 1; i <= range.last; ++i) {
+                const double x = buf[static_cast<size_t>(i)].values[static_cast<size_t>(axis)];
+                nan = nan || std::isnan(x);
+                if (x < low)
+                    low = x;
+                if (!(x < high))
+                    high = x;
+            }
+            if (nan) {
+                // NaN has no order: its answer is whatever minmax_element makes of it.
+                const std::vector<double> values = axisValues(buf, range, axis);
+                const auto minmax = std::minmax_element(values.begin(), values.end());
+                low = *minmax.first;
+                high = *minmax.second;
+            }
+            spreads[axis] = high - low;
         }
     }
     return spreads.Max();
@@ -134,8 +158,18 @@ double FindSTDMax(const std::vector<SensorData>& buf, const BufferRange& range) 
     Vector deviations(3);
     if (range.last >= range.first) {
         requireAxes(buf, range.first, range.last, 3, kInvalidRange);
-        for (int axis = 0; axis < 3; ++axis)
-            deviations[axis] = calcStd(axisValues(buf, range, axis));
+        for (int axis = 0; axis < 3; ++axis) {
+            // calcStd's sums, in the same order, without copying the axis out.
+            const double n = static_cast<double>(range.last - range.first + 1);
+            double sum = 0.0, squares = 0.0;
+            for (int i = range.first; i <= range.last; ++i) {
+                const double x = buf[static_cast<size_t>(i)].values[static_cast<size_t>(axis)];
+                sum += x;
+                squares += x * x;
+            }
+            const double m = sum / n;
+            deviations[axis] = std::sqrt(std::max(0.0, squares / n - m * m));
+        }
     }
     return deviations.Max();
 }

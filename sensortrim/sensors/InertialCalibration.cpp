@@ -104,15 +104,25 @@ std::vector<SensorData> InertialSensor::stretch(size_t from, size_t to) const {
 }
 
 Vector InertialSensor::findSegmentAndNoise(const std::vector<SensorData>& samples) {
+    return findSegmentAndNoise(samples, {{0, samples.size()}});
+}
+
+Vector InertialSensor::findSegmentAndNoise(const std::vector<SensorData>& buffer,
+                                           const std::vector<std::pair<size_t, size_t>>& stretches) {
+    size_t count = 0;
+    for (const auto& part : stretches)
+        count += part.second - part.first;
     Vector median(3);
     for (int axis = 0; axis < 3; ++axis) {
         std::vector<double> values;
-        values.reserve(samples.size());
-        for (const SensorData& s : samples) {
-            if (s.values.size() < 3)
-                throw CalibrationException("Internal error");
-            values.push_back(s.values[static_cast<size_t>(axis)]);
-        }
+        values.reserve(count);
+        for (const auto& part : stretches)
+            for (size_t i = part.first; i < part.second; ++i) {
+                const SensorData& s = buffer[i];
+                if (s.values.size() < 3)
+                    throw CalibrationException("Internal error");
+                values.push_back(s.values[static_cast<size_t>(axis)]);
+            }
         median[axis] = Statistics::Median(values);
         whiteNoise[axis] += Statistics::calcStd(values);
     }
@@ -130,17 +140,25 @@ void InertialSensor::FindSegmentation() {
         const size_t first = k * static_cast<size_t>(s);
         if (first + 1 >= index.size())
             throw CalibrationException(name + " Calibration Error: Failed splitting data to segments");
-        // The last sample before the step's end time is left out as well.
-        std::vector<SensorData> samples =
-            index[first + 1] > index[first] ? stretch(index[first], index[first + 1] - 1) : std::vector<SensorData>();
-        if (k == 4 && first + 3 < index.size()) {
-            const std::vector<SensorData> second = stretch(index[first + 2], index[first + 3]);
-            samples.insert(samples.end(), second.begin(), second.end());
-        }
-        if (samples.empty())
+        // The last sample before the step's end time is left out as well. The
+        // step's samples are read where they are buffered.
+        std::vector<std::pair<size_t, size_t>> stretches;
+        size_t count = 0;
+        auto add = [&](size_t from, size_t to) {
+            to = std::min(to, bufferedData.size());
+            if (from < to) {
+                stretches.emplace_back(from, to);
+                count += to - from;
+            }
+        };
+        if (index[first + 1] > index[first])
+            add(index[first], index[first + 1] - 1);
+        if (k == 4 && first + 3 < index.size())
+            add(index[first + 2], index[first + 3]);
+        if (count == 0)
             throw CalibrationException(name + " Calibration Error: Not enough data was sampled during stage " +
                                        std::to_string(s));
-        staticMeans.setRow(findSegmentAndNoise(samples), s);
+        staticMeans.setRow(findSegmentAndNoise(bufferedData, stretches), s);
     }
     whiteNoise = whiteNoise / ownSteps;
     for (int axis = 0; axis < 3; ++axis)

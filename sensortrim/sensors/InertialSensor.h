@@ -70,6 +70,9 @@ public:
     void initStaticStates();
     std::vector<size_t> findIndex();
     Vector findSegmentAndNoise(const std::vector<SensorData>& samples);
+    // The same over the stretches [first, second) of buffer, in their order.
+    Vector findSegmentAndNoise(const std::vector<SensorData>& buffer,
+                               const std::vector<std::pair<size_t, size_t>>& stretches);
     void ComputeStaticSegmentsMeans();
     void ComputeStaticSegmentsStds();
     Vector calcWhiteNoise();
