@@ -229,7 +229,9 @@ void SensorManager::playData() {
             cursors.push_back(Cursor{sensor, &it->second, 0});
             total += it->second.size();
             // The sensor's buffer is sized once instead of growing by doubling.
-            sensor->getBufferedData().reserve(it->second.size());
+            std::vector<SensorData>& buffer = sensor->getBufferedData();
+            buffer.reserve(it->second.size());
+            PlaybackRecording::adviseLargePages(buffer.data(), buffer.capacity() * sizeof(SensorData));
         }
     }
     double lastTime = 0;
