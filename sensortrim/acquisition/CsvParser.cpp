@@ -8,6 +8,7 @@
 
 #include "DumpNumbers.h"
 #include "Exceptions.h"
+#include "LargePages.h"
 #include "FileUtil.h"
 #include "Sensor.h"
 #include "cmdline/CmdLineArguments.h"
@@ -201,8 +202,7 @@ size_t CsvParser::countLines(std::istream& in) {
     size_t lines = 0;
     while (in) {
         in.read(block.data(), static_cast<std::streamsize>(block.size()));
-        const auto got = in.gcount();
-        lines += static_cast<size_t>(std::count(block.data(), block.data() + got, '\n'));
+        lines += dumpnumbers::countLineEnds(block.data(), static_cast<size_t>(in.gcount()));
     }
     in.clear();
     in.seekg(0);
@@ -215,6 +215,7 @@ std::vector<SensorData> CsvParser::readSensorFile(const std::string& path, const
     // Sized once: growing by doubling would hold up to twice the samples.
     std::vector<SensorData> samples;
     samples.reserve(countLines(in));
+    adviseLargePages(samples.data(), samples.capacity() * sizeof(SensorData));
     readSamples(in, path, sensor, readLuid, [&samples](const SensorData& sample) { samples.push_back(sample); });
     return samples;
 }
@@ -229,30 +230,24 @@ std::vector<SensorData> CsvParser::readSensorStream(std::istream& in, const std:
 bool CsvParser::parseSimpleLine(std::string_view line, size_t expected) {
     // A row as the tools write it: only plain numbers between the commas.
     // Anything else is left to the general reading, with its checks and messages.
-    size_t field = 0;
-    size_t from = 0;
+    const char* p = line.data();
+    const char* const end = p + line.size();
+    p = dumpnumbers::parseTimestamp(p, end, currentData.timestamp);
+    if (!p)
+        return false;
     currentData.values.clear();
-    while (true) {
-        const size_t comma = line.find(',', from);
-        const std::string_view text =
-            line.substr(from, comma == std::string_view::npos ? std::string_view::npos : comma - from);
-        if (field == 0) {
-            if (!dumpnumbers::parseTimestamp(text, currentData.timestamp))
-                return false;
-        } else {
-            double value = 0;
-            if (field >= expected || !dumpnumbers::parseValue(text, value))
-                return false;
-            if (convertUnits)
-                value = Conversions::Convert(value, fileUnit, sensorUnit);
-            currentData.values.push_back(value);
-        }
-        ++field;
-        if (comma == std::string_view::npos)
-            break;
-        from = comma + 1;
+    for (size_t field = 1; field < expected; ++field) {
+        if (p == end || *p != ',')
+            return false;
+        double value = 0;
+        p = dumpnumbers::parseValue(p + 1, end, value);
+        if (!p)
+            return false;
+        if (convertUnits)
+            value = Conversions::Convert(value, fileUnit, sensorUnit);
+        currentData.values.push_back(value);
     }
-    return field == expected;
+    return p == end;
 }
 
 void CsvParser::readSamples(std::istream& in, const std::string& path, const std::shared_ptr<Sensor>& sensor,

@@ -2,65 +2,85 @@
 // a point, six decimals), read without the general conversion's cost. Each
 // reader gives exactly the value the general one would (strtod for a value,
 // strtoul with a base prefix for a time stamp) or declines, and the caller
-// then takes the general path.
+// then takes the general path. A reader starts at text and stops at the first
+// character that is not part of the number, which it returns; nullptr means
+// declined.
 #pragma once
 
 #include <cstdint>
-#include <string_view>
 
 namespace dumpnumbers {
+
+inline bool isDigit(char c) {
+    return static_cast<unsigned char>(c - '0') < 10;
+}
 
 // [-]digits[.digits] with at most 15 significant digits and 22 decimals: the
 // digits make an integer a double holds exactly, and dividing it by an exact
 // power of ten is one correctly rounded operation, as strtod's result is.
-inline bool parseValue(std::string_view text, double& value) {
+inline const char* parseValue(const char* text, const char* end, double& value) {
     static const double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                      1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-    size_t i = 0;
-    const bool negative = !text.empty() && text[0] == '-';
+    const char* p = text;
+    const bool negative = p < end && *p == '-';
     if (negative)
-        ++i;
+        ++p;
     uint64_t mantissa = 0;
     int digits = 0, decimals = 0;
-    const size_t intStart = i;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        mantissa = mantissa * 10 + static_cast<uint64_t>(text[i] - '0');
-        if (mantissa != 0)
-            ++digits;
+    const char* intStart = p;
+    for (; p < end && isDigit(*p); ++p) {
+        mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
+        digits += mantissa != 0;
     }
-    if (i == intStart)
-        return false;
-    if (i < text.size() && text[i] == '.') {
-        for (++i; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-            mantissa = mantissa * 10 + static_cast<uint64_t>(text[i] - '0');
-            if (mantissa != 0)
-                ++digits;
+    if (p == intStart)
+        return nullptr;
+    if (p < end && *p == '.') {
+        for (++p; p < end && isDigit(*p); ++p) {
+            mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
+            digits += mantissa != 0;
             ++decimals;
         }
     }
-    if (i != text.size() || digits > 15 || decimals > 22)
-        return false;
+    if (digits > 15 || decimals > 22)
+        return nullptr;
     const double magnitude = static_cast<double>(mantissa) / kPowers[decimals];
     value = negative ? -magnitude : magnitude;
-    return true;
+    return p;
 }
 
 // A time stamp as the dump reader takes it: the integer part of a plain
 // decimal number (no sign, no leading zero that would make it octal).
-inline bool parseTimestamp(std::string_view text, double& value) {
-    size_t i = 0;
+inline const char* parseTimestamp(const char* text, const char* end, double& value) {
+    const char* p = text;
     uint64_t whole = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
-        whole = whole * 10 + static_cast<uint64_t>(text[i] - '0');
-    if (i == 0 || i > 18 || (text[0] == '0' && i > 1))
-        return false;
-    if (i < text.size() && text[i] == '.')
-        for (++i; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    for (; p < end && isDigit(*p); ++p)
+        whole = whole * 10 + static_cast<uint64_t>(*p - '0');
+    const long length = p - text;
+    if (length == 0 || length > 18 || (*text == '0' && length > 1))
+        return nullptr;
+    if (p < end && *p == '.')
+        for (++p; p < end && isDigit(*p); ++p) {
         }
-    if (i != text.size())
-        return false;
     value = static_cast<double>(whole);
-    return true;
+    return p;
+}
+
+// The number of line ends in [text, text + size), eight bytes at a time.
+inline size_t countLineEnds(const char* text, size_t size) {
+    constexpr uint64_t kOnes = 0x0101010101010101ull, kLow = 0x7f7f7f7f7f7f7f7full;
+    size_t count = 0, i = 0;
+    for (; i + 8 <= size; i += 8) {
+        uint64_t word;
+        __builtin_memcpy(&word, text + i, 8);
+        const uint64_t x = word ^ (kOnes * '\n');
+        // The high bit of each byte that was a line end.
+        const uint64_t zero = ~(((x & kLow) + kLow) | x | kLow);
+        // Their sum, gathered in the top byte by one multiplication.
+        count += static_cast<size_t>(((zero >> 7) * kOnes) >> 56);
+    }
+    for (; i < size; ++i)
+        count += text[i] == '\n';
+    return count;
 }
 
 }  // namespace dumpnumbers

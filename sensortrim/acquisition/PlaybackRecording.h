@@ -4,13 +4,12 @@
 // after the playback.
 #pragma once
 
-#include <sys/mman.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
+#include "LargePages.h"
 #include "SensorData.h"
 
 class PlaybackRecording {
@@ -46,17 +45,6 @@ public:
     // 5 MB a block: above the allocator's mapping threshold, so that a released
     // block goes back to the system at once.
     static constexpr size_t kBlock = size_t(1) << 17;
-
-    // Asks the kernel for large pages over the whole 2 MB pages of a buffer of
-    // millions of samples: filling it then costs a page fault per 2 MB
-    // instead of per 4 KB. Only a hint; nothing changes where it is refused.
-    static void adviseLargePages(const void* data, size_t bytes) {
-        constexpr uintptr_t kLarge = uintptr_t(2) << 20;
-        const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + kLarge - 1) & ~(kLarge - 1);
-        const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(kLarge - 1);
-        if (data && end > begin)
-            madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-    }
 
 private:
     std::vector<double> times;

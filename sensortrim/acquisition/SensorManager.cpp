@@ -231,7 +231,7 @@ void SensorManager::playData() {
             // The sensor's buffer is sized once instead of growing by doubling.
             std::vector<SensorData>& buffer = sensor->getBufferedData();
             buffer.reserve(it->second.size());
-            PlaybackRecording::adviseLargePages(buffer.data(), buffer.capacity() * sizeof(SensorData));
+            adviseLargePages(buffer.data(), buffer.capacity() * sizeof(SensorData));
         }
     }
     double lastTime = 0;
