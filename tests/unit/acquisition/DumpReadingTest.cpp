@@ -1,0 +1,213 @@
+// The fast reading of dump rows and the statistics over long recordings give
+// exactly, bit for bit, what the general conversions and a full sort give.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <sstream>
+
+#include "Accelerometer.h"
+#include "CsvParser.h"
+#include "DumpNumbers.h"
+#include "Statistics.h"
+
+namespace {
+
+bool sameBits(double a, double b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// What the dump reader does with a value outside the fast path.
+double general(const std::string& text) {
+    return std::strtod(text.c_str(), nullptr);
+}
+
+// Reads the whole text as one value; false when the reader declines it.
+bool fastValue(const std::string& text, double& value) {
+    const char* end = text.data() + text.size();
+    return dumpnumbers::parseValue(text.data(), end, value) == end;
+}
+
+bool fastTime(const std::string& text, double& value) {
+    const char* end = text.data() + text.size();
+    return dumpnumbers::parseTimestamp(text.data(), end, value) == end;
+}
+
+TEST(DumpNumbers, ValuesAreStrtodsOrDeclined) {
+    struct Case {
+        const char* text;
+        bool taken;
+    };
+    const Case cases[] = {
+        {"0.000000", true},  {"-0.000000", true}, {"1.000200", true},       {"-0.008000", true},
+        {"5.", true},        {"12", true},        {"0.1", true},            {"123456.123456789", true},
+        {"0.3", true},       {"-1e3", false},     {".5", false},            {"-.5", false},
+        {"+1", false},       {"nan", false},      {"-", false},             {"", false},
+        {" 1", false},       {"1234567890123456", false}, {"0.00000000000000000000001", false},
+        {"9007199254740993", false},             {"000000000000000000000000001.5", true},
+    };
+    for (const Case& c : cases) {
+        double value = 42;
+        EXPECT_EQ(fastValue(c.text, value), c.taken) << c.text;
+        if (c.taken) {
+            EXPECT_TRUE(sameBits(value, general(c.text))) << c.text << " " << value;
+        }
+    }
+    // Every form the tools and other writers print, at random.
+    std::mt19937_64 random(7);
+    std::uniform_real_distribution<double> magnitude(-8, 6);
+    const int precisions[] = {6, 3, 9, 12, 15, 1, 0};
+    char text[64];
+    for (int i = 0; i < 200000; ++i) {
+        const double x = (random() & 1 ? -1 : 1) * std::pow(10.0, magnitude(random));
+        std::snprintf(text, sizeof text, "%.*f", precisions[i % 7], x);
+        double value = 0;
+        if (fastValue(text, value))
+            ASSERT_TRUE(sameBits(value, general(text))) << text;
+        else
+            ASSERT_GT(std::strlen(text), 16u) << text;  // only long texts are declined
+    }
+}
+
+TEST(DumpNumbers, TimestampsAreStrtoulsOrDeclined) {
+    struct Case {
+        const char* text;
+        bool taken;
+        double value;
+    };
+    const Case cases[] = {
+        {"0", true, 0},          {"0.000000", true, 0},  {"10.500000", true, 10}, {"5.", true, 5},
+        {"123456789012345678", true, 123456789012345678.0},  {"1234567890123456789", false, 0},
+        {"010", false, 0},       {"0x1f", false, 0},     {"-1", false, 0},        {"", false, 0},
+        {"1e3", false, 0},       {" 1", false, 0},
+    };
+    for (const Case& c : cases) {
+        double value = -1;
+        EXPECT_EQ(fastTime(c.text, value), c.taken) << c.text;
+        if (c.taken) {
+            EXPECT_EQ(value, c.value) << c.text;
+            EXPECT_EQ(value, static_cast<double>(std::strtoul(c.text, nullptr, 0))) << c.text;
+        }
+    }
+}
+
+TEST(DumpNumbers, LineEndsCountedWordByWord) {
+    std::mt19937 random(3);
+    // Bytes next to the line end's code are the ones a word trick could mistake.
+    const char alphabet[] = {'\n', '\x0b', '\x09', '\x8a', '\x0a' ^ '\x80', '0', ',', '\x00', '\xff'};
+    for (size_t size : {0u, 1u, 7u, 8u, 9u, 63u, 64u, 1000u, 4099u}) {
+        std::string text(size, ' ');
+        for (char& c : text)
+            c = alphabet[random() % sizeof alphabet];
+        EXPECT_EQ(dumpnumbers::countLineEnds(text.data(), text.size()),
+                  static_cast<size_t>(std::count(text.begin(), text.end(), '\n')))
+            << size;
+    }
+}
+
+// Rows in the written form and in every other form, past the reader's block
+// size, give the same samples as rows read one by one with the general rules.
+TEST(DumpNumbers, FastAndGeneralRowsMix) {
+    auto acc = std::make_shared<Accelerometer>(_sc_sensor_luid{115, 1, 1, 0, 2});
+    std::string text = "time[ms],Accelerometer_X[g0],Accelerometer_Y[g0],Accelerometer_Z[g0]\r\n";
+    std::vector<std::vector<double>> expected;
+    std::vector<double> times;
+    char row[160];
+    for (int i = 0; i < 60000; ++i) {
+        const double x = 0.001 * (i % 97) - 0.05, y = -1e-7 * i, z = 1 + 1e-4 * (i % 13);
+        switch (i % 5) {
+        case 0:  // the written form
+            std::snprintf(row, sizeof row, "%d.000000,%f,%f,%f\n", i, x, y, z);
+            break;
+        case 1:  // exponents, a plus sign, CRLF
+            std::snprintf(row, sizeof row, "%d,%e,%+.9f,%g\r\n", i, x, y, z);
+            break;
+        case 2:  // long decimals
+            std::snprintf(row, sizeof row, "%d.5,%.17f,%.20f,%.3f\n", i, x, y, z);
+            break;
+        case 3:  // a comment and an empty line before the row
+            std::snprintf(row, sizeof row, "# note\n\n%d,%f,%f,%f\n", i, x, y, z);
+            break;
+        default:  // blanks the general rules accept
+            std::snprintf(row, sizeof row, "%d, %f, %f, %f\n", i, x, y, z);
+        }
+        text += row;
+        // What each number reads as, by the general conversions.
+        std::string line(row);
+        line = line.substr(line.rfind('\n', line.size() - 2) == std::string::npos ? 0 : line.rfind('\n', line.size() - 2) + 1);
+        std::vector<double> fields;
+        const char* p = line.c_str();
+        for (int f = 0; f < 4; ++f) {
+            char* end = nullptr;
+            fields.push_back(std::strtod(p, &end));
+            p = end + 1;
+        }
+        times.push_back(static_cast<double>(i));
+        expected.push_back({fields[1], fields[2], fields[3]});
+    }
+    text += "60000,1,2,3";  // no line end at the end of the file
+    std::istringstream in(text);
+    const std::vector<SensorData> samples = CsvParser().readSensorStream(in, "d.csv", acc, false);
+    ASSERT_EQ(samples.size(), expected.size() + 1);
+    for (size_t i = 0; i < expected.size(); ++i) {
+        ASSERT_EQ(samples[i].timestamp, times[i]) << i;
+        ASSERT_EQ(samples[i].values.size(), 3u);
+        for (size_t k = 0; k < 3; ++k)
+            ASSERT_TRUE(sameBits(samples[i].values[k], expected[i][k])) << i << " " << k;
+    }
+    EXPECT_EQ(samples.back().values, (std::vector<double>{1, 2, 3}));
+    // A row longer than the reader's block.
+    std::istringstream huge("time[ms],Accelerometer_X[g0],Accelerometer_Y[g0],Accelerometer_Z[g0]\n1,1,2," +
+                            std::string(3 << 20, '0') + "3\n");
+    const std::vector<SensorData> one = CsvParser().readSensorStream(huge, "d.csv", acc, false);
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_EQ(one[0].values, (std::vector<double>{1, 2, 3}));
+}
+
+// The median by selection against the median of a full sort, on lists with
+// ties, zeros of both signs and NaN.
+TEST(DumpStatistics, MedianAsTheSortGivesIt) {
+    auto sortedMedian = [](std::vector<double> list) {
+        std::sort(list.begin(), list.end());
+        const size_t n = list.size();
+        return n % 2 ? list[n / 2] : (list[n / 2 - 1] + list[n / 2]) / 2.0;
+    };
+    std::mt19937 random(5);
+    const double pool[] = {-0.0, 0.0, 1e-6, -1e-6, 0.5, 0.5, -2, 3.25};
+    for (int round = 0; round < 3000; ++round) {
+        std::vector<double> list(1 + random() % 40);
+        for (double& x : list)
+            x = pool[random() % 8];
+        ASSERT_TRUE(sameBits(Statistics::Median(list), sortedMedian(list))) << round;
+    }
+    std::vector<double> withNan{1, NAN, 3, 2, 0};
+    EXPECT_TRUE(sameBits(Statistics::Median(withNan), sortedMedian(withNan)));
+}
+
+TEST(DumpStatistics, WindowStatisticsAsTheirListForms) {
+    std::mt19937 random(9);
+    std::normal_distribution<double> noise(0, 0.01);
+    std::vector<SensorData> buffer;
+    for (int i = 0; i < 5000; ++i)
+        buffer.emplace_back(i, SampleValues{noise(random), -noise(random), 1 + noise(random)});
+    buffer[100].values[1] = -0.0;
+    buffer[101].values[1] = 0.0;
+    for (const BufferRange range : {BufferRange(0, 0), BufferRange(10, 20), BufferRange(99, 102), BufferRange(0, 4999)}) {
+        Vector spreads(3), deviations(3);
+        for (int axis = 0; axis < 3; ++axis) {
+            std::vector<double> values;
+            for (int i = range.first; i <= range.last; ++i)
+                values.push_back(buffer[static_cast<size_t>(i)].values[static_cast<size_t>(axis)]);
+            const auto minmax = std::minmax_element(values.begin(), values.end());
+            spreads[axis] = *minmax.second - *minmax.first;
+            deviations[axis] = Statistics::calcStd(values);
+        }
+        EXPECT_TRUE(sameBits(Statistics::FindRangeMax(buffer, range), spreads.Max())) << range.first;
+        EXPECT_TRUE(sameBits(Statistics::FindSTDMax(buffer, range), deviations.Max())) << range.first;
+    }
+}
+
+}  // namespace
