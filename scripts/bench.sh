@@ -12,3 +12,5 @@ for b in "$root"/build-bench/bench/bench_*; do
 done
 bash "$root/bench/trace_collect.sh" "$root/build-bench"
 bash "$root/bench/live_stream.sh" "$root/build-bench"
+# The offline calibration's figures against wc -l, a plain reader and NumPy.
+bash "$root/bench/figures.sh" "$root/build-bench"

@@ -59,16 +59,29 @@ void EllipsoidFit::Init() {
 
 void EllipsoidFit::Init(const std::vector<SensorData>& samples) {
     Init();
-    const int n = static_cast<int>(samples.size());
-    Matrix h(n, 9);
-    Vector w(n);
-    for (int i = 0; i < n; ++i) {
-        const Vector s = firstThree(samples[static_cast<size_t>(i)]);
-        const double x = s[0], y = s[1], z = s[2];
-        h.setRow(Vector(std::vector<double>{x, y, z, -x * y, -x * z, -y * z, -y * y, -z * z, 1.0}), i);
-        w[i] = x * x;
+    // Least squares of the model h * p = w, one row of h per sample: the
+    // normal equations (h'h) p = h'w are summed sample by sample, in the order
+    // and with the operations of the products of the whole n x 9 matrix, so
+    // nothing of the size of the recording is formed.
+    double normal[9][9] = {};
+    double right[9] = {};
+    for (const SensorData& sample : samples) {
+        if (sample.values.size() < 3)
+            throw MathException("A sample has fewer than three values");
+        const double x = sample.values[0], y = sample.values[1], z = sample.values[2];
+        const double row[9] = {x, y, z, -x * y, -x * z, -y * z, -y * y, -z * z, 1.0};
+        const double w = x * x;
+        for (int i = 0; i < 9; ++i) {
+            for (int j = i; j < 9; ++j)
+                normal[i][j] += row[i] * row[j];
+            right[i] += w * row[i];
+        }
     }
-    const Vector p = invertNormalMatrix(h.transposeMultiply()) * Matrix::multiplyVecByMat(w, h);
+    Matrix g(9, 9);
+    for (int i = 0; i < 9; ++i)
+        for (int j = i; j < 9; ++j)
+            g[i][j] = g[j][i] = normal[i][j];
+    const Vector p = invertNormalMatrix(g) * Vector(std::vector<double>(right, right + 9));
 
     const Matrix m(3, 3, {2.0, p[3], p[4], p[3], 2.0 * p[6], p[5], p[4], p[5], 2.0 * p[7]});
     center = m.invert3x3() * Vector(std::vector<double>{p[0], p[1], p[2]});
