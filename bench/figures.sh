@@ -4,7 +4,7 @@
 #   bash bench/figures.sh [BUILD]    (BUILD: a Release build with benchmarks,
 #                                     default build-bench; scripts/bench.sh makes it)
 # Recordings are made by devicesim under $TMPDIR; each time is the best of three
-# runs (five for the reader and the fit).
+# runs (five for the reader and the fit). NumPy is Debian's (python3-numpy).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build-bench}
@@ -49,7 +49,12 @@ wall_ms() {
 }
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b == 0) b = 0.1; printf "%.2f", a / b }'; }
-met() { awk -v v="$1" -v g="$2" -v dir="$3" 'BEGIN { ok = dir == "<=" ? v <= g : v >= g; print ok ? "yes" : "no" }'; }
+met() {
+  awk -v v="$1" -v g="$2" -v dir="$3" 'BEGIN {
+    ok = dir == "<=" ? v <= g : dir == "<" ? v < g : v >= g
+    print ok ? "yes" : "no"
+  }'
+}
 
 echo "Offline accelerometer calibration, four steps at 1 kHz (sensortrim -CalibrateOffline A -FourSteps)"
 echo
@@ -97,7 +102,7 @@ echo "| samples | sensortrim's fit | NumPy lstsq | NumPy / ours | goal: at least
 echo "|---|---|---|---|---|---|"
 for n in 100000 1000000; do
   read -r ours centre < <("$figures" fit "$n" "$work/samples.bin")
-  read -r numpy numpy_centre < <(python3 "$root/bench/fit_numpy.py" "$work/samples.bin")
+  read -r numpy numpy_centre < <(/usr/bin/python3 "$root/bench/fit_numpy.py" "$work/samples.bin")
   echo "| $n | $ours ms | $numpy ms | $(ratio "$numpy" "$ours") | $(met "$(ratio "$numpy" "$ours")" 5 ">=") | $centre / $numpy_centre |"
 done
 echo

@@ -6,7 +6,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
+#include <new>
+#include <type_traits>
 #include <vector>
 
 #include "LargePages.h"
@@ -22,10 +25,15 @@ public:
 
     void push_back(const SensorData& sample) {
         if (count % kBlock == 0) {
-            blocks.emplace_back(new SensorData[kBlock]);
-            adviseLargePages(blocks.back().get(), kBlock * sizeof(SensorData));
+            // Raw storage, advised before anything touches it; the samples are
+            // constructed in it as they come.
+            void* block = std::malloc(kBlock * sizeof(SensorData));
+            if (!block)
+                throw std::bad_alloc();
+            blocks.emplace_back(static_cast<SensorData*>(block));
+            adviseLargePages(block, kBlock * sizeof(SensorData));
         }
-        blocks.back()[count % kBlock] = sample;
+        new (blocks.back().get() + count % kBlock) SensorData(sample);
         times.push_back(sample.timestamp);
         ++count;
     }
@@ -33,7 +41,7 @@ public:
     size_t size() const { return count; }
     double timestamp(size_t i) const { return times[i]; }
     // A sample not released yet.
-    const SensorData& operator[](size_t i) const { return blocks[i / kBlock][i % kBlock]; }
+    const SensorData& operator[](size_t i) const { return blocks[i / kBlock].get()[i % kBlock]; }
     bool released(size_t i) const { return !blocks[i / kBlock]; }
 
     // Frees the blocks wholly before sample i.
@@ -48,6 +56,10 @@ public:
 
 private:
     std::vector<double> times;
-    std::vector<std::unique_ptr<SensorData[]>> blocks;
+    struct Free {
+        void operator()(SensorData* block) const { std::free(block); }
+    };
+    static_assert(std::is_trivially_destructible<SensorData>::value, "blocks are freed without destructors");
+    std::vector<std::unique_ptr<SensorData, Free>> blocks;
     size_t count = 0;
 };
