@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the tools, the calibration report,
-# the tests and the benchmarks need.
+# Installs every Debian package the build, the tools, the tests and the
+# benchmarks (NumPy and GNU time for their references) need.
 # Run as root on a fresh Debian machine; packages already present are skipped.
 set -euo pipefail
 
@@ -9,8 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libtinyxml-dev
   clang libclang-rt-dev
-  python3 python3-matplotlib python3-numpy python3-pytest
-  man-db bash-completion time
+  python3 python3-numpy time
 )
 
 missing=()
