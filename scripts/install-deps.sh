@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the tools, the tests and the
-# benchmarks (NumPy and GNU time for their references) need.
+# Installs every Debian package the build, the tools, the calibration report
+# (Python with matplotlib and NumPy), the tests (pytest, man for the manual
+# pages) and the benchmarks (GNU time) need.
 # Run as root on a fresh Debian machine; packages already present are skipped.
 set -euo pipefail
 
@@ -9,7 +10,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libtinyxml-dev
   clang libclang-rt-dev
-  python3 python3-numpy time
+  python3 python3-numpy python3-matplotlib python3-pytest
+  man-db time
 )
 
 missing=()
