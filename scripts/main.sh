@@ -27,3 +27,6 @@ ls -l "$out"
 echo
 echo "== $out/resultCalibration.xml =="
 cat "$out/resultCalibration.xml"
+echo
+# The run's report, to open in a browser.
+/usr/bin/python3 "$root/calreport/calreport.py" "$out"
