@@ -491,7 +491,9 @@ def sensor_section(folder, sensor, figures, facts):
         dump = folder.dumps.get(sensor.name)
         scale, offset = sensor.matrix("Scale"), sensor.matrix("Offset")
         if dump is None:
-            parts.append(f"<p class=missing>No magnetometer dump here: the samples cannot be shown.</p>")
+            parts.append("<p class=missing>No magnetometer dump here: the samples cannot be shown.</p>")
+        elif dump.values.shape[1] < 3:
+            raise ValueError(f"its dump has {dump.values.shape[1]} value columns, not 3")
         elif scale is None or offset is None:
             parts.append("<p class=missing>The log holds no calculated record: the samples are shown raw only.</p>")
         else:
@@ -535,7 +537,14 @@ def build_report(folder):
                     + "".join(f"<li class=problem>{html.escape(p)}</li>" for p in folder.problems)
                     + "".join(f"<li class=missing>Missing: {html.escape(m)}</li>" for m in folder.missing) + "</ul>")
     for sensor in folder.sensors():
-        body.append(sensor_section(folder, sensor, figures, facts))
+        try:
+            body.append(sensor_section(folder, sensor, figures, facts))
+        except (ValueError, IndexError, TypeError, ArithmeticError) as e:
+            # A log whose figures do not fit together (a record of the wrong
+            # shape, a dump of the wrong width) still leaves the rest.
+            problem = f"{sensor.name}: its figures cannot be shown ({e})"
+            folder.problems.append(problem)
+            body.append(f"<h2>{html.escape(sensor.name)}</h2><p class=problem>{html.escape(problem)}</p>")
     if folder.result is not None:
         rows = [(name, key, value) for name, fields in folder.result.items() for key, value in fields.items()]
         body.append(f"<h2>{RESULT_NAME}</h2>" + (table(rows, ("sensor", "field", "value")) if rows else
@@ -550,6 +559,9 @@ def build_report(folder):
             body.append(plot_trace(dump, stretches, ident))
             figures.append(ident)
             facts[f"{name} still stretches"] = len(stretches)
+            if len(dump.time) > MAX_PLOTTED_ROWS:
+                body.append(f"<p>{html.escape(name)}: every {len(dump.time) // MAX_PLOTTED_ROWS}th of its "
+                            f"{len(dump.time)} samples is drawn.</p>")
     page = ("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Calibration report</title>"
             f"<style>{STYLE}</style></head><body>\n" + "\n".join(body) + "\n</body></html>\n")
     return page, facts, figures

@@ -169,6 +169,22 @@ def test_bad_and_partial_files(tmp_path, files, verdict, says):
     assert os.path.exists(tmp_path / "calibration-report.html")
 
 
+def test_figures_that_do_not_fit_together(tmp_path, agm):
+    # A magnetometer record of the wrong shape, and a dump of two columns.
+    log = (agm / "AGMLogFile.xml").read_text()
+    log = re.sub(r'(Type="Magnetometer".*?<Scale Rows="3" Cols="3">\s*<Values>)[^<]*', r"\g<1>1,2;3,4;", log,
+                 flags=re.S)
+    (tmp_path / "AGMLogFile.xml").write_text(log)
+    shutil.copy(agm / "dataDumpMagnetometer.csv", tmp_path)
+    result = calreport(tmp_path)
+    assert result.returncode == 0
+    assert "unusable: Magnetometer: its figures cannot be shown" in result.stdout
+    (tmp_path / "AGMLogFile.xml").write_text((agm / "AGMLogFile.xml").read_text())
+    (tmp_path / "dataDumpMagnetometer.csv").write_text("time[ms],Magnetometer_X[mG],Magnetometer_Y[mG]\n0,1,2\n")
+    result = calreport(tmp_path)
+    assert "Magnetometer: its figures cannot be shown (its dump has 2 value columns, not 3)" in result.stdout
+
+
 def test_nothing_to_report(tmp_path):
     for folder, message in ((tmp_path, "none of a run's files are here"), (tmp_path / "absent", "no such folder")):
         result = calreport(folder)
