@@ -104,6 +104,30 @@ bool isWarning(uint8_t result) {
 
 }  // namespace
 
+std::vector<LuidWord> ParseLuidList(const char* list) {
+    // Without a list, the one word that stands for every sensor.
+    const std::string rest = list ? list : "ffffffffffffffff";
+    std::vector<LuidWord> words;
+    for (size_t from = 0;;) {
+        const size_t comma = rest.find(',', from);
+        LuidWord word;
+        word.text = rest.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+        unsigned fields[5];
+        char tail;
+        word.valid = word.text.size() == 16 && sscanf(word.text.c_str(), "%04X%04X%04X%02X%02X%c", &fields[0],
+                                                      &fields[1], &fields[2], &fields[3], &fields[4], &tail) == 5;
+        if (word.valid)
+            word.luid = _sc_sensor_luid{static_cast<uint16_t>(fields[0]), static_cast<uint16_t>(fields[1]),
+                                        static_cast<uint16_t>(fields[2]), static_cast<uint8_t>(fields[3]),
+                                        static_cast<uint8_t>(fields[4])};
+        words.push_back(word);
+        if (comma == std::string::npos)
+            break;
+        from = comma + 1;
+    }
+    return words;
+}
+
 int BIST_Run(const CmdRecord* record) {
     DEBUG_TRACE();
     char text[CMD_TEXT_SIZE] = "";
@@ -142,38 +166,21 @@ int BIST_Run(const CmdRecord* record) {
         return code;
     }
 
-    // The words of the luid list; all sensors without one.
-    std::vector<std::string> words;
-    const char* list = GetOption(record, ID_LUID);
-    std::string rest = list ? list : "ffffffffffffffff";
-    for (size_t from = 0;;) {
-        const size_t comma = rest.find(',', from);
-        words.push_back(rest.substr(from, comma == std::string::npos ? std::string::npos : comma - from));
-        if (comma == std::string::npos)
-            break;
-        from = comma + 1;
-    }
-
+    const std::vector<LuidWord> words = ParseLuidList(GetOption(record, ID_LUID));
     std::vector<BistRecord> records;
     int firstCode = HUB_SUCCESS;
     int overallOutcome = 0;
-    for (const std::string& word : words) {
+    for (const LuidWord& word : words) {
         BistRecord base;
-        base.luidText = word;
-        unsigned fields[5];
-        char tail;
-        if (word.size() != 16 ||
-            sscanf(word.c_str(), "%04X%04X%04X%02X%02X%c", &fields[0], &fields[1], &fields[2], &fields[3], &fields[4],
-                   &tail) != 5) {
+        base.luidText = word.text;
+        if (!word.valid) {
             base.validLuid = false;
             base.code = HUB_INVALID_LUID;
             records.push_back(base);
             firstCode = firstCode ? firstCode : base.code;
             continue;
         }
-        base.luid = _sc_sensor_luid{static_cast<uint16_t>(fields[0]), static_cast<uint16_t>(fields[1]),
-                                    static_cast<uint16_t>(fields[2]), static_cast<uint8_t>(fields[3]),
-                                    static_cast<uint8_t>(fields[4])};
+        base.luid = word.luid;
         base.luidText = smhi::luidToUpperText(base.luid);
         base.allSensors = base.luid == smhi::allSensorsLuid();
         smhi::SelfTestResponse answer;

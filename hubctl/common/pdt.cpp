@@ -19,7 +19,8 @@ bool hasBinExtension(const char* path) {
     return length >= 4 && strcasecmp(path + length - 4, ".bin") == 0;
 }
 
-// Reads a PDT image of 1 to 3990 bytes from a ".bin" file.
+}  // namespace
+
 int PDT_ReadFile(const char* path, std::vector<uint8_t>& image) {
     if (!hasBinExtension(path))
         return HUB_INVALID_PDT_EXTENSION;
@@ -37,6 +38,8 @@ int PDT_ReadFile(const char* path, std::vector<uint8_t>& image) {
     image.resize(length);
     return HUB_SUCCESS;
 }
+
+namespace {
 
 int PDT_Set(const char* path) {
     DEBUG_TRACE();

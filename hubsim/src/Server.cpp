@@ -198,6 +198,13 @@ void Server::sampling(const std::vector<uint8_t>& msg) {
 }
 
 void Server::enqueue(Client& client, std::vector<uint8_t> bytes, int delayMs, bool close) {
+    if (hostile && !close) {
+        const Hostile::Action action = hostile->mangle(bytes, delayMs);
+        log(client, "hostile: " + hostile->lastChange());
+        if (action == Hostile::Action::Swallow)
+            return;
+        close = action == Hostile::Action::Close;
+    }
     Pending pending;
     pending.due = Clock::now() + std::chrono::milliseconds(delayMs);
     if (!client.queue.empty() && client.queue.back().due > pending.due)

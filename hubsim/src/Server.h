@@ -8,9 +8,11 @@
 #include <cstdio>
 #include <deque>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "Hostile.h"
 #include "Scenario.h"
 #include "SmhiFirmware.h"
 #include "Streaming.h"
@@ -26,6 +28,8 @@ public:
     void listen();
     // Serves until stop becomes true.
     void run(const std::atomic<bool>& stop);
+    // From now on every answer of the firmware may misbehave (see Hostile).
+    void beHostile(uint64_t seed) { hostile = std::make_unique<Hostile>(seed); }
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -58,6 +62,7 @@ private:
     // reset brings back).
     std::vector<uint8_t> traceConfig;
     std::vector<uint8_t> traceConfigFlash;
+    std::unique_ptr<Hostile> hostile;
 
     void accept();
     void receive(int fd);

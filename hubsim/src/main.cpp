@@ -1,11 +1,13 @@
 // hubsim: plays the hub firmware behind the device shim.
 //
-//   hubsim --scenario FILE --socket PATH [--journal FILE]
+//   hubsim --scenario FILE --socket PATH [--journal FILE] [--hostile SEED]
 //
 // Prints "hubsim listening on PATH" once it accepts connections, and serves
-// until SIGTERM or SIGINT.
+// until SIGTERM or SIGINT. With --hostile every answer of the firmware may
+// misbehave, at random from the seed (the journal says how).
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -20,7 +22,7 @@ void onSignal(int) {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: hubsim --scenario FILE --socket PATH [--journal FILE]\n");
+    std::fprintf(stderr, "usage: hubsim --scenario FILE --socket PATH [--journal FILE] [--hostile SEED]\n");
     return 2;
 }
 
@@ -28,6 +30,8 @@ int usage() {
 
 int main(int argc, char** argv) {
     std::string scenarioPath, socketPath, journalPath;
+    bool hostile = false;
+    unsigned long long seed = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (i + 1 >= argc)
@@ -38,6 +42,13 @@ int main(int argc, char** argv) {
             socketPath = argv[++i];
         else if (arg == "--journal")
             journalPath = argv[++i];
+        else if (arg == "--hostile") {
+            char* end = nullptr;
+            seed = std::strtoull(argv[++i], &end, 10);
+            if (*argv[i] == '\0' || *end != '\0')
+                return usage();
+            hostile = true;
+        }
         else
             return usage();
     }
@@ -53,6 +64,8 @@ int main(int argc, char** argv) {
 
     try {
         hubsim::Server server(hubsim::loadScenario(scenarioPath), socketPath, journalPath);
+        if (hostile)
+            server.beHostile(seed);
         server.listen();
         std::printf("hubsim listening on %s\n", socketPath.c_str());
         std::fflush(stdout);

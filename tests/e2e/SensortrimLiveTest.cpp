@@ -2,8 +2,10 @@
 // simulated device, and the virtual operator following the console.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <random>
 #include <sstream>
 
 #include "HubSim.h"
@@ -242,6 +244,78 @@ TEST(SensortrimLive, InterruptLeavesOneCompleteDump) {
             EXPECT_GT(samples, 100u) << sensor;
         }
     }
+}
+
+// Ctrl-C at a moment drawn from a seed, over the whole of a live calibration:
+// whenever it lands, the run ends with status 2, and once sampling has begun
+// the export folder holds exactly one complete, parseable dump per sensor.
+TEST(SensortrimLive, InterruptAtRandomMoments) {
+    const char* sensors[] = {"Accelerometer", "Accelerometer_2", "Gyroscope", "Magnetometer"};
+    // The moments are drawn over the length of an uninterrupted run (longer
+    // under a sanitizer).
+    int lengthMs = 0;
+    {
+        HubSim hub(defaultScenario());
+        ProcessOptions options;
+        options.workDir = hub.dir();
+        options.timeoutSeconds = 90;
+        const auto start = std::chrono::steady_clock::now();
+        const ProcessResult r =
+            hub.runWithOperator({SENSORTRIM_BIN, "-Calibrate", "AGM", "-ExportAllFiles", "out"}, options);
+        lengthMs = static_cast<int>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+        ASSERT_EQ(r.exitStatus, 0) << r.out;
+    }
+    std::mt19937 random(2026);
+    std::uniform_int_distribution<int> moment(0, lengthMs);
+    int interrupted = 0, withDumps = 0;
+    for (int run = 0; run < 6; ++run) {
+        const int afterMs = moment(random);
+        const std::string what = "SIGINT after " + std::to_string(afterMs) + " ms";
+        HubSim hub(defaultScenario());
+        ProcessOptions options;
+        options.workDir = hub.dir();
+        options.timeoutSeconds = 90;
+        options.interruptAfterMs = afterMs;
+        const ProcessResult r =
+            hub.runWithOperator({SENSORTRIM_BIN, "-Calibrate", "AGM", "-ExportAllFiles", "out"}, options);
+        ASSERT_EQ(r.signal, 0) << what;
+        const bool finished = contains(r.out, "Calibration process completed successfully");
+        if (finished)
+            continue;  // the run was over before the interrupt
+        ++interrupted;
+        EXPECT_EQ(r.exitStatus, 2) << what << "\n" << r.out << r.err;
+        EXPECT_TRUE(contains(r.out, "Interrupt signal (2) received.\n")) << what << "\n" << r.out;
+        size_t saved = 0;
+        for (size_t at = r.out.find("Saving data dump"); at != std::string::npos; at = r.out.find("Saving data dump", at + 1))
+            ++saved;
+        EXPECT_LE(saved, 1u) << what << "\n" << r.out;
+        withDumps += saved == 1;
+        for (const char* sensor : sensors) {
+            const std::string dump = readFile(hub.dir() + "/out/dataDump" + sensor + ".csv");
+            if (saved == 0) {
+                EXPECT_TRUE(dump.empty()) << what << ": " << sensor;
+                continue;
+            }
+            ASSERT_FALSE(dump.empty()) << what << ": " << sensor;
+            EXPECT_EQ(dump.compare(0, 5, "LUID="), 0) << what << ": " << sensor;
+            EXPECT_EQ(dump.back(), '\n') << what << ": " << sensor;
+            const size_t header = dump.find("time[ms]");
+            ASSERT_NE(header, std::string::npos) << what << ": " << sensor;
+            std::istringstream lines(dump.substr(header));
+            std::string line;
+            std::getline(lines, line);
+            while (std::getline(lines, line)) {
+                double t, x, y, z;
+                ASSERT_EQ(std::sscanf(line.c_str(), "%lf,%lf,%lf,%lf", &t, &x, &y, &z), 4)
+                    << what << ": " << sensor << ": " << line;
+            }
+        }
+    }
+    // The moments fell before, during and after the recording.
+    EXPECT_GE(interrupted, 3);
+    EXPECT_GE(withDumps, 2);
+    EXPECT_LT(withDumps, interrupted);
 }
 
 TEST(SensortrimLive, CtrlCWhileWaitingForTheOperatorEndsTheRun) {

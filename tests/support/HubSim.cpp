@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <thread>
 
-HubSim::HubSim(const std::string& scenarioXml) {
+HubSim::HubSim(const std::string& scenarioXml, const std::vector<std::string>& hubsimArgs) {
     workDir = makeTempDir();
     socketPath = workDir + "/hub.sock";
     journalPath = workDir + "/journal.txt";
@@ -20,14 +20,20 @@ HubSim::HubSim(const std::string& scenarioXml) {
     symlink(EXAMPLES_DIR "/pdt-default.bin", (workDir + "/pdt-default.bin").c_str());
 
     const std::string log = workDir + "/hubsim.log";
+    std::vector<std::string> args = {HUBSIM_BIN, "--scenario", scenarioPath, "--socket", socketPath, "--journal",
+                                     journalPath};
+    args.insert(args.end(), hubsimArgs.begin(), hubsimArgs.end());
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(&arg[0]);
+    argv.push_back(nullptr);
     pid = fork();
     if (pid < 0)
         throw std::runtime_error("fork failed");
     if (pid == 0) {
         freopen(log.c_str(), "w", stdout);
         freopen(log.c_str(), "a", stderr);
-        execl(HUBSIM_BIN, HUBSIM_BIN, "--scenario", scenarioPath.c_str(), "--socket", socketPath.c_str(),
-              "--journal", journalPath.c_str(), static_cast<char*>(nullptr));
+        execv(HUBSIM_BIN, argv.data());
         _exit(127);
     }
     for (int i = 0; i < 200; ++i) {

@@ -9,8 +9,9 @@
 
 class HubSim {
 public:
-    // scenarioXml: the scenario document itself. Throws when hubsim does not start.
-    explicit HubSim(const std::string& scenarioXml);
+    // scenarioXml: the scenario document itself; hubsimArgs: more of hubsim's
+    // options ("--hostile", "7"). Throws when hubsim does not start.
+    explicit HubSim(const std::string& scenarioXml, const std::vector<std::string>& hubsimArgs = {});
     ~HubSim();
     HubSim(const HubSim&) = delete;
     HubSim& operator=(const HubSim&) = delete;

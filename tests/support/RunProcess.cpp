@@ -93,12 +93,14 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
     }
 
     ProcessResult result;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
+    const auto started = std::chrono::steady_clock::now();
+    const auto deadline = started + std::chrono::seconds(options.timeoutSeconds);
+    bool timedInterrupt = options.interruptAfterMs < 0;
     struct pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
     int open = 2;
     bool killed = false;
     while (open > 0) {
-        const int ready = poll(fds, 2, 200);
+        const int ready = poll(fds, 2, timedInterrupt ? 200 : 5);
         if (ready < 0 && errno != EINTR)
             break;
         for (int i = 0; i < 2; ++i) {
@@ -117,6 +119,11 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
         if (!interrupted && result.out.find(options.interruptWhenPrinted) != std::string::npos) {
             kill(pid, SIGINT);
             interrupted = true;
+        }
+        if (!timedInterrupt &&
+            std::chrono::steady_clock::now() - started >= std::chrono::milliseconds(options.interruptAfterMs)) {
+            kill(pid, SIGINT);
+            timedInterrupt = true;
         }
         if (!killed && std::chrono::steady_clock::now() > deadline) {
             kill(pid, SIGKILL);

@@ -20,6 +20,8 @@ struct ProcessOptions {
     // When set, standard input stays open until the program has printed this
     // text; then the program gets SIGINT, as from Ctrl-C at its terminal.
     std::string interruptWhenPrinted;
+    // When not negative, the program gets SIGINT this many milliseconds after it started.
+    int interruptAfterMs = -1;
 };
 
 ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});

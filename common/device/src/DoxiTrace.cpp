@@ -45,10 +45,16 @@ int DoxiAndroid::Connect() {
     return 1;
 }
 
-int DoxiAndroid::Read(std::vector<char>& buffer, size_t size, uint32_t /*timeoutMs*/) {
+int DoxiAndroid::Read(std::vector<char>& buffer, size_t size, uint32_t timeoutMs) {
     buffer.resize(size);
     if (!channel.isOpen())
         throw DoxiException(kInvalidDescriptor);
+    // A read of one answer waits at most the caller's time: a firmware that
+    // never answers must not hold the tool for ever.
+    if (stop == nullptr && timeoutMs > 0 && !channel.waitReadable(static_cast<int>(timeoutMs))) {
+        channel.close();
+        throw DoxiException(kReadTimeout);
+    }
     const long n = stop != nullptr ? channel.readAsync(buffer.data(), size, stop) : channel.read(buffer.data(), size);
     if (n == -2)
         return 0;  // stopped; the channel is closed

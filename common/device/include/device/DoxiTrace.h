@@ -21,6 +21,7 @@ enum : int {
     kWriteFailed = 8205,
     kInvalidDescriptor = 8206,
     kConnectFailed = 8207,
+    kReadTimeout = 8211,
 };
 
 // Text of a trace-tool status code ("Unknown Error" for codes without one).
