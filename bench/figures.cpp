@@ -11,12 +11,12 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "CsvParser.h"
 #include "EllipsoidFit.h"
+#include "EllipsoidSamples.h"
 #include "Sensor.h"
 
 namespace {
@@ -54,24 +54,6 @@ size_t plainRead(const std::string& path) {
     return rows.size();
 }
 
-std::vector<SensorData> ellipsoidSamples(size_t n) {
-    std::mt19937 rng(1);
-    std::normal_distribution<double> gauss(0.0, 1.0), noise(0.0, 0.2);
-    std::vector<SensorData> samples;
-    samples.reserve(n);
-    for (size_t i = 0; i < n; ++i) {
-        double x = gauss(rng), y = gauss(rng), z = gauss(rng);
-        const double r = std::sqrt(x * x + y * y + z * z);
-        x /= r;
-        y /= r;
-        z /= r;
-        samples.emplace_back(static_cast<double>(i),
-                             SampleValues{28 + 55 * x + 3 * y + noise(rng), -40 + 47 * y + noise(rng),
-                                          -27 + 51 * z + 2 * x + noise(rng)});
-    }
-    return samples;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -92,7 +74,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (what == "fit" && argc > 3) {
-        const std::vector<SensorData> samples = ellipsoidSamples(std::strtoul(argv[2], nullptr, 10));
+        const std::vector<SensorData> samples = noisyEllipsoid(std::strtoul(argv[2], nullptr, 10));
         std::FILE* out = std::fopen(argv[3], "wb");
         if (!out)
             return 1;

@@ -210,6 +210,38 @@ TEST(SensortrimLive, NobodyMovesTheDevice) {
         EXPECT_NE(m.compare(0, 2, "05"), 0);
 }
 
+// How often the run said it saved its dump.
+size_t dumpsSaved(const std::string& out) {
+    size_t saved = 0;
+    for (size_t at = out.find("Saving data dump"); at != std::string::npos; at = out.find("Saving data dump", at + 1))
+        ++saved;
+    return saved;
+}
+
+// Each sensor's dump in the folder is whole: its LUID line, its header, and
+// every sample line a time and three values; the number of samples.
+void expectCompleteDumps(const std::string& folder, const std::string& what, size_t minSamples) {
+    for (const char* sensor : {"Accelerometer", "Accelerometer_2", "Gyroscope", "Magnetometer"}) {
+        const std::string dump = readFile(folder + "/dataDump" + sensor + ".csv");
+        ASSERT_FALSE(dump.empty()) << what << ": " << sensor;
+        EXPECT_EQ(dump.compare(0, 5, "LUID="), 0) << what << ": " << sensor;
+        EXPECT_EQ(dump.back(), '\n') << what << ": " << sensor;
+        const size_t header = dump.find("time[ms]");
+        ASSERT_NE(header, std::string::npos) << what << ": " << sensor;
+        std::istringstream lines(dump.substr(header));
+        std::string line;
+        std::getline(lines, line);
+        size_t samples = 0;
+        while (std::getline(lines, line)) {
+            double t, x, y, z;
+            ASSERT_EQ(std::sscanf(line.c_str(), "%lf,%lf,%lf,%lf", &t, &x, &y, &z), 4)
+                << what << ": " << sensor << ": " << line;
+            ++samples;
+        }
+        EXPECT_GE(samples, minSamples) << what << ": " << sensor;
+    }
+}
+
 TEST(SensortrimLive, InterruptLeavesOneCompleteDump) {
     // Ctrl-C while recording, and once recording is over.
     for (const std::string when : {"\033[01;32mSTEP 2 PASSED\n", "Saving calibration data to file"}) {
@@ -223,26 +255,8 @@ TEST(SensortrimLive, InterruptLeavesOneCompleteDump) {
         EXPECT_EQ(r.signal, 0) << when;
         EXPECT_EQ(r.exitStatus, 2) << when << r.out;
         EXPECT_TRUE(contains(r.out, "Interrupt signal (2) received.\n")) << r.out;
-        size_t saved = 0;
-        for (size_t at = r.out.find("Saving data dump"); at != std::string::npos; at = r.out.find("Saving data dump", at + 1))
-            ++saved;
-        EXPECT_EQ(saved, 1u) << r.out;
-        for (const char* sensor : {"Accelerometer", "Accelerometer_2", "Gyroscope", "Magnetometer"}) {
-            const std::string dump = readFile(hub.dir() + "/out/dataDump" + sensor + ".csv");
-            ASSERT_FALSE(dump.empty()) << sensor;
-            EXPECT_EQ(dump.back(), '\n') << sensor;
-            // Every sample line is whole: a time and three values.
-            std::istringstream lines(dump.substr(dump.find("time[ms]")));
-            std::string line;
-            std::getline(lines, line);
-            size_t samples = 0;
-            while (std::getline(lines, line)) {
-                double t, x, y, z;
-                ASSERT_EQ(std::sscanf(line.c_str(), "%lf,%lf,%lf,%lf", &t, &x, &y, &z), 4) << sensor << ": " << line;
-                ++samples;
-            }
-            EXPECT_GT(samples, 100u) << sensor;
-        }
+        EXPECT_EQ(dumpsSaved(r.out), 1u) << r.out;
+        expectCompleteDumps(hub.dir() + "/out", when, 101);
     }
 }
 
@@ -250,7 +264,6 @@ TEST(SensortrimLive, InterruptLeavesOneCompleteDump) {
 // whenever it lands, the run ends with status 2, and once sampling has begun
 // the export folder holds exactly one complete, parseable dump per sensor.
 TEST(SensortrimLive, InterruptAtRandomMoments) {
-    const char* sensors[] = {"Accelerometer", "Accelerometer_2", "Gyroscope", "Magnetometer"};
     // The moments are drawn over the length of an uninterrupted run (longer
     // under a sanitizer).
     int lengthMs = 0;
@@ -286,30 +299,13 @@ TEST(SensortrimLive, InterruptAtRandomMoments) {
         ++interrupted;
         EXPECT_EQ(r.exitStatus, 2) << what << "\n" << r.out << r.err;
         EXPECT_TRUE(contains(r.out, "Interrupt signal (2) received.\n")) << what << "\n" << r.out;
-        size_t saved = 0;
-        for (size_t at = r.out.find("Saving data dump"); at != std::string::npos; at = r.out.find("Saving data dump", at + 1))
-            ++saved;
+        const size_t saved = dumpsSaved(r.out);
         EXPECT_LE(saved, 1u) << what << "\n" << r.out;
         withDumps += saved == 1;
-        for (const char* sensor : sensors) {
-            const std::string dump = readFile(hub.dir() + "/out/dataDump" + sensor + ".csv");
-            if (saved == 0) {
-                EXPECT_TRUE(dump.empty()) << what << ": " << sensor;
-                continue;
-            }
-            ASSERT_FALSE(dump.empty()) << what << ": " << sensor;
-            EXPECT_EQ(dump.compare(0, 5, "LUID="), 0) << what << ": " << sensor;
-            EXPECT_EQ(dump.back(), '\n') << what << ": " << sensor;
-            const size_t header = dump.find("time[ms]");
-            ASSERT_NE(header, std::string::npos) << what << ": " << sensor;
-            std::istringstream lines(dump.substr(header));
-            std::string line;
-            std::getline(lines, line);
-            while (std::getline(lines, line)) {
-                double t, x, y, z;
-                ASSERT_EQ(std::sscanf(line.c_str(), "%lf,%lf,%lf,%lf", &t, &x, &y, &z), 4)
-                    << what << ": " << sensor << ": " << line;
-            }
+        if (saved == 1) {
+            expectCompleteDumps(hub.dir() + "/out", what, 0);
+        } else {
+            EXPECT_TRUE(readFile(hub.dir() + "/out/dataDumpAccelerometer.csv").empty()) << what;
         }
     }
     // The moments fell before, during and after the recording.
