@@ -94,7 +94,11 @@ bool SensorManager::isIndicator(const std::shared_ptr<Sensor>& sensor) const {
 }
 
 void SensorManager::processSample(const std::shared_ptr<Sensor>& sensor, SensorData& sample) {
-    if (sensor->dataRecieved(sample) && isIndicator(sensor))
+    processSample(sensor, sample, isIndicator(sensor));
+}
+
+void SensorManager::processSample(const std::shared_ptr<Sensor>& sensor, SensorData& sample, bool indicator) {
+    if (sensor->dataRecieved(sample) && indicator)
         process->CalibrationControl(sample);
 }
 
@@ -220,13 +224,14 @@ void SensorManager::playData() {
         std::shared_ptr<Sensor> sensor;
         PlaybackRecording* samples;
         size_t next;
+        bool indicator;  // asked once, not for every sample
     };
     std::vector<Cursor> cursors;
     size_t total = 0;
     for (const auto& sensor : sensors) {
         const auto it = playback.find(sensor);
         if (it != playback.end()) {
-            cursors.push_back(Cursor{sensor, &it->second, 0});
+            cursors.push_back(Cursor{sensor, &it->second, 0, isIndicator(sensor)});
             total += it->second.size();
             // The sensor's buffer is sized once instead of growing by doubling.
             std::vector<SensorData>& buffer = sensor->getBufferedData();
@@ -269,8 +274,8 @@ void SensorManager::playData() {
             if (cursor.next % PlaybackRecording::kBlock == 0)
                 cursor.samples->releaseBefore(cursor.next);
             lastTime = sample.timestamp;
-            processSample(cursor.sensor, sample);
-            if (!process->isExternal() && isIndicator(cursor.sensor) && process->shouldMoveNext()) {
+            processSample(cursor.sensor, sample, cursor.indicator);
+            if (!process->isExternal() && cursor.indicator && process->shouldMoveNext()) {
                 onStageChange();
                 std::lock_guard<std::mutex> lock(stageMutex);
                 stageFinished = false;

@@ -205,6 +205,19 @@ void InertialSensor::ComputeStaticSegmentsStds() {
     }
 }
 
+double InertialSensor::distanceFromLast(const SampleValues& values) const {
+    if (lastData.size() > static_cast<int>(values.size()))
+        throw MathException("Error while substructing vector");
+    double sum = 0.0;
+    for (size_t i = 0; i < values.size(); ++i) {
+        double d = values[i];
+        if (static_cast<int>(i) < lastData.size())
+            d -= lastData[static_cast<int>(i)];
+        sum += d * d;
+    }
+    return std::sqrt(sum);
+}
+
 Vector InertialSensor::calcWhiteNoise() {
     const std::vector<size_t> index = findIndex();
     Vector sum(3);
@@ -215,8 +228,17 @@ Vector InertialSensor::calcWhiteNoise() {
             break;
         const Vector mean = staticMeans.getRow(s);
         for (size_t i = index[first]; i < index[first + 1]; ++i) {
-            const Vector d = mean - Vector(bufferedData[i].values);
-            sum += d * d;
+            const SampleValues& v = bufferedData[i].values;
+            if (v.size() == 3 && mean.size() == 3) {
+                // The sum below, element by element, without a vector per sample.
+                for (int k = 0; k < 3; ++k) {
+                    const double d = mean[k] - v[static_cast<size_t>(k)];
+                    sum[k] += d * d;
+                }
+            } else {
+                const Vector d = mean - Vector(v);
+                sum += d * d;
+            }
             ++count;
         }
     }

@@ -188,6 +188,9 @@ protected:
     // Records a failed success criterion.
     void fail(const std::string& parameter, const std::string& reason);
     void setLogAttribute(const std::string& name, const std::string& value);
+    // |values - lastData|, as the vectors would give it, computed for every
+    // sample without building them.
+    double distanceFromLast(const SampleValues& values) const;
     // The samples of buffer indexes [from, to).
     std::vector<SensorData> stretch(size_t from, size_t to) const;
 };
