@@ -27,11 +27,11 @@ public:
         if (count % kBlock == 0) {
             // Raw storage, advised before anything touches it; the samples are
             // constructed in it as they come.
-            void* block = std::malloc(kBlock * sizeof(SensorData));
+            std::unique_ptr<SensorData, Free> block(static_cast<SensorData*>(std::malloc(kBlock * sizeof(SensorData))));
             if (!block)
                 throw std::bad_alloc();
-            blocks.emplace_back(static_cast<SensorData*>(block));
-            adviseLargePages(block, kBlock * sizeof(SensorData));
+            adviseLargePages(block.get(), kBlock * sizeof(SensorData));
+            blocks.push_back(std::move(block));
         }
         new (blocks.back().get() + count % kBlock) SensorData(sample);
         times.push_back(sample.timestamp);
@@ -42,7 +42,6 @@ public:
     double timestamp(size_t i) const { return times[i]; }
     // A sample not released yet.
     const SensorData& operator[](size_t i) const { return blocks[i / kBlock].get()[i % kBlock]; }
-    bool released(size_t i) const { return !blocks[i / kBlock]; }
 
     // Frees the blocks wholly before sample i.
     void releaseBefore(size_t i) {
