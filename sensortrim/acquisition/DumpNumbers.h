@@ -15,12 +15,14 @@ inline bool isDigit(char c) {
     return static_cast<unsigned char>(c - '0') < 10;
 }
 
+constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                   1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
 // [-]digits[.digits] with at most 15 significant digits and 22 decimals: the
 // digits make an integer a double holds exactly, and dividing it by an exact
 // power of ten is one correctly rounded operation, as strtod's result is.
-inline const char* parseValue(const char* text, const char* end, double& value) {
-    static const double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                     1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+// This form counts the significant digits one by one (leading zeros are not).
+inline const char* parseLongValue(const char* text, const char* end, double& value) {
     const char* p = text;
     const bool negative = p < end && *p == '-';
     if (negative)
@@ -43,7 +45,34 @@ inline const char* parseValue(const char* text, const char* end, double& value) 
     }
     if (digits > 15 || decimals > 22)
         return nullptr;
-    const double magnitude = static_cast<double>(mantissa) / kPowers[decimals];
+    const double magnitude = static_cast<double>(mantissa) / kPowersOfTen[decimals];
+    value = negative ? -magnitude : magnitude;
+    return p;
+}
+
+// The same; a number of at most 15 digits in all (as "%f" writes them) is
+// read without counting, anything longer by parseLongValue.
+inline const char* parseValue(const char* text, const char* end, double& value) {
+    const char* p = text;
+    const bool negative = p < end && *p == '-';
+    p += negative;
+    const char* intStart = p;
+    uint64_t mantissa = 0;
+    for (; p < end && isDigit(*p); ++p)
+        mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
+    const long intDigits = p - intStart;
+    if (intDigits == 0)
+        return nullptr;
+    long decimals = 0;
+    if (p < end && *p == '.') {
+        const char* fracStart = ++p;
+        for (; p < end && isDigit(*p); ++p)
+            mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
+        decimals = p - fracStart;
+    }
+    if (intDigits + decimals > 15)
+        return parseLongValue(text, end, value);
+    const double magnitude = static_cast<double>(mantissa) / kPowersOfTen[decimals];
     value = negative ? -magnitude : magnitude;
     return p;
 }
