@@ -75,7 +75,7 @@ public:
     }
 
 private:
-    static constexpr size_t kBlock = 1 << 20;
+    static constexpr size_t kBlock = 1 << 16;
     std::istream& in;
     std::vector<char> buffer = std::vector<char>(kBlock);
     size_t start = 0, filled = 0;
