@@ -125,29 +125,37 @@ double FindRangeMax(const std::vector<SensorData>& buf, const BufferRange& range
     requireRangeInside(buf, range);
     Vector spreads(3);
     if (range.last >= range.first) {
-        requireAxes(buf, range.first, range.last, 3, kInvalidRange);
-        // Read in place: the motion checks call this for every tenth of a second.
-        for (int axis = 0; axis < 3; ++axis) {
-            // The first smallest and the last largest, as minmax_element finds them.
-            double low = buf[static_cast<size_t>(range.first)].values[static_cast<size_t>(axis)];
-            double high = low;
-            bool nan = std::isnan(low);
-            for (int i = range.first + 1; i <= range.last; ++i) {
-                const double x = buf[static_cast<size_t>(i)].values[static_cast<size_t>(axis)];
+        // One pass in place over the three axes: the motion checks call this
+        // for every tenth of a second. Per axis, the first smallest and the
+        // last largest, as minmax_element finds them.
+        double low[3] = {}, high[3] = {};
+        bool nan = false;
+        for (int i = range.first; i <= range.last; ++i) {
+            const SampleValues& v = buf[static_cast<size_t>(i)].values;
+            if (v.size() < 3)
+                throw CalibrationException(kInvalidRange);
+            for (size_t axis = 0; axis < 3; ++axis) {
+                const double x = v[axis];
                 nan = nan || std::isnan(x);
-                if (x < low)
-                    low = x;
-                if (!(x < high))
-                    high = x;
+                if (i == range.first) {
+                    low[axis] = high[axis] = x;
+                    continue;
+                }
+                if (x < low[axis])
+                    low[axis] = x;
+                if (!(x < high[axis]))
+                    high[axis] = x;
             }
+        }
+        for (int axis = 0; axis < 3; ++axis) {
             if (nan) {
                 // NaN has no order: its answer is whatever minmax_element makes of it.
                 const std::vector<double> values = axisValues(buf, range, axis);
                 const auto minmax = std::minmax_element(values.begin(), values.end());
-                low = *minmax.first;
-                high = *minmax.second;
+                low[axis] = *minmax.first;
+                high[axis] = *minmax.second;
             }
-            spreads[axis] = high - low;
+            spreads[axis] = high[axis] - low[axis];
         }
     }
     return spreads.Max();
@@ -157,18 +165,21 @@ double FindSTDMax(const std::vector<SensorData>& buf, const BufferRange& range) 
     requireRangeInside(buf, range);
     Vector deviations(3);
     if (range.last >= range.first) {
-        requireAxes(buf, range.first, range.last, 3, kInvalidRange);
-        for (int axis = 0; axis < 3; ++axis) {
-            // calcStd's sums, in the same order, without copying the axis out.
-            const double n = static_cast<double>(range.last - range.first + 1);
-            double sum = 0.0, squares = 0.0;
-            for (int i = range.first; i <= range.last; ++i) {
-                const double x = buf[static_cast<size_t>(i)].values[static_cast<size_t>(axis)];
-                sum += x;
-                squares += x * x;
+        // calcStd's sums for each axis, in the same order, in one pass in place.
+        double sum[3] = {}, squares[3] = {};
+        for (int i = range.first; i <= range.last; ++i) {
+            const SampleValues& v = buf[static_cast<size_t>(i)].values;
+            if (v.size() < 3)
+                throw CalibrationException(kInvalidRange);
+            for (size_t axis = 0; axis < 3; ++axis) {
+                sum[axis] += v[axis];
+                squares[axis] += v[axis] * v[axis];
             }
-            const double m = sum / n;
-            deviations[axis] = std::sqrt(std::max(0.0, squares / n - m * m));
+        }
+        const double n = static_cast<double>(range.last - range.first + 1);
+        for (int axis = 0; axis < 3; ++axis) {
+            const double m = sum[axis] / n;
+            deviations[axis] = std::sqrt(std::max(0.0, squares[axis] / n - m * m));
         }
     }
     return deviations.Max();
