@@ -134,17 +134,15 @@ double FindRangeMax(const std::vector<SensorData>& buf, const BufferRange& range
             const SampleValues& v = buf[static_cast<size_t>(i)].values;
             if (v.size() < 3)
                 throw CalibrationException(kInvalidRange);
+            if (i == range.first) {
+                for (size_t axis = 0; axis < 3; ++axis)
+                    low[axis] = high[axis] = v[axis];
+            }
             for (size_t axis = 0; axis < 3; ++axis) {
                 const double x = v[axis];
                 nan = nan || std::isnan(x);
-                if (i == range.first) {
-                    low[axis] = high[axis] = x;
-                    continue;
-                }
-                if (x < low[axis])
-                    low[axis] = x;
-                if (!(x < high[axis]))
-                    high[axis] = x;
+                low[axis] = x < low[axis] ? x : low[axis];
+                high[axis] = x < high[axis] ? high[axis] : x;
             }
         }
         for (int axis = 0; axis < 3; ++axis) {

@@ -80,10 +80,22 @@ std::vector<size_t> InertialSensor::findIndex() {
     if (times.empty())
         throw CalibrationException(getName() + " Calibration Error: Failed splitting data to segments");
     std::vector<size_t> index(times.size());
+    const bool ordered = bufferInTimeOrder();
     for (size_t j = 0; j < times.size(); ++j) {
+        // The first sample after the time: by bisection when the buffer is in
+        // time order, which finds the one the scan from the start finds.
         size_t i = 0;
-        while (i < bufferedData.size() && !(bufferedData[i].timestamp > times[j]))
-            ++i;
+        if (ordered) {
+            const double t = times[j];
+            i = static_cast<size_t>(std::upper_bound(bufferedData.begin(), bufferedData.end(), t,
+                                                     [](double value, const SensorData& s) {
+                                                         return value < s.timestamp;
+                                                     }) -
+                                    bufferedData.begin());
+        } else {
+            while (i < bufferedData.size() && !(bufferedData[i].timestamp > times[j]))
+                ++i;
+        }
         if (i == bufferedData.size() && j + 1 < times.size())
             throw CalibrationException(splitting);
         index[j] = i;

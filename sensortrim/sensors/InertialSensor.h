@@ -188,6 +188,8 @@ protected:
     // Records a failed success criterion.
     void fail(const std::string& parameter, const std::string& reason);
     void setLogAttribute(const std::string& name, const std::string& value);
+    // True when the buffered samples are in time order (checked once per sample).
+    bool bufferInTimeOrder();
     // |values - lastData|, as the vectors would give it, computed for every
     // sample without building them.
     double distanceFromLast(const SampleValues& values) const;

@@ -397,9 +397,7 @@ Matrix InertialSensor::findPartialRotation(const std::vector<Vector>& measured) 
     return svd.getV() * svd.getU().transpose();
 }
 
-BufferRange InertialSensor::findBufferRange(double start, double window) {
-    if (bufferedData.empty())
-        return BufferRange(-1, -1);
+bool InertialSensor::bufferInTimeOrder() {
     // Samples only ever join at the end: the leading run in time order grows
     // with them and is checked once.
     if (timeOrdered > bufferedData.size())
@@ -407,8 +405,14 @@ BufferRange InertialSensor::findBufferRange(double start, double window) {
     while (timeOrdered < bufferedData.size() &&
            (timeOrdered == 0 || bufferedData[timeOrdered].timestamp >= bufferedData[timeOrdered - 1].timestamp))
         ++timeOrdered;
+    return timeOrdered == bufferedData.size();
+}
+
+BufferRange InertialSensor::findBufferRange(double start, double window) {
+    if (bufferedData.empty())
+        return BufferRange(-1, -1);
     int first = -1, last = -1;
-    if (timeOrdered == bufferedData.size() && window >= 0) {
+    if (bufferInTimeOrder() && window >= 0) {
         // In time order the newest sample at or before a time is found by
         // bisection; it is the one the backward scan below stops at.
         auto newestAtOrBefore = [this](double t) {
