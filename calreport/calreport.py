@@ -393,7 +393,10 @@ def plot_steps(title, ylabel, labels, series, reference, ident):
     if reference is not None:
         low, high = min(low, np.min(reference)), max(high, np.max(reference))
     pad = max((high - low) * 0.4, abs(high) * 0.02, 1e-6)
-    ax.set_ylim(low - pad if low > 0 and low - pad > 0 else min(0, low - pad), high + pad)
+    # Close to the values when they are far from zero; never below zero for
+    # values that are all positive.
+    bottom = low - pad if low - pad > 0 else (0 if low >= 0 else low - pad)
+    ax.set_ylim(bottom, high + pad)
     fig.tight_layout()
     return figure_html(fig, ident, title)
 
