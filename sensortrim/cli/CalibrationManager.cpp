@@ -366,7 +366,7 @@ void CalibrationManager::collectData() {
             if (delay > 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(delay));
             if (i == 0) {
-                std::lock_guard<std::mutex> lock(stateLock);
+                std::lock_guard<std::timed_mutex> lock(stateLock);
                 sensorManager.startSampling();
                 samplingState = 0;
             }
@@ -409,7 +409,7 @@ void CalibrationManager::collectData() {
 }
 
 void CalibrationManager::stopSampling() {
-    std::lock_guard<std::mutex> lock(stateLock);
+    std::lock_guard<std::timed_mutex> lock(stateLock);
     if (samplingState == 1)
         return;
     samplingState = 1;
@@ -435,9 +435,11 @@ void CalibrationManager::writeDump() {
 }
 
 void CalibrationManager::abort() {
-    // The interrupted thread may hold the state lock itself (while starting or
-    // stopping sampling): never wait for it here.
-    std::unique_lock<std::mutex> lock(stateLock, std::try_to_lock);
+    // The run may be starting or stopping the recorder right now: that ends
+    // within the recorder's own time-outs, and the process must not end with
+    // the recorder's thread not yet joined. The wait is bounded all the same.
+    std::unique_lock<std::timed_mutex> lock(stateLock, std::defer_lock);
+    (void)lock.try_lock_for(std::chrono::seconds(5));
     if (samplingState == -1)
         return;
     if (samplingState == 0) {
