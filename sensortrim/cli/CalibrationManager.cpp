@@ -366,7 +366,10 @@ void CalibrationManager::collectData() {
             if (delay > 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(delay));
             if (i == 0) {
-                std::lock_guard<std::timed_mutex> lock(stateLock);
+                // Ctrl-C stops the thread it lands on where it is: not in the
+                // middle of starting the recorder (see abort).
+                const InterruptsHeld held;
+                std::lock_guard<std::mutex> lock(stateLock);
                 sensorManager.startSampling();
                 samplingState = 0;
             }
@@ -409,7 +412,10 @@ void CalibrationManager::collectData() {
 }
 
 void CalibrationManager::stopSampling() {
-    std::lock_guard<std::timed_mutex> lock(stateLock);
+    // Not stopped by Ctrl-C halfway through stopping the recorder: its thread
+    // would never be joined (see abort).
+    const InterruptsHeld held;
+    std::lock_guard<std::mutex> lock(stateLock);
     if (samplingState == 1)
         return;
     samplingState = 1;
@@ -435,11 +441,16 @@ void CalibrationManager::writeDump() {
 }
 
 void CalibrationManager::abort() {
-    // The run may be starting or stopping the recorder right now: that ends
-    // within the recorder's own time-outs, and the process must not end with
-    // the recorder's thread not yet joined. The wait is bounded all the same.
-    std::unique_lock<std::timed_mutex> lock(stateLock, std::defer_lock);
-    (void)lock.try_lock_for(std::chrono::seconds(5));
+    // The run may be starting or stopping the recorder right now, with Ctrl-C
+    // held back until it is done: a stop ends once the firmware has answered
+    // it (after the reports still queued) or has been silent for the
+    // recorder's time-out, and the process must not end with the recorder's
+    // thread not yet joined. The wait is bounded all the same.
+    std::unique_lock<std::mutex> lock(stateLock, std::try_to_lock);
+    for (int waited = 0; !lock.owns_lock() && waited < 20000; waited += 10) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        lock.try_lock();
+    }
     if (samplingState == -1)
         return;
     if (samplingState == 0) {

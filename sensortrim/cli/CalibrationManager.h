@@ -73,7 +73,7 @@ private:
     bool errorLogWritten = false;
     int samplingState = -1;
     long long userDelays = 0;
-    std::timed_mutex stateLock;
+    std::mutex stateLock;
     std::mutex dumpLock;
     bool selectA = false;
     bool selectG = false;

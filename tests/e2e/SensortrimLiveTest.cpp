@@ -243,8 +243,9 @@ void expectCompleteDumps(const std::string& folder, const std::string& what, siz
 }
 
 TEST(SensortrimLive, InterruptLeavesOneCompleteDump) {
-    // Ctrl-C while recording, and once recording is over.
-    for (const std::string when : {"\033[01;32mSTEP 2 PASSED\n", "Saving calibration data to file"}) {
+    // Ctrl-C while recording, and once recording is over (early enough that
+    // the run is not already ending when the signal arrives).
+    for (const std::string when : {"\033[01;32mSTEP 2 PASSED\n", "data collection finished\n"}) {
         HubSim hub(defaultScenario());
         ProcessOptions options;
         options.workDir = hub.dir();
