@@ -162,6 +162,14 @@ def read_result(path):
     return result
 
 
+def read_error_log(path):
+    try:
+        with open(path, encoding="utf-8", errors="replace") as f:
+            return f.read(1 << 20).strip()
+    except OSError as e:
+        raise FileProblem(f"{os.path.basename(path)}: cannot be read ({e.strerror})") from None
+
+
 class Dump:
     """One sensor's data dump: time (s) and the columns of its values."""
 
@@ -211,39 +219,17 @@ class Folder:
         self.path = path
         self.problems = []
         self.missing = []
-        self.logs = []
-        any_log = False
-        for name in LOG_NAMES:
-            p = os.path.join(path, name)
-            if os.path.exists(p):
-                any_log = True
-                try:
-                    self.logs.append(RunLog(p))
-                except FileProblem as e:
-                    self.problems.append(str(e))
-        self.result = None
-        p = os.path.join(path, RESULT_NAME)
-        if os.path.exists(p):
-            try:
-                self.result = read_result(p)
-            except FileProblem as e:
-                self.problems.append(str(e))
-        self.error_text = None
-        p = os.path.join(path, ERROR_NAME)
-        if os.path.exists(p):
-            try:
-                with open(p, encoding="utf-8", errors="replace") as f:
-                    self.error_text = f.read(1 << 20).strip()
-            except OSError as e:
-                self.problems.append(f"{ERROR_NAME}: cannot be read ({e.strerror})")
+        logs = [self.read(name, RunLog) for name in LOG_NAMES]
+        any_log = any(os.path.exists(os.path.join(path, name)) for name in LOG_NAMES)
+        self.logs = [log for log in logs if log is not None]
+        self.result = self.read(RESULT_NAME, read_result)
+        self.error_text = self.read(ERROR_NAME, read_error_log)
         self.dumps = {}
         for name in sorted(os.listdir(path)):
             if name.startswith(DUMP_PREFIX) and name.endswith(".csv"):
-                try:
-                    dump = Dump(os.path.join(path, name))
+                dump = self.read(name, Dump)
+                if dump is not None:
                     self.dumps[dump.name] = dump
-                except FileProblem as e:
-                    self.problems.append(str(e))
         if not any_log:
             self.missing.append("the run log (" + ", ".join(f'"{n}"' for n in LOG_NAMES) + ")")
         if not self.dumps:
@@ -252,6 +238,18 @@ class Folder:
                 and not self.problems:
             raise ReportError(f"{path}: none of a run's files are here (" + ", ".join(LOG_NAMES) + ", "
                               f"{RESULT_NAME}, {ERROR_NAME}, {DUMP_PREFIX}*.csv)")
+
+    def read(self, name, reader):
+        """What reader makes of the folder's file, None when it is absent;
+        a file that cannot be used is noted among the problems."""
+        p = os.path.join(self.path, name)
+        if not os.path.exists(p):
+            return None
+        try:
+            return reader(p)
+        except FileProblem as e:
+            self.problems.append(str(e))
+            return None
 
     def sensors(self):
         found = [s for log in self.logs for s in log.sensors]
