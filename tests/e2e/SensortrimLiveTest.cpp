@@ -242,17 +242,21 @@ void expectCompleteDumps(const std::string& folder, const std::string& what, siz
     }
 }
 
+// A live AGM calibration exporting to "out", interrupted as the options say.
+ProcessResult interruptedAgmRun(const HubSim& hub, ProcessOptions options) {
+    options.workDir = hub.dir();
+    options.timeoutSeconds = 90;
+    return hub.runWithOperator({SENSORTRIM_BIN, "-Calibrate", "AGM", "-ExportAllFiles", "out"}, options);
+}
+
 TEST(SensortrimLive, InterruptLeavesOneCompleteDump) {
     // Ctrl-C while recording, and once recording is over (early enough that
     // the run is not already ending when the signal arrives).
     for (const std::string when : {"\033[01;32mSTEP 2 PASSED\n", "data collection finished\n"}) {
         HubSim hub(defaultScenario());
         ProcessOptions options;
-        options.workDir = hub.dir();
-        options.timeoutSeconds = 90;
         options.interruptWhenPrinted = when;
-        const ProcessResult r =
-            hub.runWithOperator({SENSORTRIM_BIN, "-Calibrate", "AGM", "-ExportAllFiles", "out"}, options);
+        const ProcessResult r = interruptedAgmRun(hub, options);
         EXPECT_EQ(r.signal, 0) << when;
         EXPECT_EQ(r.exitStatus, 2) << when << r.out;
         EXPECT_TRUE(contains(r.out, "Interrupt signal (2) received.\n")) << r.out;
@@ -288,11 +292,8 @@ TEST(SensortrimLive, InterruptAtRandomMoments) {
         const std::string what = "SIGINT after " + std::to_string(afterMs) + " ms";
         HubSim hub(defaultScenario());
         ProcessOptions options;
-        options.workDir = hub.dir();
-        options.timeoutSeconds = 90;
         options.interruptAfterMs = afterMs;
-        const ProcessResult r =
-            hub.runWithOperator({SENSORTRIM_BIN, "-Calibrate", "AGM", "-ExportAllFiles", "out"}, options);
+        const ProcessResult r = interruptedAgmRun(hub, options);
         ASSERT_EQ(r.signal, 0) << what;
         const bool finished = contains(r.out, "Calibration process completed successfully");
         if (finished)
