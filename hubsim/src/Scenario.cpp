@@ -284,6 +284,11 @@ Scenario parseScenario(const std::string& xml, const std::string& baseDir) {
             answer.command = static_cast<int>(number(a, "command", -1, -1, 127));
             answer.status = static_cast<int>(number(a, "status", -1, -1, 255));
             answer.length = static_cast<int>(number(a, "length", -1, -1, 65536));
+            if (const char* response = a->Attribute("response")) {
+                if (std::string(response) != "none")
+                    throw ScenarioError(std::string("unknown answer response '") + response + "'");
+                answer.swallow = true;
+            }
             s.traceConfigAnswers.push_back(answer);
         }
     }

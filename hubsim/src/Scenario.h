@@ -107,6 +107,7 @@ struct Scenario {
         int command = -1;
         int status = -1;  // -1: the normal status
         int length = -1;  // -1: the whole response
+        bool swallow = false;  // no answer at all
     };
     std::vector<TraceConfigAnswer> traceConfigAnswers;
 

@@ -239,12 +239,18 @@ void Server::traceConfigRequest(Client& client, const std::vector<uint8_t>& msg)
         status = 1;  // invalid command
     }
     int length = -1;
+    bool swallow = false;
     for (const Scenario::TraceConfigAnswer& a : scenario.traceConfigAnswers) {
         if (a.command != -1 && a.command != command)
             continue;
         if (a.status >= 0)
             status = static_cast<uint8_t>(a.status);
         length = a.length;
+        swallow = swallow || a.swallow;
+    }
+    if (swallow) {
+        log(client, "answer swallowed");
+        return;
     }
     if (status != 0)
         body.clear();

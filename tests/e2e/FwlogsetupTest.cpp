@@ -112,6 +112,9 @@ TEST(Fwlogsetup, FirmwareStatusesAndShortAnswers) {
         {"<Answer command=\"2\" length=\"35\"/>", {"-getConfig", "header"}, "Config Client Exception: DOXI general Error\n"},
         {"<Answer command=\"2\" status=\"9\"/>", {"-getConfig", "header"}, "Config Client Exception: DOXI general Error\n"},
         {"<Answer command=\"0\" length=\"2\"/>", {"-getConfig"}, "Doxi Exception: DOXI general Error\n"},
+        // A firmware that never answers: the read gives up after its time.
+        {"<Answer command=\"0\" response=\"none\"/>", {"-getConfig"}, "Doxi Exception: DOXI read timeout\n"},
+        {"<Answer command=\"2\" response=\"none\"/>", {"-getConfig", "header"}, "Doxi Exception: DOXI read timeout\n"},
     };
     for (const Case& c : cases) {
         HubSim hub(scenarioWith("<TraceConfig>" + c.answer + "</TraceConfig>"));
