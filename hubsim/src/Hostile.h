@@ -22,6 +22,8 @@ public:
     // done is in lastChange, for the journal.
     Action mangle(std::vector<uint8_t>& bytes, int& delayMs);
     const std::string& lastChange() const { return change; }
+    // True once in n calls on average.
+    bool oneIn(size_t n) { return below(n) == 0; }
 
 private:
     std::mt19937_64 random;

@@ -170,7 +170,7 @@ void Server::receive(int fd) {
     if (recordControl && msg[5] == 1 && client.recording) {
         // Reports already taken keep coming until the stop is answered.
         for (std::vector<uint8_t>& report : streaming.reports(client.reportedUntil, client.recordingSince))
-            enqueue(client, std::move(report));
+            enqueue(client, std::move(report), 0, false, true);
         client.recording = false;
     }
     const Reply reply = firmware.handle(msg);
@@ -197,8 +197,8 @@ void Server::sampling(const std::vector<uint8_t>& msg) {
                                   property, std::vector<uint8_t>(msg.begin() + 16, msg.begin() + 16 + length));
 }
 
-void Server::enqueue(Client& client, std::vector<uint8_t> bytes, int delayMs, bool close) {
-    if (hostile && !close) {
+void Server::enqueue(Client& client, std::vector<uint8_t> bytes, int delayMs, bool close, bool report) {
+    if (hostile && !close && (!hostileReportsOnly || (report && hostile->oneIn(kHostileReportOdds)))) {
         const Hostile::Action action = hostile->mangle(bytes, delayMs);
         log(client, "hostile: " + hostile->lastChange());
         if (action == Hostile::Action::Swallow)
@@ -344,7 +344,7 @@ void Server::sendDue() {
                 continue;
             }
             for (std::vector<uint8_t>& report : streaming.reports(client.reportedUntil, client.recordingSince))
-                enqueue(client, std::move(report));
+                enqueue(client, std::move(report), 0, false, true);
         }
         while (true) {
             // The trace packets are queued a round at a time, as the reader takes them.

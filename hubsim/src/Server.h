@@ -28,8 +28,14 @@ public:
     void listen();
     // Serves until stop becomes true.
     void run(const std::atomic<bool>& stop);
-    // From now on every answer of the firmware may misbehave (see Hostile).
-    void beHostile(uint64_t seed) { hostile = std::make_unique<Hostile>(seed); }
+    // From now on every answer of the firmware may misbehave (see Hostile);
+    // reportsOnly: the answers to commands are left alone, and about one
+    // sensor report in kHostileReportOdds misbehaves.
+    void beHostile(uint64_t seed, bool reportsOnly = false) {
+        hostile = std::make_unique<Hostile>(seed);
+        hostileReportsOnly = reportsOnly;
+    }
+    static constexpr size_t kHostileReportOdds = 40;
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -63,6 +69,7 @@ private:
     std::vector<uint8_t> traceConfig;
     std::vector<uint8_t> traceConfigFlash;
     std::unique_ptr<Hostile> hostile;
+    bool hostileReportsOnly = false;
 
     void accept();
     void receive(int fd);
@@ -76,7 +83,9 @@ private:
     void traceConfigRequest(Client& client, const std::vector<uint8_t>& msg);
     // Queues the scenario's trace packets for the client.
     void startTrace(Client& client);
-    void enqueue(Client& client, std::vector<uint8_t> bytes, int delayMs = 0, bool close = false);
+    // report: a sensor report of a recording, not an answer to a command.
+    void enqueue(Client& client, std::vector<uint8_t> bytes, int delayMs = 0, bool close = false,
+                 bool report = false);
     void drop(int fd);
     void log(const Client& client, const std::string& what);
 };

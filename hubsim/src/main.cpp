@@ -1,10 +1,12 @@
 // hubsim: plays the hub firmware behind the device shim.
 //
-//   hubsim --scenario FILE --socket PATH [--journal FILE] [--hostile SEED]
+//   hubsim --scenario FILE --socket PATH [--journal FILE] [--hostile SEED | --hostile-reports SEED]
 //
 // Prints "hubsim listening on PATH" once it accepts connections, and serves
 // until SIGTERM or SIGINT. With --hostile every answer of the firmware may
-// misbehave, at random from the seed (the journal says how).
+// misbehave, at random from the seed (the journal says how); with
+// --hostile-reports the answers to commands are left alone and now and then a
+// sensor report of a recording misbehaves.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -22,7 +24,8 @@ void onSignal(int) {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: hubsim --scenario FILE --socket PATH [--journal FILE] [--hostile SEED]\n");
+    std::fprintf(stderr, "usage: hubsim --scenario FILE --socket PATH [--journal FILE] [--hostile SEED | "
+                         "--hostile-reports SEED]\n");
     return 2;
 }
 
@@ -30,7 +33,7 @@ int usage() {
 
 int main(int argc, char** argv) {
     std::string scenarioPath, socketPath, journalPath;
-    bool hostile = false;
+    bool hostile = false, reportsOnly = false;
     unsigned long long seed = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -42,12 +45,15 @@ int main(int argc, char** argv) {
             socketPath = argv[++i];
         else if (arg == "--journal")
             journalPath = argv[++i];
-        else if (arg == "--hostile") {
+        else if (arg == "--hostile" || arg == "--hostile-reports") {
+            if (hostile)
+                return usage();
             char* end = nullptr;
             seed = std::strtoull(argv[++i], &end, 10);
             if (*argv[i] == '\0' || *end != '\0')
                 return usage();
             hostile = true;
+            reportsOnly = arg == "--hostile-reports";
         }
         else
             return usage();
@@ -65,7 +71,7 @@ int main(int argc, char** argv) {
     try {
         hubsim::Server server(hubsim::loadScenario(scenarioPath), socketPath, journalPath);
         if (hostile)
-            server.beHostile(seed);
+            server.beHostile(seed, reportsOnly);
         server.listen();
         std::printf("hubsim listening on %s\n", socketPath.c_str());
         std::fflush(stdout);

@@ -87,6 +87,29 @@ TEST_P(HostileHub, EveryToolEndsCleanlyWithAMessage) {
     EXPECT_GT(successes, 0);
 }
 
+// A live calibration: the firmware answers its commands, and now and then one
+// of its sensor reports comes cut, padded, garbled, late or not at all, or the
+// connection drops.
+TEST_P(HostileHub, LiveCalibrationEndsCleanlyWithAMessage) {
+    const int seed = GetParam();
+    const HubSim hub(defaultScenario(), {"--hostile-reports", std::to_string(seed)});
+    ProcessOptions options;
+    options.workDir = hub.dir();
+    options.timeoutSeconds = 150;
+    const ProcessResult result =
+        hub.runWithOperator({SENSORTRIM_BIN, "-Calibrate", "AGM", "-UpdateTSY", "-ExportAllFiles", "out"}, options);
+    const std::string what = "seed " + std::to_string(seed) + ": live AGM calibration";
+    const std::string printed = result.out + result.err;
+    ASSERT_EQ(result.signal, 0) << what << "\n" << printed;
+    EXPECT_TRUE(result.exitStatus == 0 || result.exitStatus == 255) << what << " exit " << result.exitStatus << "\n"
+                                                                    << printed;
+    for (const char* report : {"Sanitizer", "runtime error", "terminate called"})
+        EXPECT_EQ(printed.find(report), std::string::npos) << what << "\n" << printed;
+    if (result.exitStatus != 0) {
+        EXPECT_NE(printed.find("FAILED"), std::string::npos) << what << "\n" << printed;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Seeds, HostileHub, ::testing::Values(1, 2, 3, 4));
 
 }  // namespace
