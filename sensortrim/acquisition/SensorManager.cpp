@@ -93,10 +93,6 @@ bool SensorManager::isIndicator(const std::shared_ptr<Sensor>& sensor) const {
     return process && process->isStageIndicator(sensor);
 }
 
-void SensorManager::processSample(const std::shared_ptr<Sensor>& sensor, SensorData& sample) {
-    processSample(sensor, sample, isIndicator(sensor));
-}
-
 void SensorManager::processSample(const std::shared_ptr<Sensor>& sensor, SensorData& sample, bool indicator) {
     if (sensor->dataRecieved(sample) && indicator)
         process->CalibrationControl(sample);
@@ -113,7 +109,7 @@ void SensorManager::handleData(const std::shared_ptr<Sensor>& sensor, double tim
         SensorData sample(std::max(0.0, timestampMs - stepStartTime), values);
         sensor->reverseStaticCalibration(sample);
         dataDump[sensor].push_back(sample);
-        processSample(sensor, sample);
+        processSample(sensor, sample, isIndicator(sensor));
     } catch (const CalibrationException& e) {
         // A failed sample ends the step; the waiting thread raises the message.
         return failStep(e.what());

@@ -97,7 +97,6 @@ protected:
 
 private:
     // Hands one sample to its sensor and, for an indicator, to the script.
-    void processSample(const std::shared_ptr<Sensor>& sensor, SensorData& sample);
     void processSample(const std::shared_ptr<Sensor>& sensor, SensorData& sample, bool indicator);
     bool isIndicator(const std::shared_ptr<Sensor>& sensor) const;
     // Ends the current step as failed with the message.

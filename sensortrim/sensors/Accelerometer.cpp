@@ -227,7 +227,7 @@ void Accelerometer::initSDTCalibrationData(SDT& sdt) {
 bool Accelerometer::checkMovement() {
     if (bufferedData.empty())
         return false;
-    return InertialSensor::distanceFromLast(bufferedData.back().values) > movementThreshold;
+    return distanceFromLast(bufferedData.back().values) > movementThreshold;
 }
 
 std::vector<std::vector<double>> Accelerometer::getBuferedDataRange(unsigned long start, unsigned long count) {

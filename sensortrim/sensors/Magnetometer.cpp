@@ -200,7 +200,7 @@ bool Magnetometer::checkMotion(double window) {
 bool Magnetometer::checkMovement() {
     if (bufferedData.empty() || bufferedData.back().values.size() < 3)
         return false;
-    return InertialSensor::distanceFromLast(bufferedData.back().values) > movementThreshold;
+    return distanceFromLast(bufferedData.back().values) > movementThreshold;
 }
 
 void Magnetometer::MidCalc() {
