@@ -287,11 +287,37 @@ Matrix InertialSensor::calcAxisMapping(const Matrix& m) {
     return mapping;
 }
 
+Matrix InertialSensor::diagonalOnAxes(const Matrix& m) {
+    const SVD svd(m);
+    const Matrix u = svd.getU(), v = svd.getV(), sigma = svd.getSigma();
+    // The singular values come sorted; each belongs on the axis its singular
+    // vectors point along. Of the six ways to put three values on three axes,
+    // the one whose vectors lie closest to their axes wins.
+    static const int orders[6][3] = {{0, 1, 2}, {0, 2, 1}, {1, 0, 2}, {1, 2, 0}, {2, 0, 1}, {2, 1, 0}};
+    int best = 0;
+    double bestScore = -1;
+    for (int p = 0; p < 6; ++p) {
+        double score = 0;
+        for (int k = 0; k < 3; ++k) {
+            const int axis = orders[p][k];
+            score += std::fabs(u[axis][k]) + std::fabs(v[axis][k]);
+        }
+        if (score > bestScore) {
+            bestScore = score;
+            best = p;
+        }
+    }
+    Matrix diagonal(3, 3);
+    for (int k = 0; k < 3; ++k)
+        diagonal[orders[best][k]][orders[best][k]] = sigma[k][k];
+    return diagonal;
+}
+
 void InertialSensor::endCalibration(bool diagonalOnly) {
     A = calcAxisMapping(S);
     S = S * A.transpose();
     if (diagonalOnly)
-        S = SVD(S).getSigma();
+        S = diagonalOnAxes(S);
 }
 
 void InertialSensor::convertScaling(const Matrix& scale, int16_t entries[9], uint16_t& factor) {

@@ -487,3 +487,32 @@ TEST(InertialSensor, BufferRangeInAndOutOfTimeOrder) {
         EXPECT_EQ(sensor.findBufferRange(c.start, c.window).first, c.first);
     }
 }
+
+TEST(InertialCore, DiagonalEndKeepsEachScaleOnItsAxis) {
+    // The scales a gyroscope's turns give, with a little cross-talk: whatever
+    // their order, each stays on its own axis and the axis mapping is found
+    // first (a sign or a swap of axes comes out in the mapping, not the scale).
+    struct Case {
+        Matrix scale;
+        Vector diagonal;
+        Matrix mapping;
+    };
+    const Case cases[] = {
+        {Matrix(3, 3, {1.2, 0.01, -0.02, 0.015, 0.95, 0.01, -0.01, 0.02, 1.05}), vec({1.2, 0.95, 1.05}),
+         Matrix::Identity(3)},
+        {Matrix(3, 3, {0.9, 0, 0, 0, 1.1, 0, 0, 0, 1.0}), vec({0.9, 1.1, 1.0}), Matrix::Identity(3)},
+        {Matrix(3, 3, {1.05, 0, 0, 0, 1.0, 0, 0, 0, 0.95}), vec({1.05, 1.0, 0.95}), Matrix::Identity(3)},
+        {Matrix(3, 3, {0, 0.8, 0, 1.3, 0, 0, 0, 0, -1.0}), vec({0.8, 1.3, 1.0}),
+         Matrix(3, 3, {0, 1, 0, 1, 0, 0, 0, 0, -1})},
+    };
+    for (const Case& c : cases) {
+        TestSensor sensor;
+        sensor.setModel(c.scale, vec({0, 0, 0}), Matrix(3, 3));
+        sensor.endCalibration(true);
+        EXPECT_EQ(sensor.getAxisMapping(), c.mapping) << c.scale.print();
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j)
+                EXPECT_NEAR(sensor.getScale()[i][j], i == j ? c.diagonal[i] : 0.0, 5e-3)
+                    << c.scale.print() << i << j;
+    }
+}
