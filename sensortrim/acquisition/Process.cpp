@@ -185,8 +185,17 @@ void NewMotionProcess::improveSegmentation() {
             extension = other->ContinuMotionless(end);
         }
         segmentTimes[i] = end + extension;
-        if (i + 1 < segmentTimes.size() && segmentTimes[i] > segmentTimes[i + 1])
-            throw CalibrationException("segmentation error");
+        if (i + 1 < segmentTimes.size() && segmentTimes[i] > segmentTimes[i + 1]) {
+            // Named by the sensors whose stillness placed the boundary and by
+            // the steps as the console numbers them.
+            std::string sensors = accelerometer ? accelerometer->getName() : "";
+            if (other)
+                sensors += (sensors.empty() ? "" : ", ") + other->getName();
+            const size_t step = (i - 1) / 2 + 1;
+            throw CalibrationException("segmentation error: the hold that ends step " + std::to_string(step) +
+                                       " runs past the start of step " + std::to_string(step + 1) + " (" +
+                                       sensors + ")");
+        }
     }
 }
 
@@ -222,8 +231,11 @@ void NewMotionProcess::CalibrationControl(SensorData& sample) {
     case 1:
         if (t - lastMotionCheck >= static_cast<double>(motionCheckInterval)) {
             lastMotionCheck = t;
+            // Without a gyroscope the field tells the turn: its range over the
+            // samples since the hold was confirmed (not over the whole run,
+            // which holds the move to this position as well).
             const bool motion = gyroscope      ? gyroscope->checkMotion(0.0)
-                                : magnetometer ? magnetometer->checkMotion(lastChangeTime)
+                                : magnetometer ? magnetometer->checkMotion(t - lastChangeTime)
                                                : false;
             if (motion) {
                 detectState = 2;

@@ -280,8 +280,10 @@ void SensorManager::playData() {
             }
         }
     } catch (const CalibrationException& e) {
+        // The recording cannot be cut into the script's steps: the run ends
+        // with that reason, never with calibrations of broken steps.
         failStep(e.what());
-        return;
+        throw CalibrationException(e.what());
     } catch (const SamplingException& e) {
         failStep(e.what());
         throw SamplingException(e.what());
