@@ -1,0 +1,73 @@
+// The files of a run and its records: the calibration XML files, the run log,
+// the result text, and the new records written to the firmware.
+#include <ctime>
+
+#include "CalibrationManager.h"
+#include "CalibrationXml.h"
+#include "Exceptions.h"
+#include "Sensor.h"
+#include "version/Version.h"
+
+namespace {
+
+const char* const kVersion = TESSARY_VERSION;
+
+}  // namespace
+
+void CalibrationManager::saveToFile(const std::string& path, bool firmwareRecords) {
+    CalibrationXml::serialize(path, sensors, firmwareRecords);
+}
+
+void CalibrationManager::flushCalibrationData() {
+    for (const std::shared_ptr<Sensor>& sensor : sensors)
+        sdt->setCalibrationData(sensor->getLuid(), sensor->getScaling());
+    sdt->resetTsy();
+}
+
+std::string CalibrationManager::getResults() {
+    std::string text;
+    for (const std::shared_ptr<Sensor>& sensor : calibratingSensors)
+        text += sensor->getResult();
+    return text;
+}
+
+void CalibrationManager::writeLog() {
+    if (!exportAll)
+        return;
+    const std::time_t now = std::time(nullptr);
+    std::tm local {};
+    localtime_r(&now, &local);
+    const std::string date = std::to_string(local.tm_year + 1900) + "-" + std::to_string(local.tm_mon + 1) + "-" +
+                             std::to_string(local.tm_mday) + ". " + std::to_string(local.tm_hour) + ":" +
+                             std::to_string(local.tm_min);
+    std::string type;
+    if (processType == PROCESS_INERTIAL_CALIBRATION)
+        type = flowType == FLOW_FULL ? "NewMotionFull" : flowType == FLOW_MINIMAL ? "MotionMin"
+                                                     : flowType == FLOW_FOUR_STEPS ? "Motion4Steps" : "";
+    else if (processType == PROCESS_CALIBRATION_TEST)
+        type = flowType == FLOW_FULL ? "7stepsTest" : flowType == FLOW_MINIMAL ? "FaceUpTest"
+                                                    : flowType == FLOW_FOUR_STEPS ? "4StepsTest" : "4StepsMagTest";
+    else if (processType == PROCESS_ALS_CALIBRATION)
+        type = "Als";
+    else if (processType == PROCESS_MAGNETIC_TEST)
+        type = "MagnetometerPreTest";
+
+    TiXmlDocument doc;
+    doc.LinkEndChild(new TiXmlDeclaration("1.0", "utf-8", ""));
+    TiXmlElement* root = new TiXmlElement("Log");
+    root->SetAttribute("Date", date);
+    root->SetAttribute("Version", kVersion);
+    root->SetAttribute("Type", type);
+    doc.LinkEndChild(root);
+    // The document gets copies: the sensors keep their own elements, so a
+    // second log of the same run is complete as well.
+    for (const std::shared_ptr<Sensor>& sensor : sensorManager.getSensors())
+        if (TiXmlElement* element = sensor->getLogRoot())
+            root->InsertEndChild(*element);
+    const std::string name = processType == PROCESS_ALS_CALIBRATION        ? "AlsLogFile.xml"
+                             : processType == PROCESS_INERTIAL_CALIBRATION ? "AGMLogFile.xml"
+                                                                           : "LogFile.xml";
+    const std::string path = exportFolder + name;
+    if (!doc.SaveFile(path.c_str()))
+        throw CalibrationException("Failed to write to file " + path);
+}
