@@ -1,5 +1,6 @@
 #include "Process.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -156,7 +157,94 @@ bool NewMotionProcess::isMotionless() {
     return other ? other->ISmotionless(first) : false;
 }
 
+namespace {
+
+const double kDegreesPerRadian = 57.29577951308232;
+
+// The device axis a step of the full flow turns about.
+const char* turnAxis(int step) {
+    return step == 1 ? "Z" : step == 3 ? "Y" : "X";
+}
+
+// The median of a sensor's last second, or an empty vector before it has any.
+Vector recentMedian(InertialSensor& sensor) {
+    if (sensor.getBufferedData().empty())
+        return Vector();
+    return sensor.DataMedian();
+}
+
+std::string oneDecimal(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", value);
+    return text;
+}
+
+}  // namespace
+
+void NewMotionProcess::checkTurn(int s, double t) {
+    const double turnEnd = t - 1000.0;
+    const std::string step = std::to_string(s + 1);
+    const std::string axis = turnAxis(s);
+    // Gravity stays where it is in the device while it turns about the axis
+    // that points up; a turn about another axis swings it round.
+    if (accelerometer && holdGravity.size() == 3) {
+        double largest = 0;
+        for (const SensorData& sample : accelerometer->getBufferedData())
+            if (sample.timestamp > turnStart && sample.timestamp <= turnEnd && sample.values.size() == 3)
+                largest = std::max(largest, Vector(sample.values).vectorAngle(holdGravity) * kDegreesPerRadian);
+        if (largest > kTurnTiltLimit)
+            throw CalibrationException("The device was not turned about its " + axis + " axis in step " + step +
+                                       " (gravity moved " + oneDecimal(largest) + " degrees in the device): keep the " +
+                                       axis + " axis pointing up and turn about it");
+    }
+    if (gyroscope) {
+        const Vector offset = holdRate.size() == 3 ? holdRate : Vector(3);
+        double fastest = 0;
+        for (const SensorData& sample : gyroscope->getBufferedData())
+            if (sample.timestamp > turnStart && sample.timestamp <= turnEnd && sample.values.size() == 3)
+                fastest = std::max(fastest, (Vector(sample.values) - offset).norm());
+        if (fastest > kFastestTurn)
+            throw CalibrationException("The turn about " + axis + " in step " + step + " was too fast (" +
+                                       oneDecimal(fastest) + " degrees per second): turn slowly, over at least two "
+                                       "seconds");
+    }
+    // After a full turn the device is back where it started: the field reads
+    // as it did (hard iron and all). How far it is off, as an angle, is told
+    // by the circle the field drew during the turn.
+    InertialSensor* watch = turnWatch ? turnWatch.get() : magnetometer.get();
+    if (!watch || holdField.size() != 3)
+        return;
+    const Vector after = recentMedian(*watch);
+    if (after.size() != 3)
+        return;
+    double diameter = 0;
+    for (const SensorData& sample : watch->getBufferedData())
+        if (sample.timestamp > turnStart && sample.timestamp <= turnEnd && sample.values.size() == 3)
+            diameter = std::max(diameter, (Vector(sample.values) - holdField).norm());
+    // A field along the turn's axis draws no circle: nothing to tell by.
+    if (diameter < kLeastTurnCircle)
+        return;
+    const double off = 2 * std::asin(std::min(1.0, (after - holdField).norm() / diameter)) * kDegreesPerRadian;
+    if (off > kTurnEndTolerance)
+        throw CalibrationException("The device did not come back to where it started after the turn about " + axis +
+                                   " in step " + step + " (" + oneDecimal(off) + " degrees off): turn exactly 360 " +
+                                   "degrees");
+}
+
 void NewMotionProcess::updateStep(double t) {
+    // The full flow holds a position (even steps), turns it about the axis
+    // that points up and holds it again (odd steps).
+    if (flow == FLOW_FULL && currentSegment >= 0) {
+        if (currentSegment % 2 == 0) {
+            InertialSensor* watch = turnWatch ? turnWatch.get() : magnetometer.get();
+            holdField = watch ? recentMedian(*watch) : Vector();
+            holdGravity = accelerometer ? recentMedian(*accelerometer) : Vector();
+            holdRate = gyroscope ? recentMedian(*gyroscope) : Vector();
+            turnStart = t;
+        } else {
+            checkTurn(currentSegment, t);
+        }
+    }
     const size_t s = static_cast<size_t>(currentSegment);
     if (2 * s + 1 < segmentTimes.size()) {
         segmentTimes[2 * s] = t - 1000.0;

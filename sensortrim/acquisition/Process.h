@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "CsvParser.h"
+#include "Vector.h"
 #include "ProcessTypes.h"
 #include "SensorData.h"
 
@@ -101,10 +102,33 @@ public:
     bool setIndicator(std::shared_ptr<Sensor> sensor) override;
     void initProcess() override;
 
+    // The full flow's turns are checked as each ends: the device turned about
+    // the axis that points up (the accelerometer sees gravity stay), not too
+    // fast for the gyroscope, and all the way round (a magnetometer reads what
+    // it read in the hold before the turn). The magnetometer is the bound one,
+    // or one recorded for this alone.
+    void setTurnWatch(std::shared_ptr<InertialSensor> watch) { turnWatch = std::move(watch); }
+    // Whether a magnetometer can tell a turn that stopped short.
+    bool canCheckTurnEnds() const { return turnWatch || magnetometer; }
+
+    // Limits of the turn checks.
+    static constexpr double kTurnEndTolerance = 5.0;  // degrees off where the turn started
+    static constexpr double kTurnTiltLimit = 45.0;    // degrees gravity may move in the device
+    static constexpr double kFastestTurn = 1000.0;    // degrees per second
+    // Below this the field barely moves in a turn (it lies along the turn's
+    // axis) and tells nothing of where the turn ended.
+    static constexpr double kLeastTurnCircle = 20.0;  // the circle's diameter, in the field's unit
+
 private:
     std::shared_ptr<InertialSensor> accelerometer;
     std::shared_ptr<InertialSensor> gyroscope;
     std::shared_ptr<InertialSensor> magnetometer;
+    std::shared_ptr<InertialSensor> turnWatch;
+    // What the sensors read in the hold before the current turn, and when it ended.
+    Vector holdField;
+    Vector holdGravity;
+    Vector holdRate;
+    double turnStart = 0.0;
     std::vector<std::string> positions;
     std::vector<std::string> moves;
     int detectState = 0;
@@ -117,6 +141,8 @@ private:
     bool isMotionless();
     void updateStep(double t);
     void improveSegmentation();
+    // The checks of the turn that the hold ending at t followed (step s).
+    void checkTurn(int s, double t);
 };
 
 // The magnetic environment test: the operator ends each step with Enter.

@@ -33,12 +33,18 @@ void SensorManager::setType(const std::shared_ptr<Process>& script) {
         if (first != "Accelerometer")
             throw CalibrationException("Could not locate sensor " + first + " for sampling. " + first +
                                        " is mandatory for this calibration process");
-        const std::shared_ptr<Sensor> fallback = Sensor::allocateSensor(_sc_sensor_luid{115, 0, 0, 0, 2});
+        const std::shared_ptr<Sensor> fallback =
+            stepMarker ? stepMarker : Sensor::allocateSensor(_sc_sensor_luid{115, 0, 0, 0, 2});
         fallback->SetSensManager(this);
         sensors.push_back(fallback);
         process->setIndicator(fallback);
     }
     process->initProcess();
+}
+
+void SensorManager::addWatcher(const std::shared_ptr<Sensor>& sensor) {
+    sensor->SetSensManager(this);
+    sensors.push_back(sensor);
 }
 
 void SensorManager::initializeSampling() {

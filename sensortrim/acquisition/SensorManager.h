@@ -32,7 +32,15 @@ public:
     // The run's firmware gateway, for the sampling requests of live runs.
     void setDevice(std::shared_ptr<SDT> sdt) { device = std::move(sdt); }
     void setSensors(const std::vector<std::shared_ptr<Sensor>>& runSensors);
+    // The sensor that marks the steps when none of the run's sensors can (the
+    // platform's accelerometer in a run of the gyroscope or the magnetometer
+    // alone): setType binds it instead of an accelerometer of its own making.
+    // It is recorded with the run and never calibrated.
+    void setStepMarker(std::shared_ptr<Sensor> marker) { stepMarker = std::move(marker); }
     void setType(const std::shared_ptr<Process>& script);
+    // A sensor recorded with the run for the step script's checks only: it
+    // neither marks steps nor is calibrated. After setType.
+    void addWatcher(const std::shared_ptr<Sensor>& sensor);
     void initializeSampling();
     void startSampling();
     void stopSampling();
@@ -87,6 +95,7 @@ protected:
     std::map<std::string, ErrorType> errors;
     std::unique_ptr<LiveSampler> liveSampler;
     std::shared_ptr<SDT> device;
+    std::shared_ptr<Sensor> stepMarker;
 
     // Without a step script (a sensor tested on its own) these stand in.
     ProcessType processType = PROCESS_NONE;

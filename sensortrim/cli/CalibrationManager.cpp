@@ -13,7 +13,9 @@
 #include "Console.h"
 #include "Exceptions.h"
 #include "FileUtil.h"
+#include "InertialSensor.h"
 #include "PNRRecord.h"
+#include "Process.h"
 #include "RunHelpers.h"
 #include "Sensor.h"
 
@@ -60,6 +62,7 @@ void CalibrationManager::start() {
         initCalibratingSensors();
         if (calibrate)
             initDynamicMap();
+        initRecordedSensors();
     }
     // Loading the firmware records also merges an imported white noise into the
     // dynamic record it belongs to, so it is done for both XML commands.
@@ -73,7 +76,11 @@ void CalibrationManager::start() {
                 sensor->setHinge(sdt->getConnectionHinge());
     if (processType != PROCESS_NONE) {
         sensorManager.setSensors(calibratingSensors);
+        sensorManager.setStepMarker(stepMarker);
         sensorManager.setType(process);
+        if (turnWatch)
+            sensorManager.addWatcher(turnWatch);
+        setUpTurnChecks();
     }
     if ((calibrate || test) && !useRawData) {
         // The recorder keeps a connection of its own while it records.
@@ -276,6 +283,58 @@ void CalibrationManager::initDynamicMap() {
         }
 }
 
+std::shared_ptr<Sensor> CalibrationManager::recordedSensor(const std::string& name, uint16_t offlineType) {
+    if (!args.ArgExists("UseRawData")) {
+        for (const std::shared_ptr<Sensor>& sensor : sensors)
+            if (sensor->getName() == name && sensor->isPrimary())
+                return sensor;
+        return nullptr;
+    }
+    if (!CsvParser::dumpExists(dumpPath(), dumpPrefix(), name))
+        return nullptr;
+    // Its LUID comes from the dump, as for the run's own sensors.
+    return Sensor::allocateSensor(_sc_sensor_luid{offlineType, 0, 0, 0, 2});
+}
+
+void CalibrationManager::initRecordedSensors() {
+    if (processType != PROCESS_INERTIAL_CALIBRATION && processType != PROCESS_CALIBRATION_TEST)
+        return;
+    auto selected = [this](const std::string& name) {
+        for (const std::shared_ptr<Sensor>& sensor : calibratingSensors)
+            if (sensor->getName() == name && sensor->isPrimary())
+                return true;
+        return false;
+    };
+    // Every flow but the magnetometer's is marked by the accelerometer's
+    // holds and moves: without one selected, the platform's (or the dump's)
+    // marks the steps.
+    if (flowType != FLOW_MAG_FOUR_STEPS && !selected("Accelerometer")) {
+        stepMarker = recordedSensor("Accelerometer", 115);
+        if (!stepMarker && flowType != FLOW_MINIMAL) {
+            if (args.ArgExists("UseRawData"))
+                throw CalibrationException("No Accelerometer dump in " + dumpPath() +
+                                           ": the Accelerometer marks the steps of this calibration process");
+            throw CalibrationException("Could not locate sensor Accelerometer for sampling. Accelerometer is "
+                                       "mandatory for this calibration process");
+        }
+    }
+    // The full flow's turns are checked against the magnetometer: after a
+    // full turn it reads what it read before.
+    if (flowType == FLOW_FULL && (selectG || selectM) && !selected("Magnetometer"))
+        turnWatch = recordedSensor("Magnetometer", 527);
+}
+
+void CalibrationManager::setUpTurnChecks() {
+    const auto script = std::dynamic_pointer_cast<NewMotionProcess>(process);
+    // The script knows its flow once its indicators are bound.
+    if (!script || script->GetCalibrationFlow() != FLOW_FULL)
+        return;
+    if (turnWatch)
+        script->setTurnWatch(std::dynamic_pointer_cast<InertialSensor>(turnWatch));
+    if (!script->canCheckTurnEnds())
+        consoleOut() << "No magnetometer to check the turns with: turn exactly 360 degrees" << std::endl;
+}
+
 void CalibrationManager::loadSensorsData() {
     auto read = [this](const std::shared_ptr<Sensor>& sensor) {
         // No record on the firmware (or no answer): the sensor keeps none. A
@@ -294,6 +353,10 @@ void CalibrationManager::loadSensorsData() {
     }
     for (const std::shared_ptr<Sensor>& sensor : calibratingSensors)
         read(sensor);
+    // The sensors recorded alongside are recorded raw like the others.
+    for (const std::shared_ptr<Sensor>& sensor : {stepMarker, turnWatch})
+        if (sensor)
+            read(sensor);
     if (processType == PROCESS_INERTIAL_CALIBRATION && flowType != FLOW_MINIMAL)
         for (const auto& entry : dynamicMap)
             read(entry.second);

@@ -78,12 +78,24 @@ private:
     bool selectA = false;
     bool selectG = false;
     bool selectM = false;
+    // Recorded with the run, never calibrated: the accelerometer that marks
+    // the steps when no selected sensor can, and the magnetometer that checks
+    // the full flow's turns when it is not selected itself.
+    std::shared_ptr<Sensor> stepMarker;
+    std::shared_ptr<Sensor> turnWatch;
 
     void initType();
     void initPhysicalSensors();
     void initOfflineSensors();
     void initCalibratingSensors();
     void initDynamicMap();
+    void initRecordedSensors();
+    // Gives the full flow's script the magnetometer that checks its turns, or
+    // says that the turns cannot be checked.
+    void setUpTurnChecks();
+    // The platform's primary sensor of that name (live), or one made up for
+    // its dump in the dump folder (offline); none when there is neither.
+    std::shared_ptr<Sensor> recordedSensor(const std::string& name, uint16_t offlineType);
     void loadSensorsData();
     void collectData();
     std::string dumpPath() const;

@@ -12,7 +12,9 @@ void CalibrationManager::collectData() {
         const std::string path = dumpPath();
         if (!validateExtension(path, "csv") && !folderExists(path))
             throw CalibrationException("Folder " + path + " does not exist");
-        sensorManager.loadDataFromFile(calibratingSensors, path, dumpPrefix(), args.ArgExists("CalibrateOffline"));
+        // The sensors recorded alongside are played back with the run's own.
+        sensorManager.loadDataFromFile(sensorManager.getSensors(), path, dumpPrefix(),
+                                       args.ArgExists("CalibrateOffline"));
         sensorManager.playData();
         if (processType == PROCESS_ALS_CALIBRATION)
             if (auto als = std::dynamic_pointer_cast<AlsProcess>(process))

@@ -61,7 +61,8 @@ void CalibrationManager::writeLog() {
     doc.LinkEndChild(root);
     // The document gets copies: the sensors keep their own elements, so a
     // second log of the same run is complete as well.
-    for (const std::shared_ptr<Sensor>& sensor : sensorManager.getSensors())
+    // The run's own sensors: those recorded alongside are not part of its verdict.
+    for (const std::shared_ptr<Sensor>& sensor : calibratingSensors)
         if (TiXmlElement* element = sensor->getLogRoot())
             root->InsertEndChild(*element);
     const std::string name = processType == PROCESS_ALS_CALIBRATION        ? "AlsLogFile.xml"

@@ -141,6 +141,47 @@ TEST_F(Agm, ShippedDumpsKeepTheirVerdicts) {
     EXPECT_EQ(r.exitStatus, 0) << r.out;
 }
 
+TEST_F(Agm, GyroscopeAndMagnetometerWithoutTheAccelerometer) {
+    // The folder's accelerometer dump marks the steps; the accelerometer is
+    // not calibrated, and the records are those of the full run.
+    std::vector<std::string> args = {"--flow", "full", "--sensors", "A,G,M"};
+    args.insert(args.end(), kKnownErrors.begin(), kKnownErrors.end());
+    simulate("dump", args);
+    ProcessResult r = sensortrim({"-CalibrateOffline", "AGM", "-UseRawData", "dump", "-ExportAllFiles", "agm"});
+    ASSERT_EQ(r.exitStatus, 0) << r.out;
+    const std::string full = file("agm/resultCalibration.xml");
+    for (const std::string sensors : {"G", "M", "GM"}) {
+        r = sensortrim({"-CalibrateOffline", sensors, "-UseRawData", "dump", "-ExportAllFiles", sensors});
+        ASSERT_EQ(r.exitStatus, 0) << sensors << r.out;
+        const std::string result = file(sensors + "/resultCalibration.xml");
+        EXPECT_EQ(result.find("SensorTypeId=\"115\""), std::string::npos) << sensors;
+        // Only the run's own sensors are in its log.
+        const std::string log = file(sensors + "/AGMLogFile.xml");
+        EXPECT_EQ(log.find("Type=\"Accelerometer\""), std::string::npos) << sensors;
+        for (int type : {118, 527}) {
+            if (sensors.find(type == 118 ? 'G' : 'M') == std::string::npos)
+                continue;
+            // The gyroscope's steps are cut as in the full run; without the
+            // gyroscope the magnetometer's holds end a little differently.
+            const double tolerance = type == 118 || sensors == "GM" ? 1e-9 : 2e-3;
+            const Record own = recordOf(result, type), reference = recordOf(full, type);
+            expectNear(own.correction, reference.correction, tolerance, sensors);
+            // Offsets to 1e-9 of themselves, or the magnetometer's to 1 mG (its unit is the microgauss).
+            for (int i = 0; i < 3; ++i)
+                EXPECT_NEAR(own.offset[i], reference.offset[i],
+                            tolerance < 1e-6 ? std::fabs(reference.offset[i]) * tolerance : 1000.0)
+                    << sensors << " " << type;
+        }
+    }
+    // A folder without the accelerometer's dump cannot be cut into steps.
+    simulate("noacc", {"--flow", "full", "--sensors", "G,M"});
+    r = sensortrim({"-CalibrateOffline", "G", "-UseRawData", "noacc", "-ExportAllFiles", "x"});
+    EXPECT_EQ(r.exitStatus, 255);
+    EXPECT_TRUE(endsWith(r.out, "Error:\nNo Accelerometer dump in noacc: the Accelerometer marks the steps of this "
+                                "calibration process\n"))
+        << r.out;
+}
+
 TEST_F(Agm, FailuresOfTheFullCalibration) {
     struct Case {
         std::vector<std::string> sim;
@@ -158,10 +199,6 @@ TEST_F(Agm, FailuresOfTheFullCalibration) {
         // the angle between field and gravity is not constant.
         {{"--dip-spread", "20"},
          "Calibration failed. Reason: Calculated dip angle is too high, check magnetic environment.\n\n", "Dip Angle"},
-        // Turns of 250 degrees where 360 are expected (the magnetometer, too,
-        // sees two directions in what should be one position).
-        {{"--turn-degrees", "250"}, "Calibration failed for sensor Gyroscope. Reason: Calculated scale is too high.\n",
-         "Scale"},
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -177,6 +214,39 @@ TEST_F(Agm, FailuresOfTheFullCalibration) {
         EXPECT_FALSE(exists(out + "/resultCalibration.xml")) << c.message;
         EXPECT_EQ(file(out + "/AGMLogFile.xml").find("nan"), std::string::npos) << c.message;
     }
+}
+
+TEST_F(Agm, TurnsThatStopShortNeverCalibrate) {
+    // The magnetometer reads after each full turn what it read before it:
+    // whichever sensors are calibrated, a turn that stops short fails its
+    // step, while the records would look fine (a 340-degree turn makes a
+    // perfect gyroscope's scale 1.059, well inside its limit).
+    simulate("short", {"--flow", "full", "--sensors", "A,G,M", "--turn-degrees", "340"});
+    simulate("far", {"--flow", "full", "--sensors", "A,G,M", "--turn-degrees", "250"});
+    struct Case {
+        std::string dump, sensors, off;
+    };
+    const Case cases[] = {{"short", "AG", "19.9"}, {"short", "G", "19.9"},  {"short", "GM", "19.9"},
+                          {"short", "AGM", "19.9"}, {"short", "M", "20.0"}, {"short", "AM", "20.0"},
+                          {"far", "AGM", "109.5"}};
+    for (const Case& c : cases) {
+        const std::string out = "out-" + c.dump + c.sensors;
+        const ProcessResult r =
+            sensortrim({"-CalibrateOffline", c.sensors, "-UseRawData", c.dump, "-ExportAllFiles", out});
+        EXPECT_EQ(r.exitStatus, 255) << c.sensors;
+        EXPECT_TRUE(endsWith(r.out, "\033[01;31mCALIBRATION FAILED\n\033[0mError:\nThe device did not come back to "
+                                    "where it started after the turn about Z in step 2 (" +
+                                        c.off + " degrees off): turn exactly 360 degrees\n"))
+            << c.sensors << r.out;
+        EXPECT_FALSE(exists(out + "/resultCalibration.xml")) << c.sensors;
+    }
+    // Without a magnetometer the turns cannot be checked, and the run says so.
+    simulate("blind", {"--flow", "full", "--sensors", "A,G", "--turn-degrees", "340"});
+    const ProcessResult r = sensortrim({"-CalibrateOffline", "AG", "-UseRawData", "blind", "-ExportAllFiles", "o"});
+    EXPECT_EQ(r.exitStatus, 0) << r.out;
+    EXPECT_NE(r.out.find("\nNo magnetometer to check the turns with: turn exactly 360 degrees\nLoading data dump"),
+              std::string::npos)
+        << r.out;
 }
 
 TEST_F(Agm, DumpWithoutTheTurnsIsNotEnoughData) {
