@@ -2,10 +2,21 @@
 // the console asks of the person at the device: places and turns the simulated
 // device in hubsim, changes the light, presses Enter, types light levels.
 //
-//   hubop --socket PATH [--preload LIB] [--levels 100,500,1000] -- COMMAND [ARGS...]
+//   hubop --socket PATH [--preload LIB] [--levels 100,500,1000] [--mistake KIND@STEP]... -- COMMAND [ARGS...]
 //
 // The tool runs with LIB in LD_PRELOAD (the device shim). hubop exits with the
 // tool's status (128 + signal when it was killed).
+//
+// --mistake makes the operator err in one step (numbered as the console
+// numbers them) the way a person at a station does:
+//   short-turn     stops a turn 20 degrees short (340 of 360, 70 of 90)
+//   wrong-axis     turns about another axis of the device
+//   clockwise      turns the other way round
+//   too-fast       turns in a quarter of a second
+//   move-in-hold   tilts the device and back while it should be held still
+//   skip           leaves the device where it is
+//   upside-down    places the device with the other side up
+//   disturb        brings a magnet near the station while the device turns
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -42,8 +53,64 @@ void forwardInterrupt(int) {
 std::chrono::steady_clock::time_point busyUntil = std::chrono::steady_clock::now();
 
 int usage() {
-    std::fprintf(stderr, "usage: hubop --socket PATH [--preload LIB] [--levels a,b,c] -- COMMAND [ARGS...]\n");
+    std::fprintf(stderr, "usage: hubop --socket PATH [--preload LIB] [--levels a,b,c] [--mistake KIND@STEP]... -- "
+                         "COMMAND [ARGS...]\n");
     return 2;
+}
+
+const char* const kMistakes[] = {"short-turn", "wrong-axis", "clockwise", "too-fast",
+                                 "move-in-hold", "skip", "upside-down", "disturb"};
+
+// The words of an action ("turn +z 360 4").
+std::vector<std::string> words(const std::string& text) {
+    std::istringstream in(text);
+    std::vector<std::string> out;
+    for (std::string w; in >> w;)
+        out.push_back(w);
+    return out;
+}
+
+std::string joined(const std::vector<std::string>& w) {
+    std::string out;
+    for (const std::string& x : w)
+        out += (out.empty() ? "" : " ") + x;
+    return out;
+}
+
+// The other side of an axis ("+z" and "-z").
+std::string opposite(const std::string& axis) {
+    return (axis[0] == '+' ? "-" : "+") + axis.substr(1);
+}
+
+// The actions with which the mistake replaces an action the console asked for.
+std::vector<std::string> mistaken(const std::string& mistake, const std::string& action) {
+    std::vector<std::string> w = words(action);
+    const bool turn = w.size() == 4 && w[0] == "turn";
+    const bool place = w.size() == 4 && w[0] == "place";
+    if (mistake == "skip")
+        return {};
+    if (turn && mistake == "short-turn") {
+        const double degrees = std::atof(w[2].c_str());
+        w[2] = std::to_string(static_cast<int>(degrees > 0 ? degrees - 20 : degrees + 20));
+    } else if (turn && mistake == "wrong-axis") {
+        static const std::map<char, char> next = {{'x', 'y'}, {'y', 'z'}, {'z', 'x'}};
+        w[1][1] = next.at(w[1][1]);
+    } else if (turn && mistake == "clockwise") {
+        w[2] = w[2][0] == '-' ? w[2].substr(1) : "-" + w[2];
+    } else if (turn && mistake == "too-fast") {
+        // Reads the instruction, then flicks the device round.
+        w[3] = "0.25";
+        return {"turn " + w[1] + " 0 1", joined(w)};
+    } else if (mistake == "move-in-hold") {
+        // Half a second still, a tilt of 20 degrees and back, then still.
+        return {action, "turn +x 0 0.5", "turn +x 20 0.6", "turn +x -20 0.6"};
+    } else if (place && mistake == "upside-down") {
+        w[1] = opposite(w[1]);
+    } else if (turn && mistake == "disturb") {
+        // A magnet brought within a few centimetres while the device turns.
+        return {"disturb 250 -150 100 " + w[3], action};
+    }
+    return {joined(w)};
 }
 
 // Sends an action to hubsim; the device is busy until it is done.
@@ -129,11 +196,14 @@ bool startsWith(const std::string& s, const std::string& prefix) {
 
 class Operator {
 public:
-    explicit Operator(std::vector<int> lightLevels) : levels(std::move(lightLevels)) {}
+    Operator(std::vector<int> lightLevels, std::map<int, std::string> stepMistakes)
+        : levels(std::move(lightLevels)), mistakes(std::move(stepMistakes)) {}
 
     void line(const std::string& text) {
         std::string action;
-        if (startsWith(text, "Place the device screen's ") && placement(text.substr(26), action))
+        if (startsWith(text, "Step ") && text.find(" out of ") != std::string::npos)
+            step = std::atoi(text.c_str() + 5);
+        else if (startsWith(text, "Place the device screen's ") && placement(text.substr(26), action))
             pending = action;
         else if (startsWith(text, "Slowly, rotate the device ") && rotation(text.substr(26), action))
             pending = action;
@@ -169,14 +239,21 @@ private:
     std::string pending;
     std::vector<int> levels;
     size_t next = 0;
+    std::map<int, std::string> mistakes;
+    int step = 0;
 
     void perform() {
         if (pending.empty())
             return;
-        if (pending == "wait")
+        if (pending == "wait") {
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        else
-            act(pending);
+        } else {
+            const auto mistake = mistakes.find(step);
+            const std::vector<std::string> actions =
+                mistake == mistakes.end() ? std::vector<std::string>{pending} : mistaken(mistake->second, pending);
+            for (const std::string& action : actions)
+                act(action);
+        }
         pending.clear();
     }
 };
@@ -186,6 +263,7 @@ private:
 int main(int argc, char** argv) {
     std::string socketPath, preload;
     std::vector<int> levels = {100, 500, 1000};
+    std::map<int, std::string> mistakes;
     int i = 1;
     for (; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -202,6 +280,20 @@ int main(int argc, char** argv) {
             std::stringstream in(argv[++i]);
             for (std::string item; std::getline(in, item, ',');)
                 levels.push_back(std::atoi(item.c_str()));
+        } else if (arg == "--mistake") {
+            const std::string what = argv[++i];
+            const size_t at = what.find('@');
+            const int step = at == std::string::npos ? 0 : std::atoi(what.c_str() + at + 1);
+            bool known = false;
+            for (const char* kind : kMistakes)
+                known = known || what.compare(0, at, kind) == 0;
+            if (!known || step < 1) {
+                std::fprintf(stderr, "hubop: a mistake is KIND@STEP, KIND one of short-turn, wrong-axis, clockwise, "
+                                     "too-fast, move-in-hold, skip, upside-down, disturb: '%s'\n",
+                             what.c_str());
+                return 2;
+            }
+            mistakes[step] = what.substr(0, at);
         } else
             return usage();
     }
@@ -252,7 +344,7 @@ int main(int argc, char** argv) {
     sigaction(SIGINT, &forward, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    Operator person(levels);
+    Operator person(levels, mistakes);
     std::string current;
     char buffer[4096];
     for (;;) {

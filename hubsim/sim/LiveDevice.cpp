@@ -1,5 +1,6 @@
 #include "LiveDevice.h"
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
@@ -76,6 +77,24 @@ double LiveDevice::light(double lux, double startMs) {
     return startMs + kLightChangeMs;
 }
 
+double LiveDevice::disturb(const V3& field, double startMs, double seconds) {
+    disturbances.push_back({startMs, seconds, field});
+    return startMs + seconds * 1000;
+}
+
+V3 LiveDevice::disturbance(double tMs) const {
+    V3 total;
+    for (const Disturbance& d : disturbances) {
+        const double duration = d.seconds * 1000;
+        if (tMs < d.startMs || tMs > d.startMs + duration || duration <= 0)
+            continue;
+        // Brought near and taken away again: a smooth rise and fall.
+        const double u = (tMs - d.startMs) / duration;
+        total = total + d.field * (0.5 - 0.5 * std::cos(2 * kPi * u));
+    }
+    return total;
+}
+
 M3 LiveDevice::orientation(double tMs, V3* rate) const {
     if (rate)
         *rate = V3{};
@@ -102,7 +121,8 @@ V3 LiveDevice::truth(SensorKind kind, double tMs) const {
     case SensorKind::Base: return gravity;
     case SensorKind::Lid: return lidFrame(setup.hinge) * gravity;
     case SensorKind::Rate: return rate;
-    case SensorKind::Field: return toDevice * (V3{0, std::cos(dip), -std::sin(dip)} * setup.fieldMilliGauss);
+    case SensorKind::Field:
+        return toDevice * (V3{0, std::cos(dip), -std::sin(dip)} * setup.fieldMilliGauss + disturbance(tMs));
     case SensorKind::Light: {
         const double u = std::min(1.0, std::max(0.0, (tMs - lightStart) / kLightChangeMs));
         return {(lightFrom + (lightTo - lightFrom) * u) * setup.lightGain, 0, 0};
@@ -124,6 +144,9 @@ V3 LiveDevice::raw(SensorKind kind, double tMs) {
     if (e.noise > 0)
         for (int k = 0; k < 3; ++k)
             v[k] += gauss(rng);
+    if (kind == SensorKind::Rate && setup.gyroRange > 0)
+        for (int k = 0; k < 3; ++k)
+            v[k] = std::max(-setup.gyroRange, std::min(setup.gyroRange, v[k]));
     return v;
 }
 

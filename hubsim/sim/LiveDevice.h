@@ -22,6 +22,8 @@ struct DeviceSetup {
     double lightNoise = 0.2;
     std::string hinge = "BOTTOM";
     unsigned seed = 1;
+    // The gyroscope's full scale: faster turns read as this (deg/s).
+    double gyroRange = 2000.0;
 };
 
 class LiveDevice {
@@ -36,6 +38,10 @@ public:
     double turn(const std::string& axis, double degrees, double startMs, double seconds);
     // The light the light meter reads, reached after a short change.
     double light(double lux, double startMs);
+    // A field at the station (a magnet or steel brought near, milligauss in
+    // the world's east, north and up) that rises, stays for the time given
+    // and falls again; it moves no part of the device. Returns when it is gone.
+    double disturb(const V3& field, double startMs, double seconds);
 
     // A raw reading of a sensor at a time, with its errors and noise.
     V3 raw(SensorKind kind, double tMs);
@@ -48,8 +54,13 @@ private:
         M3 from;
         V3 rotation;  // body rotation vector, radians
     };
+    struct Disturbance {
+        double startMs, seconds;
+        V3 field;
+    };
     DeviceSetup setup;
     std::vector<Motion> motions;
+    std::vector<Disturbance> disturbances;
     M3 rest = M3::identity();
     double lightFrom = 0, lightTo = 0, lightStart = 0;
     std::mt19937 rng;
@@ -58,6 +69,8 @@ private:
     double queueStart(double startMs) const;
     void add(double startMs, double seconds, const V3& rotation);
     M3 orientation(double tMs, V3* rateDegPerS) const;
+    // The disturbances' field at a time, in the world frame.
+    V3 disturbance(double tMs) const;
 };
 
 // A device axis from its name ("+x", "-z"), or throws.

@@ -157,6 +157,8 @@ void parseDevice(const TiXmlElement* root, Scenario& s) {
     parseErrors(d, "Accelerometer", s.device.acc);
     parseErrors(d, "LidAccelerometer", s.device.lid);
     parseErrors(d, "Gyroscope", s.device.gyro);
+    if (const TiXmlElement* gyro = d->FirstChildElement("Gyroscope"))
+        s.device.gyroRange = real(gyro, "range", s.device.gyroRange, 1, 1e6);
     parseErrors(d, "Magnetometer", s.device.mag);
 }
 

@@ -218,6 +218,12 @@ long Streaming::operate(const std::string& command, std::string& error) {
             if (!(in >> axis >> degrees >> seconds) || seconds <= 0)
                 throw std::runtime_error("usage: turn AXIS DEGREES SECONDS");
             done = device.turn(axis, degrees, t + kReactionMs, seconds);
+        } else if (verb == "disturb") {
+            sim::V3 field;
+            double seconds = 0;
+            if (!(in >> field.x >> field.y >> field.z >> seconds) || seconds <= 0)
+                throw std::runtime_error("usage: disturb EAST NORTH UP SECONDS");
+            done = device.disturb(field, t + kReactionMs, seconds);
         } else if (verb == "light") {
             double lux = 0;
             if (!(in >> lux) || lux < 0)

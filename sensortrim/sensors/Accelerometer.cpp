@@ -238,3 +238,19 @@ std::vector<std::vector<double>> Accelerometer::getBuferedDataRange(unsigned lon
         values.push_back(bufferedData[i].values);
     return values;
 }
+
+std::string Accelerometer::mirrorCause(int axis) const {
+    // The position whose gravity lies along the axis, when only one does.
+    int step = -1;
+    for (int s = 0; s < expectedResults.getRows(); ++s)
+        if (Matrix::getIndexOfAbsoluteMax(expectedResults.getRow(s)) == axis) {
+            if (step >= 0)
+                return "";
+            step = s;
+        }
+    if (step < 0)
+        return "";
+    // The full flow's positions are its odd steps on the console.
+    const int console = flowType() == FLOW_FULL ? 2 * step + 1 : step + 1;
+    return "the device was placed the other side up in step " + std::to_string(console);
+}

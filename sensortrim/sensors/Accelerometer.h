@@ -14,6 +14,7 @@ public:
     void initSDTCalibrationData(SDT& sdt) override;
     void SetNeedCheckAxisMappingVsOrig(bool need) override { needCheckAxisMapping = need; }
     bool checkMovement() override;
+    std::string mirrorCause(int axis) const override;
 
     using InertialSensor::setLimits;
     // The calibration limits of the run's flow.

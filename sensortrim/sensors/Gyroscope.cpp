@@ -279,3 +279,17 @@ bool Gyroscope::TestIntegration() {
     }
     return allPassed;
 }
+
+std::string Gyroscope::mirrorCause(int axis) const {
+    const CalibrationFlowType flow = flowType();
+    if (flow != FLOW_FULL && flow != FLOW_FOUR_STEPS)
+        return "";
+    // The turn about the axis, and its step on the console.
+    for (int r = 0; r < expectedResults.getRows(); ++r)
+        if (Matrix::getIndexOfAbsoluteMax(expectedResults.getRow(r)) == axis) {
+            const int step = flow == FLOW_FULL ? 2 * r + 2 : r + 2;
+            return std::string("the turn about ") + "XYZ"[axis] + " in step " + std::to_string(step) +
+                   " went the wrong way round";
+        }
+    return "";
+}

@@ -13,6 +13,7 @@ public:
     bool dataRecieved(SensorData& data) override { return DataReceivedCommon(data); }
     // The luid of the uncalibrated gyroscope that delivers the raw samples.
     _sc_sensor_luid getLuidForSampling() override;
+    std::string mirrorCause(int axis) const override;
     bool checkMotion(double threshold) override;
     void findOffset() override;
     void FindSegmentation() override;

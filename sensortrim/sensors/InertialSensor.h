@@ -95,6 +95,12 @@ public:
 
     // Success criteria and tests.
     void checkSuccess();
+    // Fails a calibration whose axis mapping is a mirror image.
+    void checkMirroredMapping();
+    // What the operator did wrong when the mapping of one axis comes out
+    // mirrored (the axis of the device, 0 to 2), as the flow's steps tell it;
+    // empty when the steps cannot tell.
+    virtual std::string mirrorCause(int /*axis*/) const { return ""; }
     bool TestAverage(double averageThreshold, double noiseLimit, double spikeLimit);
     int ComputeSpikesCounter(int step, double threshold);
     bool AssertVector(const Vector& value, const Vector& expected, double threshold, const std::string& where,

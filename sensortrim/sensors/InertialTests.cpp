@@ -156,6 +156,22 @@ bool InertialSensor::TestAverage(double t1, double t2, double t3) {
     return allPassed;
 }
 
+void InertialSensor::checkMirroredMapping() {
+    // A sensor's axes are right-handed, and so are the device's: the mapping
+    // between them is a rotation. A mirror image comes of a position held the
+    // other side up or a turn the wrong way round, never of the sensor.
+    if (!(A.determinant3x3() < 0))
+        return;
+    std::string cause;
+    for (int axis = 0; axis < 3 && cause.empty(); ++axis)
+        if (A[axis][axis] < 0 && std::fabs(A[(axis + 1) % 3][(axis + 1) % 3]) == 1 &&
+            std::fabs(A[(axis + 2) % 3][(axis + 2) % 3]) == 1)
+            cause = mirrorCause(axis);
+    if (cause.empty())
+        cause = "a position was held the other side up or a turn went the wrong way round";
+    fail("AxisMapping", "Mirrored axis mapping created: " + cause + ".\n");
+}
+
 void InertialSensor::checkSuccess() {
     addToLog(staticMeans, "Averages", "The measured averages of the calibration process");
     addToLog(expectedResults, "ExpectedAverages", "The averages that are expected at a perfectly calibrated system");
@@ -199,6 +215,7 @@ void InertialSensor::checkSuccess() {
         fail("AxisMapping", "Irreversible axis mapping matrix created.\n");
     if (std::fabs(S.determinant3x3()) < 0.1)
         fail("scale", "Irreversible scale matrix created.\n");
+    checkMirroredMapping();
     const double meanNorm = Statistics::mean(norms);
     if (meanNorm < nominalNorm - normTolerance)
         fail("norm variance", "Calculated norm value is too low.\n");
@@ -274,6 +291,7 @@ void InertialSensor::checkSuccess(Matrix averages) {
         }
     if (std::fabs(S.determinant3x3()) < 0.1 || std::fabs(A.determinant3x3()) < 0.1)
         fail("AxisMapping", "Irreversible matrix created");
+    checkMirroredMapping();
     if (rows > 0 && expectedError / rows > expectedErrorLimit && !failure)
         setLogAttribute("FailureParameter", "expected error");
 

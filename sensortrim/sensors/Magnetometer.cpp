@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #include "Exceptions.h"
 #include "Statistics.h"
@@ -91,6 +92,7 @@ void Magnetometer::calibrate() {
         if (!S.isFinite() || !Matrix(o).isFinite())
             throw MathException("the fit is degenerate");
         endCalibration(false);
+        checkFieldDuringTurns(fit);
     } catch (const MathException&) {
         throw CalibrationException("Failed to calc magnetometer values, check your magnetic environment");
     }
@@ -115,9 +117,11 @@ void Magnetometer::findRotation(const EllipsoidFit& fit) {
     // The three full turns, each cut short at its end as the boundaries say.
     const size_t turns[3][3] = {{index[1], index[2], 1}, {index[5], index[6], 5}, {index[9], index[10], 9}};
     Matrix misalignment(3, 3);
+    turnStretches.clear();
     for (int t = 0; t < 3; ++t) {
         const size_t from = turns[t][0];
         const size_t to = std::min(turns[t][1] > turns[t][2] ? turns[t][1] - turns[t][2] : 0, bufferedData.size());
+        turnStretches.emplace_back(from, std::max(from, to));
         const std::vector<SensorData> samples = from < to ? stretch(from, to) : std::vector<SensorData>();
         misalignment.setRow(findMisalignment(samples, fit), 2 - t);
     }
@@ -388,4 +392,44 @@ bool Magnetometer::TestMagScale(const EllipsoidFit& fit) {
     addToLog(threshold, "threshold", "");
     endTest(passed);
     return passed;
+}
+
+void Magnetometer::checkFieldDuringTurns(const EllipsoidFit& fit) {
+    // Through the fit the field is as strong in every direction: while the
+    // device turns it keeps the strength it has in the holds. A magnet or
+    // steel moved near the station changes it, and bends the fit the
+    // calibration rests on.
+    double field = 0;
+    for (int i = 0; i < staticMeans.getRows(); ++i)
+        field += fit.calibrate(staticMeans.getRow(i)).norm() / staticMeans.getRows();
+    if (!(field > 0))
+        return;
+    double largest = 0;
+    int worst = -1;
+    for (size_t t = 0; t < turnStretches.size(); ++t)
+        for (size_t i = turnStretches[t].first; i < turnStretches[t].second && i < bufferedData.size(); ++i) {
+            if (bufferedData[i].values.size() != 3)
+                continue;
+            const double change = std::fabs(fit.calibrate(Vector(bufferedData[i].values)).norm() - field) / field;
+            if (change > largest) {
+                largest = change;
+                worst = static_cast<int>(t);
+            }
+        }
+    addToLog(largest * 100, "FieldChangeDuringTurns",
+             "The largest change of the calibrated field strength while the device turned, in percent");
+    if (largest > kFieldChangeLimit) {
+        char percent[32];
+        std::snprintf(percent, sizeof percent, "%.1f", largest * 100);
+        fail("FieldDuringTurn", std::string("The field changed by ") + percent + " % while the device turned in step " +
+                                    std::to_string(2 * worst + 2) +
+                                    ": keep magnets and steel away from the station.\n");
+    }
+}
+
+std::string Magnetometer::mirrorCause(int axis) const {
+    // The full flow's turns give the axes: X in step 6, Y in step 4, Z in step 2.
+    if (flowType() != FLOW_FULL)
+        return "";
+    return "the device was the other side up while it turned in step " + std::to_string(6 - 2 * axis);
 }

@@ -31,6 +31,12 @@ public:
     using InertialSensor::setLimits;
     void setLimits();
     void findRotation(const EllipsoidFit& fit);
+    // Fails the calibration when the calibrated field strength changed during
+    // a turn by more than kFieldChangeLimit of the field (a disturbance at the
+    // station).
+    void checkFieldDuringTurns(const EllipsoidFit& fit);
+    std::string mirrorCause(int axis) const override;
+    static constexpr double kFieldChangeLimit = 0.05;
     double findBestAngle(int steps, double magnitude, const std::vector<Vector>& vectors, double low, double high);
     double findPartialRotationError(const std::vector<Vector>& vectors, const Matrix& rotation);
     void SetExpectation(double dip, double magnitude);
@@ -66,6 +72,8 @@ protected:
     const double motionRangeThreshold = 100.0;
     const double movementThreshold = 300.0;
     double sinDip = -1.0;
+    // The buffer indexes [first, second) of the full flow's three turns.
+    std::vector<std::pair<size_t, size_t>> turnStretches;
     double cosDip = -1.0;
 
 private:
