@@ -201,6 +201,86 @@ TEST(MotionScript, FullFlowWithTurnsUsesFourteenBoundaries) {
         EXPECT_LE(times[i], times[i + 1]) << i;
 }
 
+// The first position and turn of the full flow: Z up, held 3 s, a turn about
+// the device's axis (degrees over 2 s, tilting gravity by up to `tilt`
+// degrees), held 3 s. The magnetometer sees a 480 mG field with a dip of 62
+// degrees and a hard iron of (50, -30, 20) mG.
+void feedFirstTurn(SensorManager& manager, const std::shared_ptr<Sensor>& acc, const std::shared_ptr<Sensor>& gyro,
+                   const std::shared_ptr<Sensor>& mag, double degrees, double tilt, double seconds = 2) {
+    const double kDeg = 3.14159265358979323846 / 180;
+    const double horizontal = 480 * std::cos(62 * kDeg), down = -480 * std::sin(62 * kDeg);
+    double t = 1000, heading = 0;
+    auto sample = [&](double rate, double tiltNow) {
+        manager.handleData(acc, t, {0, std::sin(tiltNow * kDeg), std::cos(tiltNow * kDeg)});
+        manager.handleData(gyro, t, {0.5, -0.3, 0.2 + rate});
+        // The device turns counterclockwise: the field turns the other way in it.
+        manager.handleData(mag, t, {50 - horizontal * std::sin(-heading * kDeg),
+                                    -30 + horizontal * std::cos(-heading * kDeg), 20 + down});
+        t += 10;
+    };
+    for (int i = 0; i < 300; ++i)
+        sample(0, 0);
+    const int n = static_cast<int>(seconds * 100);
+    for (int i = 0; i < n; ++i) {
+        heading += degrees / n;
+        sample(degrees / seconds, tilt * std::sin(3.14159265358979323846 * i / n));
+    }
+    for (int i = 0; i < 300; ++i)
+        sample(0, 0);
+}
+
+TEST(MotionScript, FullFlowTurnsAreChecked) {
+    struct Case {
+        double degrees, tilt, seconds;
+        bool watch;  // the magnetometer only watches (not selected)
+        std::string error;
+    };
+    const Case cases[] = {
+        {360, 0, 2, true, ""},
+        {360, 0, 2, false, ""},
+        {364, 10, 2, true, ""},
+        {340, 0, 2, true,
+         "The device did not come back to where it started after the turn about Z in step 2 (20.0 degrees off): "
+         "turn exactly 360 degrees"},
+        {380, 0, 2, false,
+         "The device did not come back to where it started after the turn about Z in step 2 (20.0 degrees off): "
+         "turn exactly 360 degrees"},
+        {360, 90, 2, true,
+         "The device was not turned about its Z axis in step 2 (gravity moved 90.0 degrees in the device): keep the "
+         "Z axis pointing up and turn about it"},
+        {360, 0, 0.3, true,
+         "The turn about Z in step 2 was too fast (1200.0 degrees per second): turn slowly, over at least two "
+         "seconds"},
+    };
+    for (const Case& c : cases) {
+        SensorManager manager;
+        auto acc = accelerometer();
+        auto gyro = gyroscope();
+        auto mag = magnetometer();
+        auto process = std::make_shared<NewMotionProcess>(FLOW_FULL);
+        process->setType(PROCESS_INERTIAL_CALIBRATION);
+        process->initNumOfSteps();
+        manager.setSensors(c.watch ? std::vector<std::shared_ptr<Sensor>>{acc, gyro}
+                                   : std::vector<std::shared_ptr<Sensor>>{acc, gyro, mag});
+        manager.setType(process);
+        if (c.watch) {
+            manager.addWatcher(mag);
+            process->setTurnWatch(std::dynamic_pointer_cast<InertialSensor>(mag));
+        }
+        ASSERT_TRUE(process->canCheckTurnEnds());
+        feedFirstTurn(manager, acc, gyro, mag, c.degrees, c.tilt, c.seconds);
+        std::string error;
+        try {
+            // Both steps' ends were reported; the last one says how it went.
+            manager.waitForStepFinish(false);
+        } catch (const CalibrationException& e) {
+            error = e.what();
+        }
+        EXPECT_EQ(error, c.error) << c.degrees << " " << c.tilt;
+        EXPECT_EQ(process->getCurrentSegment(), c.error.empty() ? 2 : 1) << c.degrees << " " << c.tilt;
+    }
+}
+
 TEST(MotionScript, MagnetometerFourStepsFollowsTheHeading) {
     SensorManager manager;
     auto mag = std::make_shared<MotionSensor>(527, "Magnetometer");

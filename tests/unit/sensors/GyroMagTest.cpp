@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "Exceptions.h"
+#include "Accelerometer.h"
 #include "FakeRun.h"
 #include "Gyroscope.h"
 #include "Magnetometer.h"
@@ -247,4 +248,74 @@ TEST(Magnetometer, EnvironmentTestFitsThenWatchesTheDip) {
               "Failed to calculate ellipsoid fit because of large magnetic interface. Check your environment");
     EXPECT_STREQ(empty.getLogRoot()->Attribute("FailureParameter"), "Ellipsoid");
     EXPECT_TRUE(empty.getDipAngles().empty());
+}
+
+namespace {
+
+// A gyroscope, accelerometer or magnetometer whose axis mapping the test sets.
+template <typename Base>
+class MappedSensor : public Base {
+public:
+    explicit MappedSensor(const _sc_sensor_luid& id) : Base(id) {}
+    void setMapping(const Matrix& mapping) { this->A = mapping; }
+};
+
+}  // namespace
+
+TEST(InertialChecks, MirroredMappingNamesWhatWasTheWrongWayRound) {
+    // A right-handed sensor's mapping is a rotation: one axis flipped is a
+    // position or a turn the wrong way round, named by the flow's steps.
+    struct Case {
+        std::string sensor;
+        CalibrationFlowType flow;
+        Matrix mapping;
+        std::string reason;  // empty: no failure
+    };
+    const Matrix flipZ(3, 3, {1, 0, 0, 0, 1, 0, 0, 0, -1});
+    const Matrix flipX(3, 3, {-1, 0, 0, 0, 1, 0, 0, 0, 1});
+    const Matrix flipY(3, 3, {1, 0, 0, 0, -1, 0, 0, 0, 1});
+    const Matrix halfTurnZ(3, 3, {-1, 0, 0, 0, -1, 0, 0, 0, 1});
+    const Matrix swapped(3, 3, {0, 1, 0, 1, 0, 0, 0, 0, 1});
+    const Case cases[] = {
+        {"A", FLOW_FULL, flipZ, "the device was placed the other side up in step 1"},
+        {"A", FLOW_FULL, flipX, "the device was placed the other side up in step 5"},
+        {"A", FLOW_FULL, flipY, "a position was held the other side up or a turn went the wrong way round"},
+        {"A", FLOW_STATIC_FOUR_POSITIONS, flipX, "the device was placed the other side up in step 3"},
+        {"A", FLOW_FOUR_STEPS, flipX, "the device was placed the other side up in step 2"},
+        {"A", FLOW_FULL, halfTurnZ, ""},
+        {"A", FLOW_FULL, swapped, "a position was held the other side up or a turn went the wrong way round"},
+        {"G", FLOW_FULL, flipZ, "the turn about Z in step 2 went the wrong way round"},
+        {"G", FLOW_FULL, flipX, "the turn about X in step 6 went the wrong way round"},
+        {"G", FLOW_FOUR_STEPS, flipY, "the turn about Y in step 2 went the wrong way round"},
+        {"G", FLOW_FOUR_STEPS, flipX, "the turn about X in step 4 went the wrong way round"},
+        {"G", FLOW_FULL, Matrix::Identity(3), ""},
+        {"M", FLOW_FULL, flipY, "the device was the other side up while it turned in step 4"},
+    };
+    for (const Case& c : cases) {
+        FakeManager manager(c.flow, PROCESS_INERTIAL_CALIBRATION, c.flow == FLOW_FULL ? 7 : 4);
+        std::shared_ptr<InertialSensor> sensor;
+        if (c.sensor == "A") {
+            auto acc = std::make_shared<MappedSensor<Accelerometer>>(_sc_sensor_luid{115, 1, 1, 0, 2});
+            acc->SetSensManager(&manager);
+            acc->calcExpected();
+            acc->setMapping(c.mapping);
+            sensor = acc;
+        } else if (c.sensor == "G") {
+            auto gyro = std::make_shared<MappedSensor<Gyroscope>>(_sc_sensor_luid{118, 9, 2, 0, 2});
+            gyro->SetSensManager(&manager);
+            gyro->calcExpected();
+            gyro->setMapping(c.mapping);
+            sensor = gyro;
+        } else {
+            auto mag = std::make_shared<MappedSensor<Magnetometer>>(_sc_sensor_luid{527, 8, 4, 0, 2});
+            mag->SetSensManager(&manager);
+            mag->setMapping(c.mapping);
+            sensor = mag;
+        }
+        sensor->checkMirroredMapping();
+        EXPECT_EQ(sensor->hasFailed(), !c.reason.empty()) << c.sensor << " " << c.mapping.print();
+        EXPECT_EQ(sensor->getFailureReason(),
+                  c.reason.empty() ? "" : "Mirrored axis mapping created: " + c.reason + ".\n")
+            << c.sensor << " " << c.mapping.print();
+    }
 }
