@@ -74,8 +74,11 @@ void Magnetometer::calibrate() {
     initStaticStates();
     const CalibrationFlowType flow = flowType();
     if (flow == FLOW_MINIMAL) {
-        faceUpDataCalibrate();
-        return;
+        // The face-up calibration finds the offset that makes the position read
+        // what it should; for the field nothing says what that is (the face-up
+        // expectation is zero, and the offset would take the field itself).
+        fail("Flow", "One position cannot calibrate the magnetometer: calibrate it in the full flow.\n");
+        throw CalibrationException("Calibration failed for sensor " + getName() + ". Reason: " + failureReason);
     }
     if (flow != FLOW_FULL)
         return;
