@@ -10,69 +10,18 @@
 #include <sstream>
 
 #include "DumpRunTest.h"
+#include "Records.h"
 
 namespace {
 
 class Agm : public DumpRunTest {};
 
-using M = std::array<double, 9>;
-
-M multiply(const M& a, const M& b) {
-    M r{};
-    for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j)
-            for (int k = 0; k < 3; ++k)
-                r[3 * i + j] += a[3 * i + k] * b[3 * k + j];
-    return r;
-}
-
-double determinant(const M& m) {
-    return m[0] * (m[4] * m[8] - m[5] * m[7]) - m[1] * (m[3] * m[8] - m[5] * m[6]) + m[2] * (m[3] * m[7] - m[4] * m[6]);
-}
-
-// The correction the simulator's errors need: diag(scale) * rotation(misalign).
-M correction(const std::array<double, 3>& scale, const std::array<double, 3>& w) {
-    const double angle = std::sqrt(w[0] * w[0] + w[1] * w[1] + w[2] * w[2]);
-    M r{1, 0, 0, 0, 1, 0, 0, 0, 1};
-    if (angle > 0) {
-        const double x = w[0] / angle, y = w[1] / angle, z = w[2] / angle;
-        const double c = std::cos(angle), s = std::sin(angle), t = 1 - c;
-        r = {t * x * x + c,     t * x * y - s * z, t * x * z + s * y, t * x * y + s * z, t * y * y + c,
-             t * y * z - s * x, t * x * z - s * y, t * y * z + s * x, t * z * z + c};
-    }
-    return multiply(M{scale[0], 0, 0, 0, scale[1], 0, 0, 0, scale[2]}, r);
-}
-
-// A sensor's record in the result file: its correction S * A and its offset
-// in the record's unit.
-struct Record {
-    M correction{};
-    double offset[3]{};
-};
-
-int intAfter(const std::string& xml, const std::string& tag, size_t from) {
-    const size_t at = xml.find("<" + tag + ">", from);
-    return at == std::string::npos ? 0 : std::atoi(xml.c_str() + at + tag.size() + 2);
-}
-
-Record recordOf(const std::string& xml, int sensorType) {
-    Record r;
-    const size_t from = xml.find("SensorTypeId=\"" + std::to_string(sensorType) + "\"");
-    EXPECT_NE(from, std::string::npos) << sensorType;
-    const char* axes[9] = {"XX", "XY", "XZ", "YX", "YY", "YZ", "ZX", "ZY", "ZZ"};
-    const char* mats[9] = {"Mat11", "Mat12", "Mat13", "Mat21", "Mat22", "Mat23", "Mat31", "Mat32", "Mat33"};
-    M mapping{}, scale{};
-    const double factor = intAfter(xml, "ScaleFactor", from);
-    for (int k = 0; k < 9; ++k) {
-        mapping[k] = intAfter(xml, axes[k], from);
-        scale[k] = intAfter(xml, mats[k], from) / factor;
-    }
-    r.correction = multiply(scale, mapping);
-    const char* offsets[3] = {"OffsetX", "OffsetY", "OffsetZ"};
-    for (int i = 0; i < 3; ++i)
-        r.offset[i] = intAfter(xml, offsets[i], from);
-    return r;
-}
+using records::M3;
+using records::Record;
+using records::correction;
+using records::determinant;
+using records::recordOf;
+using M = M3;
 
 void expectNear(const M& actual, const M& expected, double tolerance, const std::string& what) {
     for (int k = 0; k < 9; ++k)
