@@ -1,0 +1,110 @@
+// Operator mistakes in live calibrations: the virtual operator gets one step
+// wrong, as a person at a station does. Each mistake fails the run with a
+// reason that names the step and the mistake (or the limit it broke), and
+// nothing is written to the hub; a mistake that spoils nothing (moving while
+// the tool waits for stillness) calibrates the device correctly.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "HubSim.h"
+
+namespace {
+
+struct Mistake {
+    std::string name;
+    std::string mistake;  // hubop's KIND@STEP
+    std::vector<std::string> args;
+    // Pieces of the reason, in order; empty: the calibration succeeds.
+    std::vector<std::string> reason;
+};
+
+// The default scenario, its simulated time 20 times faster than wall time.
+std::string fastScenario() {
+    std::string xml = defaultScenario();
+    const std::string speed = "speed=\"8\"";
+    return xml.replace(xml.find(speed), speed.size(), "speed=\"20\"");
+}
+
+ProcessResult run(const HubSim& hub, std::vector<std::string> args, const std::vector<std::string>& mistakes = {}) {
+    ProcessOptions options;
+    options.workDir = hub.dir();
+    options.timeoutSeconds = 120;
+    args.insert(args.begin(), SENSORTRIM_BIN);
+    return hub.runWithOperator(args, options, "", mistakes);
+}
+
+class OperatorMistake : public ::testing::TestWithParam<Mistake> {};
+
+TEST_P(OperatorMistake, FailsNamingTheStepOrCalibratesRight) {
+    const Mistake& m = GetParam();
+    HubSim hub(fastScenario());
+    std::vector<std::string> args = {"-Calibrate"};
+    args.insert(args.end(), m.args.begin(), m.args.end());
+    args.push_back("-UpdateTSY");
+    const ProcessResult r = run(hub, args, {m.mistake});
+    if (m.reason.empty()) {
+        ASSERT_EQ(r.exitStatus, 0) << r.out;
+        // The records fit the device: its tests pass on the same hub.
+        for (const std::vector<std::string>& test :
+             {std::vector<std::string>{"-TestCalibration", "AG", "-FourSteps"},
+              std::vector<std::string>{"-TestCalibration", "M", "-MagAccuracyTest"}}) {
+            const ProcessResult t = run(hub, test);
+            EXPECT_EQ(t.exitStatus, 0) << test[1] << "\n" << t.out;
+        }
+        return;
+    }
+    EXPECT_EQ(r.exitStatus, 255) << r.out;
+    EXPECT_EQ(r.out.find("Calibration process completed successfully"), std::string::npos) << r.out;
+    const size_t error = r.out.find("\033[01;31mCALIBRATION FAILED\n\033[0mError:\n");
+    ASSERT_NE(error, std::string::npos) << r.out;
+    size_t at = error;
+    for (const std::string& piece : m.reason) {
+        at = r.out.find(piece, at);
+        ASSERT_NE(at, std::string::npos) << piece << "\n" << r.out;
+    }
+    for (const std::string& sent : hub.sentMessages())
+        EXPECT_NE(sent.compare(0, 2, "05"), 0) << "a record was written";
+}
+
+const std::string kShort = "The device did not come back to where it started after the turn about ";
+const std::string kMirrored = "Mirrored axis mapping created: ";
+
+const Mistake kMistakes[] = {
+    {"ShortTurn", "short-turn@2", {"AGM"}, {kShort + "Z in step 2 (", " degrees off): turn exactly 360 degrees\n"}},
+    // The magnetometer watches the turns of a gyroscope calibration.
+    {"ShortTurnGyroscopeAlone", "short-turn@4", {"G"}, {kShort + "Y in step 4 (", " degrees off): turn exactly 360"}},
+    {"TurnAboutTheWrongAxis", "wrong-axis@4", {"AGM"},
+     {"The device was not turned about its Y axis in step 4 (gravity moved ",
+      " degrees in the device): keep the Y axis pointing up and turn about it\n"}},
+    {"ClockwiseTurn", "clockwise@2", {"AGM"},
+     {"Calibration failed for sensor Gyroscope. Reason: " + kMirrored +
+      "the turn about Z in step 2 went the wrong way round.\n"}},
+    {"ClockwiseQuarterTurn", "clockwise@3", {"AG", "-FourSteps"},
+     {"Calibration failed for sensor Gyroscope. Reason: " + kMirrored +
+      "the turn about Z in step 3 went the wrong way round.\n"}},
+    {"TurnTooFast", "too-fast@6", {"AGM"},
+     {"The turn about X in step 6 was too fast (", " degrees per second): turn slowly, over at least two seconds\n"}},
+    {"MoveDuringAHold", "move-in-hold@3", {"AGM"}, {}},
+    {"UpsideDown", "upside-down@1", {"AGM"},
+     {"Calibration failed for sensor Accelerometer. Reason: " + kMirrored +
+      "the device was placed the other side up in step 1.\n"}},
+    {"UpsideDownFaceUp", "upside-down@1", {"AG", "-Minimal"},
+     {"Calibration failed for sensor Accelerometer. Reason: Calculated offset is too high. Check that axis mapping "
+      "is correct."}},
+    {"MagnetAtTheStation", "disturb@4", {"AGM"},
+     {"Calibration failed for sensor Magnetometer. Reason: The field changed by ",
+      " % while the device turned in step 4: keep magnets and steel away from the station.\n"}},
+    // The tool waits for the move that never comes.
+    {"SkippedPosition", "skip@3", {"A", "-FourSteps"},
+     {"DATA COLLECTION FAILED\n Timeout, failed to get stable samples or to detect motion of the required sensors\n"}},
+};
+
+std::string mistakeName(const ::testing::TestParamInfo<Mistake>& info) {
+    return info.param.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Live, OperatorMistake, ::testing::ValuesIn(kMistakes), mistakeName);
+
+}  // namespace
