@@ -242,7 +242,12 @@ void NewMotionProcess::updateStep(double t) {
             holdRate = gyroscope ? recentMedian(*gyroscope) : Vector();
             turnStart = t;
         } else {
-            checkTurn(currentSegment, t);
+            try {
+                checkTurn(currentSegment, t);
+            } catch (const CalibrationException&) {
+                turnFailed = true;
+                throw;
+            }
         }
     }
     const size_t s = static_cast<size_t>(currentSegment);
@@ -288,7 +293,7 @@ void NewMotionProcess::improveSegmentation() {
 }
 
 void NewMotionProcess::CalibrationControl(SensorData& sample) {
-    if (currentSegment == staticStatesNumber)
+    if (currentSegment == staticStatesNumber || turnFailed)
         return;
     const double t = sample.timestamp;
     if (flow == FLOW_MINIMAL) {

@@ -146,8 +146,13 @@ void SensorManager::onStageChange() {
 }
 
 void SensorManager::failStep(const std::string& message) {
+    // The reader thread may fail a step again while the waiting thread reads
+    // the message: both under stageMutex.
+    std::lock_guard<std::mutex> lock(stageMutex);
     errorMessage = message;
-    stageDone(false);
+    stageFinished = true;
+    stageSucceeded = false;
+    stageCondition.notify_all();
 }
 
 void SensorManager::stageDone(bool success) {
@@ -183,10 +188,12 @@ void SensorManager::waitForStepFinish(bool midCalculation) {
         }
     }
     bool succeeded;
+    std::string message;
     {
         std::lock_guard<std::mutex> lock(stageMutex);
         stageFinished = false;
         succeeded = stageSucceeded;
+        message = errorMessage;
     }
     if (!process || !process->getSampleBetween()) {
         std::lock_guard<std::mutex> lock(dataMutex);
@@ -194,9 +201,9 @@ void SensorManager::waitForStepFinish(bool midCalculation) {
     }
     if (succeeded)
         return;
-    if (errorMessage.empty())
-        errorMessage = "DATA COLLECTION FAILED\n Failed to get samples from FW";
-    throw CalibrationException(errorMessage);
+    if (message.empty())
+        message = "DATA COLLECTION FAILED\n Failed to get samples from FW";
+    throw CalibrationException(message);
 }
 
 void SensorManager::setStageInput(const std::string& input) {

@@ -1,0 +1,273 @@
+// The accuracy of the calibrations: every cell of the matrix (flow, sensors
+// selected, with and without the lid accelerometer) calibrates a simulated
+// device live through the virtual operator, for each of a number of seeds; each
+// seed draws the device's errors (offsets, scales, misalignments, hard and soft
+// iron, the field and its dip) and its noise. The records the hub then holds
+// are compared with the truth; per flow and sensor the worst residual is
+// printed as a Markdown table.
+//
+//   accuracy [--seeds N] [--speed S]
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "HubSim.h"
+#include "Records.h"
+
+namespace {
+
+using records::M3;
+using V = std::array<double, 3>;
+
+struct Errors {
+    V offset, scale, misalign;
+    M3 correction() const { return records::correction(scale, misalign); }
+};
+
+struct Device {
+    Errors acc, lid, gyro, mag;
+    double field, dip;
+};
+
+V draw(std::mt19937& rng, double low, double high) {
+    std::uniform_real_distribution<double> d(low, high);
+    return {d(rng), d(rng), d(rng)};
+}
+
+Device drawDevice(unsigned seed) {
+    std::mt19937 rng(seed);
+    Device d;
+    d.acc = {draw(rng, -0.1, 0.1), draw(rng, 0.95, 1.05), draw(rng, -0.015, 0.015)};
+    d.lid = {draw(rng, -0.1, 0.1), draw(rng, 0.95, 1.05), draw(rng, -0.015, 0.015)};
+    d.gyro = {draw(rng, -3, 3), draw(rng, 0.85, 1.15), draw(rng, -0.02, 0.02)};
+    d.mag = {draw(rng, -200, 200), draw(rng, 0.85, 1.2), draw(rng, -0.03, 0.03)};
+    std::uniform_real_distribution<double> field(350, 550), dip(40, 70);
+    d.field = field(rng);
+    d.dip = dip(rng);
+    return d;
+}
+
+std::string triple(const V& v) {
+    std::ostringstream out;
+    out.precision(9);
+    out << v[0] << "," << v[1] << "," << v[2];
+    return out.str();
+}
+
+std::string element(const char* name, const Errors& e, double noise) {
+    return std::string("<") + name + " offset=\"" + triple(e.offset) + "\" scale=\"" + triple(e.scale) +
+           "\" misalign=\"" + triple(e.misalign) + "\" noise=\"" + std::to_string(noise) + "\"/>";
+}
+
+std::string scenario(const Device& d, unsigned seed, double speed) {
+    std::string xml = defaultScenario();
+    const size_t from = xml.find("<Device ");
+    const size_t to = xml.find("</Device>") + 9;
+    const std::string device = "<Device speed=\"" + std::to_string(speed) + "\" field=\"" + std::to_string(d.field) +
+                               "\" dip=\"" + std::to_string(d.dip) + "\" seed=\"" + std::to_string(seed) + "\">" +
+                               element("Accelerometer", d.acc, 0.001) + element("LidAccelerometer", d.lid, 0.001) +
+                               element("Gyroscope", d.gyro, 0.05) + element("Magnetometer", d.mag, 1.0) + "</Device>";
+    return xml.replace(from, to - from, device);
+}
+
+enum class Flow { Full, FourSteps, Minimal };
+
+struct Cell {
+    Flow flow;
+    std::string sensors;
+    bool primaryOnly;
+};
+
+bool has(const std::string& s, char c) {
+    return s.find(c) != std::string::npos;
+}
+
+// The worst residuals of one flow and sensor: of the scale and axes (or the
+// shape, or the face-up reading), in percent, and of the offset, in the
+// sensor's unit (milli-g, deg/s, percent of the field).
+struct Worst {
+    double scale = 0, offset = 0;
+    int runs = 0, failed = 0;
+    std::string firstFailure;
+};
+
+void residuals(const std::string& xml, const Cell& cell, const Device& d, std::map<std::string, Worst>& table, const std::string& flowLabel) {
+    auto note = [&](const std::string& sensor, double scale, double offset) {
+        Worst& w = table[flowLabel + "|" + sensor];
+        w.scale = std::max(w.scale, scale);
+        w.offset = std::max(w.offset, offset);
+        ++w.runs;
+    };
+    auto accelerometer = [&](const char* label, int instance, const Errors& e, bool lid) {
+        const records::Record r = records::recordOf(xml, 115, instance);
+        const M3 c = e.correction();
+        double scale = 0, offset = 0;
+        if (cell.flow == Flow::Minimal) {
+            const V expected = {0, 0, lid ? -1.0 : 1.0};
+            V raw = records::apply(records::inverse(c), expected);
+            for (int i = 0; i < 3; ++i)
+                raw[i] += e.offset[i] - r.offset[i] / 1e6;
+            const V read = records::apply(r.correction, raw);
+            for (int i = 0; i < 3; ++i)
+                offset = std::max(offset, std::fabs(read[i] - expected[i]) * 1000);
+            note(label, NAN, offset);
+            return;
+        }
+        if (cell.flow == Flow::Full) {
+            scale = records::largestDifference(r.correction, c) * 100;
+        } else {
+            for (int i = 0; i < 3; ++i)
+                scale = std::max(scale, std::fabs(r.correction[4 * i] / c[4 * i] - 1) * 100);
+        }
+        for (int i = 0; i < 3; ++i)
+            offset = std::max(offset, std::fabs(r.offset[i] / 1e6 - e.offset[i]) * 1000);
+        note(label, scale, offset);
+    };
+    if (has(cell.sensors, 'A')) {
+        accelerometer("accelerometer", 0, d.acc, false);
+        if (!cell.primaryOnly)
+            accelerometer("lid accelerometer", 1, d.lid, true);
+    }
+    if (has(cell.sensors, 'G')) {
+        const records::Record r = records::recordOf(xml, 118);
+        const M3 c = d.gyro.correction();
+        double scale = NAN, offset = 0;
+        if (cell.flow == Flow::Full)
+            scale = records::largestDifference(r.correction, c) * 100;
+        else if (cell.flow == Flow::FourSteps) {
+            scale = 0;
+            for (int i = 0; i < 3; ++i)
+                scale = std::max(scale, std::fabs(r.correction[4 * i] / c[4 * i] - 1) * 100);
+        }
+        for (int i = 0; i < 3; ++i)
+            offset = std::max(offset, std::fabs(r.offset[i] / 1e5 - d.gyro.offset[i]));
+        note("gyroscope", scale, offset);
+    }
+    if (has(cell.sensors, 'M')) {
+        const records::Record r = records::recordOf(xml, 527);
+        const M3 c = d.mag.correction();
+        const double size = std::cbrt(records::determinant(r.correction) / records::determinant(c));
+        M3 shape = r.correction;
+        for (double& x : shape)
+            x /= size;
+        double offset = 0;
+        for (int i = 0; i < 3; ++i)
+            offset = std::max(offset, std::fabs(r.offset[i] / 1e3 - d.mag.offset[i]) / d.field * 100);
+        note("magnetometer", records::largestDifference(shape, c) * 100, offset);
+    }
+}
+
+std::string flowLabel(const Cell& c) {
+    if (c.flow == Flow::Full)
+        return c.sensors == "A" ? "four positions (A alone)" : "full";
+    return c.flow == Flow::FourSteps ? "four steps" : "minimal (face up)";
+}
+
+std::string number(double v, const char* format) {
+    if (std::isnan(v))
+        return "not determined";
+    char text[32];
+    std::snprintf(text, sizeof text, format, v);
+    return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int seeds = 20;
+    double speed = 100;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string arg = argv[i];
+        if (arg == "--seeds")
+            seeds = std::atoi(argv[i + 1]);
+        else if (arg == "--speed")
+            speed = std::atof(argv[i + 1]);
+    }
+    std::vector<Cell> cells;
+    for (const char* s : {"A", "G", "M", "AG", "AM", "GM", "AGM"}) {
+        cells.push_back({Flow::Full, s, false});
+        if (has(s, 'A'))
+            cells.push_back({Flow::Full, s, true});
+    }
+    for (Flow flow : {Flow::FourSteps, Flow::Minimal})
+        for (const char* s : {"A", "G", "AG"}) {
+            cells.push_back({flow, s, false});
+            if (has(s, 'A'))
+                cells.push_back({flow, s, true});
+        }
+
+    std::map<std::string, Worst> table;
+    std::vector<std::string> order;
+    for (const Cell& cell : cells) {
+        for (int seed = 1; seed <= seeds; ++seed) {
+            const Device device = drawDevice(static_cast<unsigned>(seed));
+            HubSim hub(scenario(device, static_cast<unsigned>(seed), speed));
+            ProcessOptions options;
+            options.workDir = hub.dir();
+            options.timeoutSeconds = 120;
+            std::vector<std::string> args = {SENSORTRIM_BIN, "-Calibrate", cell.sensors, "-UpdateTSY"};
+            if (cell.flow == Flow::FourSteps)
+                args.push_back("-FourSteps");
+            if (cell.flow == Flow::Minimal)
+                args.push_back("-Minimal");
+            if (cell.primaryOnly)
+                args.push_back("-PrimaryOnly");
+            const ProcessResult r = hub.runWithOperator(args, options);
+            const std::string label = flowLabel(cell);
+            if (r.exitStatus != 0) {
+                const size_t at = r.out.find("Error:\n");
+                Worst& w = table[label + "|run"];
+                ++w.failed;
+                if (w.firstFailure.empty()) {
+                    w.firstFailure = cell.sensors + " seed " + std::to_string(seed) + ": " +
+                                     (at == std::string::npos ? r.out.substr(0, 200) : r.out.substr(at + 7, 200));
+                    // One table cell: no line breaks, no column bars.
+                    std::replace(w.firstFailure.begin(), w.firstFailure.end(), '\n', ' ');
+                    std::replace(w.firstFailure.begin(), w.firstFailure.end(), '|', '/');
+                }
+                continue;
+            }
+            const ProcessResult exported = hub.run({SENSORTRIM_BIN, "-ExportXml", "hub.xml"}, options);
+            if (exported.exitStatus != 0) {
+                std::fprintf(stderr, "export failed: %s\n", exported.out.c_str());
+                return 1;
+            }
+            residuals(readFile(hub.dir() + "/hub.xml"), cell, device, table, label);
+            ++table[label + "|run"].runs;
+        }
+        std::fprintf(stderr, "%s %s%s: done\n", flowLabel(cell).c_str(), cell.sensors.c_str(),
+                     cell.primaryOnly ? " -PrimaryOnly" : "");
+    }
+
+    std::printf("| flow | sensor | scale and axes, worst | offset, worst | calibrations |\n|---|---|---|---|---|\n");
+    for (const char* flow : {"full", "four positions (A alone)", "four steps", "minimal (face up)"}) {
+        for (const char* sensor : {"accelerometer", "lid accelerometer", "gyroscope", "magnetometer"}) {
+            const auto it = table.find(std::string(flow) + "|" + sensor);
+            if (it == table.end())
+                continue;
+            const Worst& w = it->second;
+            const std::string unit = std::string(sensor) == "gyroscope"      ? " deg/s"
+                                     : std::string(sensor) == "magnetometer" ? " % of the field"
+                                                                             : " mg";
+            const std::string scaleText = std::string(sensor) == "magnetometer" ? number(w.scale, "%.2f %% (shape)")
+                                          : std::string(flow) == "minimal (face up)" &&
+                                                  std::string(sensor) != "gyroscope"
+                                              ? "face-up reading"
+                                              : number(w.scale, "%.2f %%");
+            std::printf("| %s | %s | %s | %s | %d |\n", flow, sensor, scaleText.c_str(),
+                        number(w.offset, std::string("%.3f" + unit).c_str()).c_str(), w.runs);
+        }
+        const Worst& runs = table[std::string(flow) + "|run"];
+        if (runs.failed > 0)
+            std::printf("| %s | (runs that failed) | %d of %d | %s | |\n", flow, runs.failed, runs.failed + runs.runs,
+                        runs.firstFailure.c_str());
+    }
+    return 0;
+}
