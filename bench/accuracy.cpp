@@ -170,12 +170,13 @@ std::string flowLabel(const Cell& c) {
     return c.flow == Flow::FourSteps ? "four steps" : "minimal (face up)";
 }
 
-std::string number(double v, const char* format) {
+// v with the decimals given, then the unit.
+std::string number(double v, int decimals, const std::string& unit) {
     if (std::isnan(v))
         return "not determined";
     char text[32];
-    std::snprintf(text, sizeof text, format, v);
-    return text;
+    std::snprintf(text, sizeof text, "%.*f", decimals, v);
+    return text + unit;
 }
 
 }  // namespace
@@ -256,13 +257,13 @@ int main(int argc, char** argv) {
             const std::string unit = std::string(sensor) == "gyroscope"      ? " deg/s"
                                      : std::string(sensor) == "magnetometer" ? " % of the field"
                                                                              : " mg";
-            const std::string scaleText = std::string(sensor) == "magnetometer" ? number(w.scale, "%.2f %% (shape)")
+            const std::string scaleText = std::string(sensor) == "magnetometer" ? number(w.scale, 2, " % (shape)")
                                           : std::string(flow) == "minimal (face up)" &&
                                                   std::string(sensor) != "gyroscope"
                                               ? "face-up reading"
-                                              : number(w.scale, "%.2f %%");
+                                              : number(w.scale, 2, " %");
             std::printf("| %s | %s | %s | %s | %d |\n", flow, sensor, scaleText.c_str(),
-                        number(w.offset, std::string("%.3f" + unit).c_str()).c_str(), w.runs);
+                        number(w.offset, 3, unit).c_str(), w.runs);
         }
         const Worst& runs = table[std::string(flow) + "|run"];
         if (runs.failed > 0)
