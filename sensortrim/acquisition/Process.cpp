@@ -245,7 +245,7 @@ void NewMotionProcess::updateStep(double t) {
             try {
                 checkTurn(currentSegment, t);
             } catch (const CalibrationException&) {
-                turnFailed = true;
+                stepFailed = true;
                 throw;
             }
         }
@@ -259,8 +259,16 @@ void NewMotionProcess::updateStep(double t) {
     lastChangeTime = t;
     moveNext = true;
     lastStepChange = static_cast<uint64_t>(millisecond());
-    if (currentSegment == staticStatesNumber)
-        improveSegmentation();
+    if (currentSegment == staticStatesNumber) {
+        try {
+            improveSegmentation();
+        } catch (const CalibrationException&) {
+            // The last step failed after all: no step change follows it.
+            moveNext = false;
+            stepFailed = true;
+            throw;
+        }
+    }
 }
 
 void NewMotionProcess::improveSegmentation() {
@@ -293,7 +301,7 @@ void NewMotionProcess::improveSegmentation() {
 }
 
 void NewMotionProcess::CalibrationControl(SensorData& sample) {
-    if (currentSegment == staticStatesNumber || turnFailed)
+    if (currentSegment == staticStatesNumber || stepFailed)
         return;
     const double t = sample.timestamp;
     if (flow == FLOW_MINIMAL) {

@@ -129,8 +129,8 @@ private:
     Vector holdGravity;
     Vector holdRate;
     double turnStart = 0.0;
-    // A turn failed its checks: the step has failed, later samples change nothing.
-    bool turnFailed = false;
+    // A step failed its checks: later samples change nothing.
+    bool stepFailed = false;
     std::vector<std::string> positions;
     std::vector<std::string> moves;
     int detectState = 0;

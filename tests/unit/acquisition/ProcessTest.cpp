@@ -281,6 +281,39 @@ TEST(MotionScript, FullFlowTurnsAreChecked) {
     }
 }
 
+TEST(MotionScript, AHoldThatRunsIntoTheNextStepNamesTheStepAndSensors) {
+    // A magnetometer that always reports a turn ends each turn step while
+    // the device is still held: the first hold's stillness then runs past
+    // the start of the next step, and the recording cannot be cut. The
+    // samples after the last step do not turn that failure into a success.
+    SensorManager manager;
+    auto acc = accelerometer();
+    auto mag = std::make_shared<MotionSensor>(527, "Magnetometer");
+    auto process = motion(FLOW_FULL, {acc, mag}, manager);
+    const std::vector<std::vector<double>> g = {{0, 0, 1}, {0, 1, 0}, {1, 0, 0}, {0, -1, 0}};
+    double t = 1000;
+    std::string error;
+    for (size_t p = 0; p < g.size(); ++p) {
+        for (int i = 0; i < 600; ++i, t += 10) {
+            manager.handleData(acc, t, g[p]);
+            manager.handleData(mag, t, {20, 0, 0});
+        }
+        for (int i = 1; i <= 100 && p + 1 < g.size(); ++i, t += 10) {
+            const double a = i / 100.0;
+            manager.handleData(acc, t, {g[p][0] * (1 - a) + g[p + 1][0] * a, g[p][1] * (1 - a) + g[p + 1][1] * a,
+                                        g[p][2] * (1 - a) + g[p + 1][2] * a});
+            manager.handleData(mag, t, {20, 0, 0});
+        }
+    }
+    try {
+        manager.waitForStepFinish(false);
+    } catch (const CalibrationException& e) {
+        error = e.what();
+    }
+    EXPECT_EQ(error, "segmentation error: the hold that ends step 1 runs past the start of step 2 (Accelerometer, "
+                     "Magnetometer)");
+}
+
 TEST(MotionScript, MagnetometerFourStepsFollowsTheHeading) {
     SensorManager manager;
     auto mag = std::make_shared<MotionSensor>(527, "Magnetometer");
