@@ -1,6 +1,12 @@
 #!/usr/bin/env bash
 # Builds the benchmarks (optimised) and prints their figures.
+# Usage: scripts/bench.sh
 set -euo pipefail
+case "${1:-}" in
+  -h|--help) echo "usage: $0    (builds the benchmarks into build-bench/ and prints their figures)"; exit 0 ;;
+  "") ;;
+  *) echo "usage: $0    (no arguments)" >&2; exit 2 ;;
+esac
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/install-deps.sh"
 cmake -S "$root" -B "$root/build-bench" -DCMAKE_BUILD_TYPE=Release -DTESSARY_BENCH=ON -DTESSARY_TESTS=OFF >/dev/null

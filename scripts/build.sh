@@ -2,6 +2,10 @@
 # Configures and builds into a build folder (default: build).
 # Usage: scripts/build.sh [build-dir] [extra cmake options...]
 set -euo pipefail
+case "${1:-}" in
+  -h|--help) echo "usage: $0 [build-dir] [extra cmake options...]"; exit 0 ;;
+  -*) echo "usage: $0 [build-dir] [extra cmake options...]" >&2; exit 2 ;;
+esac
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir=${1:-"$root/build"}
 shift || true

@@ -8,8 +8,11 @@
 # the script with the fuzzer's report; its input is written to build-fuzz/.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+usage="usage: $0 [SECONDS | --runs N] [TARGET...]"
+case "${1:-}" in -h|--help) echo "$usage"; exit 0 ;; esac
 limit=(-max_total_time=20)
 if [ "${1:-}" = "--runs" ]; then
+  [[ "${2:-}" =~ ^[0-9]+$ ]] || { echo "$usage" >&2; exit 2; }
   limit=(-runs="$2")
   shift 2
 elif [ -n "${1:-}" ] && [[ $1 =~ ^[0-9]+$ ]]; then

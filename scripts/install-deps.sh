@@ -3,7 +3,13 @@
 # (Python with matplotlib and NumPy), the tests (pytest, man for the manual
 # pages) and the benchmarks (GNU time) need.
 # Run as root on a fresh Debian machine; packages already present are skipped.
+# Usage: scripts/install-deps.sh
 set -euo pipefail
+case "${1:-}" in
+  -h|--help) echo "usage: $0    (installs the Debian packages the project needs; run as root)"; exit 0 ;;
+  "") ;;
+  *) echo "usage: $0    (no arguments)" >&2; exit 2 ;;
+esac
 
 packages=(
   cmake make g++ pkg-config

@@ -6,7 +6,12 @@
 # virtual operator doing what the console asks, the new records written to the
 # hub (-UpdateTSY), then the result files in out/calibration. With arguments:
 # sensortrim runs with them against the emulated hub.
+# Usage: scripts/main.sh [SENSORTRIM-ARGS...]
 set -euo pipefail
+case "${1:-}" in
+  --help) echo "usage: $0 [SENSORTRIM-ARGS...]    (without arguments: a live AGM calibration watched step by step)"
+             exit 0 ;;
+esac
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/install-deps.sh"
 bash "$root/scripts/build.sh" "$root/build"
