@@ -7,11 +7,14 @@
 #include <sys/stat.h>
 
 #include <cctype>
+#include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "CalibrationXml.h"
 #include "Console.h"
 #include "Exceptions.h"
+#include "ExportFolder.h"
 #include "FileUtil.h"
 #include "InertialSensor.h"
 #include "PNRRecord.h"
@@ -25,10 +28,36 @@ CalibrationManager::CalibrationManager(const CmdLineArguments& arguments, std::s
     if (args.ArgExists("ExportAllFiles")) {
         exportAll = true;
         exportFolder = args.GetArgValue("ExportAllFiles");
-        // An existing folder is fine; a failure shows at the first file written.
-        mkdir(exportFolder.c_str(), 0775);
+        // The folder is made (parents too) when the run starts.
         exportFolder += "/";
     }
+}
+
+void CalibrationManager::initExportFolder() {
+    // The dumps a run reads from its own export folder are its input: they stay.
+    bool keepDumps = false;
+    if (args.ArgExists("UseRawData")) {
+        std::string dumps = dumpPath();
+        if (validateExtension(dumps, "csv")) {
+            const size_t slash = dumps.find_last_of('/');
+            dumps = slash == std::string::npos ? "." : dumps.substr(0, slash + 1);
+        }
+        char* a = realpath(dumps.c_str(), nullptr);
+        char* b = realpath(exportFolder.c_str(), nullptr);
+        keepDumps = a && b && std::string(a) == std::string(b);
+        free(a);
+        free(b);
+    }
+    const std::string kept = prepareExportFolder(exportFolder, keepDumps);
+    if (!kept.empty())
+        consoleOut() << "The files of an earlier run in " << args.GetArgValue("ExportAllFiles") << " were moved to "
+                     << kept << std::endl;
+}
+
+void CalibrationManager::removeResult() {
+    if (resultWritten)
+        std::remove((exportFolder + "resultCalibration.xml").c_str());
+    resultWritten = false;
 }
 
 std::string CalibrationManager::dumpPath() const {
@@ -51,6 +80,8 @@ void CalibrationManager::start() {
     const bool useRawData = args.ArgExists("UseRawData");
     const bool testFromDump = test && useRawData;
     const bool update = args.ArgExists("UpdateTSY") || importXml;
+    if (exportAll)
+        initExportFolder();
 
     if (calibrate || test)
         initType();
@@ -110,6 +141,7 @@ void CalibrationManager::start() {
         }
         if (exportAll && calibrate) {
             consoleOut() << "Saving calibration data to file " << exportFolder << "resultCalibration.xml" << std::endl;
+            resultWritten = true;
             saveToFile(exportFolder + "resultCalibration.xml", false);
         }
         if (update) {
@@ -117,6 +149,7 @@ void CalibrationManager::start() {
             flushCalibrationData();
         }
     } catch (const CalibrationException& e) {
+        removeResult();
         // A test that fails before its verdict (a short dump, say) still
         // leaves its reason in error.log.
         if ((test || magTestRun) && !errorLogWritten)
@@ -128,6 +161,15 @@ void CalibrationManager::start() {
         if (process)
             process->restart();
         writeDump();
+        throw;
+    } catch (...) {
+        // Not the records of a run that failed, whatever failed it; and
+        // what was recorded is kept.
+        removeResult();
+        try {
+            writeDump();
+        } catch (const CalibrationException&) {
+        }
         throw;
     }
     writeDump();

@@ -71,6 +71,7 @@ private:
     bool test = false;
     bool magTestRun = false;
     bool errorLogWritten = false;
+    bool resultWritten = false;
     int samplingState = -1;
     long long userDelays = 0;
     std::mutex stateLock;
@@ -84,6 +85,10 @@ private:
     std::shared_ptr<Sensor> stepMarker;
     std::shared_ptr<Sensor> turnWatch;
 
+    // Makes the export folder and moves an earlier run's files out of it.
+    void initExportFolder();
+    // Removes the result file this run wrote, once the run has failed.
+    void removeResult();
     void initType();
     void initPhysicalSensors();
     void initOfflineSensors();

@@ -334,3 +334,19 @@ TEST(SensortrimLive, CtrlCWhileWaitingForTheOperatorEndsTheRun) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SensortrimLive, RecordsTheFirmwareRefusesLeaveNoResultButTheDumps) {
+    // The calibration succeeds, its result is saved, then the firmware refuses
+    // the new records: the run fails, its result file goes, its dumps stay.
+    HubSim hub(scenarioWith("<Faults><Fault command=\"5\" status=\"2\"/></Faults>"));
+    const ProcessResult r = operatorRun(hub, {"-Calibrate", "A", "-FourSteps", "-UpdateTSY", "-ExportAllFiles", "out"});
+    EXPECT_EQ(r.exitStatus, 255);
+    EXPECT_TRUE(contains(r.out, "Saving calibration data to FW\nSaving data dump to file out/dataDump\n")) << r.out;
+    EXPECT_TRUE(readFile(hub.dir() + "/out/resultCalibration.xml").empty());
+    EXPECT_FALSE(readFile(hub.dir() + "/out/dataDumpAccelerometer.csv").empty());
+    EXPECT_FALSE(readFile(hub.dir() + "/out/AGMLogFile.xml").empty());
+}
+
+}  // namespace

@@ -201,10 +201,13 @@ TEST_F(Offline, BadDumpsAndFolders) {
          "Accelerometer sensor\n"},
         {{"-CalibrateOffline", "G", "-UseRawData", "dump", "-ExportAllFiles", "o"},
          "Error:\nSensor data file dump/dataDumpGyroscope.csv does not exist\n"},
-        // An export folder that cannot be made: the run log cannot be saved.
+        // An export folder that cannot be made fails the run before it reads anything.
         {{"-CalibrateOffline", "A", "-UseRawData", "dump", "-ExportAllFiles", "dump/dataDumpAccelerometer.csv/o"},
-         "\033[01;31mCALIBRATION FAILED\n\033[0mError:\nFailed to write to file "
-         "dump/dataDumpAccelerometer.csv/o/AGMLogFile.xml\n"},
+         "Version: 3.1.0.3426\nError:\nCannot make the export folder dump/dataDumpAccelerometer.csv/o: a file is in "
+         "the way\n"},
+        {{"-CalibrateOffline", "A", "-UseRawData", "dump", "-ExportAllFiles", "/proc/no/such/folder"},
+         "Version: 3.1.0.3426\nError:\nCannot make the export folder /proc/no/such/folder: No such file or "
+         "directory\n"},
     };
     for (const Case& c : cases) {
         const ProcessResult r = sensortrim(c.args);
@@ -273,3 +276,50 @@ TEST_F(Offline, RunningTwiceReplacesTheFiles) {
 }
 
 }  // namespace
+
+namespace {
+
+// The names in a folder, sorted.
+std::string listing(const std::string& folder) {
+    const ProcessResult r = runProcess({"/bin/ls", folder});
+    return r.out;
+}
+
+}  // namespace
+
+TEST_F(Offline, TheExportFolderDescribesOneRunAndKeepsTheEarlierOnes) {
+    simulate("good", {"--flow", "full", "--sensors", "A,G,M", "--seed", "4"});
+    simulate("weak", {"--flow", "full", "--sensors", "A,G,M", "--field", "150"});
+    simulate("test-good", {"--flow", "foursteps", "--sensors", "A", "--mode", "test"});
+    simulate("test-bad", {"--flow", "foursteps", "--sensors", "A", "--mode", "test", "--acc-offset", "0.2,0,0"});
+    // Missing parents are made before anything is read.
+    ProcessResult r = sensortrim({"-CalibrateOffline", "AGM", "-UseRawData", "good", "-ExportAllFiles", "deep/er/out"});
+    ASSERT_EQ(r.exitStatus, 0) << r.out;
+    EXPECT_EQ(listing(dir + "/deep/er/out"), "AGMLogFile.xml\nresultCalibration.xml\n");
+    // A failing run into the same folder: the earlier success is kept aside,
+    // and no result sits beside the failure.
+    r = sensortrim({"-CalibrateOffline", "AGM", "-UseRawData", "weak", "-ExportAllFiles", "deep/er/out"});
+    EXPECT_EQ(r.exitStatus, 255);
+    const size_t moved = r.out.find("The files of an earlier run in deep/er/out were moved to deep/er/out/earlier-run-");
+    ASSERT_NE(moved, std::string::npos) << r.out;
+    const std::string kept = r.out.substr(moved + 57, r.out.find('\n', moved) - moved - 57);
+    EXPECT_EQ(listing(dir + "/" + kept), "AGMLogFile.xml\nresultCalibration.xml\n");
+    EXPECT_FALSE(exists("deep/er/out/resultCalibration.xml"));
+    EXPECT_TRUE(exists("deep/er/out/AGMLogFile.xml"));
+    // A failed test and then a passing one: the passing one's folder holds no error.log.
+    r = sensortrim({"-TestCalibration", "A", "-FourSteps", "-UseRawData", "test-bad", "-ExportAllFiles", "t"});
+    EXPECT_EQ(r.exitStatus, 255);
+    EXPECT_TRUE(exists("t/error.log"));
+    r = sensortrim({"-TestCalibration", "A", "-FourSteps", "-UseRawData", "test-good", "-ExportAllFiles", "t"});
+    EXPECT_EQ(r.exitStatus, 0) << r.out;
+    EXPECT_FALSE(exists("t/error.log"));
+    EXPECT_TRUE(exists("t/LogFile.xml"));
+    // Dumps that are the run's own input stay where they are.
+    ASSERT_EQ(std::system(("cp -r '" + dir + "/good' '" + dir + "/inplace'").c_str()), 0);
+    for (int n = 0; n < 2; ++n) {
+        r = sensortrim({"-CalibrateOffline", "AGM", "-UseRawData", "inplace", "-ExportAllFiles", "inplace"});
+        EXPECT_EQ(r.exitStatus, 0) << r.out;
+    }
+    EXPECT_TRUE(exists("inplace/dataDumpGyroscope.csv"));
+    EXPECT_TRUE(exists("inplace/resultCalibration.xml"));
+}
