@@ -101,7 +101,8 @@ struct Worst {
 void residuals(const std::string& xml, const Cell& cell, const Device& d, std::map<std::string, Worst>& table, const std::string& flowLabel) {
     auto note = [&](const std::string& sensor, double scale, double offset) {
         Worst& w = table[flowLabel + "|" + sensor];
-        w.scale = std::max(w.scale, scale);
+        // What the flow does not determine stays so (NaN).
+        w.scale = std::isnan(scale) || std::isnan(w.scale) ? NAN : std::max(w.scale, scale);
         w.offset = std::max(w.offset, offset);
         ++w.runs;
     };
