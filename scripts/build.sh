@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Configures and builds into a build folder (default: build).
+# Configures and builds into a build folder (default: build): everything, or
+# the targets named in BUILD_TARGETS (separated by spaces).
 # Usage: scripts/build.sh [build-dir] [extra cmake options...]
 set -euo pipefail
 case "${1:-}" in
@@ -10,4 +11,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 dir=${1:-"$root/build"}
 shift || true
 cmake -S "$root" -B "$dir" -DTESSARY_WERROR=ON "$@" >/dev/null
-cmake --build "$dir" -j"$(nproc)"
+targets=()
+for target in ${BUILD_TARGETS:-}; do
+  targets+=(--target "$target")
+done
+cmake --build "$dir" -j"$(nproc)" "${targets[@]}"

@@ -4,7 +4,8 @@
 # Without arguments: a live calibration of the accelerometers, gyroscope and
 # magnetometer against the emulated hub (examples/hub-default.xml), with the
 # virtual operator doing what the console asks, the new records written to the
-# hub (-UpdateTSY), then the result files in out/calibration. With arguments:
+# hub (-UpdateTSY), then the result files in out/calibration (an earlier run's
+# folder is kept as out/calibration-<time>). With arguments:
 # sensortrim runs with them against the emulated hub.
 # Usage: scripts/main.sh [SENSORTRIM-ARGS...]
 set -euo pipefail
@@ -14,16 +15,24 @@ case "${1:-}" in
 esac
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/install-deps.sh"
-bash "$root/scripts/build.sh" "$root/build"
+# Only what the job runs: the calibration tool, the emulated hub, its device
+# shim and the virtual operator (the test command builds the rest in the same
+# folder).
+BUILD_TARGETS="sensortrim hubsim hubsim_shim hubop" bash "$root/scripts/build.sh" "$root/build"
 cd "$root"
 if [ $# -gt 0 ]; then
   exec env BUILD_DIR="$root/build" bash "$root/scripts/with-hub" "$root/examples/hub-default.xml" -- \
     "$root/build/sensortrim/sensortrim" "$@"
 fi
 out=out/calibration
-# The tool makes the export folder itself, but only one level of it.
-mkdir -p out
-rm -rf "$out"
+# An earlier run's folder is kept, named after its time.
+if [ -e "$out" ]; then
+  earlier="$out-$(date -r "$out" +%Y-%m-%d-%H%M%S)"
+  n=2
+  while [ -e "$earlier" ]; do earlier="$out-$(date -r "$out" +%Y-%m-%d-%H%M%S)-$n"; n=$((n + 1)); done
+  mv "$out" "$earlier"
+  echo "The earlier run's folder $out is now $earlier"
+fi
 env BUILD_DIR="$root/build" bash "$root/scripts/with-hub" "$root/examples/hub-default.xml" --operator -- \
   "$root/build/sensortrim/sensortrim" -Calibrate AGM -UpdateTSY -ExportAllFiles "$out"
 echo
