@@ -34,6 +34,8 @@ foreach(tool sensortrim hubctl hubtable fwlogtap fwlogsetup calreport)
           RENAME ${tool})
 endforeach()
 
+# The package ships its binaries stripped; build it from a Release tree (README).
+set(CPACK_STRIP_FILES ON)
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tessary-tools)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

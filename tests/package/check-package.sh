@@ -82,6 +82,13 @@ for file in ./usr/bin/sensortrim ./usr/bin/hubctl ./usr/bin/hubtable ./usr/bin/f
             ./usr/share/tessary/examples/hub-default.xml; do
   grep -qxF "$file" <<< "$files" || fail "the package lacks $file"
 done
+# The binaries are stripped: no symbol table, no debug sections.
+unpacked=$work/unpacked
+dpkg-deb -x "$deb" "$unpacked"
+for binary in sensortrim hubctl hubtable fwlogtap fwlogsetup hubsim devicesim hubop; do
+  sections=$(readelf -S -W "$unpacked/usr/bin/$binary")
+  ! grep -qE '\.symtab|\.debug_' <<< "$sections" || fail "the package's $binary is not stripped"
+done
 root=$work/root
 mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
 touch "$root/var/lib/dpkg/status"
