@@ -18,8 +18,14 @@ bool Logger::open(const std::string& path) {
 }
 
 void Logger::PrintMsg(int /*level*/, const std::string& text) {
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
+    if (!consoleGone) {
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+            // Whoever read the console has gone (a pipe closed): the log goes on.
+            consoleGone = true;
+            std::clearerr(stdout);
+        }
+    }
     if (file != nullptr && !writeFailed) {
         std::fwrite(text.data(), 1, text.size(), file);
         if (std::fflush(file) != 0 || std::ferror(file)) {

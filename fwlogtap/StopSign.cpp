@@ -30,4 +30,7 @@ void installStopHandler() {
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
+    // A console that goes away (the end of a pipe) ends no collection: the
+    // write fails, and the log file goes on.
+    std::signal(SIGPIPE, SIG_IGN);
 }

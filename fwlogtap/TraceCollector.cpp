@@ -44,6 +44,9 @@ int TraceCollector::handleTraceMessage(std::vector<char>& buffer, bool continuou
     StopSign& stop = StopSign::Inst();
     bool waitingForBulk = false;
     int bytesRead = 0;
+    // The start of a packet header that came short; the rest follows.
+    std::vector<char> partial;
+    std::vector<char> joined;
     try {
         while (!stop.isSet()) {
             if (flush && bytesRead == 0 && !waitingForBulk) {
@@ -59,10 +62,24 @@ int TraceCollector::handleTraceMessage(std::vector<char>& buffer, bool continuou
                 transport->CancelOperation();
                 continue;
             }
-            const size_t size = static_cast<size_t>(bytesRead);
+            const std::vector<char>* packet = &buffer;
+            size_t size = static_cast<size_t>(bytesRead);
+            if (!partial.empty()) {
+                joined = partial;
+                joined.insert(joined.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(size));
+                partial.clear();
+                packet = &joined;
+                size = joined.size();
+            }
+            // Shorter than a header: like a header alone, it waits for the rest.
+            if (size < tracepkt::kHeaderSize && !waitingForBulk) {
+                VERBOSE_TRACE();
+                partial.assign(packet->begin(), packet->begin() + static_cast<std::ptrdiff_t>(size));
+                continue;
+            }
             tracepkt::trace_doxi_header_t header;
             const bool hasHeader =
-                tracepkt::decodeHeader(reinterpret_cast<const uint8_t*>(buffer.data()), size, header);
+                tracepkt::decodeHeader(reinterpret_cast<const uint8_t*>(packet->data()), size, header);
             size_t start = 0;
             if (flush && hasHeader && header.command == tracepkt::TRACE_CMD_FLUSH && !waitingForBulk) {
                 VERBOSE_TRACE();
@@ -88,7 +105,7 @@ int TraceCollector::handleTraceMessage(std::vector<char>& buffer, bool continuou
                 throw CollectorException(tracetools::kHandleMessageFailed);
             }
             try {
-                decodeMessages(buffer, start, size);
+                decodeMessages(*packet, start, size);
             } catch (const std::exception&) {
                 throw CollectorException(tracetools::kHandleMessageFailed);
             }

@@ -17,7 +17,8 @@ public:
     int getDebug() const { return debug; }
 
     // Writes the text to standard output, then to the log file. The level
-    // (the message's priority) does not filter.
+    // (the message's priority) does not filter. Once standard output cannot be
+    // written (its reader has gone), only the log file gets the lines.
     void PrintMsg(int level, const std::string& text);
     // A verbose line ("<function> line <n>"), when the debug flags ask for it.
     void verbose_print(const char* function, int line);
@@ -26,6 +27,7 @@ private:
     FILE* file = nullptr;
     int debug = 0;
     bool writeFailed = false;
+    bool consoleGone = false;
 };
 
 #define VERBOSE_TRACE() Logger::Inst().verbose_print(__func__, __LINE__)

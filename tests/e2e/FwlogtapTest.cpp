@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -137,6 +140,71 @@ TEST(Fwlogtap, BulkHeaderArrivingAlone) {
     const ProcessResult r = fwlogtap(hub, {"DOXI", kCatalog, kComponents, "s.log"});
     EXPECT_EQ(r.exitStatus, 0) << r.out;
     EXPECT_EQ(r.out, kStartedLine + kI2cLine);
+}
+
+TEST(Fwlogtap, PacketsShorterThanTheHeaderWaitForTheRest) {
+    // The bulk header split over two or three reads, the messages after it.
+    const Bytes messages = join({kStarted, kI2c});
+    const Bytes header = bulkHeader(messages.size());
+    auto part = [&header](size_t from, size_t to) { return Bytes(header.begin() + from, header.begin() + to); };
+    const std::vector<std::vector<Bytes>> splits = {
+        {part(0, 1), join({part(1, 4), messages})},
+        {part(0, 2), join({part(2, 4), messages})},
+        {part(0, 3), join({part(3, 4), messages})},
+        {part(0, 2), part(2, 3), part(3, 4), messages},
+    };
+    for (const std::vector<Bytes>& packets : splits) {
+        HubSim hub(traceScenario(packets));
+        const ProcessResult r = fwlogtap(hub, {"DOXI", kCatalog, kComponents, "s.log"});
+        EXPECT_EQ(r.exitStatus, 0) << packets.size() << " " << hex(packets[0]) << "\n" << r.out;
+        EXPECT_EQ(r.out, kStartedLine + kI2cLine) << hex(packets[0]);
+        EXPECT_EQ(readFile(hub.dir() + "/s.log"), kStartedLine + kI2cLine) << hex(packets[0]);
+    }
+}
+
+TEST(Fwlogtap, TheLogGoesOnWhenTheConsoleGoesAway) {
+    // fwlogtap ... | head -1: the reader of the console leaves after a line;
+    // the collector keeps every message in its log until Ctrl-C.
+    const int repeats = 2000;
+    HubSim hub(traceScenario({bulk(join({kStarted, kI2c}))}, " repeat=\"" + std::to_string(repeats) + "\""));
+    int console[2];
+    ASSERT_EQ(pipe(console), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        setenv("HUBSIM_SOCKET", hub.socket().c_str(), 1);
+        setenv("LD_PRELOAD", SHIM_LIB, 1);
+        setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
+        if (chdir(hub.dir().c_str()) != 0)
+            _exit(127);
+        dup2(console[1], 1);
+        close(console[0]);
+        close(console[1]);
+        execl(kBin.c_str(), kBin.c_str(), "DOXI", "continuous", kCatalog.c_str(), kComponents.c_str(), "p.log",
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(console[1]);
+    std::string first;
+    char c = 0;
+    while (first.find('\n') == std::string::npos && read(console[0], &c, 1) == 1)
+        first += c;
+    close(console[0]);
+    EXPECT_EQ(first, kStartedLine);
+    // The log grows to every message the firmware sent.
+    const std::string log = hub.dir() + "/p.log";
+    const std::string expected = kStartedLine + kI2cLine;
+    for (int waited = 0; waited < 30000 && readFile(log).size() < expected.size() * repeats; waited += 50)
+        usleep(50 * 1000);
+    kill(pid, SIGINT);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0);
+    std::string all;
+    for (int i = 0; i < repeats; ++i)
+        all += expected;
+    EXPECT_TRUE(readFile(log) == all) << readFile(log).size() << " of " << all.size() << " bytes";
 }
 
 TEST(Fwlogtap, CorruptMessagesAreLoggedAndTheCollectorGoesOn) {
