@@ -154,6 +154,7 @@ void parseDevice(const TiXmlElement* root, Scenario& s) {
         s.streamFaults.silentLuid = luidHexKey(smhi::decodeLuid(bytes.data()));
     }
     s.streamFaults.silentAfterMs = real(d, "silentAfterMs", 0, 0, 1e9);
+    s.streamFaults.ignoreStop = d->Attribute("ignoreStop") && std::string(d->Attribute("ignoreStop")) == "true";
     parseErrors(d, "Accelerometer", s.device.acc);
     parseErrors(d, "LidAccelerometer", s.device.lid);
     parseErrors(d, "Gyroscope", s.device.gyro);

@@ -85,6 +85,7 @@ struct Scenario {
         bool zeroLengthRecord = false; // each payload ends with a record of length 0 and junk
         std::string silentLuid;        // this sensor stops reporting...
         double silentAfterMs = 0;      // ...after this long
+        bool ignoreStop = false;       // a stop of the recording is never answered; the reports go on
     } streamFaults;
 
     // The trace client: the packets it delivers on every connection, one per

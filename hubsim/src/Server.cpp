@@ -167,6 +167,12 @@ void Server::receive(int fd) {
     if (!msg.empty() && msg[0] == SMHI_CMD_RESET)
         traceConfig = traceConfigFlash;
     const bool recordControl = msg.size() >= 6 && (msg[0] & 0x7F) == SMHI_CMD_RECORD;
+    // A firmware that goes on reporting and never answers the stop.
+    if (recordControl && msg[5] == 1 && client.recording && scenario.streamFaults.ignoreStop) {
+        log(client, "the stop of the recording is ignored");
+        sendDue();
+        return;
+    }
     if (recordControl && msg[5] == 1 && client.recording) {
         // Reports already taken keep coming until the stop is answered.
         for (std::vector<uint8_t>& report : streaming.reports(client.reportedUntil, client.recordingSince))

@@ -14,7 +14,13 @@ namespace {
 // How long the worker waits for a message before it looks at the stop state
 // again, and how long it waits for the firmware to confirm a stop.
 constexpr int kPollMs = 100;
-constexpr int kStopAnswerMs = 3000;
+constexpr int kStopAnswerMs = LiveSampler::kStopAnswerMs;
+
+using Clock = std::chrono::steady_clock;
+
+bool elapsed(Clock::time_point since, int milliseconds) {
+    return Clock::now() - since >= std::chrono::milliseconds(milliseconds);
+}
 
 void pause10ms() {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -97,7 +103,9 @@ int PNRRecordPrivate::stop() {
     if (worker && worker->joinable())
         worker->join();
     worker.reset();
-    const int result = stopState == PNR_STOP_CONFIRMED ? 1 : 0;
+    const int result = stopState == PNR_STOP_CONFIRMED     ? 1
+                       : stopState == PNR_STOP_UNCONFIRMED ? LiveSampler::kStopUnconfirmed
+                                                           : 0;
     doxi->Close();
     recording = false;
     stopState = PNR_NO_STOP;
@@ -112,8 +120,10 @@ int PNRRecordPrivate::stopIdle() {
         doxi->Connect();
         doxi->Write(smhi::buildStopRecord());
         // Reports still queued from an earlier recording come first; the
-        // firmware stops sending them once it has the stop request.
-        for (int n = 0; n < 10000; ++n) {
+        // firmware stops sending them once it has the stop request. A
+        // firmware that keeps sending them is given up on in time.
+        const Clock::time_point sent = Clock::now();
+        for (int n = 0; n < 10000 && !elapsed(sent, kStopAnswerMs); ++n) {
             const std::vector<uint8_t> message = doxi->Read(SMHI_MAX_RESPONSE);
             if (commandOf(message) == SMHI_CMD_SENSOR_DATA)
                 continue;
@@ -142,19 +152,24 @@ void PNRRecordPrivate::workerLoop() {
     sigaddset(&interrupt, SIGINT);
     pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);
 
-    int waitedForStop = 0;
+    Clock::time_point stopSent;
     while (running) {
         try {
             if (stopState == PNR_STOP_ASKED) {
                 doxi->Write(smhi::buildStopRecord());
+                stopSent = Clock::now();
                 stopState = PNR_STOP_SENT;
             }
-            if (!doxi->WaitReadable(kPollMs)) {
-                // A firmware that never confirms the stop must not hold the run.
-                if (stopState >= PNR_STOP_SENT && (waitedForStop += kPollMs) >= kStopAnswerMs)
-                    running = false;
+            // A firmware that never confirms the stop must not hold the run,
+            // whether it falls silent or keeps reporting.
+            const uint32_t state = stopState;
+            if ((state == PNR_STOP_SENT || state == PNR_DATA_AFTER_STOP) && elapsed(stopSent, kStopAnswerMs)) {
+                stopState = PNR_STOP_UNCONFIRMED;
+                running = false;
                 continue;
             }
+            if (!doxi->WaitReadable(kPollMs))
+                continue;
             const std::vector<uint8_t> message = doxi->Read(SMHI_MAX_RESPONSE);
             const size_t length = doxi->lastReadLength();
             const uint8_t command = commandOf(message);

@@ -23,6 +23,7 @@ enum PNRStopState : uint32_t {
     PNR_DATA_AFTER_STOP = 3,
     PNR_STOP_CONFIRMED = 4,
     PNR_STOP_FAILED = 5,
+    PNR_STOP_UNCONFIRMED = 6,  // no confirmation in time: the recording is ended all the same
 };
 
 class PNRRecordPrivate {

@@ -81,7 +81,10 @@ void SensorManager::stopSampling() {
     if (sensors.empty())
         throw CalibrationException("No sensors were set for sampling");
     if (liveSampler) {
-        liveSampler->stop();
+        if (liveSampler->stop() == LiveSampler::kStopUnconfirmed)
+            consoleOut() << "The firmware did not confirm the stop of the recording within "
+                         << LiveSampler::kStopAnswerMs / 1000 << " seconds: the recording is taken as ended"
+                         << std::endl;
         liveSampler.reset();
     }
     if (!device)

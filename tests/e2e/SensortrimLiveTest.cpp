@@ -350,3 +350,42 @@ TEST(SensortrimLive, RecordsTheFirmwareRefusesLeaveNoResultButTheDumps) {
 }
 
 }  // namespace
+
+namespace {
+
+// The default scenario, its firmware never answering a stop of the recording.
+std::string neverStops() {
+    std::string scenario = defaultScenario();
+    const std::string device = "<Device speed=\"8\"";
+    return scenario.replace(scenario.find(device), device.size(), device + " ignoreStop=\"true\"");
+}
+
+TEST(SensortrimLive, AFirmwareThatNeverConfirmsTheStopHoldsNothing) {
+    // It keeps reporting after the stop: the recorder gives up in time, says
+    // so, and the run goes on with its complete samples.
+    HubSim hub(neverStops());
+    ProcessResult r = operatorRun(hub, {"-Calibrate", "AGM", "-UpdateTSY", "-ExportAllFiles", "out"});
+    EXPECT_EQ(r.exitStatus, 0) << r.out;
+    EXPECT_TRUE(contains(r.out, "\033[01;32mSTEP 7 PASSED\n\033[0mThe firmware did not confirm the stop of the "
+                                "recording within 3 seconds: the recording is taken as ended\ndata collection "
+                                "finished\n"))
+        << r.out;
+    EXPECT_TRUE(contains(r.out, "Calibration process completed successfully")) << r.out;
+    bool ignored = false;
+    for (const std::string& line : hub.journal())
+        ignored = ignored || contains(line, "the stop of the recording is ignored");
+    EXPECT_TRUE(ignored);
+
+    // Ctrl-C while it records: the run ends (exit 2) with one complete dump per sensor.
+    HubSim again(neverStops());
+    ProcessOptions options;
+    options.interruptWhenPrinted = "\033[01;32mSTEP 2 PASSED\n";
+    options.timeoutSeconds = 40;
+    r = interruptedAgmRun(again, options);
+    EXPECT_EQ(r.signal, 0) << r.out;
+    EXPECT_EQ(r.exitStatus, 2) << r.out;
+    EXPECT_EQ(dumpsSaved(r.out), 1u) << r.out;
+    expectCompleteDumps(again.dir() + "/out", "Ctrl-C against a firmware that never stops", 101);
+}
+
+}  // namespace

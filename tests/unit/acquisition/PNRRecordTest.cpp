@@ -1,6 +1,7 @@
 // The recorder against a scripted firmware connection.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -241,5 +242,28 @@ TEST(PNRRecord, FirmwareFaults) {
         rig.firmware->answer(recordAnswer(4));
         EXPECT_EQ(first.get(), 0);
         EXPECT_TRUE(rig.manager.failed());
+    }
+}
+
+TEST(PNRRecord, AStopTheFirmwareNeverConfirmsEndsInTime) {
+    // Silent after the stop, or reporting on and on: either way the stop
+    // gives up after its time and says that it was not confirmed.
+    for (const bool keepsReporting : {false, true}) {
+        Rig rig;
+        ASSERT_EQ(rig.start(), 1);
+        std::atomic<bool> stopped{false};
+        std::thread firmware([&] {
+            while (keepsReporting && !stopped) {
+                rig.firmware->answer(report(1));
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        });
+        // Without the bound this never returns (the suite's time-out ends it).
+        const int result = rig.recorder.stop();
+        stopped = true;
+        firmware.join();
+        EXPECT_EQ(result, LiveSampler::kStopUnconfirmed) << keepsReporting;
+        EXPECT_FALSE(rig.firmware->open);
+        EXPECT_FALSE(rig.manager.failed());
     }
 }
