@@ -1,6 +1,7 @@
 #include "CsvParser.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -179,7 +180,8 @@ void CsvParser::parseSensorDataLine(const std::vector<std::string>& fields) {
         throw CalibrationException("CSV parsing error. Negative timestamp is invalid. " + time);
     currentData.timestamp = static_cast<double>(std::strtoul(time.c_str(), nullptr, 0));
     for (size_t i = 1; i < fields.size(); ++i) {
-        if (!isOnlyDouble(fields[i]))
+        // Not a number, or one that is not finite: no sample has such a value.
+        if (!isOnlyDouble(fields[i]) || !std::isfinite(std::atof(fields[i].c_str())))
             throw CalibrationException("CSV parsing error. Invalid value " + fields[i]);
         double value = std::atof(fields[i].c_str());
         if (convertUnits)
@@ -254,11 +256,13 @@ void CsvParser::readSamples(std::istream& in, const std::string& path, const std
                             bool readLuid, const std::function<void(const SensorData&)>& onSample) {
     LineReader reader(in);
     std::string line;
+    // The number of the line read last, for the messages.
+    size_t lineNumber = 1;
     if (!reader.next(line))
         throw CalibrationException("Input file " + path + " is empty");
 
-    while (startsWith(line, "#") && reader.next(line)) {
-    }
+    while (startsWith(line, "#") && reader.next(line))
+        ++lineNumber;
     if (startsWith(line, "LUID=")) {
         if (readLuid) {
             const std::string hex = replace(line, "LUID=", "");
@@ -279,14 +283,16 @@ void CsvParser::readSamples(std::istream& in, const std::string& path, const std
         }
         if (!reader.next(line))
             line.clear();
+        ++lineNumber;
     }
-    while ((startsWith(line, "#") || line.empty()) && reader.next(line)) {
-    }
+    while ((startsWith(line, "#") || line.empty()) && reader.next(line))
+        ++lineNumber;
     if (startsWith(line, "HINGE=")) {
         if (sensor->getName() == "Accelerometer_2")
             sensor->setHingeConfig(replace(line, "HINGE=", ""));
         if (!reader.next(line))
             line.clear();
+        ++lineNumber;
     }
 
     const size_t expected = static_cast<size_t>(sensor->getNumFields()) + 1;
@@ -301,6 +307,7 @@ void CsvParser::readSamples(std::istream& in, const std::string& path, const std
     double lastTime = 0;
     std::string_view row;
     while (reader.next(row)) {
+        ++lineNumber;
         if (!parseSimpleLine(row, expected)) {
             if (!row.empty() && row[0] == '#')
                 continue;
@@ -310,7 +317,12 @@ void CsvParser::readSamples(std::istream& in, const std::string& path, const std
                 continue;
             if (columns.size() != expected && columns.size() != 1)
                 throw CalibrationException("Unexpected number of values at input file " + path);
-            parseSensorDataLine(columns);
+            try {
+                parseSensorDataLine(columns);
+            } catch (const CalibrationException& e) {
+                throw CalibrationException(std::string(e.what()) + " at line " + std::to_string(lineNumber) +
+                                           " of input file " + path);
+            }
         }
         if (any && lastTime > currentData.timestamp)
             throw CalibrationException("Invalid order of data at input file " + path);

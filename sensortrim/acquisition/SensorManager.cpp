@@ -118,6 +118,7 @@ void SensorManager::handleData(const std::shared_ptr<Sensor>& sensor, double tim
         SensorData sample(std::max(0.0, timestampMs - stepStartTime), values);
         sensor->reverseStaticCalibration(sample);
         dataDump[sensor].push_back(sample);
+        lastSampleAt[sensor] = std::chrono::steady_clock::now();
         processSample(sensor, sample, isIndicator(sensor));
     } catch (const CalibrationException& e) {
         // A failed sample ends the step; the waiting thread raises the message.
@@ -183,11 +184,20 @@ void SensorManager::waitForStepFinish(bool midCalculation) {
             indicator->MidCalc();
         onStageChange();
     } else {
-        std::unique_lock<std::mutex> lock(stageMutex);
-        if (!stageCondition.wait_for(lock, std::chrono::seconds(60), [] { return stageFinished; })) {
+        bool timedOut = false;
+        {
+            std::unique_lock<std::mutex> lock(stageMutex);
+            timedOut = !stageCondition.wait_for(lock, std::chrono::seconds(60), [] { return stageFinished; });
+        }
+        if (timedOut) {
+            // Named outside stageMutex: the details need dataMutex, and the two
+            // are never held together.
+            const std::string message = "DATA COLLECTION FAILED\n Timeout, failed to get stable samples or to detect "
+                                        "motion of the required sensors" +
+                                        timeoutDetails();
+            std::lock_guard<std::mutex> lock(stageMutex);
             stageSucceeded = false;
-            errorMessage = "DATA COLLECTION FAILED\n Timeout, failed to get stable samples or to detect motion of "
-                           "the required sensors";
+            errorMessage = message;
         }
     }
     bool succeeded;
@@ -207,6 +217,29 @@ void SensorManager::waitForStepFinish(bool midCalculation) {
     if (message.empty())
         message = "DATA COLLECTION FAILED\n Failed to get samples from FW";
     throw CalibrationException(message);
+}
+
+std::string SensorManager::timeoutDetails() {
+    // A sensor silent for this long has stopped sending.
+    const auto silence = std::chrono::seconds(2);
+    const auto now = std::chrono::steady_clock::now();
+    std::string never, stopped;
+    {
+        std::lock_guard<std::mutex> lock(dataMutex);
+        for (const auto& sensor : sensors) {
+            const auto it = lastSampleAt.find(sensor);
+            if (it == lastSampleAt.end())
+                never += (never.empty() ? "" : ", ") + sensor->getName();
+            else if (now - it->second > silence)
+                stopped += (stopped.empty() ? "" : ", ") + sensor->getName();
+        }
+    }
+    std::string details = " (step " + std::to_string(process ? process->getCurrentStaticStep() + 1 : 1);
+    if (!never.empty())
+        details += "; no samples came from " + never;
+    if (!stopped.empty())
+        details += "; the samples of " + stopped + " stopped";
+    return details + ")";
 }
 
 void SensorManager::setStageInput(const std::string& input) {
@@ -346,10 +379,15 @@ void SensorManager::checkDataStreamingValidity() {
     double referenceTime = 0;
     if (!lastTimestamp(reference, referenceTime))
         return;
+    // Measured against the sensor whose samples went on longest, so that the
+    // sensor whose data ended early is the one named, not the others.
+    for (const auto& sensor : sensors) {
+        double t = 0;
+        if ((dataDump.count(sensor) || playback.count(sensor)) && lastTimestamp(sensor, t) && t > referenceTime)
+            referenceTime = t;
+    }
     std::string failures;
     for (const auto& sensor : sensors) {
-        if (sensor == reference)
-            continue;
         double t = 0;
         const bool has = (dataDump.count(sensor) || playback.count(sensor)) && lastTimestamp(sensor, t);
         const long long difference = static_cast<long long>(t - referenceTime);
@@ -412,6 +450,14 @@ CalibrationFlowType SensorManager::getClibrationFlowType() const {
 
 bool SensorManager::isManualProcess() const {
     return process && process->isManual();
+}
+
+bool SensorManager::hasSamples() const {
+    std::lock_guard<std::mutex> lock(dataMutex);
+    for (const auto& entry : dataDump)
+        if (!entry.second.empty())
+            return true;
+    return false;
 }
 
 SensorDump SensorManager::getDataDump() const {

@@ -1,6 +1,7 @@
 // Meeting point of sampled data, sensors and the step script of a run.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <memory>
@@ -68,6 +69,8 @@ public:
     bool isManualProcess() const override;
 
     SensorDump getDataDump() const;
+    // Whether any sample was recorded (a dump would hold anything).
+    bool hasSamples() const;
     std::map<std::string, std::shared_ptr<Sensor>> getSensorMap() const;
     unsigned getWastedTime() const { return wastedTime; }
     const std::vector<std::shared_ptr<Sensor>>& getSensors() const { return sensors; }
@@ -95,6 +98,9 @@ protected:
     std::map<std::string, ErrorType> errors;
     std::unique_ptr<LiveSampler> liveSampler;
     std::shared_ptr<SDT> device;
+    // When each sensor's last live sample came (under dataMutex), to name the
+    // silent ones when a step times out.
+    std::map<std::shared_ptr<Sensor>, std::chrono::steady_clock::time_point> lastSampleAt;
     std::shared_ptr<Sensor> stepMarker;
 
     // Without a step script (a sensor tested on its own) these stand in.
@@ -110,4 +116,6 @@ private:
     bool isIndicator(const std::shared_ptr<Sensor>& sensor) const;
     // Ends the current step as failed with the message.
     void failStep(const std::string& message);
+    // The step that timed out and the sensors whose samples never came or stopped.
+    std::string timeoutDetails();
 };

@@ -428,8 +428,11 @@ void CalibrationManager::writeDump() {
     std::unique_lock<std::mutex> lock(dumpLock);
     if (samplingState == 2)
         return;
-    consoleOut() << "Saving data dump to file " << exportFolder << "dataDump" << std::endl;
     samplingState = 2;
+    // Nothing was sampled: there is no dump to save, and none is announced.
+    if (!sensorManager.hasSamples())
+        return;
+    consoleOut() << "Saving data dump to file " << exportFolder << "dataDump" << std::endl;
     csvParser.writeToFile(exportFolder + "dataDump" + ".csv", sensorManager.getDataDump());
 }
 
@@ -458,8 +461,10 @@ void CalibrationManager::abort() {
     std::unique_lock<std::mutex> dump(dumpLock);
     if (samplingState == 2 || !exportAll || args.ArgExists("UseRawData"))
         return;
-    consoleOut() << "Saving data dump to file " << exportFolder << "dataDump" << std::endl;
     samplingState = 2;
+    if (!sensorManager.hasSamples())
+        return;
+    consoleOut() << "Saving data dump to file " << exportFolder << "dataDump" << std::endl;
     try {
         csvParser.writeToFile(exportFolder + "dataDump" + ".csv", sensorManager.getDataDump());
     } catch (const std::exception&) {

@@ -22,6 +22,8 @@ void CalibrationManager::calibrateAll() {
         } catch (const CalibrationException& e) {
             allOk = false;
             const std::string text = e.what();
+            // The run log has the sensor's element, whatever stopped it.
+            sensor->logFailure(text);
             if (text.find("Calibration failed for all sensors. ") != std::string::npos) {
                 message = text;
                 break;

@@ -31,6 +31,7 @@ void CalibrationManager::testAll() {
         } catch (const CalibrationException& e) {
             allPass = false;
             reasons += sensor->getName() + ": " + e.what() + "\n";
+            sensor->logFailure(e.what());
         }
     }
     if (flowType != FLOW_MINIMAL)

@@ -151,7 +151,10 @@ void Gyroscope::findGyroScale(double angle) {
             throw MathException("singular matrix");
         S = scale;
     } catch (const MathException&) {
-        throw CalibrationException("Failed to calculate scale matrix");
+        // The Part's text, said of the sensor it concerns, as the success
+        // criteria say their reasons.
+        fail("scale", "Failed to calculate scale matrix\n");
+        throw CalibrationException("Calibration failed for sensor " + getName() + ". Reason: " + failureReason);
     }
 }
 

@@ -160,7 +160,9 @@ void InertialSensor::checkMirroredMapping() {
     // A sensor's axes are right-handed, and so are the device's: the mapping
     // between them is a rotation. A mirror image comes of a position held the
     // other side up or a turn the wrong way round, never of the sensor.
-    if (!(A.determinant3x3() < 0))
+    // A mapping that is no permutation at all, or one taken from a scale that
+    // cannot be inverted, is irreversible, not mirrored.
+    if (!(A.determinant3x3() < -0.5) || std::fabs(S.determinant3x3()) < 0.1)
         return;
     std::string cause;
     for (int axis = 0; axis < 3 && cause.empty(); ++axis)
@@ -169,7 +171,9 @@ void InertialSensor::checkMirroredMapping() {
             cause = mirrorCause(axis);
     if (cause.empty())
         cause = "a position was held the other side up or a turn went the wrong way round";
-    fail("AxisMapping", "Mirrored axis mapping created: " + cause + ".\n");
+    // On a line of its own, also after a reason that ends without one.
+    const bool newLine = !failureReason.empty() && failureReason.back() != '\n';
+    fail("AxisMapping", std::string(newLine ? "\n" : "") + "Mirrored axis mapping created: " + cause + ".\n");
 }
 
 void InertialSensor::checkSuccess() {

@@ -405,7 +405,8 @@ void Magnetometer::checkFieldDuringTurns(const EllipsoidFit& fit) {
     double field = 0;
     for (int i = 0; i < staticMeans.getRows(); ++i)
         field += fit.calibrate(staticMeans.getRow(i)).norm() / staticMeans.getRows();
-    if (!(field > 0))
+    // A field too weak or too strong to calibrate by is the success check's to name.
+    if (!(field >= minFieldStrength && field <= maxFieldStrength))
         return;
     double largest = 0;
     int worst = -1;

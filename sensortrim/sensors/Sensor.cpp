@@ -188,6 +188,15 @@ void Sensor::checkCreateLog() {
     log = logRoot.get();
 }
 
+void Sensor::logFailure(const std::string& reason) {
+    checkCreateLog();
+    std::string text = reason;
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
+        text.pop_back();
+    logRoot->SetAttribute("Success", "false");
+    logRoot->SetAttribute("FailureReason", text);
+}
+
 void Sensor::pushLog(const std::string& elementName) {
     checkCreateLog();
     TiXmlElement* child = new TiXmlElement(elementNameOf(elementName));

@@ -116,6 +116,9 @@ public:
     void addCommentToLog(const std::string& text);
     // The sensor's root log element (its "Sensor" element), null before first use.
     TiXmlElement* getLogRoot() { return logRoot.get(); }
+    // Marks the sensor failed in its log (made when it has none yet), with the
+    // reason as its "FailureReason" attribute.
+    void logFailure(const std::string& reason);
 
 protected:
     // The OEM custom form: "OEMCustomData" with the bytes from offset 2.

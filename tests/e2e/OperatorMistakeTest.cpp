@@ -98,7 +98,8 @@ const Mistake kMistakes[] = {
       " % while the device turned in step 4: keep magnets and steel away from the station.\n"}},
     // The tool waits for the move that never comes.
     {"SkippedPosition", "skip@3", {"A", "-FourSteps"},
-     {"DATA COLLECTION FAILED\n Timeout, failed to get stable samples or to detect motion of the required sensors\n"}},
+     {"DATA COLLECTION FAILED\n Timeout, failed to get stable samples or to detect motion of the required sensors "
+      "(step 3)\n"}},
 };
 
 std::string mistakeName(const ::testing::TestParamInfo<Mistake>& info) {

@@ -198,6 +198,50 @@ TEST_F(Agm, TurnsThatStopShortNeverCalibrate) {
         << r.out;
 }
 
+TEST_F(Agm, FailuresNameTheSensorTheFileAndTheLine) {
+    // A magnetometer dump cut short: the streaming check names it, not the
+    // sensors whose data went on.
+    simulate("cut", {"--flow", "full", "--sensors", "A,G,M"});
+    const std::string mag = dir + "/cut/dataDumpMagnetometer.csv";
+    std::string text = readFile(mag);
+    size_t at = text.size();
+    for (int n = 0; n < 500; ++n)
+        at = text.rfind('\n', at - 1);
+    writeFile(mag, text.substr(0, at + 1));
+    ProcessResult r = sensortrim({"-CalibrateOffline", "AGM", "-UseRawData", "cut", "-ExportAllFiles", "o1"});
+    EXPECT_EQ(r.exitStatus, 255);
+    EXPECT_TRUE(endsWith(r.out, "Error:\nData streaming rate was invalid. Not enough data points were sampled for "
+                                "Magnetometer\n"))
+        << r.out;
+
+    // A value that is not a number: the file and its line.
+    simulate("nan", {"--flow", "full", "--sensors", "A,G,M"});
+    const std::string acc = dir + "/nan/dataDumpAccelerometer.csv";
+    text = readFile(acc);
+    at = 0;
+    for (int line = 1; line < 57; ++line)
+        at = text.find('\n', at) + 1;
+    const size_t comma = text.find(',', at);
+    text.replace(comma + 1, text.find(',', comma + 1) - comma - 1, "nan");
+    writeFile(acc, text);
+    r = sensortrim({"-CalibrateOffline", "AGM", "-UseRawData", "nan", "-ExportAllFiles", "o2"});
+    EXPECT_EQ(r.exitStatus, 255);
+    EXPECT_TRUE(endsWith(r.out, "Error:\nCSV parsing error. Invalid value nan at line 57 of input file "
+                                "nan/dataDumpAccelerometer.csv\n"))
+        << r.out;
+
+    // A sensor that fails before it logs anything still has its element in
+    // the run log, failed, with its reason.
+    simulate("flat", {"--flow", "full", "--sensors", "A,G,M", "--field", "0", "--mag-noise", "0"});
+    r = sensortrim({"-CalibrateOffline", "AGM", "-UseRawData", "flat", "-ExportAllFiles", "o3"});
+    EXPECT_EQ(r.exitStatus, 255);
+    EXPECT_NE(file("o3/AGMLogFile.xml")
+                  .find("Type=\"Magnetometer\" SamplingUnit=\"milliGauss\" Success=\"false\" IsPrimary=\"true\" "
+                        "FailureReason=\"Failed to calc magnetometer values, check your magnetic environment\""),
+              std::string::npos)
+        << file("o3/AGMLogFile.xml");
+}
+
 TEST_F(Agm, DumpWithoutTheTurnsIsNotEnoughData) {
     // A four-steps recording has no full turns.
     simulate("dump", {"--flow", "foursteps", "--sensors", "A,G,M"});

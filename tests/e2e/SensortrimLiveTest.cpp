@@ -52,7 +52,9 @@ TEST(SensortrimLive, RefusedRecordingFailsCleanly) {
               "Step 1 out of 4.\nPlace the device screen's Z axis directed UP, Y axis directed to North\n"
               "Hold system in current position\nNOTE:\nDevice should be placed in tablet mode, screen facing up\n\n"
               "\033[01;31mDATA COLLECTION FAILED\n\033[0m\033[01;31mCALIBRATION FAILED\n\033[0m"
-              "Saving data dump to file out/dataDump\nError:\nFailed to start PNRRecord\n");
+              "Error:\nFailed to start PNRRecord\n");
+    // Nothing was sampled: no dump is announced or written.
+    EXPECT_TRUE(readFile(hub.dir() + "/out/dataDumpAccelerometer.csv").empty());
     // The firmware records of the sensors being calibrated are saved before data collection.
     const std::string current = readFile(hub.dir() + "/out/currentCalibration.xml");
     const std::string expected = readFile(EXAMPLES_DIR "/calibration-default.xml");
@@ -191,21 +193,28 @@ TEST(SensortrimLive, MisbehavingReports) {
 }
 
 TEST(SensortrimLive, NobodyMovesTheDevice) {
-    // No operator: the first position is held, then nothing happens for a minute.
-    HubSim hub(defaultScenario());
+    // No operator: the first position is held, then nothing happens for a
+    // minute; meanwhile the gyroscope falls silent. The time-out names the
+    // step and the sensor whose samples stopped.
+    std::string scenario = defaultScenario();
+    const std::string device = "<Device speed=\"8\"";
+    scenario.replace(scenario.find(device), device.size(),
+                     device + " silentLuid=\"7600090002000002\" silentAfterMs=\"8000\"");
+    HubSim hub(scenario);
     ProcessOptions options;
     options.workDir = hub.dir();
     options.timeoutSeconds = 120;
-    const ProcessResult r = hub.run({SENSORTRIM_BIN, "-Calibrate", "A", "-FourSteps", "-NoEnter", "10", "-UpdateTSY",
+    const ProcessResult r = hub.run({SENSORTRIM_BIN, "-Calibrate", "AG", "-FourSteps", "-NoEnter", "10", "-UpdateTSY",
                                      "-ExportAllFiles", "out"},
                                     options);
     EXPECT_EQ(r.exitStatus, 255);
     EXPECT_TRUE(contains(r.out, "\033[01;32mSTEP 1 PASSED\n")) << r.out;
     EXPECT_TRUE(contains(r.out, "Error:\nDATA COLLECTION FAILED\n Timeout, failed to get stable samples or to detect "
-                                "motion of the required sensors\n"))
+                                "motion of the required sensors (step 2; the samples of Gyroscope stopped)\n"))
         << r.out;
     // What was recorded is kept; nothing is written to the firmware.
     EXPECT_FALSE(readFile(hub.dir() + "/out/dataDumpAccelerometer.csv").empty());
+    EXPECT_FALSE(readFile(hub.dir() + "/out/dataDumpGyroscope.csv").empty());
     for (const std::string& m : hub.sentMessages())
         EXPECT_NE(m.compare(0, 2, "05"), 0);
 }

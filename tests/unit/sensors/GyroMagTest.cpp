@@ -79,10 +79,12 @@ TEST(Gyroscope, ScaleFromTurns) {
         TestGyro bad;
         bad.setExpected(Matrix(3, 3, {0, 0, 90, 0, 90, 0, -90, 0, 0}));
         bad.setMeasurements(m);
-        EXPECT_EQ(calibrationError([&] { bad.findGyroScale(90); }), "Failed to calculate scale matrix");
+        EXPECT_EQ(calibrationError([&] { bad.findGyroScale(90); }),
+                  "Calibration failed for sensor Gyroscope. Reason: Failed to calculate scale matrix\n");
         EXPECT_EQ(bad.getScale().getAbsMaxValue(), 0.0);
     }
-    EXPECT_EQ(calibrationError([&] { gyro.findGyroScale(0); }), "Failed to calculate scale matrix");
+    EXPECT_EQ(calibrationError([&] { gyro.findGyroScale(0); }),
+              "Calibration failed for sensor Gyroscope. Reason: Failed to calculate scale matrix\n");
 }
 
 TEST(Gyroscope, MotionIsTwoHundredDegreesTurned) {
@@ -257,7 +259,10 @@ template <typename Base>
 class MappedSensor : public Base {
 public:
     explicit MappedSensor(const _sc_sensor_luid& id) : Base(id) {}
-    void setMapping(const Matrix& mapping) { this->A = mapping; }
+    void setMapping(const Matrix& mapping) {
+        this->A = mapping;
+        this->S = Matrix::Identity(3);
+    }
 };
 
 }  // namespace
