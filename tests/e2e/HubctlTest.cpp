@@ -190,6 +190,19 @@ TEST(Hubctl, SelfTests) {
          "Result: test passed for all sensors\n" + acc + "Result: success\n" + kSucceeded, 0},
         {"<SelfTest runningPolls=\"0\" overall=\"2\"/>", {"-BIST"},
          "Configuration)\nResult: test failed for sensors:\n" + kFailed, 1},
+        // Result codes 2 and 5 are warnings, the run succeeds; 3 is a failure.
+        {"<SelfTest runningPolls=\"0\" overall=\"1\"><Result luid=\"7300010001000002\" code=\"5\"/></SelfTest>",
+         {"-BIST", "-LUID", "0073000100010002"},
+         "Result: test warning for sensors:\n" + kRed + acc +
+             "Result: err_code:5, warning: missing optional reporter" + kReset + "\n" + kSucceeded,
+         0},
+        {"<SelfTest runningPolls=\"0\" overall=\"1\"><Result luid=\"7300010001000002\" code=\"2\"/></SelfTest>",
+         {"-BIST", "-LUID", "0073000100010002"}, "Result: test warning for sensors:\n", 0},
+        {"<SelfTest runningPolls=\"0\" overall=\"1\"><Result luid=\"7300010001000002\" code=\"3\"/></SelfTest>",
+         {"-BIST", "-LUID", "0073000100010002"},
+         "Result: test failed for sensors:\n" + kRed + acc + "Result: err_code:3, error: sensor not active" + kReset +
+             "\n" + kFailed,
+         1},
         // Records that all passed under a failed overall verdict: failed.
         {"<SelfTest runningPolls=\"0\" overall=\"2\"><Result luid=\"7300010001000002\" code=\"0\"/></SelfTest>",
          {"-BIST", "-All"}, "Result: test failed for sensors:\n" + acc + "Result: test passed\n" + kFailed, 1},

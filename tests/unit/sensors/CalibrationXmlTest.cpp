@@ -194,6 +194,11 @@ TEST_F(CalibrationXmlFile, ImportErrors) {
          "XML parsing error. Unexpected element ScaleFactor. Line: 6"},
         {acc + cd + "<Matrix><Mat11>40000</Mat11></Matrix>" + end,
          "XML parsing error. Invalid value for element Mat11. Line: 6"},
+        // Just past the 16 bits an entry has (32767 and -32768 are taken, below).
+        {acc + cd + "<Matrix><Mat11>32768</Mat11></Matrix>" + end,
+         "XML parsing error. Invalid value for element Mat11. Line: 6"},
+        {acc + cd + "<Matrix><Mat11>-32769</Mat11></Matrix>" + end,
+         "XML parsing error. Invalid value for element Mat11. Line: 6"},
         {acc + cd + "<Matrix>\n<Mat11>1</Mat11></Matrix>" + end,
          "XML parsing error. Invalid number of fields in scaling matrix. Line: 7"},
         {acc + cd + "<Matrix>" + mat9 + "<ScaleFactor>1</ScaleFactor><Mat11>1</Mat11></Matrix>" + end,
@@ -254,6 +259,15 @@ TEST_F(CalibrationXmlFile, ValidImportsOfSpecialForms) {
     ASSERT_EQ(sensors.size(), 1u);
     EXPECT_EQ(sensors[0]->getScaling()[14], 2);
     EXPECT_EQ(sensors[0]->getScaling()[32], 1);
+
+    // The entries at the ends of their 16 bits keep their values.
+    const std::string edges = "<Mat11>32767</Mat11><Mat12>-32768</Mat12><Mat13>0</Mat13><Mat21>0</Mat21><Mat22>1</Mat22>"
+                              "<Mat23>0</Mat23><Mat31>0</Mat31><Mat32>0</Mat32><Mat33>1</Mat33>";
+    EXPECT_EQ(importError(acc + "<CalibrationData Version=\"0\" FormatId=\"0\"><Matrix>" + edges + "</Matrix>" + tail),
+              "");
+    const std::vector<unsigned char> record = CalibrationXml::deSerialize(dir + "/in.xml")[0]->getScaling();
+    EXPECT_EQ(record[14] | (record[15] << 8), 32767);
+    EXPECT_EQ(static_cast<int16_t>(record[16] | (record[17] << 8)), -32768);
 
     // Upper-case OEM hex and an empty OEM record.
     const std::string gen = "<Sensor SensorTypeId=\"515\" SubTypeId=\"0\" VendorId=\"0\" InstanceId=\"0\" Flags=\"0\">";

@@ -48,6 +48,9 @@ TEST(Gyroscope, TurnTestVerdicts) {
     };
     const Case cases[] = {
         {v3(0, 0, 372), true, ""},
+        // The threshold of 15 degrees itself passes; past it fails.
+        {v3(0, 0, 375), true, ""},
+        {v3(0, 0, 375.001), false, "1\tGyroscope: Check Calibration\n"},
         {v3(0, 0, 380), false, "1\tGyroscope: Check Calibration\n"},
         {v3(0, 360, 0), false, "2\tGyroscope: Check Axis Mapping\n"},
     };
@@ -263,6 +266,7 @@ public:
         this->A = mapping;
         this->S = Matrix::Identity(3);
     }
+    void setOffsetForTest(const Vector& offset) { this->o = offset; }
 };
 
 }  // namespace
@@ -322,5 +326,54 @@ TEST(InertialChecks, MirroredMappingNamesWhatWasTheWrongWayRound) {
         EXPECT_EQ(sensor->getFailureReason(),
                   c.reason.empty() ? "" : "Mirrored axis mapping created: " + c.reason + ".\n")
             << c.sensor << " " << c.mapping.print();
+    }
+}
+
+TEST(InertialChecks, OlderSuccessCriteriaLogTheGyroscopesTurnsWithoutItsOffset) {
+    // The gyroscope's averages are turns, not readings: its offset is not
+    // taken off them in the logged calibrated averages and their norms.
+    struct Case {
+        bool gyroscope;
+        std::string calibrated;
+        std::string normVariance;
+    };
+    const Case cases[] = {
+        {true, "0.000000,0.000000,90.000000;0.000000,90.000000,0.000000;90.000000,0.000000,0.000000;",
+         "<Values>0.000000</Values>"},
+        {false, "-1.000000,-2.000000,87.000000;-1.000000,88.000000,-3.000000;89.000000,-2.000000,-3.000000;",
+         "<Values>0.834576</Values>"},
+    };
+    for (const Case& c : cases) {
+        FakeManager manager(FLOW_FOUR_STEPS, PROCESS_INERTIAL_CALIBRATION, 4);
+        std::shared_ptr<InertialSensor> sensor;
+        if (c.gyroscope)
+            sensor = std::make_shared<MappedSensor<Gyroscope>>(_sc_sensor_luid{118, 9, 2, 0, 2});
+        else
+            sensor = std::make_shared<MappedSensor<Accelerometer>>(_sc_sensor_luid{115, 1, 1, 0, 2});
+        sensor->SetSensManager(&manager);
+        auto* mapped = dynamic_cast<MappedSensor<Gyroscope>*>(sensor.get());
+        if (mapped) {
+            mapped->setMapping(Matrix::Identity(3));
+            mapped->setOffsetForTest(Vector(std::vector<double>{1, 2, 3}));
+        } else {
+            auto* acc = dynamic_cast<MappedSensor<Accelerometer>*>(sensor.get());
+            acc->setMapping(Matrix::Identity(3));
+            acc->setOffsetForTest(Vector(std::vector<double>{1, 2, 3}));
+        }
+        testing::internal::CaptureStdout();
+        try {
+            sensor->checkSuccess(Matrix(3, 3, {0, 0, 90, 0, 90, 0, 90, 0, 0}));
+        } catch (const CalibrationException&) {
+        }
+        testing::internal::GetCapturedStdout();
+        TiXmlPrinter printer;
+        sensor->getLogRoot()->Accept(&printer);
+        const std::string log = printer.CStr();
+        const size_t at = log.find("<CalibratedAverages");
+        ASSERT_NE(at, std::string::npos) << log;
+        EXPECT_NE(log.find("<Values>" + c.calibrated + "</Values>", at), std::string::npos) << log;
+        const size_t variance = log.find("<NormVariance>");
+        ASSERT_NE(variance, std::string::npos) << log;
+        EXPECT_EQ(log.compare(log.find("<Values>", variance), c.normVariance.size(), c.normVariance), 0) << log;
     }
 }

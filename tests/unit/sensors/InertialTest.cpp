@@ -331,6 +331,9 @@ TEST(Accelerometer, TestsOfAnExistingCalibration) {
         {{vec({0, 0, 1.2}), vec({0, 1, 0}), vec({1, 0, 0}), vec({0, -1, 0})}, false, "1\tAccelerometer: Check Calibration\n"},
         // A middle step 0.2 g off passes with the hand-held factor.
         {{vec({0, 0, 1}), vec({0, 1.2, 0}), vec({1, 0, 0}), vec({0, -1, 0})}, true, ""},
+        // The last step, like the first, is not hand-held: 0.2 g off fails.
+        {{vec({0, 0, 1}), vec({0, 1, 0}), vec({1, 0, 0}), vec({0, -1.2, 0})}, false,
+         "1\tAccelerometer: Check Calibration\n"},
         // Step 2 points 90 degrees away: wrong position.
         {{vec({0, 0, 1}), vec({0, 1, 0}), vec({0, 0, 1}), vec({0, -1, 0})}, false,
          "2\tAccelerometer: Check Axis Mapping\n"},

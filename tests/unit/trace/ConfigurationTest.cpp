@@ -59,6 +59,11 @@ TEST_F(TraceConfigFile, ValuesBasesAndMasks) {
         {"CompFilterMask", "0001", true, 9, 0},
         {"CompFilterMask", "0000000400000000000000000000000000000000000000000000000000000000", true, 9, 4},
         {"CompFilterMask", "00000000000000000000000000000000000000000000000000000000000000FF", true, 23, 0xff},
+        // At the edge of the padding: 63 characters leave the last group three
+        // digits, read as they are; 62 are padded first.
+        {"CompFilterMask", std::string(60, '0') + "abc", true, 23, 0xabc},
+        {"CompFilterMask", std::string(60, '0') + "ab", true, 23, 0xab00},
+        {"CompFilterMask", std::string(60, '0') + "abcd", true, 23, 0xabcd},
         {"CompFilterMask", "000g", false, 0, 0},
         {"CompFilterMask", std::string(65, '0'), false, 0, 0},
         {"CompFilterMask", std::string(100000, 'f'), false, 0, 0},
