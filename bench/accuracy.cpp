@@ -20,21 +20,17 @@
 
 #include "HubSim.h"
 #include "Records.h"
+#include "TruthMatrix.h"
 
 namespace {
 
 using records::M3;
-using V = std::array<double, 3>;
-
-struct Errors {
-    V offset, scale, misalign;
-    M3 correction() const { return records::correction(scale, misalign); }
-};
-
-struct Device {
-    Errors acc, lid, gyro, mag;
-    double field, dip;
-};
+using truth::Cell;
+using truth::Device;
+using truth::Errors;
+using truth::Flow;
+using truth::has;
+using V = truth::V;
 
 V draw(std::mt19937& rng, double low, double high) {
     std::uniform_real_distribution<double> d(low, high);
@@ -44,49 +40,14 @@ V draw(std::mt19937& rng, double low, double high) {
 Device drawDevice(unsigned seed) {
     std::mt19937 rng(seed);
     Device d;
-    d.acc = {draw(rng, -0.1, 0.1), draw(rng, 0.95, 1.05), draw(rng, -0.015, 0.015)};
-    d.lid = {draw(rng, -0.1, 0.1), draw(rng, 0.95, 1.05), draw(rng, -0.015, 0.015)};
-    d.gyro = {draw(rng, -3, 3), draw(rng, 0.85, 1.15), draw(rng, -0.02, 0.02)};
-    d.mag = {draw(rng, -200, 200), draw(rng, 0.85, 1.2), draw(rng, -0.03, 0.03)};
+    d.acc = {draw(rng, -0.1, 0.1), draw(rng, 0.95, 1.05), draw(rng, -0.015, 0.015), 0.001};
+    d.lid = {draw(rng, -0.1, 0.1), draw(rng, 0.95, 1.05), draw(rng, -0.015, 0.015), 0.001};
+    d.gyro = {draw(rng, -3, 3), draw(rng, 0.85, 1.15), draw(rng, -0.02, 0.02), 0.05};
+    d.mag = {draw(rng, -200, 200), draw(rng, 0.85, 1.2), draw(rng, -0.03, 0.03), 1.0};
     std::uniform_real_distribution<double> field(350, 550), dip(40, 70);
     d.field = field(rng);
     d.dip = dip(rng);
     return d;
-}
-
-std::string triple(const V& v) {
-    std::ostringstream out;
-    out.precision(9);
-    out << v[0] << "," << v[1] << "," << v[2];
-    return out.str();
-}
-
-std::string element(const char* name, const Errors& e, double noise) {
-    return std::string("<") + name + " offset=\"" + triple(e.offset) + "\" scale=\"" + triple(e.scale) +
-           "\" misalign=\"" + triple(e.misalign) + "\" noise=\"" + std::to_string(noise) + "\"/>";
-}
-
-std::string scenario(const Device& d, unsigned seed, double speed) {
-    std::string xml = defaultScenario();
-    const size_t from = xml.find("<Device ");
-    const size_t to = xml.find("</Device>") + 9;
-    const std::string device = "<Device speed=\"" + std::to_string(speed) + "\" field=\"" + std::to_string(d.field) +
-                               "\" dip=\"" + std::to_string(d.dip) + "\" seed=\"" + std::to_string(seed) + "\">" +
-                               element("Accelerometer", d.acc, 0.001) + element("LidAccelerometer", d.lid, 0.001) +
-                               element("Gyroscope", d.gyro, 0.05) + element("Magnetometer", d.mag, 1.0) + "</Device>";
-    return xml.replace(from, to - from, device);
-}
-
-enum class Flow { Full, FourSteps, Minimal };
-
-struct Cell {
-    Flow flow;
-    std::string sensors;
-    bool primaryOnly;
-};
-
-bool has(const std::string& s, char c) {
-    return s.find(c) != std::string::npos;
 }
 
 // The worst residuals of one flow and sensor: of the scale and axes (or the
@@ -192,35 +153,19 @@ int main(int argc, char** argv) {
         else if (arg == "--speed")
             speed = std::atof(argv[i + 1]);
     }
-    std::vector<Cell> cells;
-    for (const char* s : {"A", "G", "M", "AG", "AM", "GM", "AGM"}) {
-        cells.push_back({Flow::Full, s, false});
-        if (has(s, 'A'))
-            cells.push_back({Flow::Full, s, true});
-    }
-    for (Flow flow : {Flow::FourSteps, Flow::Minimal})
-        for (const char* s : {"A", "G", "AG"}) {
-            cells.push_back({flow, s, false});
-            if (has(s, 'A'))
-                cells.push_back({flow, s, true});
-        }
+    const std::vector<Cell> cells = truth::cells();
 
     std::map<std::string, Worst> table;
     std::vector<std::string> order;
     for (const Cell& cell : cells) {
         for (int seed = 1; seed <= seeds; ++seed) {
             const Device device = drawDevice(static_cast<unsigned>(seed));
-            HubSim hub(scenario(device, static_cast<unsigned>(seed), speed));
+            HubSim hub(truth::scenario(device, speed, static_cast<unsigned>(seed)));
             ProcessOptions options;
             options.workDir = hub.dir();
             options.timeoutSeconds = 120;
-            std::vector<std::string> args = {SENSORTRIM_BIN, "-Calibrate", cell.sensors, "-UpdateTSY"};
-            if (cell.flow == Flow::FourSteps)
-                args.push_back("-FourSteps");
-            if (cell.flow == Flow::Minimal)
-                args.push_back("-Minimal");
-            if (cell.primaryOnly)
-                args.push_back("-PrimaryOnly");
+            std::vector<std::string> args = truth::calibration(cell);
+            args.insert(args.begin(), SENSORTRIM_BIN);
             const ProcessResult r = hub.runWithOperator(args, options);
             const std::string label = flowLabel(cell);
             if (r.exitStatus != 0) {

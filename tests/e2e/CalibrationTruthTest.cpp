@@ -9,25 +9,23 @@
 
 #include <array>
 #include <cmath>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "HubSim.h"
 #include "Records.h"
+#include "TruthMatrix.h"
 
 namespace {
 
 using records::M3;
 using records::Record;
-using V = std::array<double, 3>;
-
-// One sensor's true errors: true = diag(scale) * rotation(misalign) * (raw - offset).
-struct Errors {
-    V offset, scale, misalign;
-    double noise;
-    M3 correction() const { return records::correction(scale, misalign); }
-};
+using truth::Cell;
+using truth::Device;
+using truth::Errors;
+using truth::Flow;
+using truth::has;
+using V = truth::V;
 
 // Different on every axis and from sensor to sensor.
 const Errors kAccelerometer{{0.05, -0.08, 0.11}, {1.04, 0.96, 1.02}, {0.012, -0.008, 0.015}, 0.001};
@@ -36,29 +34,11 @@ const Errors kGyroscope{{2.5, -1.2, 0.8}, {1.15, 0.9, 1.06}, {0.02, -0.015, 0.01
 const Errors kMagnetometer{{180, -120, 75}, {1.2, 0.88, 1.05}, {0.03, -0.02, 0.025}, 1.0};
 const double kField = 480;
 
-std::string triple(const V& v) {
-    std::ostringstream out;
-    out << v[0] << "," << v[1] << "," << v[2];
-    return out.str();
-}
-
-std::string sensorElement(const char* name, const Errors& e) {
-    return std::string("<") + name + " offset=\"" + triple(e.offset) + "\" scale=\"" + triple(e.scale) +
-           "\" misalign=\"" + triple(e.misalign) + "\" noise=\"" + std::to_string(e.noise) + "\"/>";
-}
-
 // The default scenario with a device of these errors, its simulated time 20
 // times faster than wall time.
 std::string scenario(const Errors& acc, const Errors& lid, const Errors& gyro, const Errors& mag,
-                     double field = kField, unsigned seed = 3) {
-    std::string xml = defaultScenario();
-    const size_t from = xml.find("<Device ");
-    const size_t to = xml.find("</Device>") + 9;
-    const std::string device = "<Device speed=\"20\" field=\"" + std::to_string(field) + "\" dip=\"62\" seed=\"" +
-                               std::to_string(seed) + "\">" + sensorElement("Accelerometer", acc) +
-                               sensorElement("LidAccelerometer", lid) + sensorElement("Gyroscope", gyro) +
-                               sensorElement("Magnetometer", mag) + "</Device>";
-    return xml.replace(from, to - from, device);
+                     double field = kField) {
+    return truth::scenario(Device{acc, lid, gyro, mag, field, 62}, 20, 3);
 }
 
 ProcessResult sensortrim(const HubSim& hub, std::vector<std::string> args) {
@@ -68,12 +48,6 @@ ProcessResult sensortrim(const HubSim& hub, std::vector<std::string> args) {
     args.insert(args.begin(), SENSORTRIM_BIN);
     return hub.runWithOperator(args, options);
 }
-
-bool has(const std::string& text, char c) {
-    return text.find(c) != std::string::npos;
-}
-
-enum class Flow { Full, FourSteps, Minimal };
 
 // How far each record may be from the truth, by what the flow determines.
 void expectUndone(const std::string& what, const Record& r, const Errors& truth, int type, Flow flow, bool lid) {
@@ -130,23 +104,8 @@ void expectUndone(const std::string& what, const Record& r, const Errors& truth,
         EXPECT_NEAR(r.offset[i] / 1e3, truth.offset[i], 0.01 * kField) << what << " centre " << i;
 }
 
-// One cell of the matrix: a flow, the sensors selected, with or without the lid.
-struct Cell {
-    Flow flow;
-    std::string sensors;
-    bool primaryOnly;
-};
-
 std::string flowName(Flow flow) {
     return flow == Flow::Full ? "Full" : flow == Flow::FourSteps ? "FourSteps" : "Minimal";
-}
-
-std::vector<std::string> flowArgs(Flow flow) {
-    if (flow == Flow::FourSteps)
-        return {"-FourSteps"};
-    if (flow == Flow::Minimal)
-        return {"-Minimal"};
-    return {};
 }
 
 // The tests that follow a calibration on the same hub: each flow's own, and
@@ -173,12 +132,7 @@ class Truth : public ::testing::TestWithParam<Cell> {};
 TEST_P(Truth, CalibrationUndoesTheErrorsAndItsTestsPass) {
     const Cell& c = GetParam();
     HubSim hub(scenario(kAccelerometer, kLid, kGyroscope, kMagnetometer));
-    std::vector<std::string> args = {"-Calibrate", c.sensors, "-UpdateTSY"};
-    for (const std::string& a : flowArgs(c.flow))
-        args.push_back(a);
-    if (c.primaryOnly)
-        args.push_back("-PrimaryOnly");
-    ProcessResult r = sensortrim(hub, args);
+    ProcessResult r = sensortrim(hub, truth::calibration(c));
     ASSERT_EQ(r.exitStatus, 0) << r.out;
     ASSERT_NE(r.out.find("\033[01;32mCalibration process completed successfully\n"), std::string::npos) << r.out;
     for (const std::vector<std::string>& test : testsOf(c)) {
@@ -205,27 +159,11 @@ TEST_P(Truth, CalibrationUndoesTheErrorsAndItsTestsPass) {
         expectUndone("magnetometer", records::recordOf(xml, 527), kMagnetometer, 527, c.flow, false);
 }
 
-std::vector<Cell> cells() {
-    std::vector<Cell> all;
-    for (const char* s : {"A", "G", "M", "AG", "AM", "GM", "AGM"}) {
-        all.push_back({Flow::Full, s, false});
-        if (has(s, 'A'))
-            all.push_back({Flow::Full, s, true});
-    }
-    for (Flow flow : {Flow::FourSteps, Flow::Minimal})
-        for (const char* s : {"A", "G", "AG"}) {
-            all.push_back({flow, s, false});
-            if (has(s, 'A'))
-                all.push_back({flow, s, true});
-        }
-    return all;
-}
-
 std::string cellName(const ::testing::TestParamInfo<Cell>& info) {
     return flowName(info.param.flow) + "_" + info.param.sensors + (info.param.primaryOnly ? "_PrimaryOnly" : "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Matrix, Truth, ::testing::ValuesIn(cells()), cellName);
+INSTANTIATE_TEST_SUITE_P(Matrix, Truth, ::testing::ValuesIn(truth::cells()), cellName);
 
 // Devices beyond the limits: the calibration fails with the limit's reason in
 // every flow, and nothing is written to the hub.
