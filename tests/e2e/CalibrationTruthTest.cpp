@@ -159,6 +159,19 @@ TEST_P(Truth, CalibrationUndoesTheErrorsAndItsTestsPass) {
         expectUndone("magnetometer", records::recordOf(xml, 527), kMagnetometer, 527, c.flow, false);
 }
 
+}  // namespace
+
+namespace truth {
+
+// How the test lists name a cell.
+void PrintTo(const Cell& cell, std::ostream* out) {
+    *out << cell.sensors << (cell.primaryOnly ? " -PrimaryOnly" : "");
+}
+
+}  // namespace truth
+
+namespace {
+
 std::string cellName(const ::testing::TestParamInfo<Cell>& info) {
     return flowName(info.param.flow) + "_" + info.param.sensors + (info.param.primaryOnly ? "_PrimaryOnly" : "");
 }
@@ -174,6 +187,10 @@ struct Beyond {
     double field;
     std::string reason;
 };
+
+void PrintTo(const Beyond& beyond, std::ostream* out) {
+    *out << beyond.name;
+}
 
 class BeyondTheLimits : public ::testing::TestWithParam<Beyond> {};
 

@@ -35,6 +35,10 @@ ProcessResult run(const HubSim& hub, std::vector<std::string> args, const std::v
     return hub.runWithOperator(args, options, "", mistakes);
 }
 
+void PrintTo(const Mistake& mistake, std::ostream* out) {
+    *out << mistake.mistake;
+}
+
 class OperatorMistake : public ::testing::TestWithParam<Mistake> {};
 
 TEST_P(OperatorMistake, FailsNamingTheStepOrCalibratesRight) {
