@@ -213,9 +213,15 @@ public:
             pending = "wait";
         else if (text == "Hold system in current position")
             perform();
+        else if (text == "Device should be placed in tablet mode, screen facing up")
+            motionStart = true;
         else if (text == "Press Enter when done") {
             perform();
-            waitUntilStill(1500);
+            // A motion flow starts sampling at Enter and waits for stillness
+            // itself: the device need only have come to rest. The magnetic
+            // test's steps end at Enter, after a settled hold.
+            waitUntilStill(motionStart ? 200 : 1500);
+            motionStart = false;
             type("");
         } else if (text == "Press Enter to signal start and finish") {
             type("");
@@ -241,6 +247,7 @@ private:
     size_t next = 0;
     std::map<int, std::string> mistakes;
     int step = 0;
+    bool motionStart = false;
 
     void perform() {
         if (pending.empty())

@@ -319,10 +319,11 @@ TEST(SensortrimLive, InterruptAtRandomMoments) {
             EXPECT_TRUE(readFile(hub.dir() + "/out/dataDumpAccelerometer.csv").empty()) << what;
         }
     }
-    // The moments fell before, during and after the recording.
+    // The moments fell during and after the recording. The operator presses
+    // Enter a moment after placing the device, so few moments fall before
+    // sampling begins: that case is CtrlCWhileWaitingForTheOperatorEndsTheRun's.
     EXPECT_GE(interrupted, 3);
     EXPECT_GE(withDumps, 2);
-    EXPECT_LT(withDumps, interrupted);
 }
 
 TEST(SensortrimLive, CtrlCWhileWaitingForTheOperatorEndsTheRun) {
