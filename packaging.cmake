@@ -7,6 +7,9 @@ install(TARGETS sensortrim hubctl hubtable fwlogtap fwlogsetup hubsim devicesim 
 install(TARGETS hubsim_shim LIBRARY DESTINATION lib/tessary)
 install(PROGRAMS scripts/with-hub scripts/hubsim-start DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(PROGRAMS calreport/calreport.py DESTINATION ${CMAKE_INSTALL_BINDIR} RENAME calreport)
+# Its package, where the script looks for it (<prefix>/lib/tessary/python), and the run record's schema.
+install(DIRECTORY calreport/tessary_report DESTINATION lib/tessary/python PATTERN "__pycache__" EXCLUDE)
+install(FILES calreport/run-record.schema.json DESTINATION ${CMAKE_INSTALL_DATADIR}/tessary)
 install(DIRECTORY examples/ DESTINATION ${CMAKE_INSTALL_DATADIR}/tessary/examples)
 
 # Manual pages, compressed as Debian keeps them.
@@ -48,5 +51,6 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "libtinyxml2.6.2v5, libstdc++6, libc6, libgcc-s1, python3, python3-matplotlib, python3-numpy")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-psycopg2")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "bash-completion, man-db")
 include(CPack)

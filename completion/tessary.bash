@@ -81,10 +81,11 @@ _fwlogsetup() {
 _calreport() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
     case $prev in
-        -o|--output) _tessary_files "$cur"; return ;;
+        -o|--output|--json|--store|--fleet) _tessary_files "$cur"; return ;;
+        --device-id|--station|--operator) return ;;
     esac
     if [[ $cur == -* ]]; then
-        _tessary_words "$cur" $'-o\n--output\n-h\n--help'
+        _tessary_words "$cur" $'-o\n--output\n--json\n--store\n--fleet\n--device-id\n--station\n--operator\n-h\n--help'
     else
         _tessary_dirs "$cur"
     fi

@@ -28,6 +28,8 @@ usage_checks() {
   expect "fwlogtap DOXI [continuous] [flush]" "$bin/fwlogtap"
   expect "fwlogsetup -setconfig config_file [volatile]" "$bin/fwlogsetup"
   expect "usage: calreport" "$bin/calreport" -h
+  # Its package and the run record's schema are where the script finds them.
+  expect '"schema": "tessary-run-record/1"' "$bin/calreport" "$bin/../share/tessary/examples/dumps/agm-full" --json -
   expect "usage: hubsim --scenario FILE" "$bin/hubsim"
   expect "usage: devicesim --out DIR" "$bin/devicesim"
   expect "usage:" "$bin/with-hub"
