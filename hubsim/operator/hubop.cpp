@@ -2,10 +2,12 @@
 // the console asks of the person at the device: places and turns the simulated
 // device in hubsim, changes the light, presses Enter, types light levels.
 //
-//   hubop --socket PATH [--preload LIB] [--levels 100,500,1000] [--mistake KIND@STEP]... -- COMMAND [ARGS...]
+//   hubop --socket PATH [--preload LIB] [--levels 100,500,1000] [--mistake KIND@STEP]... [--pty] -- COMMAND [ARGS...]
 //
-// The tool runs with LIB in LD_PRELOAD (the device shim). hubop exits with the
-// tool's status (128 + signal when it was killed).
+// The tool runs with LIB in LD_PRELOAD (the device shim); with --pty on a
+// pseudo-terminal of hubop's size (a terminal's, when hubop runs on one), as
+// at an operator's terminal, else on pipes. hubop exits with the tool's
+// status (128 + signal when it was killed).
 //
 // --mistake makes the operator err in one step (numbered as the console
 // numbers them) the way a person at a station does:
@@ -17,7 +19,9 @@
 //   skip           leaves the device where it is
 //   upside-down    places the device with the other side up
 //   disturb        brings a magnet near the station while the device turns
+#include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -53,8 +57,8 @@ void forwardInterrupt(int) {
 std::chrono::steady_clock::time_point busyUntil = std::chrono::steady_clock::now();
 
 int usage() {
-    std::fprintf(stderr, "usage: hubop --socket PATH [--preload LIB] [--levels a,b,c] [--mistake KIND@STEP]... -- "
-                         "COMMAND [ARGS...]\n");
+    std::fprintf(stderr, "usage: hubop --socket PATH [--preload LIB] [--levels a,b,c] [--mistake KIND@STEP]... "
+                         "[--pty] -- COMMAND [ARGS...]\n");
     return 2;
 }
 
@@ -271,11 +275,16 @@ int main(int argc, char** argv) {
     std::string socketPath, preload;
     std::vector<int> levels = {100, 500, 1000};
     std::map<int, std::string> mistakes;
+    bool terminal = false;
     int i = 1;
     for (; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--")
             break;
+        if (arg == "--pty") {
+            terminal = true;
+            continue;
+        }
         if (i + 1 >= argc)
             return usage();
         if (arg == "--socket")
@@ -320,9 +329,33 @@ int main(int argc, char** argv) {
     }
 
     int in[2], out[2];
-    if (::pipe(in) != 0 || ::pipe(out) != 0)
-        return 1;
-    const pid_t child = ::fork();
+    pid_t child = -1;
+    if (terminal) {
+        // The terminal's size, or a common one.
+        struct winsize size {};
+        if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) {
+            size.ws_col = 100;
+            size.ws_row = 40;
+        }
+        int master = -1;
+        child = ::forkpty(&master, nullptr, nullptr, &size);
+        if (child < 0)
+            return 1;
+        if (child == 0) {
+            if (!preload.empty())
+                ::setenv("LD_PRELOAD", preload.c_str(), 1);
+            ::execvp(argv[i + 1], argv + i + 1);
+            std::fprintf(stderr, "hubop: cannot run %s: %s\n", argv[i + 1], std::strerror(errno));
+            _exit(127);
+        }
+        // One descriptor carries both ways.
+        in[1] = master;
+        out[0] = ::dup(master);
+    } else {
+        if (::pipe(in) != 0 || ::pipe(out) != 0)
+            return 1;
+        child = ::fork();
+    }
     if (child < 0)
         return 1;
     if (child == 0) {
@@ -340,8 +373,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "hubop: cannot run %s: %s\n", argv[i + 1], std::strerror(errno));
         _exit(127);
     }
-    ::close(in[0]);
-    ::close(out[1]);
+    if (!terminal) {
+        ::close(in[0]);
+        ::close(out[1]);
+    }
     toolInput = in[1];
     tool = child;
     struct sigaction forward;
@@ -358,12 +393,17 @@ int main(int argc, char** argv) {
         const ssize_t n = ::read(out[0], buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
+        // A pseudo-terminal whose tool has ended reads EIO.
         if (n <= 0)
             break;
         std::fwrite(buffer, 1, static_cast<size_t>(n), stdout);
         std::fflush(stdout);
         for (ssize_t k = 0; k < n; ++k) {
-            if (buffer[k] == '\n') {
+            if (buffer[k] == '\r' && (k + 1 >= n || buffer[k + 1] != '\n')) {
+                // A carriage return starts the line again, as on a terminal
+                // (the tool's status line is redrawn so).
+                current.clear();
+            } else if (buffer[k] == '\n') {
                 // Colours and the bell are not part of what the operator reads.
                 std::string text;
                 for (size_t c = 0; c < current.size(); ++c) {

@@ -160,6 +160,7 @@ bool NewMotionProcess::isMotionless() {
 namespace {
 
 const double kDegreesPerRadian = 57.29577951308232;
+const double kPi = 3.14159265358979323846;
 
 // The device axis a step of the full flow turns about.
 const char* turnAxis(int step) {
@@ -250,6 +251,8 @@ void NewMotionProcess::updateStep(double t) {
             }
         }
     }
+    progressStart = t;
+    progressRate = gyroscope ? recentMedian(*gyroscope) : Vector();
     const size_t s = static_cast<size_t>(currentSegment);
     if (2 * s + 1 < segmentTimes.size()) {
         segmentTimes[2 * s] = t - 1000.0;
@@ -539,4 +542,155 @@ void AlsProcess::CalibrationControl(SensorData& sample) {
     }
     if (++unstableCount > retries)
         throw SamplingException("The light is not stable for too long time");
+}
+
+namespace {
+
+// Centre of the circle x^2 + y^2 + D x + E y + F = 0 that best fits the
+// points; false when they do not bend (all alike, or on a line).
+bool circleCentre(const std::vector<std::pair<double, double>>& points, double& cu, double& cv) {
+    // Work about the points' mean so the sums stay well scaled.
+    double mu = 0, mv = 0;
+    for (const auto& p : points) {
+        mu += p.first;
+        mv += p.second;
+    }
+    mu /= points.size();
+    mv /= points.size();
+    double a[3][4] = {};
+    for (const auto& p : points) {
+        const double x = p.first - mu, y = p.second - mv, z = -(x * x + y * y);
+        const double row[3] = {x, y, 1.0};
+        for (int i = 0; i < 3; ++i) {
+            for (int j = 0; j < 3; ++j)
+                a[i][j] += row[i] * row[j];
+            a[i][3] += row[i] * z;
+        }
+    }
+    // Gaussian elimination with partial pivoting.
+    double scale = 0;
+    for (int i = 0; i < 3; ++i)
+        scale = std::max(scale, std::fabs(a[i][i]));
+    if (!(scale > 0))
+        return false;
+    for (int c = 0; c < 3; ++c) {
+        int pivot = c;
+        for (int r = c + 1; r < 3; ++r)
+            if (std::fabs(a[r][c]) > std::fabs(a[pivot][c]))
+                pivot = r;
+        if (std::fabs(a[pivot][c]) <= 1e-12 * scale)
+            return false;
+        for (int k = 0; k < 4; ++k)
+            std::swap(a[c][k], a[pivot][k]);
+        for (int r = 0; r < 3; ++r) {
+            if (r == c)
+                continue;
+            const double f = a[r][c] / a[c][c];
+            for (int k = c; k < 4; ++k)
+                a[r][k] -= f * a[c][k];
+        }
+    }
+    const double d = a[0][3] / a[0][0], e = a[1][3] / a[1][1];
+    cu = mu - d / 2;
+    cv = mv - e / 2;
+    return std::isfinite(cu) && std::isfinite(cv);
+}
+
+}  // namespace
+
+bool NewMotionProcess::stepTurn(int step, int& axis, double& sense, double& degrees) const {
+    sense = 1.0;
+    if (flow == FLOW_FULL && step % 2 == 1) {
+        axis = step == 1 ? 2 : step == 3 ? 1 : 0;
+        degrees = 360.0;
+        return true;
+    }
+    if (flow == FLOW_FOUR_STEPS && step >= 1 && step <= 3) {
+        // Counterclockwise about Y, counterclockwise about Z, clockwise about X.
+        axis = step == 1 ? 1 : step == 2 ? 2 : 0;
+        sense = step == 3 ? -1.0 : 1.0;
+        degrees = 90.0;
+        return true;
+    }
+    if (flow == FLOW_MAG_FOUR_STEPS && step >= 1) {
+        axis = 2;
+        degrees = 90.0;
+        return true;
+    }
+    return false;
+}
+
+double NewMotionProcess::turnedSoFar(int axis, double sense) {
+    double turned = 0.0;
+    if (gyroscope) {
+        const std::vector<SensorData>& samples = gyroscope->getBufferedData();
+        const double rest = progressRate.size() == 3 ? progressRate[axis] : 0.0;
+        for (size_t j = 1; j < samples.size(); ++j)
+            if (samples[j].timestamp > progressStart && samples[j].values.size() == 3)
+                turned += (samples[j].values[static_cast<size_t>(axis)] - rest) *
+                          (samples[j].timestamp - samples[j - 1].timestamp) * 0.001;
+        return turned * sense;
+    }
+    // Without a gyroscope the field tells it, roughly: the angle its part
+    // across the axis has swept about the centre of the circle that part
+    // draws (a least-squares circle through the points; the points' mean
+    // would lean towards wherever the device lingered).
+    InertialSensor* field = turnWatch ? turnWatch.get() : magnetometer.get();
+    if (!field)
+        return 0.0;
+    std::vector<std::pair<double, double>> points;
+    const int u = (axis + 1) % 3, v = (axis + 2) % 3;
+    for (const SensorData& sample : field->getBufferedData())
+        if (sample.timestamp > progressStart && sample.values.size() == 3)
+            points.emplace_back(sample.values[static_cast<size_t>(u)], sample.values[static_cast<size_t>(v)]);
+    if (points.size() < 3)
+        return 0.0;
+    double cu = 0, cv = 0;
+    if (!circleCentre(points, cu, cv))
+        return 0.0;
+    for (size_t i = 1; i < points.size(); ++i) {
+        const double a = std::atan2(points[i - 1].second - cv, points[i - 1].first - cu);
+        const double b = std::atan2(points[i].second - cv, points[i].first - cu);
+        double d = b - a;
+        while (d > kPi)
+            d -= 2 * kPi;
+        while (d < -kPi)
+            d += 2 * kPi;
+        turned += d;
+    }
+    // The field turns the other way in the device.
+    return -turned * kDegreesPerRadian * sense;
+}
+
+bool NewMotionProcess::fillProgress(StepProgress& progress) {
+    if (currentSegment < 0 || currentSegment >= staticStatesNumber || stepFailed)
+        return false;
+    const int step = currentSegment;
+    progress.step = step + 1;
+    double motion = -1.0;
+    for (InertialSensor* sensor : {accelerometer.get(), gyroscope ? gyroscope.get() : magnetometer.get()})
+        if (sensor && !sensor->getBufferedData().empty())
+            motion = std::max(motion, sensor->motionShare());
+    progress.motion = motion;
+    int axis = 0;
+    double sense = 1.0, degrees = 0.0;
+    const bool turn = progressStart >= 0 && stepTurn(step, axis, sense, degrees);
+    if (turn) {
+        progress.turnAxis = std::string(1, "XYZ"[axis]);
+        progress.turnTarget = degrees;
+        progress.turnedDegrees = turnedSoFar(axis, sense);
+    }
+    // What the step waits for: the states of the detection, told by whether
+    // the device moves now.
+    const bool moving = motion > 1.0;
+    if (detectState == 1)
+        progress.waitingFor = "the turn";
+    else if (detectState == 3)
+        progress.waitingFor = flow == FLOW_FULL || flow == FLOW_STATIC_FOUR_POSITIONS ? "the move to the next position"
+                                                                                      : "the turn";
+    else if (moving)
+        progress.waitingFor = turn && detectState == 2 ? "the end of the turn" : "the device to come to rest";
+    else
+        progress.waitingFor = "holding still";
+    return true;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "CsvParser.h"
+#include "Progress.h"
 #include "Vector.h"
 #include "ProcessTypes.h"
 #include "SensorData.h"
@@ -34,6 +35,10 @@ public:
     virtual bool isExternal() { return false; }
     virtual bool setIndicator(std::shared_ptr<Sensor> sensor) = 0;
     virtual void initProcess() {}
+    // What the step in progress waits for and how far it has come, for the
+    // operator's status line; false when the script has nothing to say. Called
+    // with the samples' lock held.
+    virtual bool fillProgress(StepProgress& /*progress*/) { return false; }
 
     ProcessType getType() const { return type; }
     void setType(ProcessType t) { type = t; }
@@ -110,6 +115,7 @@ public:
     void setTurnWatch(std::shared_ptr<InertialSensor> watch) { turnWatch = std::move(watch); }
     // Whether a magnetometer can tell a turn that stopped short.
     bool canCheckTurnEnds() const { return turnWatch || magnetometer; }
+    bool fillProgress(StepProgress& progress) override;
 
     // Limits of the turn checks.
     static constexpr double kTurnEndTolerance = 5.0;  // degrees off where the turn started
@@ -131,6 +137,16 @@ private:
     double turnStart = 0.0;
     // A step failed its checks: later samples change nothing.
     bool stepFailed = false;
+    // Where the step in progress began (the last step's end), and the
+    // gyroscope's rate at rest then, for the turn so far.
+    double progressStart = -1.0;
+    Vector progressRate;
+
+    // The turn the step in progress asks for: the device axis, its sense
+    // (+1 counterclockwise) and how far; false when the step has none.
+    bool stepTurn(int step, int& axis, double& sense, double& degrees) const;
+    // How far the device has turned about the axis since the step began.
+    double turnedSoFar(int axis, double sense);
     std::vector<std::string> positions;
     std::vector<std::string> moves;
     int detectState = 0;

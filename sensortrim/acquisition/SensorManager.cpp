@@ -9,7 +9,12 @@
 #include "SDT.h"
 #include "Sensor.h"
 
-bool stageFinished = false;
+namespace {
+
+// How many rows of a dump between two updates of the loading status line.
+const size_t kProgressRows = 100000;
+
+}  // namespace
 
 void SensorManager::setSensors(const std::vector<std::shared_ptr<Sensor>>& runSensors) {
     sensors = runSensors;
@@ -73,6 +78,7 @@ void SensorManager::startSampling() {
     }
     if (!liveSampler || liveSampler->init(this) != 1)
         throw CalibrationException("Failed to init PNRRecord");
+    samplingStartedAt = std::chrono::steady_clock::now();
     if (liveSampler->start() != 1)
         throw CalibrationException("Failed to start PNRRecord");
 }
@@ -184,11 +190,31 @@ void SensorManager::waitForStepFinish(bool midCalculation) {
             indicator->MidCalc();
         onStageChange();
     } else {
+        // At most 60 seconds; meanwhile, a few times a second, the operator's
+        // status line.
+        const auto begun = std::chrono::steady_clock::now();
+        const auto limit = std::chrono::seconds(60);
         bool timedOut = false;
-        {
-            std::unique_lock<std::mutex> lock(stageMutex);
-            timedOut = !stageCondition.wait_for(lock, std::chrono::seconds(60), [] { return stageFinished; });
+        while (true) {
+            const auto waited = std::chrono::steady_clock::now() - begun;
+            if (waited >= limit) {
+                timedOut = true;
+                break;
+            }
+            bool finished;
+            {
+                std::unique_lock<std::mutex> lock(stageMutex);
+                finished = stageCondition.wait_for(lock, std::min<std::chrono::steady_clock::duration>(
+                                                             limit - waited, std::chrono::milliseconds(250)),
+                                                   [this] { return stageFinished; });
+            }
+            if (finished)
+                break;
+            showProgress(static_cast<int>(
+                std::chrono::duration_cast<std::chrono::seconds>(limit - (std::chrono::steady_clock::now() - begun))
+                    .count()));
         }
+        console().clearStatus();
         if (timedOut) {
             // Named outside stageMutex: the details need dataMutex, and the two
             // are never held together.
@@ -217,6 +243,37 @@ void SensorManager::waitForStepFinish(bool midCalculation) {
     if (message.empty())
         message = "DATA COLLECTION FAILED\n Failed to get samples from FW";
     throw CalibrationException(message);
+}
+
+std::vector<std::string> SensorManager::silentSensors() {
+    // A sensor that has not sent anything for this long has stopped; one that
+    // has sent nothing yet is given a second from the start.
+    const auto now = std::chrono::steady_clock::now();
+    std::vector<std::string> silent;
+    for (const auto& sensor : sensors) {
+        const auto it = lastSampleAt.find(sensor);
+        if (it == lastSampleAt.end() ? now - samplingStartedAt > std::chrono::seconds(1)
+                                     : now - it->second > std::chrono::seconds(2))
+            silent.push_back(sensor->getName());
+    }
+    return silent;
+}
+
+void SensorManager::showProgress(int secondsLeft) {
+    StepProgress progress;
+    {
+        std::lock_guard<std::mutex> lock(dataMutex);
+        try {
+            if (!process || !process->fillProgress(progress))
+                return;
+        } catch (const std::exception&) {
+            // The line is the operator's help, never a reason to fail.
+            return;
+        }
+        progress.silent = silentSensors();
+    }
+    progress.secondsLeft = std::max(secondsLeft, 0);
+    console().showProgress(progress);
 }
 
 std::string SensorManager::timeoutDetails() {
@@ -257,10 +314,19 @@ void SensorManager::loadDataFromFile(const std::vector<std::shared_ptr<Sensor>>&
         const std::string path = CsvParser::getSuffixedPath(base, sensor->getName());
         std::ifstream in = CsvParser::openSensorFile(path);
         PlaybackRecording& recording = playback[sensor];
-        recording.reserve(CsvParser::countLines(in));
-        parser.readSamples(in, path, sensor, readLuid,
-                           [&recording](const SensorData& sample) { recording.push_back(sample); });
+        const size_t lines = CsvParser::countLines(in);
+        recording.reserve(lines);
+        // A large dump takes a while: on a terminal, how far its reading has come.
+        const std::string name = sensor->getName();
+        size_t read = 0;
+        parser.readSamples(in, path, sensor, readLuid, [&](const SensorData& sample) {
+            recording.push_back(sample);
+            if (++read % kProgressRows == 0 && lines > 0)
+                console().showStatus("Loading " + name + ": " + std::to_string(std::min<size_t>(100, read * 100 / lines)) +
+                                     " %");
+        });
     }
+    console().clearStatus();
 }
 
 void SensorManager::playData() {

@@ -20,9 +20,6 @@ class Sensor;
 class Process;
 class SDT;
 
-// The end of a step, shared by the reader thread and the waiting thread.
-extern bool stageFinished;
-
 class SensorManager : public RunContext {
 public:
     SensorManager() = default;
@@ -87,6 +84,8 @@ protected:
     std::condition_variable stageCondition;
     std::mutex stageMutex;
     mutable std::mutex dataMutex;
+    // The end of a step, shared by the reader thread and the waiting thread.
+    bool stageFinished = false;
     bool stageSucceeded = false;
     bool allStepsDone = false;
     unsigned wastedTime = 0;
@@ -118,4 +117,9 @@ private:
     void failStep(const std::string& message);
     // The step that timed out and the sensors whose samples never came or stopped.
     std::string timeoutDetails();
+    // The sensors whose samples have not arrived (under dataMutex).
+    std::vector<std::string> silentSensors();
+    // Draws the operator's status line of the step in progress.
+    void showProgress(int secondsLeft);
+    std::chrono::steady_clock::time_point samplingStartedAt;
 };

@@ -128,6 +128,10 @@ public:
     BufferRange findBufferRange(double start, double window);
     Vector DataMedian();
     bool ISmotionless(bool adapt);
+    // How much the last window's samples move against the motionless limits:
+    // the larger of the deviation and the range over their limits (at most 1
+    // is still); below 0 without samples. Changes no limit.
+    double motionShare();
     void setLimits(double stdValue, double range, double factor);
     double ContinuMotionless(double start);
 

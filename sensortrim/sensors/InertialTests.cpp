@@ -470,6 +470,15 @@ Vector InertialSensor::DataMedian() {
     return Statistics::Median(bufferedData, findBufferRange(motionlessWindow));
 }
 
+double InertialSensor::motionShare() {
+    const BufferRange range = findBufferRange(motionlessWindow);
+    if (range.first < 0 || range.last < 0 || motionStdLimit <= 0 || motionRangeLimit <= 0)
+        return -1.0;
+    const double s = Statistics::FindSTDMax(bufferedData, range);
+    const double r = Statistics::FindRangeMax(bufferedData, range);
+    return std::max(s / motionStdLimit, r / motionRangeLimit);
+}
+
 bool InertialSensor::ISmotionless(bool adapt) {
     const BufferRange range = findBufferRange(motionlessWindow);
     if (range.first < 0 || range.last < 0)

@@ -1,27 +1,72 @@
 #include "Console.h"
 
+#include <sys/ioctl.h>
 #include <sys/time.h>
+#include <unistd.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <iostream>
 
 namespace {
 
-// Standard output and standard input.
+// Standard output and standard input. On a terminal that can move its
+// cursor it draws the status line: "\r", the line cut to the terminal's
+// width, "\033[K"; erased the same way. Piped or on a dumb terminal, nothing.
 class StandardConsole : public Console {
 public:
-    void write(const std::string& text) override { std::cout << text; }
+    void write(const std::string& text) override {
+        clearStatus();
+        std::cout << text;
+    }
     void flush() override { std::cout.flush(); }
+    void showProgress(const StepProgress& progress) override {
+        if (statusTerminal())
+            draw(formatProgress(progress, terminalWidth() - 1));
+    }
+    void showStatus(const std::string& text) override {
+        if (statusTerminal())
+            draw(text.substr(0, terminalWidth() - 1));
+    }
+    void clearStatus() override {
+        if (!drawn)
+            return;
+        std::cout << "\r\033[K" << std::flush;
+        drawn = false;
+    }
     bool readLine(std::string& line) override {
         line.clear();
         return static_cast<bool>(std::getline(std::cin, line));
     }
     void waitForKey() override { std::cin.get(); }
+
+private:
+    bool drawn = false;
+
+    void draw(const std::string& line) {
+        std::cout << "\r" << line << "\033[K" << std::flush;
+        drawn = true;
+    }
 };
 
 StandardConsole standardConsole;
 Console* current = &standardConsole;
 
 }  // namespace
+
+bool statusTerminal() {
+    if (!isatty(STDOUT_FILENO))
+        return false;
+    const char* term = std::getenv("TERM");
+    return term != nullptr && *term != '\0' && std::strcmp(term, "dumb") != 0;
+}
+
+size_t terminalWidth() {
+    struct winsize size {};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1)
+        return size.ws_col;
+    return 80;
+}
 
 ConsoleText::~ConsoleText() {
     print(text.str());

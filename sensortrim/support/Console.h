@@ -8,6 +8,8 @@
 #include <sstream>
 #include <string>
 
+#include "Progress.h"
+
 enum textColors { red = 0, green = 1 };
 
 class Console {
@@ -21,6 +23,13 @@ public:
     virtual bool readLine(std::string& line) = 0;
     // Waits for the operator's key press (Enter); the end of input counts as one.
     virtual void waitForKey() = 0;
+    // The status line of a live step, or of a long wait, drawn in place under
+    // what was printed last; only a console on a terminal that can move its
+    // cursor draws it, and nothing else is written meanwhile. clearStatus
+    // erases it (before the next line is printed).
+    virtual void showProgress(const StepProgress& /*progress*/) {}
+    virtual void showStatus(const std::string& /*text*/) {}
+    virtual void clearStatus() {}
 };
 
 // The console in use.
@@ -64,6 +73,12 @@ void printLine(const std::string& text);
 // Bold red for failure verdicts, bold green for success; nothing for other values.
 void setColor(textColors color);
 void resetColor();
+
+// Whether standard output is a terminal that can move its cursor (not piped,
+// TERM set and not "dumb"): the status line is drawn only there.
+bool statusTerminal();
+// Standard output's width in columns (80 when it cannot be told).
+size_t terminalWidth();
 
 // Wall-clock milliseconds since the Unix epoch; 0 when the clock cannot be read.
 long long millisecond();

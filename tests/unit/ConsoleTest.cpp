@@ -79,3 +79,58 @@ TEST(Console, ExceptionTextsCarryTheirPrefixes) {
 }
 
 }  // namespace
+
+TEST(StatusLine, ShowsWhatTheStepDoesWithinTheWidth) {
+    struct Case {
+        StepProgress progress;
+        size_t width;
+        std::string line;
+    };
+    StepProgress turning;
+    turning.step = 2;
+    turning.waitingFor = "the turn";
+    turning.turnAxis = "Z";
+    turning.turnedDegrees = 211.6;
+    turning.turnTarget = 360;
+    turning.motion = 3.2;
+    turning.secondsLeft = 41;
+    StepProgress holding;
+    holding.step = 1;
+    holding.waitingFor = "holding still";
+    holding.motion = 0.34;
+    holding.secondsLeft = 59;
+    holding.silent = {"Gyroscope", "Magnetometer"};
+    StepProgress bare;
+    bare.step = 3;
+    const Case cases[] = {
+        {turning, 200, "step 2: the turn | Z 212/360 deg | motion [#########!] moving | 41 s left"},
+        {holding, 200,
+         "step 1: holding still | motion [###.......] still | 59 s left | no samples: Gyroscope, Magnetometer"},
+        {bare, 200, "step 3: recording"},
+        // No wrapped line: cut to the terminal's width.
+        {turning, 30, "step 2: the turn | Z 212/360 d"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(formatProgress(c.progress, c.width), c.line);
+    // The meter at the threshold itself is full and still; a little past it, moving.
+    holding.silent.clear();
+    holding.motion = 1.0;
+    EXPECT_EQ(formatProgress(holding, 200), "step 1: holding still | motion [##########] still | 59 s left");
+    holding.motion = 1.01;
+    EXPECT_EQ(formatProgress(holding, 200), "step 1: holding still | motion [#########!] moving | 59 s left");
+}
+
+TEST(StatusLine, NoneWhenNotOnATerminal) {
+    // The test's standard output is no terminal (ctest pipes it).
+    if (statusTerminal())
+        GTEST_SKIP() << "standard output is a terminal here";
+    testing::internal::CaptureStdout();
+    StepProgress progress;
+    progress.step = 1;
+    Console* previous = setConsole(nullptr);
+    console().showProgress(progress);
+    console().showStatus("Loading");
+    console().clearStatus();
+    setConsole(previous);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+}

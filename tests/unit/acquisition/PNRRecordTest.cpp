@@ -80,7 +80,6 @@ private:
 class Manager : public SensorManager {
 public:
     Manager() {
-        stageFinished = false;
         auto als = Sensor::allocateSensor(light);
         // The light sensor's firmware scale, 100/100, which the run undoes.
         als->setOriginalScaling({1, 0, 100, 0, 100, 3, 100, 0, 100, 0, 244, 1, 100, 0, 232, 3, 100, 0});

@@ -11,6 +11,7 @@
 #include "Gyroscope.h"
 #include "Process.h"
 #include "RunProcess.h"
+#include "ScriptedConsole.h"
 #include "SensorManager.h"
 
 namespace {
@@ -312,6 +313,87 @@ TEST(MotionScript, AHoldThatRunsIntoTheNextStepNamesTheStepAndSensors) {
     }
     EXPECT_EQ(error, "segmentation error: the hold that ends step 1 runs past the start of step 2 (Accelerometer, "
                      "Magnetometer)");
+}
+
+TEST(MotionScript, ProgressOfATurn) {
+    // The first hold and half of the turn about Z: the status line's figures.
+    struct Case {
+        bool withGyroscope;  // else the magnetometer tells the turn
+        double tolerance;
+    };
+    for (const Case& c : {Case{true, 1.0}, Case{false, 5.0}}) {
+        SensorManager manager;
+        auto acc = accelerometer();
+        auto gyro = gyroscope();
+        auto mag = magnetometer();
+        auto process = motion(FLOW_FULL, c.withGyroscope ? std::vector<std::shared_ptr<Sensor>>{acc, gyro, mag}
+                                                         : std::vector<std::shared_ptr<Sensor>>{acc, mag},
+                              manager);
+        StepProgress before;
+        EXPECT_FALSE(process->fillProgress(before));  // nothing yet
+        // Three seconds still, then 180 of the 360 degrees over one second.
+        const double kDeg = 3.14159265358979323846 / 180;
+        double t = 1000;
+        auto sample = [&](double heading, double rate) {
+            manager.handleData(acc, t, {0, 0, 1});
+            if (c.withGyroscope)
+                manager.handleData(gyro, t, {0.5, -0.3, 0.2 + rate});
+            manager.handleData(mag, t, {50 - 225 * std::sin(-heading * kDeg), -30 + 225 * std::cos(-heading * kDeg),
+                                        -400});
+            t += 10;
+        };
+        for (int i = 0; i < 300; ++i)
+            sample(0, 0);
+        StepProgress held;
+        ASSERT_TRUE(process->fillProgress(held));
+        EXPECT_EQ(held.step, 2);
+        EXPECT_EQ(held.waitingFor, "the turn");
+        EXPECT_EQ(held.turnAxis, "Z");
+        EXPECT_EQ(held.turnTarget, 360.0);
+        EXPECT_NEAR(held.turnedDegrees, 0.0, 1.0);
+        EXPECT_GE(held.motion, 0.0);
+        EXPECT_LE(held.motion, 1.0);  // still, against the step's threshold
+        for (int i = 1; i <= 100; ++i)
+            sample(1.8 * i, 180);
+        StepProgress turning;
+        ASSERT_TRUE(process->fillProgress(turning));
+        EXPECT_EQ(turning.step, 2);
+        EXPECT_NEAR(turning.turnedDegrees, 180.0, c.tolerance) << c.withGyroscope;
+        EXPECT_GT(turning.motion, 1.0);  // it moves
+    }
+}
+
+TEST(SensorManagerSteps, TheStatusLineCountsDownWhileAStepWaits) {
+    ScriptedConsole screen;
+    SensorManager manager;
+    auto acc = accelerometer();
+    auto process = motion(FLOW_FOUR_STEPS, {acc}, manager);
+    std::thread reader([&] {
+        // Samples arrive, the device is held, but the step does not end yet.
+        for (int i = 0; i < 50; ++i) {
+            manager.handleData(acc, 1000 + 10.0 * i, {0, 0, 1});
+            std::this_thread::sleep_for(std::chrono::milliseconds(14));
+        }
+        manager.stageDone(true);
+    });
+    std::string failure;
+    try {
+        manager.waitForStepFinish(false);
+    } catch (const std::exception& e) {
+        failure = e.what();
+    }
+    reader.join();
+    EXPECT_EQ(failure, "");
+    const std::vector<StepProgress> shown = screen.progressShown();
+    ASSERT_FALSE(shown.empty());
+    for (const StepProgress& p : shown) {
+        EXPECT_EQ(p.step, 1);
+        EXPECT_EQ(p.waitingFor, "holding still");
+        EXPECT_GE(p.secondsLeft, 59);
+        EXPECT_LE(p.secondsLeft, 60);
+        EXPECT_TRUE(p.turnAxis.empty());
+    }
+    (void)process;
 }
 
 TEST(MotionScript, MagnetometerFourStepsFollowsTheHeading) {

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <deque>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "Console.h"
 
@@ -32,11 +34,22 @@ public:
             input.pop_front();
     }
 
+    void showProgress(const StepProgress& progress) override {
+        std::lock_guard<std::mutex> lock(progressMutex);
+        progressLines.push_back(progress);
+    }
+    std::vector<StepProgress> progressShown() {
+        std::lock_guard<std::mutex> lock(progressMutex);
+        return progressLines;
+    }
+
     std::string output;
     int flushes = 0;
     int keys = 0;
     std::deque<std::string> input;
 
 private:
+    std::mutex progressMutex;
+    std::vector<StepProgress> progressLines;
     Console* previous = nullptr;
 };
