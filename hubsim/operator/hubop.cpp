@@ -388,6 +388,7 @@ int main(int argc, char** argv) {
 
     Operator person(levels, mistakes);
     std::string current;
+    bool carriageReturn = false;  // the last byte was a lone '\r', so far
     char buffer[4096];
     for (;;) {
         const ssize_t n = ::read(out[0], buffer, sizeof buffer);
@@ -399,27 +400,38 @@ int main(int argc, char** argv) {
         std::fwrite(buffer, 1, static_cast<size_t>(n), stdout);
         std::fflush(stdout);
         for (ssize_t k = 0; k < n; ++k) {
-            if (buffer[k] == '\r' && (k + 1 >= n || buffer[k + 1] != '\n')) {
-                // A carriage return starts the line again, as on a terminal
-                // (the tool's status line is redrawn so).
-                current.clear();
-            } else if (buffer[k] == '\n') {
-                // Colours and the bell are not part of what the operator reads.
-                std::string text;
-                for (size_t c = 0; c < current.size(); ++c) {
-                    if (current[c] == '\033') {
-                        while (c < current.size() && current[c] != 'm')
-                            ++c;
-                        continue;
-                    }
-                    if (current[c] != '\a' && current[c] != '\r')
-                        text += current[c];
-                }
-                person.line(text);
-                current.clear();
-            } else {
-                current += buffer[k];
+            const char c = buffer[k];
+            if (c == '\r') {
+                carriageReturn = true;
+                continue;
             }
+            if (carriageReturn && c != '\n') {
+                // A carriage return not ending a line starts it again, as on a
+                // terminal (the tool's status line is redrawn so).
+                current.clear();
+            }
+            carriageReturn = false;
+            if (c != '\n') {
+                current += c;
+                continue;
+            }
+            // Colours, erasures and the bell are not part of what the operator reads.
+            std::string text;
+            for (size_t j = 0; j < current.size(); ++j) {
+                if (current[j] == '\033') {
+                    // ESC [ parameters, then one final byte.
+                    if (j + 1 < current.size() && current[j + 1] == '[') {
+                        j += 2;
+                        while (j < current.size() && !(current[j] >= 0x40 && current[j] <= 0x7e))
+                            ++j;
+                    }
+                    continue;
+                }
+                if (current[j] != '\a')
+                    text += current[j];
+            }
+            person.line(text);
+            current.clear();
         }
     }
     ::close(toolInput);
