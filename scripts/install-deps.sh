@@ -2,7 +2,7 @@
 # Installs every Debian package the build, the tools, the calibration report
 # (Python with matplotlib and NumPy; psycopg2 for a PostgreSQL station store),
 # the tests (pytest, jsonschema, a PostgreSQL server they start themselves, man
-# for the manual pages) and the benchmarks (GNU time) need.
+# for the manual pages, tmux for the operator's terminal) and the benchmarks (GNU time) need.
 # Run as root on a fresh Debian machine; packages already present are skipped.
 # Usage: scripts/install-deps.sh
 set -euo pipefail
@@ -18,7 +18,7 @@ packages=(
   libtinyxml-dev
   clang libclang-rt-dev
   python3 python3-numpy python3-matplotlib python3-pytest python3-psycopg2 python3-jsonschema postgresql
-  man-db time
+  man-db time tmux
 )
 
 missing=()
