@@ -10,6 +10,7 @@
 #include "FileUtil.h"
 #include "InertialSensor.h"
 #include "Sensor.h"
+#include "Statistics.h"
 
 const char* const Z_UP_Y_NORTH = "Z axis directed UP, Y axis directed to North";
 const char* const Z_UP_Y_WEST = "Z axis directed UP, Y axis directed to West";
@@ -522,6 +523,7 @@ void AlsProcess::CalibrationControl(SensorData& sample) {
     }
     int window = 0, retries = 0;
     indicator->CalcSamplesRange(window, retries);
+    stabilityWindow = window;
     if (++windowCount < window)
         return;
     if (buffered < window)
@@ -542,6 +544,30 @@ void AlsProcess::CalibrationControl(SensorData& sample) {
     }
     if (++unstableCount > retries)
         throw SamplingException("The light is not stable for too long time");
+}
+
+bool AlsProcess::fillProgress(StepProgress& progress) {
+    if (!indicator || isDone())
+        return false;
+    // Levels are counted from -1 (none recorded yet): the step under way is the next.
+    progress.step = currentSegment + 2;
+    progress.waitingFor = currentSegment >= 0 && !changeDetected ? "the light to change" : "a steady light";
+    const std::vector<SensorData>& data = indicator->getBufferedData();
+    if (data.empty() || data.back().values.empty())
+        return true;
+    char reading[48];
+    std::snprintf(reading, sizeof reading, "light %.0f", data.back().values[0]);
+    progress.reading = reading;
+    // The spread of the samples the stability check looks at, against the
+    // spread it accepts (1).
+    const int count = std::min(static_cast<int>(data.size()), std::max(stabilityWindow, 2));
+    if (count >= 2) {
+        progress.motion = Statistics::calcStd(data, 0, static_cast<int>(data.size()) - count, count);
+        progress.meterName = "light";
+        progress.calmWord = "steady";
+        progress.busyWord = "changing";
+    }
+    return true;
 }
 
 namespace {

@@ -206,6 +206,7 @@ public:
     bool isStageIndicator(const std::shared_ptr<Sensor>& sensor) override;
     std::vector<std::string> getIndicatorNames() override { return {"AmbientLightSensor"}; }
     bool setIndicator(std::shared_ptr<Sensor> sensor) override;
+    bool fillProgress(StepProgress& progress) override;
     // Gives the configured light levels to the light sensor (a dump replay).
     void setInputs(const std::shared_ptr<Sensor>& sensor);
     const AlsConfiguration& getConfiguration() const { return configuration; }
@@ -222,6 +223,7 @@ private:
     int indexOffset = 20;
     bool changeDetected = false;
     int maxNoChangeSeconds = 5;
+    int stabilityWindow = 0;  // the samples the last stability check looked at
 
     int validateLevel(int level);
 };

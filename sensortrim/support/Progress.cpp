@@ -27,8 +27,10 @@ std::string formatProgress(const StepProgress& p, size_t width) {
         std::snprintf(turn, sizeof turn, "%s %.0f/%.0f deg", p.turnAxis.c_str(), p.turnedDegrees, p.turnTarget);
         parts.push_back(turn);
     }
+    if (!p.reading.empty())
+        parts.push_back(p.reading);
     if (p.motion >= 0)
-        parts.push_back("motion " + meter(p.motion) + (p.motion <= 1.0 ? " still" : " moving"));
+        parts.push_back(p.meterName + " " + meter(p.motion) + " " + (p.motion <= 1.0 ? p.calmWord : p.busyWord));
     if (p.secondsLeft >= 0)
         parts.push_back(std::to_string(p.secondsLeft) + " s left");
     if (!p.silent.empty()) {

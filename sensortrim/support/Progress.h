@@ -15,11 +15,14 @@ struct StepProgress {
     std::string turnAxis;          // "Z"; empty when the step has no turn
     double turnedDegrees = 0.0;    // so far, in the step's sense of turning
     double turnTarget = 0.0;       // 360, 90
+    std::string reading;           // what the step's sensor reads now ("light 498"); empty: nothing to show
     double motion = -1.0;          // the motion over the step's threshold (at most 1: still); below 0 unknown
+    // What the meter measures, and its words at and below the threshold, and above it.
+    std::string meterName = "motion", calmWord = "still", busyWord = "moving";
     int secondsLeft = -1;          // before the time-out; below 0 none
     std::vector<std::string> silent;  // sensors whose samples have not arrived
 };
 
 // The status line of a step, at most width characters, plain ASCII:
-// "step 2: the turn | Z 212/360 deg | motion [###.......] | 41 s left | silent: Gyroscope".
+// "step 2: the turn | Z 212/360 deg | motion [###.......] still | 41 s left | no samples: Gyroscope".
 std::string formatProgress(const StepProgress& progress, size_t width);

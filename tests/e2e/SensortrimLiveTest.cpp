@@ -34,6 +34,8 @@ ProcessResult operatorRun(const HubSim& hub, const std::vector<std::string>& arg
     ProcessOptions options;
     options.workDir = hub.dir();
     options.timeoutSeconds = 90;
+    // A terminal that could show a status line, were the output one.
+    options.env["TERM"] = "xterm-256color";
     std::vector<std::string> argv = {SENSORTRIM_BIN};
     argv.insert(argv.end(), args.begin(), args.end());
     return hub.runWithOperator(argv, options);
@@ -138,6 +140,7 @@ TEST(SensortrimLive, EveryFlowRunsUnattended) {
         int status = 0;
     };
     const Case cases[] = {
+        {{"-Calibrate", "AGM", "-UpdateTSY"}, "\033[01;32mCalibration process completed successfully\n"},
         {{"-Calibrate", "AG", "-FourSteps", "-UpdateTSY"}, "\033[01;32mCalibration process completed successfully\n"},
         {{"-Calibrate", "AG", "-Minimal", "-UpdateTSY"}, "\033[01;32mCalibration process completed successfully\n"},
         {{"-Calibrate", "ALS", "-Auto", "levels.txt", "-UpdateTSY"}, "Multiplier/Divider: 2.000000\n"},
@@ -153,6 +156,10 @@ TEST(SensortrimLive, EveryFlowRunsUnattended) {
         const ProcessResult r = operatorRun(hub, c.args);
         EXPECT_EQ(r.exitStatus, c.status) << c.args[1] << r.out;
         EXPECT_TRUE(contains(r.out, c.expected)) << r.out;
+        // Piped, the console has lines only: no status line redrawn in place.
+        EXPECT_FALSE(contains(r.out, "\r")) << c.args[1] << r.out;
+        EXPECT_FALSE(contains(r.out, "\033[K")) << c.args[1] << r.out;
+        EXPECT_FALSE(contains(r.out, " s left")) << c.args[1] << r.out;
     }
 }
 

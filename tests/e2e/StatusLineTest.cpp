@@ -105,7 +105,8 @@ std::string operatorCommand(const HubSim& hub, const std::vector<std::string>& a
 }
 
 // One status line as drawn: "step 2: the turn | Z 104/360 deg | motion
-// [#########!] moving | 58 s left".
+// [#########!] moving | 58 s left", or "step 1: a steady light | light 50 |
+// light [#####.....] steady | 59 s left".
 struct Status {
     int step = 0;
     std::string waitingFor;
@@ -118,8 +119,8 @@ struct Status {
 
 std::vector<Status> statusLines(const std::vector<std::string>& screens) {
     const std::regex shape(
-        "step (\\d+): ([a-z ]+?)(?: \\| ([XYZ]) (-?\\d+)/\\d+ deg)?(?: \\| motion \\[([#.!]{10})\\] (?:still|moving))?"
-        " \\| (\\d+) s left.*");
+        "step (\\d+): ([a-z ]+?)(?: \\| ([XYZ]) (-?\\d+)/\\d+ deg)?(?: \\| light \\d+)?"
+        "(?: \\| (?:motion|light) \\[([#.!]{10})\\] (?:still|moving|steady|changing))? \\| (\\d+) s left.*");
     std::vector<Status> found;
     for (const std::string& screen : screens)
         for (const std::string& line : linesOf(screen)) {
@@ -145,7 +146,7 @@ std::vector<Status> statusLines(const std::vector<std::string>& screens) {
 bool hasStrayStatus(const std::string& line) {
     if (line.compare(0, 5, "step ") == 0)
         return false;
-    for (const char* piece : {" s left", " deg |", "motion [", "] still", "] moving"})
+    for (const char* piece : {" s left", " deg |", "motion [", "light [", "] still", "] moving", "] steady", "] changing"})
         if (line.find(piece) != std::string::npos)
             return true;
     return false;
@@ -237,16 +238,21 @@ TEST(AtTheOperatorsTerminal, TheStatusLineOnlyWhereItFits) {
         const char* name;
         int width;
         std::string env;  // for the tool, before it starts
-        bool offline;     // a recorded run instead of a live one
+        std::vector<std::string> args;
+        bool offline;  // a recorded run instead of a live one
         bool expectStatus;
+        std::string speed = "4";
     };
+    const std::vector<std::string> fourSteps = {"-Calibrate", "A", "-FourSteps", "-ExportAllFiles", "out"};
     const Case cases[] = {
         // A narrow terminal: the line is cut to fit, never wrapped.
-        {"narrow", 44, "", false, true},
+        {"narrow", 44, "", fourSteps, false, true},
         // A terminal that cannot move its cursor: no status line.
-        {"dumb", 100, "TERM=dumb", false, false},
+        {"dumb", 100, "TERM=dumb", fourSteps, false, false},
         // Recorded data: nothing to wait for, no status line.
-        {"offline", 100, "", true, false},
+        {"offline", 100, "", fourSteps, true, false},
+        // The light calibration waits for a steady light at each level.
+        {"light", 100, "", {"-Calibrate", "ALS", "-Auto", "levels.txt", "-UpdateTSY"}, false, true, "2"},
     };
     // The dumps of a four-step accelerometer run, for the offline case.
     HubSim recorder(defaultScenario());
@@ -257,22 +263,27 @@ TEST(AtTheOperatorsTerminal, TheStatusLineOnlyWhereItFits) {
     ASSERT_EQ(recorded.exitStatus, 0) << recorded.out;
 
     for (const Case& c : cases) {
-        HubSim hub(scenarioAtSpeed("4"));
+        HubSim hub(scenarioAtSpeed(c.speed));
+        writeFile(hub.dir() + "/levels.txt", "values=100,500,1000\ndelay_time=5\n");
         std::string command;
         if (c.offline)
             command = "cd " + quoted(hub.dir()) + " && " SENSORTRIM_BIN " -CalibrateOffline A -FourSteps "
                       "-ExportAllFiles out -UseRawData " +
                       quoted(recorder.dir() + "/recorded");
         else
-            command = operatorCommand(hub, {"-Calibrate", "A", "-FourSteps", "-ExportAllFiles", "out"}, c.env);
+            command = operatorCommand(hub, c.args, c.env);
         Pane pane(hub.dir(), c.width, 60, command);
         ASSERT_TRUE(pane.ok()) << pane.error();
         std::vector<std::string> screens;
         EXPECT_EQ(pane.watch(screens), 0) << c.name << pane.capture(true);
         const std::vector<Status> shown = statusLines(screens);
         EXPECT_EQ(!shown.empty(), c.expectStatus) << c.name;
-        for (const Status& s : shown)
+        for (const Status& s : shown) {
             EXPECT_LT(s.text.size(), static_cast<size_t>(c.width)) << c.name << ": " << s.text;
+            if (c.width >= 100) {
+                EXPECT_NE(s.step, 0) << c.name << ": not a status line: " << s.text;
+            }
+        }
         for (const std::string& screen : screens)
             for (const std::string& line : linesOf(screen))
                 EXPECT_FALSE(hasStrayStatus(line)) << c.name << ": " << line;

@@ -10,6 +10,7 @@
 #include "Magnetometer.h"
 #include "Gyroscope.h"
 #include "Process.h"
+#include "Progress.h"
 #include "RunProcess.h"
 #include "ScriptedConsole.h"
 #include "SensorManager.h"
@@ -567,6 +568,51 @@ TEST(AlsScript, LevelsAndInstructions) {
     flipped.moveNextStep();
     EXPECT_EQ(flipped.getStepInstructions(false), "Please change the light level to 400 lux");
     std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+TEST(AlsScript, ProgressWaitsForASteadyLightThenForTheChange) {
+    const std::string dir = makeTempDir();
+    writeFile(dir + "/levels.txt", "values=100,500\n");
+    SensorManager manager;
+    auto light = Sensor::allocateSensor(_sc_sensor_luid{65, 2, 1, 0, 0});
+    auto process = std::make_shared<AlsProcess>(false);
+    process->setType(PROCESS_ALS_CALIBRATION);
+    process->readConfiguration(dir + "/levels.txt");
+    process->initNumOfSteps();
+    manager.setSensors({light});
+    manager.setType(process);
+    std::system(("rm -rf '" + dir + "'").c_str());
+
+    StepProgress before;
+    ASSERT_TRUE(process->fillProgress(before));
+    EXPECT_EQ(formatProgress(before, 200), "step 1: a steady light");
+
+    // The lamp comes up to its level at 50 samples a second: changing, then
+    // steady until the step ends.
+    double t = 1000;
+    for (int i = 0; i < 20; ++i, t += 20)
+        manager.handleData(light, t, {5.0 * i});
+    StepProgress rising;
+    ASSERT_TRUE(process->fillProgress(rising));
+    // The reading is the latest sample the light sensor holds.
+    EXPECT_TRUE(rising.reading == "light 90" || rising.reading == "light 95") << rising.reading;
+    EXPECT_GT(rising.motion, 1.0);
+    EXPECT_NE(formatProgress(rising, 200).find("| light [#########!] changing"), std::string::npos);
+    while (process->getCurrentSegment() < 0 && t < 20000) {
+        manager.handleData(light, t, {100.0 + (static_cast<int>(t / 20) % 2 ? 0.5 : -0.5)});
+        t += 20;
+    }
+    ASSERT_EQ(process->getCurrentSegment(), 0);
+
+    // The first level is recorded: the next step waits for the light to change.
+    StepProgress waiting;
+    ASSERT_TRUE(process->fillProgress(waiting));
+    EXPECT_EQ(waiting.step, 2);
+    EXPECT_EQ(waiting.waitingFor, "the light to change");
+    EXPECT_LE(waiting.motion, 1.0);
+    const std::string line = formatProgress(waiting, 200);
+    EXPECT_EQ(line.rfind("step 2: the light to change | light 100 | light [", 0), 0u) << line;
+    EXPECT_NE(line.find(".] steady"), std::string::npos) << line;
 }
 
 TEST(PreTestScript, TextsAndMidCalculation) {
