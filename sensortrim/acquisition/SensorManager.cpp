@@ -260,6 +260,9 @@ std::vector<std::string> SensorManager::silentSensors() {
 }
 
 void SensorManager::showProgress(int secondsLeft) {
+    // Piped, the samples are left alone: nothing would be drawn.
+    if (!console().showsStatus())
+        return;
     StepProgress progress;
     {
         std::lock_guard<std::mutex> lock(dataMutex);

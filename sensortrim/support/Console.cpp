@@ -24,6 +24,7 @@ public:
         if (statusTerminal())
             draw(formatProgress(progress, terminalWidth() - 1));
     }
+    bool showsStatus() override { return statusTerminal(); }
     void showStatus(const std::string& text) override {
         if (statusTerminal())
             draw(text.substr(0, terminalWidth() - 1));

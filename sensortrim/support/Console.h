@@ -28,6 +28,9 @@ public:
     // cursor draws it, and nothing else is written meanwhile. clearStatus
     // erases it (before the next line is printed).
     virtual void showProgress(const StepProgress& /*progress*/) {}
+    // Whether showProgress draws anything: a caller need not gather the
+    // progress otherwise.
+    virtual bool showsStatus() { return false; }
     virtual void showStatus(const std::string& /*text*/) {}
     virtual void clearStatus() {}
 };

@@ -38,6 +38,7 @@ public:
         std::lock_guard<std::mutex> lock(progressMutex);
         progressLines.push_back(progress);
     }
+    bool showsStatus() override { return true; }
     std::vector<StepProgress> progressShown() {
         std::lock_guard<std::mutex> lock(progressMutex);
         return progressLines;
