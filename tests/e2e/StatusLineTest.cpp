@@ -96,7 +96,9 @@ private:
 // sensortrim args... under the virtual operator on a pseudo-terminal, as a
 // shell command for a pane.
 std::string operatorCommand(const HubSim& hub, const std::vector<std::string>& args, const std::string& env = "") {
-    std::string command = "cd " + quoted(hub.dir()) + " && env HUBSIM_SOCKET=" + quoted(hub.socket()) + " " + env +
+    // A sanitizer build's tools run with the shim preloaded ahead of their runtime.
+    std::string command = "cd " + quoted(hub.dir()) + " && env ASAN_OPTIONS=verify_asan_link_order=0 HUBSIM_SOCKET=" +
+                          quoted(hub.socket()) + " " + env +
                           " " HUBOP_BIN " --socket " + quoted(hub.socket()) + " --preload " SHIM_LIB " --pty -- " +
                           SENSORTRIM_BIN;
     for (const std::string& arg : args)
