@@ -529,10 +529,16 @@ bool NewMotionProcess::fillProgress(StepProgress& progress) {
         return false;
     const int step = currentSegment;
     progress.step = step + 1;
+    // The meter shows the device now, over the last quarter of the hold the
+    // step confirms: a hold reads still while the step's longer window clears.
+    // The gyroscope's rates are also held against their rest before the turn,
+    // as a steady turn hardly spreads them.
     double motion = -1.0;
     for (InertialSensor* sensor : {accelerometer.get(), gyroscope ? gyroscope.get() : magnetometer.get()})
         if (sensor && !sensor->getBufferedData().empty())
-            motion = std::max(motion, sensor->motionShare());
+            motion = std::max(motion, sensor->motionShare(sensor->getMotionlessWindow() / 4));
+    if (gyroscope && !gyroscope->getBufferedData().empty())
+        motion = std::max(motion, gyroscope->departureShare(progressRate, gyroscope->getMotionlessWindow() / 4));
     progress.motion = motion;
     int axis = 0;
     double sense = 1.0, degrees = 0.0;

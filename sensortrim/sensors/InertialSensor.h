@@ -128,10 +128,15 @@ public:
     BufferRange findBufferRange(double start, double window);
     Vector DataMedian();
     bool ISmotionless(bool adapt);
-    // How much the last window's samples move against the motionless limits:
-    // the larger of the deviation and the range over their limits (at most 1
-    // is still); below 0 without samples. Changes no limit.
-    double motionShare();
+    // How much the samples of the last windowMs milliseconds move against the
+    // motionless limits: the larger of the deviation and the range over their
+    // limits (at most 1 is still); below 0 without samples. Changes no limit.
+    double motionShare(double windowMs);
+    // How far the samples of the last windowMs milliseconds have left the
+    // rest values, on the axis furthest from them, against the motionless range
+    // limit: a steady turn moves a gyroscope's rates away from its rest without
+    // spreading them. Below 0 without samples or rest values.
+    double departureShare(const Vector& rest, double windowMs);
     void setLimits(double stdValue, double range, double factor);
     double ContinuMotionless(double start);
 

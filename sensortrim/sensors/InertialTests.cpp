@@ -470,13 +470,26 @@ Vector InertialSensor::DataMedian() {
     return Statistics::Median(bufferedData, findBufferRange(motionlessWindow));
 }
 
-double InertialSensor::motionShare() {
-    const BufferRange range = findBufferRange(motionlessWindow);
+double InertialSensor::motionShare(double windowMs) {
+    const BufferRange range = findBufferRange(windowMs);
     if (range.first < 0 || range.last < 0 || motionStdLimit <= 0 || motionRangeLimit <= 0)
         return -1.0;
     const double s = Statistics::FindSTDMax(bufferedData, range);
     const double r = Statistics::FindRangeMax(bufferedData, range);
     return std::max(s / motionStdLimit, r / motionRangeLimit);
+}
+
+double InertialSensor::departureShare(const Vector& rest, double windowMs) {
+    const BufferRange range = findBufferRange(windowMs);
+    if (range.first < 0 || range.last < 0 || rest.size() != 3 || motionRangeLimit <= 0)
+        return -1.0;
+    double furthest = 0.0;
+    for (int i = range.first; i <= range.last; ++i) {
+        const SensorData& sample = bufferedData[static_cast<size_t>(i)];
+        for (size_t axis = 0; axis < 3 && axis < sample.values.size(); ++axis)
+            furthest = std::max(furthest, std::fabs(sample.values[axis] - rest[static_cast<int>(axis)]));
+    }
+    return furthest / motionRangeLimit;
 }
 
 bool InertialSensor::ISmotionless(bool adapt) {

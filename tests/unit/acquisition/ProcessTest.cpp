@@ -317,7 +317,7 @@ TEST(MotionScript, AHoldThatRunsIntoTheNextStepNamesTheStepAndSensors) {
 }
 
 TEST(MotionScript, ProgressOfATurn) {
-    // The first hold and half of the turn about Z: the status line's figures.
+    // The first hold, the turn about Z and a pause in it: the status line's figures.
     struct Case {
         bool withGyroscope;  // else the magnetometer tells the turn
         double tolerance;
@@ -360,7 +360,19 @@ TEST(MotionScript, ProgressOfATurn) {
         ASSERT_TRUE(process->fillProgress(turning));
         EXPECT_EQ(turning.step, 2);
         EXPECT_NEAR(turning.turnedDegrees, 180.0, c.tolerance) << c.withGyroscope;
-        EXPECT_GT(turning.motion, 1.0);  // it moves
+        EXPECT_GT(turning.motion, 1.0);  // a steady turn moves, though its rates hardly spread
+        // On to 270 degrees and stopped there for 0.4 s: still already, while
+        // the step waits for a whole second of it to end the turn.
+        for (int i = 101; i <= 150; ++i)
+            sample(1.8 * i, 180);
+        for (int i = 0; i < 40; ++i)
+            sample(270, 0);
+        StepProgress stopped;
+        ASSERT_TRUE(process->fillProgress(stopped));
+        EXPECT_EQ(stopped.step, 2);
+        EXPECT_EQ(stopped.waitingFor, "holding still") << c.withGyroscope;
+        EXPECT_LE(stopped.motion, 1.0) << c.withGyroscope;
+        EXPECT_NEAR(stopped.turnedDegrees, 270.0, c.tolerance) << c.withGyroscope;
     }
 }
 
