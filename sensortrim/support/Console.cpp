@@ -4,6 +4,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -30,10 +31,9 @@ public:
             draw(text.substr(0, terminalWidth() - 1));
     }
     void clearStatus() override {
-        if (!drawn)
+        if (!drawn.exchange(false))
             return;
         std::cout << "\r\033[K" << std::flush;
-        drawn = false;
     }
     bool readLine(std::string& line) override {
         line.clear();
@@ -42,7 +42,8 @@ public:
     void waitForKey() override { std::cin.get(); }
 
 private:
-    bool drawn = false;
+    // Ctrl-C's thread prints (and so erases the line) while the step's thread may draw it.
+    std::atomic<bool> drawn{false};
 
     void draw(const std::string& line) {
         std::cout << "\r" << line << "\033[K" << std::flush;
