@@ -129,6 +129,10 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
             kill(pid, SIGKILL);
             killed = true;
         }
+        // A process the killed one started may still hold the pipes open:
+        // what it prints after a short grace is not waited for.
+        if (killed && std::chrono::steady_clock::now() > deadline + std::chrono::seconds(5))
+            break;
     }
     for (auto& f : fds)
         if (f.fd >= 0)
