@@ -17,6 +17,21 @@ AlsProcess::AlsProcess(bool manualMode) : manual(manualMode) {
     staticStatesNumber = 3;
 }
 
+namespace {
+
+// A whole number the operator types.
+int readNumber() {
+    std::string line;
+    console().readLine(line);
+    try {
+        return convertInt(trim(line));
+    } catch (const CalibrationException&) {
+        throw CalibrationException("Invalid number was entered");
+    }
+}
+
+}  // namespace
+
 void AlsProcess::readConfiguration(const std::string& path) {
     CsvParser parser;
     parser.readConfigFile(path, configuration);
@@ -26,13 +41,7 @@ void AlsProcess::initNumOfSteps() {
     int steps = 0;
     if (manual) {
         consoleOut() << "Enter the number of steps to calibrate, valid number should be bigger than 1" << std::endl;
-        std::string line;
-        console().readLine(line);
-        try {
-            steps = convertInt(trim(line));
-        } catch (const CalibrationException&) {
-            throw CalibrationException("Invalid number was entered");
-        }
+        steps = readNumber();
     } else {
         steps = static_cast<int>(configuration.values.size());
     }
@@ -72,13 +81,7 @@ int AlsProcess::validateLevel(int level) {
 std::string AlsProcess::getInput() {
     int level = 0;
     if (manual) {
-        std::string line;
-        console().readLine(line);
-        try {
-            level = convertInt(trim(line));
-        } catch (const CalibrationException&) {
-            throw CalibrationException("Invalid number was entered");
-        }
+        level = readNumber();
     } else {
         const size_t i = static_cast<size_t>(currentStaticStep);
         if (i >= configuration.values.size())

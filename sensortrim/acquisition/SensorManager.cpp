@@ -245,18 +245,19 @@ void SensorManager::waitForStepFinish(bool midCalculation) {
     throw CalibrationException(message);
 }
 
-std::vector<std::string> SensorManager::silentSensors() {
+void SensorManager::silentSensors(std::vector<std::string>& never, std::vector<std::string>& stopped) {
     // A sensor that has not sent anything for this long has stopped; one that
     // has sent nothing yet is given a second from the start.
     const auto now = std::chrono::steady_clock::now();
-    std::vector<std::string> silent;
     for (const auto& sensor : sensors) {
         const auto it = lastSampleAt.find(sensor);
-        if (it == lastSampleAt.end() ? now - samplingStartedAt > std::chrono::seconds(1)
-                                     : now - it->second > std::chrono::seconds(2))
-            silent.push_back(sensor->getName());
+        if (it == lastSampleAt.end()) {
+            if (now - samplingStartedAt > std::chrono::seconds(1))
+                never.push_back(sensor->getName());
+        } else if (now - it->second > std::chrono::seconds(2)) {
+            stopped.push_back(sensor->getName());
+        }
     }
-    return silent;
 }
 
 void SensorManager::showProgress(int secondsLeft) {
@@ -273,27 +274,25 @@ void SensorManager::showProgress(int secondsLeft) {
             // The line is the operator's help, never a reason to fail.
             return;
         }
-        progress.silent = silentSensors();
+        silentSensors(progress.silent, progress.silent);
     }
     progress.secondsLeft = std::max(secondsLeft, 0);
     console().showProgress(progress);
 }
 
 std::string SensorManager::timeoutDetails() {
-    // A sensor silent for this long has stopped sending.
-    const auto silence = std::chrono::seconds(2);
-    const auto now = std::chrono::steady_clock::now();
-    std::string never, stopped;
+    std::vector<std::string> neverCame, stoppedComing;
     {
         std::lock_guard<std::mutex> lock(dataMutex);
-        for (const auto& sensor : sensors) {
-            const auto it = lastSampleAt.find(sensor);
-            if (it == lastSampleAt.end())
-                never += (never.empty() ? "" : ", ") + sensor->getName();
-            else if (now - it->second > silence)
-                stopped += (stopped.empty() ? "" : ", ") + sensor->getName();
-        }
+        silentSensors(neverCame, stoppedComing);
     }
+    auto listed = [](const std::vector<std::string>& names) {
+        std::string text;
+        for (const std::string& name : names)
+            text += (text.empty() ? "" : ", ") + name;
+        return text;
+    };
+    const std::string never = listed(neverCame), stopped = listed(stoppedComing);
     std::string details = " (step " + std::to_string(process ? process->getCurrentStaticStep() + 1 : 1);
     if (!never.empty())
         details += "; no samples came from " + never;

@@ -117,8 +117,9 @@ private:
     void failStep(const std::string& message);
     // The step that timed out and the sensors whose samples never came or stopped.
     std::string timeoutDetails();
-    // The sensors whose samples have not arrived (under dataMutex).
-    std::vector<std::string> silentSensors();
+    // The sensors whose samples never came (after the first second) and those
+    // whose samples stopped coming (under dataMutex).
+    void silentSensors(std::vector<std::string>& never, std::vector<std::string>& stopped);
     // Draws the operator's status line of the step in progress.
     void showProgress(int secondsLeft);
     std::chrono::steady_clock::time_point samplingStartedAt;
