@@ -7,6 +7,7 @@
 #include "Console.h"
 #include "Exceptions.h"
 #include "InertialSensor.h"
+#include "Matrix.h"
 #include "Sensor.h"
 
 const char* const Z_UP_Y_NORTH = "Z axis directed UP, Y axis directed to North";
@@ -419,42 +420,26 @@ bool circleCentre(const std::vector<std::pair<double, double>>& points, double& 
     }
     mu /= points.size();
     mv /= points.size();
-    double a[3][4] = {};
+    // The normal equations of the least-squares fit for D, E and F.
+    Matrix normal(3, 3);
+    Vector right(3);
     for (const auto& p : points) {
         const double x = p.first - mu, y = p.second - mv, z = -(x * x + y * y);
         const double row[3] = {x, y, 1.0};
         for (int i = 0; i < 3; ++i) {
             for (int j = 0; j < 3; ++j)
-                a[i][j] += row[i] * row[j];
-            a[i][3] += row[i] * z;
+                normal[i][j] += row[i] * row[j];
+            right[i] += row[i] * z;
         }
     }
-    // Gaussian elimination with partial pivoting.
     double scale = 0;
     for (int i = 0; i < 3; ++i)
-        scale = std::max(scale, std::fabs(a[i][i]));
-    if (!(scale > 0))
+        scale = std::max(scale, std::fabs(normal[i][i]));
+    if (!(scale > 0) || std::fabs(normal.determinant3x3()) <= 1e-12 * scale * scale * scale)
         return false;
-    for (int c = 0; c < 3; ++c) {
-        int pivot = c;
-        for (int r = c + 1; r < 3; ++r)
-            if (std::fabs(a[r][c]) > std::fabs(a[pivot][c]))
-                pivot = r;
-        if (std::fabs(a[pivot][c]) <= 1e-12 * scale)
-            return false;
-        for (int k = 0; k < 4; ++k)
-            std::swap(a[c][k], a[pivot][k]);
-        for (int r = 0; r < 3; ++r) {
-            if (r == c)
-                continue;
-            const double f = a[r][c] / a[c][c];
-            for (int k = c; k < 4; ++k)
-                a[r][k] -= f * a[c][k];
-        }
-    }
-    const double d = a[0][3] / a[0][0], e = a[1][3] / a[1][1];
-    cu = mu - d / 2;
-    cv = mv - e / 2;
+    const Vector solution = normal.invert3x3() * right;
+    cu = mu - solution[0] / 2;
+    cv = mv - solution[1] / 2;
     return std::isfinite(cu) && std::isfinite(cv);
 }
 
