@@ -2,12 +2,16 @@
 // the console asks of the person at the device: places and turns the simulated
 // device in hubsim, changes the light, presses Enter, types light levels.
 //
-//   hubop --socket PATH [--preload LIB] [--levels 100,500,1000] [--mistake KIND@STEP]... [--pty] -- COMMAND [ARGS...]
+//   hubop --socket PATH [--preload LIB] [--levels 100,500,1000] [--mistake KIND@STEP]... [--turn-seconds S] [--pty]
+//         -- COMMAND [ARGS...]
 //
 // The tool runs with LIB in LD_PRELOAD (the device shim); with --pty on a
 // pseudo-terminal of hubop's size (a terminal's, when hubop runs on one), as
 // at an operator's terminal, else on pipes. hubop exits with the tool's
 // status (128 + signal when it was killed).
+//
+// --turn-seconds sets how long a full turn takes (default 4; a quarter turn
+// takes half as long): an operator in a hurry turns a full turn in 2.
 //
 // --mistake makes the operator err in one step (numbered as the console
 // numbers them) the way a person at a station does:
@@ -53,12 +57,15 @@ void forwardInterrupt(int) {
         ::kill(tool, SIGINT);
 }
 
+// Seconds of a full turn; a quarter turn takes half as long.
+double fullTurnSeconds = 4.0;
+
 // Wall milliseconds until the device is done with the last action.
 std::chrono::steady_clock::time_point busyUntil = std::chrono::steady_clock::now();
 
 int usage() {
     std::fprintf(stderr, "usage: hubop --socket PATH [--preload LIB] [--levels a,b,c] [--mistake KIND@STEP]... "
-                         "[--pty] -- COMMAND [ARGS...]\n");
+                         "[--turn-seconds S] [--pty] -- COMMAND [ARGS...]\n");
     return 2;
 }
 
@@ -190,7 +197,14 @@ bool rotation(const std::string& text, std::string& action) {
     const auto it = turns.find(text);
     if (it == turns.end())
         return false;
-    action = "turn " + it->second;
+    // The table's times are those of a full turn in 4 seconds.
+    std::istringstream in(it->second);
+    std::string axis;
+    double degrees = 0, seconds = 0;
+    in >> axis >> degrees >> seconds;
+    std::ostringstream out;
+    out << "turn " << axis << " " << degrees << " " << seconds * fullTurnSeconds / 4.0;
+    action = out.str();
     return true;
 }
 
@@ -291,6 +305,13 @@ int main(int argc, char** argv) {
             socketPath = argv[++i];
         else if (arg == "--preload")
             preload = argv[++i];
+        else if (arg == "--turn-seconds") {
+            fullTurnSeconds = std::atof(argv[++i]);
+            if (!(fullTurnSeconds > 0 && fullTurnSeconds < 1000)) {
+                std::fprintf(stderr, "hubop: --turn-seconds takes the seconds of a full turn: '%s'\n", argv[i]);
+                return 2;
+            }
+        }
         else if (arg == "--levels") {
             levels.clear();
             std::stringstream in(argv[++i]);

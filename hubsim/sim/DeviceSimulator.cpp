@@ -83,21 +83,17 @@ std::vector<Segment> timeline(const SimOptions& o) {
 }
 
 
+// A sensor of the run: what it senses through its errors (raw, or as a
+// correct calibration leaves it in a test recording), read through its part.
 class Reading {
 public:
-    Reading(const SensorErrors& e, bool calibrated, std::mt19937& random)
-        : errors(e), test(calibrated), rng(random), inverse(e.correction.inverse()) {}
+    Reading(const SensorErrors& e, bool calibrated, std::mt19937& random, double nominalScale)
+        : errors(e), test(calibrated), rng(random), inverse(e.correction.inverse()), part(e, nominalScale) {}
 
-    Sample operator()(double t, const V3& truth) {
-        std::normal_distribution<double> gauss(0.0, errors.noise > 0 ? errors.noise : 1.0);
-        std::uniform_real_distribution<double> uniform(0.0, 1.0);
-        V3 v = test ? errors.correction * truth + errors.offset : inverse * truth + errors.offset;
-        if (errors.noise > 0)
-            for (int i = 0; i < 3; ++i)
-                v[i] += gauss(rng);
-        if (errors.spikeRate > 0 && uniform(rng) < errors.spikeRate)
-            v[static_cast<int>(uniform(rng) * 3) % 3] += errors.spikeSize;
-        return Sample{t, {v.x, v.y, v.z}};
+    Sample operator()(double t, double stamp, const V3& truth, const V3& gravity) {
+        const V3 sensed = test ? errors.correction * truth : inverse * truth;
+        const V3 v = part.read(t, sensed, gravity, rng);
+        return Sample{stamp, {v.x, v.y, v.z}};
     }
 
 private:
@@ -105,6 +101,7 @@ private:
     bool test;
     std::mt19937& rng;
     M3 inverse;
+    Part part;
 };
 
 std::vector<Stream> simulateLight(const SimOptions& o, std::mt19937& rng) {
@@ -165,26 +162,35 @@ std::vector<Stream> simulate(const SimOptions& o) {
     };
     std::vector<Output> outputs;
     if (o.accelerometer)
-        outputs.push_back({{"Accelerometer", "7300010001000002", "", "g0", 3, {}}, Reading(o.acc, o.testRecording, rng), Base});
+        outputs.push_back({{"Accelerometer", "7300010001000002", "", "g0", 3, {}}, Reading(o.acc, o.testRecording, rng, 2.0), Base});
     if (o.secondAccelerometer)
         outputs.push_back({{"Accelerometer_2", "7300010001000102", o.hinge, "g0", 3, {}},
-                           Reading(o.acc2, o.testRecording, rng), Lid});
+                           Reading(o.acc2, o.testRecording, rng, 2.0), Lid});
     if (o.gyroscope)
-        outputs.push_back({{"Gyroscope", "7600090002000002", "", "deg__sec", 3, {}}, Reading(o.gyro, o.testRecording, rng), Rate});
+        outputs.push_back({{"Gyroscope", "7600090002000002", "", "deg__sec", 3, {}}, Reading(o.gyro, o.testRecording, rng, 2000.0), Rate});
     if (o.magnetometer)
         outputs.push_back({{"Magnetometer", "0f02080004000002", "", "milliGauss", 3, {}},
-                           Reading(o.mag, o.testRecording, rng), Field});
+                           Reading(o.mag, o.testRecording, rng, 10000.0), Field});
 
     const double lastPosition = static_cast<double>(movesOf(o.flow).size());
     const M3 lid = lidFrame(o.hinge);
+    Delivery delivery(o.stream, o.seed);
     double t = 0;
     for (const Segment& segment : timeline(o)) {
         const int samples = static_cast<int>(segment.seconds * 1000 / o.periodMs + 0.5);
+        // The turns of the flow: the full flow's 360s, the other flows' moves.
+        if (segment.moving && (o.flow != Flow::Full || !segment.toNext))
+            delivery.turnStarts(t);
         for (int i = 0; i < samples; ++i, t += o.periodMs) {
+            // A sample is taken a little early or late with irregular intervals.
+            const double late = delivery.lateness(o.periodMs);
+            const double at = t + late;
             // Moves start and end gently: the turned fraction is
             // u - sin(2 pi u) / (2 pi), so the body rate is the rotation times
             // (1 - cos(2 pi u)) / duration, and it integrates to the pose.
-            const double u = segment.moving ? static_cast<double>(i) / samples : 0.0;
+            const double u = segment.moving ? std::min(1.0, std::max(0.0, static_cast<double>(i) / samples +
+                                                                                  late / (samples * o.periodMs)))
+                                            : 0.0;
             const double fraction = u - std::sin(2 * kPi * u) / (2 * kPi);
             const M3 orientation = segment.from * rotation(segment.rotation * fraction);
             const M3 toDevice = orientation.transposed();
@@ -194,15 +200,20 @@ std::vector<Stream> simulate(const SimOptions& o) {
             if (segment.toNext)
                 where += fraction;  // the local field changes along the move to the next position
             const double spread = lastPosition > 0 ? o.dipSpreadDegrees * (where / lastPosition - 0.5) : 0.0;
-            const double dip = (o.dipDegrees + spread) / kDegPerRad;
-            const V3 localField = V3{0, std::cos(dip), -std::sin(dip)} * o.fieldMilliGauss;
+            const V3 localField = stationField(o.station, o.fieldMilliGauss, o.dipDegrees + spread, at);
+            const V3 gravity = toDevice * V3{0, 0, 1};
+            // A lost burst takes the reports of every sensor; the samples are
+            // still taken (the parts' noise goes on), only not delivered.
+            const bool lost = delivery.inBurst(at);
+            const double stamp = delivery.stamp(at);
             for (Output& out : outputs) {
-                const V3 gravity = toDevice * V3{0, 0, 1};
                 const V3 truth = out.kind == Base ? gravity
                                  : out.kind == Lid ? lid * gravity
                                  : out.kind == Rate ? rate
                                                     : toDevice * localField;
-                out.stream.samples.push_back(out.reading(t, truth));
+                const Sample sample = out.reading(at, stamp, truth, gravity);
+                if (!lost && !delivery.dropped())
+                    out.stream.samples.push_back(sample);
             }
         }
     }

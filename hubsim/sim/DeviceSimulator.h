@@ -13,19 +13,11 @@
 #include <vector>
 
 #include "Mat3.h"
+#include "Part.h"
 
 namespace sim {
 
 enum class Flow { Full, Minimal, FourSteps, MagFourSteps };
-
-struct SensorErrors {
-    // The correction the sensor needs: true = correction * (raw - offset).
-    M3 correction = M3::identity();
-    V3 offset;
-    double noise = 0.0;
-    double spikeRate = 0.0;  // probability of a spike per sample
-    double spikeSize = 0.0;
-};
 
 struct SimOptions {
     Flow flow = Flow::Full;
@@ -58,6 +50,9 @@ struct SimOptions {
     std::vector<int> lightLevels = {100, 500, 1000};
     double lightGain = 0.5;
     double lightNoise = 0.2;  // lux
+    // What the stream of reports and the station add.
+    StreamEffects stream;
+    Station station;
 };
 
 struct Sample {

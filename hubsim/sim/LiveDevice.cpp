@@ -12,6 +12,12 @@ const double kPi = 3.14159265358979323846;
 const double kDegPerRad = 180.0 / kPi;
 const double kLightChangeMs = 300.0;
 
+// What a part's nonlinearity refers to when its full scale is not given:
+// 2 g, 2000 deg/s, 10 G.
+double nominalScale(int kind) {
+    return kind < 2 ? 2.0 : kind == 2 ? 2000.0 : 10000.0;
+}
+
 }  // namespace
 
 V3 deviceAxis(const std::string& name) {
@@ -28,8 +34,10 @@ V3 deviceAxis(const std::string& name) {
 
 LiveDevice::LiveDevice(const DeviceSetup& s) : setup(s), rng(s.seed) {
     const SensorErrors* all[4] = {&setup.acc, &setup.lid, &setup.gyro, &setup.mag};
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < 4; ++i) {
         inverse[i] = all[i]->correction.inverse();
+        parts.emplace_back(*all[i], nominalScale(i));
+    }
 }
 
 double LiveDevice::queueStart(double startMs) const {
@@ -116,13 +124,12 @@ V3 LiveDevice::truth(SensorKind kind, double tMs) const {
     V3 rate;
     const M3 toDevice = orientation(tMs, &rate).transposed();
     const V3 gravity = toDevice * V3{0, 0, 1};
-    const double dip = setup.dipDegrees / kDegPerRad;
     switch (kind) {
     case SensorKind::Base: return gravity;
     case SensorKind::Lid: return lidFrame(setup.hinge) * gravity;
     case SensorKind::Rate: return rate;
     case SensorKind::Field:
-        return toDevice * (V3{0, std::cos(dip), -std::sin(dip)} * setup.fieldMilliGauss + disturbance(tMs));
+        return toDevice * (stationField(setup.station, setup.fieldMilliGauss, setup.dipDegrees, tMs) + disturbance(tMs));
     case SensorKind::Light: {
         const double u = std::min(1.0, std::max(0.0, (tMs - lightStart) / kLightChangeMs));
         return {(lightFrom + (lightTo - lightFrom) * u) * setup.lightGain, 0, 0};
@@ -138,16 +145,8 @@ V3 LiveDevice::raw(SensorKind kind, double tMs) {
         return {t.x + (setup.lightNoise > 0 ? noise(rng) : 0.0), 0, 0};
     }
     const int i = static_cast<int>(kind);
-    const SensorErrors& e = i == 0 ? setup.acc : i == 1 ? setup.lid : i == 2 ? setup.gyro : setup.mag;
-    V3 v = inverse[i] * t + e.offset;
-    std::normal_distribution<double> gauss(0.0, e.noise > 0 ? e.noise : 1.0);
-    if (e.noise > 0)
-        for (int k = 0; k < 3; ++k)
-            v[k] += gauss(rng);
-    if (kind == SensorKind::Rate && setup.gyroRange > 0)
-        for (int k = 0; k < 3; ++k)
-            v[k] = std::max(-setup.gyroRange, std::min(setup.gyroRange, v[k]));
-    return v;
+    const V3 gravity = truth(SensorKind::Base, tMs);
+    return parts[static_cast<size_t>(i)].read(tMs, inverse[i] * t, gravity, rng);
 }
 
 }  // namespace sim

@@ -22,8 +22,8 @@ struct DeviceSetup {
     double lightNoise = 0.2;
     std::string hinge = "BOTTOM";
     unsigned seed = 1;
-    // The gyroscope's full scale: faster turns read as this (deg/s).
-    double gyroRange = 2000.0;
+    StreamEffects stream;
+    Station station;
 };
 
 class LiveDevice {
@@ -65,6 +65,7 @@ private:
     double lightFrom = 0, lightTo = 0, lightStart = 0;
     std::mt19937 rng;
     M3 inverse[4];
+    std::vector<Part> parts;
 
     double queueStart(double startMs) const;
     void add(double startMs, double seconds, const V3& rotation);

@@ -7,6 +7,11 @@
 //             [--field mG] [--dip degrees] [--dip-spread degrees]
 //             [--wrong-step N] [--levels a,b,c] [--light-gain g] [--light-noise lux]
 //             [--hold seconds] [--turn seconds] [--turn-degrees d] [--period ms]
+//             [--device SCENARIO]               (the errors and effects of a hub scenario's <Device>)
+//             [--S-full-scale v] [--S-lsb v] [--S-cubic share] [--S-drift x,y,z] [--S-random-walk v]
+//             [--S-bias-instability v[,seconds]] [--gyro-g-sensitivity x,y,z | 9 values]
+//             [--jitter ms] [--interval-spread share] [--drop-share share] [--burst ms[@TURN[+delay]]]
+//             [--bursts-per-minute n] [--ripple mG[,Hz]] [--field-drift mG] [--dip-drift degrees]
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -15,6 +20,7 @@
 #include <string>
 
 #include "DeviceSimulator.h"
+#include "Scenario.h"
 
 namespace {
 
@@ -50,7 +56,11 @@ int usage() {
                  "[--sensors A,A2,G,M] [--mode calibration|test] [--seed N] [--hinge WORD] "
                  "[--S-offset x,y,z] [--S-scale x,y,z] [--S-misalign x,y,z] [--S-noise s] [--S-spikes rate,size] "
                  "(S: acc, gyro, mag) [--field mG] [--dip degrees] [--dip-spread degrees] "
-                 "[--wrong-step N] [--levels a,b,c] [--light-gain g] [--light-noise lux] [--hold s] [--turn s] [--turn-degrees d] [--period ms]\n";
+                 "[--wrong-step N] [--levels a,b,c] [--light-gain g] [--light-noise lux] [--hold s] [--turn s] [--turn-degrees d] [--period ms] "
+                 "[--device SCENARIO] [--S-full-scale v] [--S-lsb v] [--S-cubic share] [--S-drift x,y,z] [--S-random-walk v] "
+                 "[--S-bias-instability v[,seconds]] [--gyro-g-sensitivity x,y,z|9 values] [--jitter ms] [--interval-spread share] "
+                 "[--drop-share share] [--burst ms[@TURN[+delay]]] [--bursts-per-minute n] [--ripple mG[,Hz]] "
+                 "[--field-drift mG] [--dip-drift degrees]\n";
     return 2;
 }
 
@@ -58,6 +68,7 @@ int usage() {
 struct Errors {
     sim::V3 scale{1, 1, 1};
     sim::V3 misalign;
+    bool shaped = false;  // scale or misalignment given: the correction follows them
     sim::SensorErrors errors;
 };
 
@@ -72,10 +83,35 @@ bool sensorOption(const std::string& option, const std::string& value, std::map<
     if (what == "offset")
         e.errors.offset = vector3(value);
     else if (what == "scale")
-        e.scale = vector3(value);
+        e.scale = vector3(value), e.shaped = true;
     else if (what == "misalign")
-        e.misalign = vector3(value);
-    else if (what == "noise")
+        e.misalign = vector3(value), e.shaped = true;
+    else if (what == "full-scale")
+        e.errors.fullScale = number(value);
+    else if (what == "lsb")
+        e.errors.lsb = number(value);
+    else if (what == "cubic")
+        e.errors.cubic = number(value);
+    else if (what == "drift")
+        e.errors.drift = vector3(value);
+    else if (what == "random-walk")
+        e.errors.randomWalk = number(value);
+    else if (what == "bias-instability") {
+        const std::vector<double> b = numbers(value);
+        if (b.empty() || b.size() > 2)
+            throw std::runtime_error("value[,seconds] expected: " + value);
+        e.errors.biasInstability = b[0];
+        if (b.size() == 2)
+            e.errors.biasSeconds = b[1];
+    } else if (what == "g-sensitivity") {
+        const std::vector<double> g = numbers(value);
+        if (g.size() == 3)
+            e.errors.gSensitivity = sim::M3::diagonal({g[0], g[1], g[2]});
+        else if (g.size() == 9)
+            e.errors.gSensitivity = sim::M3::rows(g[0], g[1], g[2], g[3], g[4], g[5], g[6], g[7], g[8]);
+        else
+            throw std::runtime_error("three or nine values expected: " + value);
+    } else if (what == "noise")
         e.errors.noise = number(value);
     else if (what == "spikes") {
         const std::vector<double> s = numbers(value);
@@ -86,6 +122,34 @@ bool sensorOption(const std::string& option, const std::string& value, std::map<
     } else
         return false;
     return true;
+}
+
+// --burst ms[@TURN[+delay]]
+void burst(const std::string& text, sim::StreamEffects& stream) {
+    const size_t at = text.find('@');
+    stream.burstMs = number(text.substr(0, at));
+    if (at == std::string::npos)
+        return;
+    const std::string when = text.substr(at + 1);
+    const size_t plus = when.find('+');
+    stream.burstAtTurn = static_cast<int>(number(when.substr(0, plus)));
+    if (plus != std::string::npos)
+        stream.burstDelayMs = number(when.substr(plus + 1));
+}
+
+// The errors and effects of a hub scenario's device.
+void fromScenario(const std::string& path, sim::SimOptions& o, std::map<std::string, Errors>& errors, sim::SensorErrors& lid) {
+    const hubsim::Scenario scenario = hubsim::loadScenario(path);
+    const sim::DeviceSetup& d = scenario.device;
+    errors["acc"] = Errors{{1, 1, 1}, {}, false, d.acc};
+    errors["gyro"] = Errors{{1, 1, 1}, {}, false, d.gyro};
+    errors["mag"] = Errors{{1, 1, 1}, {}, false, d.mag};
+    lid = d.lid;
+    o.fieldMilliGauss = d.fieldMilliGauss;
+    o.dipDegrees = d.dipDegrees;
+    o.stream = d.stream;
+    o.station = d.station;
+    o.hinge = d.hinge;
 }
 
 void print(const char* title, const sim::M3& m) {
@@ -100,6 +164,8 @@ int main(int argc, char** argv) {
     sim::SimOptions o;
     std::string out, prefix = "dataDump";
     std::map<std::string, Errors> errors;
+    sim::SensorErrors lid;
+    bool fromDevice = false;
     errors["acc"].errors.noise = 0.001;
     errors["gyro"].errors.noise = 0.05;
     errors["mag"].errors.noise = 1.0;
@@ -147,14 +213,29 @@ int main(int argc, char** argv) {
             else if (a == "--turn") o.turnSeconds = number(v);
             else if (a == "--turn-degrees") o.turnDegrees = number(v);
             else if (a == "--period") o.periodMs = number(v);
+            else if (a == "--device") fromScenario(v, o, errors, lid), fromDevice = true;
+            else if (a == "--jitter") o.stream.jitterMs = number(v);
+            else if (a == "--interval-spread") o.stream.intervalSpread = number(v);
+            else if (a == "--drop-share") o.stream.dropShare = number(v);
+            else if (a == "--burst") burst(v, o.stream);
+            else if (a == "--bursts-per-minute") o.stream.burstsPerMinute = number(v);
+            else if (a == "--ripple") {
+                const std::vector<double> r = numbers(v);
+                if (r.empty() || r.size() > 2) return usage();
+                o.station.rippleMilliGauss = r[0];
+                if (r.size() == 2) o.station.rippleHz = r[1];
+            } else if (a == "--field-drift") o.station.fieldDrift = number(v);
+            else if (a == "--dip-drift") o.station.dipDrift = number(v);
             else return usage();
         }
         if (out.empty() || o.periodMs <= 0 || o.holdSeconds <= 0 || o.turnSeconds <= 0)
             return usage();
         for (auto& entry : errors)
-            entry.second.errors.correction = sim::correctionOf(entry.second.scale, entry.second.misalign);
+            if (entry.second.shaped || !fromDevice)
+                entry.second.errors.correction = sim::correctionOf(entry.second.scale, entry.second.misalign);
         o.acc = errors["acc"].errors;
-        o.acc2 = o.acc;
+        // The lid: the scenario's own, or the base accelerometer's errors.
+        o.acc2 = fromDevice ? lid : o.acc;
         o.gyro = errors["gyro"].errors;
         o.mag = errors["mag"].errors;
         sim::writeDump(o, out, prefix);

@@ -109,6 +109,30 @@ sim::V3 triple(const TiXmlElement* e, const char* name, sim::V3 fallback) {
     return v;
 }
 
+// Three values, or nine (a matrix, row by row).
+sim::M3 matrix(const TiXmlElement* e, const char* name) {
+    sim::M3 m;
+    const char* text = e->Attribute(name);
+    if (text == nullptr)
+        return m;
+    std::vector<double> values;
+    std::stringstream in(text);
+    for (std::string item; std::getline(in, item, ',');) {
+        char* end = nullptr;
+        const double v = std::strtod(item.c_str(), &end);
+        if (item.empty() || *end != '\0' || !std::isfinite(v))
+            throw ScenarioError(std::string("bad value for ") + e->Value() + "@" + name + ": '" + text + "'");
+        values.push_back(v);
+    }
+    if (values.size() == 3)
+        return sim::M3::diagonal({values[0], values[1], values[2]});
+    if (values.size() != 9)
+        throw ScenarioError(std::string("three or nine values expected for ") + e->Value() + "@" + name);
+    for (int k = 0; k < 9; ++k)
+        m.m[k / 3][k % 3] = values[static_cast<size_t>(k)];
+    return m;
+}
+
 void parseErrors(const TiXmlElement* device, const char* name, sim::SensorErrors& errors) {
     const TiXmlElement* e = device->FirstChildElement(name);
     if (!e)
@@ -121,6 +145,15 @@ void parseErrors(const TiXmlElement* device, const char* name, sim::SensorErrors
             throw ScenarioError(std::string("a scale lies between 0.1 and 10: ") + name);
     errors.correction = sim::correctionOf(scale, misalign);
     errors.noise = real(e, "noise", errors.noise, 0, 1e6);
+    // The part's limits and imperfections, in the sensor's units.
+    errors.fullScale = real(e, "fullScale", real(e, "range", errors.fullScale, 0, 1e6), 0, 1e6);
+    errors.lsb = real(e, "lsb", errors.lsb, 0, 1e6);
+    errors.cubic = real(e, "cubic", errors.cubic, -1, 1);
+    errors.drift = triple(e, "drift", errors.drift);
+    errors.randomWalk = real(e, "randomWalk", errors.randomWalk, 0, 1e6);
+    errors.biasInstability = real(e, "biasInstability", errors.biasInstability, 0, 1e6);
+    errors.biasSeconds = real(e, "biasSeconds", errors.biasSeconds, 0.001, 1e9);
+    errors.gSensitivity = matrix(e, "gSensitivity");
 }
 
 void parseDevice(const TiXmlElement* root, Scenario& s) {
@@ -128,6 +161,8 @@ void parseDevice(const TiXmlElement* root, Scenario& s) {
     s.device.lid.noise = 0.001;
     s.device.gyro.noise = 0.05;
     s.device.mag.noise = 1.0;
+    // Faster turns read as this (deg/s).
+    s.device.gyro.fullScale = 2000.0;
     const TiXmlElement* d = root->FirstChildElement("Device");
     if (!d)
         return;
@@ -155,11 +190,23 @@ void parseDevice(const TiXmlElement* root, Scenario& s) {
     }
     s.streamFaults.silentAfterMs = real(d, "silentAfterMs", 0, 0, 1e9);
     s.streamFaults.ignoreStop = d->Attribute("ignoreStop") && std::string(d->Attribute("ignoreStop")) == "true";
+    // The stream of reports and the station.
+    sim::StreamEffects& stream = s.device.stream;
+    stream.jitterMs = real(d, "jitterMs", 0, 0, 1e4);
+    stream.intervalSpread = real(d, "intervalSpread", 0, 0, 1);
+    stream.dropShare = real(d, "dropShare", 0, 0, 1);
+    stream.burstMs = real(d, "burstMs", 0, 0, 1e7);
+    stream.burstAtTurn = static_cast<int>(number(d, "burstAtTurn", 0, 0, 1000));
+    stream.burstDelayMs = real(d, "burstDelayMs", 0, 0, 1e7);
+    stream.burstsPerMinute = real(d, "burstsPerMinute", 0, 0, 1e4);
+    sim::Station& station = s.device.station;
+    station.rippleMilliGauss = real(d, "ripple", 0, 0, 1e5);
+    station.rippleHz = real(d, "rippleHz", 60, 0, 1e5);
+    station.fieldDrift = real(d, "fieldDrift", 0, -1e5, 1e5);
+    station.dipDrift = real(d, "dipDrift", 0, -90, 90);
     parseErrors(d, "Accelerometer", s.device.acc);
     parseErrors(d, "LidAccelerometer", s.device.lid);
     parseErrors(d, "Gyroscope", s.device.gyro);
-    if (const TiXmlElement* gyro = d->FirstChildElement("Gyroscope"))
-        s.device.gyroRange = real(gyro, "range", s.device.gyroRange, 1, 1e6);
     parseErrors(d, "Magnetometer", s.device.mag);
 }
 

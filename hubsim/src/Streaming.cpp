@@ -67,7 +67,8 @@ sim::V3 applyStatic(const std::vector<uint8_t>& record, uint16_t type, const sim
 
 }  // namespace
 
-Streaming::Streaming(Scenario& scenario) : s(scenario), device(scenario.device) {}
+Streaming::Streaming(Scenario& scenario)
+    : s(scenario), device(scenario.device), delivery(scenario.device.stream, scenario.device.seed) {}
 
 double Streaming::now() const {
     const double wallMs =
@@ -168,18 +169,25 @@ std::vector<std::vector<uint8_t>> Streaming::reports(double& from, double starte
         bytes = 8;
     };
     for (; from < until; from += period) {
+        // Taken a little early or late with irregular intervals; a lost burst
+        // takes every report of the moment, a dropped one a single report.
+        const double at = from + delivery.lateness(period);
+        const bool lost = delivery.inBurst(at);
+        const double stamp = delivery.stamp(at);
         for (const auto& kv : streams) {
             if (!kv.second.on)
                 continue;
             const SimSensor* target = routeOf(kv.second.luid);
             smhi::SampleRecord record;
-            if (!target || !reading(*target, from, record.readings))
+            if (!target || !reading(*target, at, record.readings))
+                continue;
+            if (lost || delivery.dropped())
                 continue;
             if (!faults.silentLuid.empty() && luidHexKey(target->luid) == faults.silentLuid &&
                 from - startedAt >= faults.silentAfterMs)
                 continue;
             record.luid = target->luid;
-            record.timestamp = static_cast<uint64_t>(from * 1000.0);
+            record.timestamp = static_cast<uint64_t>(stamp * 1000.0);
             const size_t size = 17 + 4 * record.readings.size();
             if (bytes + size > kMaxMessage)
                 flush();
@@ -218,6 +226,7 @@ long Streaming::operate(const std::string& command, std::string& error) {
             if (!(in >> axis >> degrees >> seconds) || seconds <= 0)
                 throw std::runtime_error("usage: turn AXIS DEGREES SECONDS");
             done = device.turn(axis, degrees, t + kReactionMs, seconds);
+            delivery.turnStarts(done - seconds * 1000);
         } else if (verb == "disturb") {
             sim::V3 field;
             double seconds = 0;

@@ -39,6 +39,8 @@ private:
     };
     Scenario& s;
     sim::LiveDevice device;
+    // When the samples are taken, what their time stamps say, which are lost.
+    sim::Delivery delivery;
     std::map<std::string, Stream> streams;
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
 

@@ -32,7 +32,10 @@ ProcessResult run(const HubSim& hub, std::vector<std::string> args, const std::v
     options.workDir = hub.dir();
     options.timeoutSeconds = 120;
     args.insert(args.begin(), SENSORTRIM_BIN);
-    return hub.runWithOperator(args, options, "", mistakes);
+    std::vector<std::string> operatorArgs;
+    for (const std::string& mistake : mistakes)
+        operatorArgs.insert(operatorArgs.end(), {"--mistake", mistake});
+    return hub.runWithOperator(args, options, "", operatorArgs);
 }
 
 void PrintTo(const Mistake& mistake, std::ostream* out) {

@@ -61,14 +61,13 @@ HubSim::~HubSim() {
 }
 
 ProcessResult HubSim::runWithOperator(const std::vector<std::string>& argv, ProcessOptions options,
-                                     const std::string& levels, const std::vector<std::string>& mistakes) const {
+                                     const std::string& levels, const std::vector<std::string>& operatorArgs) const {
     options.env["HUBSIM_SOCKET"] = socketPath;
     options.env["ASAN_OPTIONS"] = "verify_asan_link_order=0";
     std::vector<std::string> command = {HUBOP_BIN, "--socket", socketPath, "--preload", SHIM_LIB};
     if (!levels.empty())
         command.insert(command.end(), {"--levels", levels});
-    for (const std::string& mistake : mistakes)
-        command.insert(command.end(), {"--mistake", mistake});
+    command.insert(command.end(), operatorArgs.begin(), operatorArgs.end());
     command.push_back("--");
     command.insert(command.end(), argv.begin(), argv.end());
     return runProcess(command, options);

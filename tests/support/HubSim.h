@@ -21,10 +21,11 @@ public:
     // Runs a program under the virtual operator, which handles the simulated
     // device as the program's console asks (levels: what it types in a manual
     // light calibration, "a,b,c").
-    // mistakes: what the operator gets wrong, as hubop's "KIND@STEP".
+    // operatorArgs: more of hubop's options ("--mistake", "short-turn@2";
+    // "--turn-seconds", "2").
     ProcessResult runWithOperator(const std::vector<std::string>& argv, ProcessOptions options = {},
                                   const std::string& levels = "",
-                                  const std::vector<std::string>& mistakes = {}) const;
+                                  const std::vector<std::string>& operatorArgs = {}) const;
     // The journal lines hubsim wrote so far.
     std::vector<std::string> journal() const;
     // The journal's data lines (hex of what the tools sent), in order.
