@@ -60,6 +60,9 @@ public:
     void restart() { currentStaticStep = 0; }
 
 protected:
+    // Whether two sensors are the same sensor (by luid); false when either is missing.
+    static bool sameLuid(const std::shared_ptr<Sensor>& a, const std::shared_ptr<Sensor>& b);
+
     int staticStatesNumber = 0;
     int currentStaticStep = 0;
     ProcessType type = PROCESS_NONE;
@@ -161,6 +164,8 @@ private:
     void improveSegmentation();
     // The checks of the turn that the hold ending at t followed (step s).
     void checkTurn(int s, double t);
+    // The median of a sensor's last second, or an empty vector before it has any.
+    static Vector recentMedian(InertialSensor& sensor);
 };
 
 // The magnetic environment test: the operator ends each step with Enter.
