@@ -113,6 +113,15 @@ bool NewMotionProcess::isMotionless() {
 }
 
 void NewMotionProcess::updateStep(double t) {
+    // What the parts and the stream did during a turn comes first: a sensor
+    // at the end of its range or reports that never came make the operator's
+    // checks misread the turn.
+    try {
+        checkReadings(currentSegment, t);
+    } catch (const CalibrationException&) {
+        stepFailed = true;
+        throw;
+    }
     // The full flow holds a position (even steps), turns it about the axis
     // that points up and holds it again (odd steps).
     if (flow == FLOW_FULL && currentSegment >= 0) {

@@ -36,6 +36,41 @@ Vector NewMotionProcess::recentMedian(InertialSensor& sensor) {
     return sensor.DataMedian();
 }
 
+void NewMotionProcess::checkReadings(int s, double t) {
+    int axis = 0;
+    double sense = 1.0, degrees = 0.0;
+    if (s < 0 || !stepTurn(s, axis, sense, degrees))
+        return;
+    // The turn: since the hold before it ended, up to the hold after it.
+    const double from = flow == FLOW_FULL ? turnStart : progressStart;
+    const double to = t - 1000.0;
+    const std::string where =
+        std::string("the turn about ") + "XYZ"[axis] + " in step " + std::to_string(s + 1);
+    std::vector<InertialSensor*> sensors;
+    for (InertialSensor* sensor : {gyroscope.get(), accelerometer.get(), magnetometer.get(), turnWatch.get()})
+        if (sensor && std::find(sensors.begin(), sensors.end(), sensor) == sensors.end())
+            sensors.push_back(sensor);
+    for (InertialSensor* sensor : sensors) {
+        const InertialSensor::Clipping clip = sensor->findClipping(from, to);
+        if (clip.axis < 0)
+            continue;
+        const std::string name = sensor->getName();
+        const char* unit = name == "Gyroscope" ? " degrees per second" : name == "Accelerometer" ? " g" : " milligauss";
+        throw CalibrationException("The " + name + " reached the end of its range during " + where + " (its " +
+                                   "XYZ"[clip.axis] + " axis stayed at " + oneDecimal(clip.level) + unit + " for " +
+                                   oneDecimal(clip.seconds) + " s): turn more slowly");
+    }
+    // The turn is integrated from the gyroscope's reports.
+    if (gyroscope) {
+        double at = 0;
+        const double gap = gyroscope->longestGap(from, to, at);
+        if (gap > kLongestGap)
+            throw CalibrationException("The Gyroscope's reports stopped for " + std::to_string(std::lround(gap)) +
+                                       " ms during " + where + " (lost on their way from the hub, not a fault of the "
+                                       "turn): calibrate again");
+    }
+}
+
 void NewMotionProcess::checkTurn(int s, double t) {
     const double turnEnd = t - 1000.0;
     const std::string step = std::to_string(s + 1);

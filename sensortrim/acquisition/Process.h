@@ -124,6 +124,9 @@ public:
     static constexpr double kTurnEndTolerance = 5.0;  // degrees off where the turn started
     static constexpr double kTurnTiltLimit = 45.0;    // degrees gravity may move in the device
     static constexpr double kFastestTurn = 1000.0;    // degrees per second
+    // Reports missing for longer than this during a turn leave too much of
+    // it to guess (milliseconds); shorter gaps are bridged.
+    static constexpr double kLongestGap = 200.0;
     // Below this the field barely moves in a turn (it lies along the turn's
     // axis) and tells nothing of where the turn ended.
     static constexpr double kLeastTurnCircle = 20.0;  // the circle's diameter, in the field's unit
@@ -164,6 +167,10 @@ private:
     void improveSegmentation();
     // The checks of the turn that the hold ending at t followed (step s).
     void checkTurn(int s, double t);
+    // What the readings of a turn that ended (step s, its hold ending at t)
+    // tell of the parts and the stream: no sensor stuck at the end of its
+    // range, no long stretch without the gyroscope's reports.
+    void checkReadings(int s, double t);
     // The median of a sensor's last second, or an empty vector before it has any.
     static Vector recentMedian(InertialSensor& sensor);
 };

@@ -1,6 +1,7 @@
 #include "Statistics.h"
 
 #include <algorithm>
+#include <limits>
 #include <cmath>
 
 namespace {
@@ -105,6 +106,35 @@ double Median(std::vector<double> list) {
     if (n % 2 == 1)
         return list[n / 2];
     return (list[n / 2 - 1] + list[n / 2]) / 2.0;
+}
+
+double RobustMean(const std::vector<double>& list) {
+    const double middle = Median(list);
+    if (std::isnan(middle))
+        return middle;
+    std::vector<double> deviations;
+    deviations.reserve(list.size());
+    double step = std::numeric_limits<double>::infinity();
+    for (double x : list) {
+        const double d = std::fabs(x - middle);
+        deviations.push_back(d);
+        if (d > 0 && d < step)
+            step = d;
+    }
+    // Every value the median itself.
+    if (std::isinf(step))
+        return middle;
+    const auto half = deviations.begin() + static_cast<std::ptrdiff_t>(deviations.size() / 2);
+    std::nth_element(deviations.begin(), half, deviations.end());
+    const double width = std::max(4 * 1.4826 * *half, 1.5 * step);
+    double sum = 0.0;
+    size_t count = 0;
+    for (double x : list)
+        if (std::fabs(x - middle) <= width) {
+            sum += x;
+            ++count;
+        }
+    return count > 0 ? sum / static_cast<double>(count) : middle;
 }
 
 Vector Median(const std::vector<SensorData>& buf, const BufferRange& range) {

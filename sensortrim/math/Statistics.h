@@ -17,6 +17,12 @@ double calcStd(const std::vector<SensorData>& buf, int axis, int start, int coun
 double calcStd(const std::vector<double>& list);
 double mean(const std::vector<double>& list);
 double Median(std::vector<double> list);
+// The mean of the values near the median: within four standard deviations
+// (from the median absolute deviation) or one and a half steps of the
+// resolution the values show, whichever is wider. As robust to spikes as the
+// median, and not held, as a median is, to one of the values a coarse
+// resolution allows.
+double RobustMean(const std::vector<double>& list);
 // One median per axis over the samples of the range (both ends inclusive).
 Vector Median(const std::vector<SensorData>& buf, const BufferRange& range);
 // Largest per-axis spread (max - min) over axes 0..2 of the range.

@@ -1,6 +1,8 @@
 #include "Gyroscope.h"
 
 #include <cmath>
+#include <cstdio>
+#include <map>
 
 #include "Exceptions.h"
 #include "TestingThresholds.h"
@@ -20,6 +22,8 @@ Gyroscope::Gyroscope(const _sc_sensor_luid& id) : InertialSensor(id) {
     motionLowerBound = 0.1;
     motionStdLimit = 5.0;
     motionRangeLimit = 15.0;
+    // A steady rate of this much is a turn, however little it spreads.
+    restDepartureLimit = 5.0;
     ownSteps = 3;
     if (luid.flags & 0x01) {
         minDataSize = 71;
@@ -100,6 +104,10 @@ void Gyroscope::FindSegmentation() {
     const std::string splitting = name + " Calibration Error: Failed splitting data to segments";
 
     std::vector<SensorData> still;
+    // The holds with the Y axis up (the third and fourth) and down (the seventh).
+    std::vector<SensorData> yUp, yDown;
+    // Each hold's rest rate, by its place in the boundary list (k / 2).
+    std::map<size_t, Vector> holdLevels;
     measurements = Matrix(3, 3);
     int row = 0;
     for (size_t k = 0; k + 1 < index.size(); ++k) {
@@ -107,16 +115,13 @@ void Gyroscope::FindSegmentation() {
             if (index[k + 1] > index[k]) {
                 const std::vector<SensorData> hold = stretch(index[k], index[k + 1] - 1);
                 still.insert(still.end(), hold.begin(), hold.end());
+                std::vector<SensorData>& side = k == 4 || k == 6 ? yUp : k == 12 ? yDown : still;
+                if (&side != &still)
+                    side.insert(side.end(), hold.begin(), hold.end());
+                holdLevels[k / 2] = levelOf(hold);
             }
         } else if ((k - 1) % stride == 0 && row < 3) {
-            Vector turn(3);
-            for (size_t j = std::max<size_t>(index[k], 1); j < index[k + 1] && j < bufferedData.size(); ++j) {
-                if (bufferedData[j].values.size() < 3)
-                    throw CalibrationException("Internal error");
-                turn += Vector(bufferedData[j].values) *
-                        ((bufferedData[j].timestamp - bufferedData[j - 1].timestamp) * 0.001);
-            }
-            measurements.setRow(turn, row++);
+            measurements.setRow(integrate(std::max<size_t>(index[k], 1), index[k + 1], Vector(3)), row++);
         }
     }
     if (still.empty())
@@ -126,12 +131,74 @@ void Gyroscope::FindSegmentation() {
     for (int axis = 0; axis < 3; ++axis)
         if (std::isnan(whiteNoise[axis]))
             whiteNoise[axis] = defaultNoise;
+    // A gyroscope's zero rate shifts with gravity along its axes (its
+    // sensitivity to acceleration): the rest rate of all holds together leans
+    // towards the positions held longest. With the Y axis up and then down
+    // gravity's share cancels, and their mean is the zero rate the device has
+    // on average over all orientations.
+    const bool balanced = times.size() == 14 && !yUp.empty() && !yDown.empty();
+    if (balanced)
+        o = (levelOf(yUp) + levelOf(yDown)) * 0.5;
+    // Without opposite positions gravity's share of the zero rate cannot be
+    // told apart: the zero rate found holds for these positions only as far
+    // as it is the same in each of them.
+    if (!balanced)
+        checkZeroRateAcross(holdLevels);
+    // Readings too coarse to find the zero rate to what the calibration promises.
+    std::vector<SensorData> level = balanced ? yUp : still;
+    if (balanced)
+        level.insert(level.end(), yDown.begin(), yDown.end());
+    int axis = -1;
+    double step = 0;
+    const double uncertainty = levelUncertainty(level, axis, step);
+    if (uncertainty > kOffsetResolution) {
+        char text[400];
+        std::snprintf(text, sizeof text,
+                      "The readings are too coarse for the offset: the %c axis reads in steps of %.3f degrees per "
+                      "second, with too little noise between them to average (an offset to %.2f at best): set the "
+                      "part to a smaller full scale.\n",
+                      "XYZ"[axis], step, uncertainty);
+        fail("Resolution", text);
+        throw CalibrationException("Calibration failed for sensor " + getName() + ". Reason: " + failureReason);
+    }
+    // Each turn less the rest rate of its own position, the holds before
+    // and after it: the zero rate that gravity and the part's warming shift
+    // from hold to hold.
     for (int r = 0; r < 3; ++r) {
         const size_t i = static_cast<size_t>(r) * stride + 1;
         if (i + 1 >= times.size())
             throw CalibrationException(splitting);
-        measurements.setRow(measurements.getRow(r) - o * ((times[i + 1] - times[i]) * 0.001), r);
+        const auto before = holdLevels.find((i - 1) / 2), after = holdLevels.find((i + 1) / 2);
+        const Vector rest =
+            before != holdLevels.end() && after != holdLevels.end() ? (before->second + after->second) * 0.5 : o;
+        measurements.setRow(measurements.getRow(r) - rest * ((times[i + 1] - times[i]) * 0.001), r);
     }
+}
+
+void Gyroscope::checkZeroRateAcross(const std::map<size_t, Vector>& holdLevels) {
+    double widest = 0;
+    int axis = 0;
+    size_t low = 0, high = 0;
+    for (int k = 0; k < 3; ++k)
+        for (const auto& a : holdLevels)
+            for (const auto& b : holdLevels)
+                if (b.second[k] - a.second[k] > widest) {
+                    widest = b.second[k] - a.second[k];
+                    axis = k;
+                    low = a.first;
+                    high = b.first;
+                }
+    if (widest <= 2 * kOffsetResolution)
+        return;
+    const size_t first = std::min(low, high) + 1, second = std::max(low, high) + 1;
+    char text[400];
+    std::snprintf(text, sizeof text,
+                  "The zero rate changes with the device's position: on the %c axis by %.2f degrees per second between "
+                  "step %zu and step %zu (the part's sensitivity to gravity), more than this flow can calibrate: "
+                  "calibrate in the full flow.\n",
+                  "XYZ"[axis], widest, first, second);
+    fail("ZeroRate", text);
+    throw CalibrationException("Calibration failed for sensor " + getName() + ". Reason: " + failureReason);
 }
 
 void Gyroscope::findGyroScale(double angle) {
@@ -156,6 +223,19 @@ void Gyroscope::findGyroScale(double angle) {
         fail("scale", "Failed to calculate scale matrix\n");
         throw CalibrationException("Calibration failed for sensor " + getName() + ". Reason: " + failureReason);
     }
+}
+
+Vector Gyroscope::integrate(size_t from, size_t to, const Vector& rest) const {
+    // Each interval by the mean of the rates at its ends: a sample after a
+    // gap in the reports then does not stand for the whole gap.
+    Vector turn(3);
+    for (size_t j = from; j < to && j < bufferedData.size(); ++j) {
+        if (j == 0 || bufferedData[j].values.size() < 3 || bufferedData[j - 1].values.size() < 3)
+            throw CalibrationException("Internal error");
+        const double dt = (bufferedData[j].timestamp - bufferedData[j - 1].timestamp) * 0.001;
+        turn += ((Vector(bufferedData[j].values) + Vector(bufferedData[j - 1].values)) * 0.5 - rest) * dt;
+    }
+    return turn;
 }
 
 Vector Gyroscope::getCalibratedVector(int step) {
@@ -224,16 +304,15 @@ void Gyroscope::ComputeDynamicAndStaticData() {
         const size_t from = 2 * static_cast<size_t>(i) + 1;
         if (from + 1 >= index.size())
             throw CalibrationException(name + " Calibration Error: Failed splitting data to segments");
-        Vector turn(3);
         Matrix rotation = Matrix::Identity(3);
-        for (size_t j = std::max<size_t>(index[from], 1); j < index[from + 1]; ++j) {
-            const Vector v = Vector(bufferedData[j].values) - first;
-            const double dt = (bufferedData[j].timestamp - bufferedData[j - 1].timestamp) / 1000;
-            turn += v * dt;
-            if (testRun)
+        const size_t begin = std::max<size_t>(index[from], 1);
+        if (testRun)
+            for (size_t j = begin; j < index[from + 1]; ++j) {
+                const Vector v = Vector(bufferedData[j].values) - first;
+                const double dt = (bufferedData[j].timestamp - bufferedData[j - 1].timestamp) / 1000;
                 rotation = rotation.applyApproximateRotation(v * (dt * kDegToRad));
-        }
-        integratedAngles.setRow(turn, i);
+            }
+        integratedAngles.setRow(integrate(begin, index[from + 1], first), i);
         if (testRun)
             stepRotations.push_back(rotation);
     }

@@ -2,6 +2,8 @@
 // give its sensitivity, and measured turns test an existing calibration.
 #pragma once
 
+#include <map>
+
 #include "InertialSensor.h"
 
 class Gyroscope : public InertialSensor {
@@ -29,6 +31,11 @@ public:
     // Sensitivity from the measured turns; the scale matrix is its inverse.
     void findGyroScale(double angle);
     bool TestIntegration();
+    // Fails when the holds' zero rates (by hold) differ by more than twice
+    // the offset the calibration promises.
+    void checkZeroRateAcross(const std::map<size_t, Vector>& holdLevels);
+    // The turn over buffered samples [from, to) less the rest rate, in degrees.
+    Vector integrate(size_t from, size_t to, const Vector& rest) const;
 
     const std::vector<Matrix>& getStepRotations() const { return stepRotations; }
 
@@ -43,4 +50,6 @@ protected:
     const double quarterTurn = 90.0;
     const double fullTurn = 360.0;
     const double motionAngleThreshold = 200.0;
+    // The zero rate every flow promises to find (deg/s).
+    static constexpr double kOffsetResolution = 0.1;
 };

@@ -124,7 +124,9 @@ Vector InertialSensor::findSegmentAndNoise(const std::vector<SensorData>& buffer
     size_t count = 0;
     for (const auto& part : stretches)
         count += part.second - part.first;
-    Vector median(3);
+    // Each axis's level: the mean of the values near the median, robust to
+    // spikes and not held to a code of a coarse resolution as a median is.
+    Vector level(3);
     for (int axis = 0; axis < 3; ++axis) {
         std::vector<double> values;
         values.reserve(count);
@@ -135,10 +137,10 @@ Vector InertialSensor::findSegmentAndNoise(const std::vector<SensorData>& buffer
                     throw CalibrationException("Internal error");
                 values.push_back(s.values[static_cast<size_t>(axis)]);
             }
-        median[axis] = Statistics::Median(values);
         whiteNoise[axis] += Statistics::calcStd(values);
+        level[axis] = Statistics::RobustMean(values);
     }
-    return median;
+    return level;
 }
 
 void InertialSensor::FindSegmentation() {

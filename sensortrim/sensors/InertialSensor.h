@@ -142,6 +142,24 @@ public:
 
     void convertDependentLimits(UnitsEnum from, UnitsEnum to);
 
+    // What the samples of a stretch (times in (fromMs, toMs]) tell of the part
+    // and of the stream. Readings that stayed at the extreme they reached,
+    // while the samples about them were heading past it, are a part at the
+    // end of its range: the axis (-1 for none), the level and for how long.
+    struct Clipping {
+        int axis = -1;
+        double level = 0.0;
+        double seconds = 0.0;
+    };
+    Clipping findClipping(double fromMs, double toMs) const;
+    // The level a hold's samples read, per axis.
+    Vector levelOf(const std::vector<SensorData>& samples) const;
+    // How far the resolution may hold the level of these samples off the
+    // true one, on the worst axis, with that axis and its resolution.
+    double levelUncertainty(const std::vector<SensorData>& samples, int& axis, double& step) const;
+    // The longest time between two samples, ending in the stretch, and when it began.
+    double longestGap(double fromMs, double toMs, double& atMs) const;
+
     std::vector<Vector> getExpectedResults() const;
     const Matrix& getStaticMeans() const { return staticMeans; }
     const Matrix& getStaticStds() const { return staticStds; }
@@ -197,6 +215,10 @@ protected:
     double motionLowerBound = 0.0;
     double motionStdLimit = 0.0;
     double motionRangeLimit = 0.0;
+    // How far a still window's mean may lie from the first hold's (0: not
+    // checked), and that hold's mean.
+    double restDepartureLimit = 0.0;
+    Vector restLevel;
 
     std::vector<unsigned char> parseStaticBody(TiXmlElement* calibrationData);
     void linkStaticData(TiXmlElement* node, const std::vector<unsigned char>& record);

@@ -500,7 +500,21 @@ bool InertialSensor::ISmotionless(bool adapt) {
     const double r = Statistics::FindRangeMax(bufferedData, range);
     if (adapt)
         setLimits(s, r, 1.5);
-    return s <= motionStdLimit && r <= motionRangeLimit;
+    const bool still = s <= motionStdLimit && r <= motionRangeLimit;
+    if (!still || restDepartureLimit <= 0)
+        return still;
+    // A rate sensor at the end of its range reads a steady value while the
+    // device turns: still is also near the rates of the first hold.
+    Vector level(3);
+    for (int i = range.first; i <= range.last; ++i)
+        for (size_t axis = 0; axis < 3 && axis < bufferedData[static_cast<size_t>(i)].values.size(); ++axis)
+            level[static_cast<int>(axis)] += bufferedData[static_cast<size_t>(i)].values[axis];
+    level = level / (range.last - range.first + 1);
+    if (adapt || restLevel.size() != 3) {
+        restLevel = level;
+        return true;
+    }
+    return (level - restLevel).Abs().Max() <= restDepartureLimit;
 }
 
 void InertialSensor::setLimits(double stdValue, double range, double factor) {

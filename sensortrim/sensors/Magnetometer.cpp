@@ -408,18 +408,32 @@ void Magnetometer::checkFieldDuringTurns(const EllipsoidFit& fit) {
     // A field too weak or too strong to calibrate by is the success check's to name.
     if (!(field >= minFieldStrength && field <= maxFieldStrength))
         return;
-    double largest = 0;
-    int worst = -1;
-    for (size_t t = 0; t < turnStretches.size(); ++t)
+    double largest = 0, bent = 0;
+    int worst = -1, worstBent = -1;
+    for (size_t t = 0; t < turnStretches.size(); ++t) {
+        std::vector<std::pair<double, double>> strengths;  // time, calibrated strength
         for (size_t i = turnStretches[t].first; i < turnStretches[t].second && i < bufferedData.size(); ++i) {
             if (bufferedData[i].values.size() != 3)
                 continue;
-            const double change = std::fabs(fit.calibrate(Vector(bufferedData[i].values)).norm() - field) / field;
+            const double strength = fit.calibrate(Vector(bufferedData[i].values)).norm();
+            strengths.emplace_back(bufferedData[i].timestamp, strength);
+            const double change = std::fabs(strength - field) / field;
             if (change > largest) {
                 largest = change;
                 worst = static_cast<int>(t);
             }
         }
+        // The strength over a tenth of a second: noise and mains ripple
+        // average out, what is left is how well the records fit the samples.
+        const double deviation = smoothedDeviation(strengths, field);
+        if (deviation > bent) {
+            bent = deviation;
+            worstBent = static_cast<int>(t);
+        }
+    }
+    addToLog(bent * 100, "FieldStrengthDeviation",
+             "The largest deviation of the calibrated field strength, over a tenth of a second, from its mean while "
+             "the device turned, in percent");
     addToLog(largest * 100, "FieldChangeDuringTurns",
              "The largest change of the calibrated field strength while the device turned, in percent");
     if (largest > kFieldChangeLimit) {
@@ -428,7 +442,31 @@ void Magnetometer::checkFieldDuringTurns(const EllipsoidFit& fit) {
         fail("FieldDuringTurn", std::string("The field changed by ") + percent + " % while the device turned in step " +
                                     std::to_string(2 * worst + 2) +
                                     ": keep magnets and steel away from the station.\n");
+    } else if (bent > kFieldFitLimit) {
+        char percent[32];
+        std::snprintf(percent, sizeof percent, "%.1f", bent * 100);
+        fail("FieldStrength", std::string("The records do not fit the samples: the calibrated field strength strays ") +
+                                  percent + " % from its mean while the device turned in step " +
+                                  std::to_string(2 * worstBent + 2) +
+                                  " (at most 0.8 %). The field at the station is noisy or unsteady (mains wiring or a "
+                                  "power supply near, steel moving) or the sensor too noisy: calibrate away from them.\n");
     }
+}
+
+double Magnetometer::smoothedDeviation(const std::vector<std::pair<double, double>>& strengths, double field) {
+    double largest = 0;
+    size_t from = 0, to = 0;
+    double sum = 0;
+    for (size_t i = 0; i < strengths.size(); ++i) {
+        // The samples within 50 ms of sample i.
+        while (to < strengths.size() && strengths[to].first <= strengths[i].first + kSmoothingMs / 2)
+            sum += strengths[to++].second;
+        while (from < to && strengths[from].first < strengths[i].first - kSmoothingMs / 2)
+            sum -= strengths[from++].second;
+        if (to > from)
+            largest = std::max(largest, std::fabs(sum / static_cast<double>(to - from) - field) / field);
+    }
+    return largest;
 }
 
 std::string Magnetometer::mirrorCause(int axis) const {

@@ -33,10 +33,19 @@ public:
     void findRotation(const EllipsoidFit& fit);
     // Fails the calibration when the calibrated field strength changed during
     // a turn by more than kFieldChangeLimit of the field (a disturbance at the
-    // station).
+    // station), or strays, averaged over kSmoothingMs, more than
+    // kFieldFitLimit from its mean (a fit bent by noise or an unsteady field).
     void checkFieldDuringTurns(const EllipsoidFit& fit);
     std::string mirrorCause(int axis) const override;
     static constexpr double kFieldChangeLimit = 0.05;
+    // Averaged over a tenth of a second it strays at most this share from its
+    // mean, or the fit does not hold the samples it came from.
+    static constexpr double kFieldFitLimit = 0.008;
+    // The calibrated strength is judged over this long (ms).
+    static constexpr double kSmoothingMs = 100.0;
+    // The largest deviation from field of the strengths (time, strength),
+    // each averaged over kSmoothingMs, as a share of field.
+    static double smoothedDeviation(const std::vector<std::pair<double, double>>& strengths, double field);
     double findBestAngle(int steps, double magnitude, const std::vector<Vector>& vectors, double low, double high);
     double findPartialRotationError(const std::vector<Vector>& vectors, const Matrix& rotation);
     void SetExpectation(double dip, double magnitude);

@@ -88,6 +88,11 @@ TEST(Statistics, ListStatistics) {
     EXPECT_EQ(Statistics::mean({}), 0.0);
     EXPECT_EQ(Statistics::mean({1, 2, 6}), 3.0);
     EXPECT_EQ(calibrationError([] { Statistics::Median(std::vector<double>{}); }), "Internal error");
+    // The mean near the median: a coarse resolution's second code counts, a spike does not.
+    EXPECT_DOUBLE_EQ(Statistics::RobustMean({1, 1, 1, 1, 1, 1, 1, 1, 1, 2}), 1.1);
+    EXPECT_DOUBLE_EQ(Statistics::RobustMean({10, 10.1, 9.9, 10, 10.05, 9.95, 100}), 10.0);
+    EXPECT_EQ(Statistics::RobustMean({4, 4, 4}), 4.0);
+    EXPECT_TRUE(std::isnan(Statistics::RobustMean({1, NAN, 2})));
 }
 
 TEST(Statistics, BufferStatistics) {

@@ -1,0 +1,199 @@
+// What a sensor's own samples tell of the part and of the stream that brought
+// them: readings stuck at the end of the part's range, reports that did not
+// come, and the level of a hold read through the part's resolution.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "InertialSensor.h"
+#include "Statistics.h"
+
+namespace {
+
+// Samples on each side of a stuck stretch that tell where the readings were
+// heading; at least two on each side are needed to tell anything.
+const size_t kFlank = 8;
+const size_t kLeastFlank = 2;
+// A stuck stretch shorter than this many samples is the top of a smooth peak
+// read through a coarse resolution as often as it is a clipped one.
+const size_t kLeastStuck = 3;
+// The share of the stretch's whole motion that the readings may have lost at the
+// top of a peak before it counts as clipped: far below what any turn's
+// tolerance allows.
+const double kLostShare = 0.002;
+
+bool same(double a, double b) {
+    return std::fabs(a - b) <= 1e-9 * std::max(1.0, std::fabs(a));
+}
+
+// Least-squares a + b t + c t^2 through the points; false when they do not
+// determine it.
+bool parabola(const std::vector<std::pair<double, double>>& points, double& a, double& b, double& c) {
+    Matrix normal(3, 3);
+    Vector right(3);
+    for (const auto& p : points) {
+        const double row[3] = {1.0, p.first, p.first * p.first};
+        for (int i = 0; i < 3; ++i) {
+            for (int j = 0; j < 3; ++j)
+                normal[i][j] += row[i] * row[j];
+            right[i] += row[i] * p.second;
+        }
+    }
+    double scale = 0;
+    for (int i = 0; i < 3; ++i)
+        scale = std::max(scale, std::fabs(normal[i][i]));
+    if (!(scale > 0) || std::fabs(normal.determinant3x3()) <= 1e-12 * scale * scale * scale)
+        return false;
+    const Vector p = normal.invert3x3() * right;
+    a = p[0];
+    b = p[1];
+    c = p[2];
+    return std::isfinite(a) && std::isfinite(b) && std::isfinite(c);
+}
+
+}  // namespace
+
+InertialSensor::Clipping InertialSensor::findClipping(double fromMs, double toMs) const {
+    Clipping worst;
+    std::vector<size_t> at;
+    for (size_t i = 0; i < bufferedData.size(); ++i)
+        if (bufferedData[i].timestamp > fromMs && bufferedData[i].timestamp <= toMs && bufferedData[i].values.size() >= 3)
+            at.push_back(i);
+    if (at.size() < kLeastStuck + 2 * kLeastFlank)
+        return worst;
+    auto value = [&](size_t k, int axis) { return bufferedData[at[k]].values[static_cast<size_t>(axis)]; };
+    auto time = [&](size_t k) { return bufferedData[at[k]].timestamp; };
+    // The whole motion of the stretch, and the largest reading on any axis:
+    // a part clips on the axis that carries the motion, so a minor axis read
+    // through a coarse resolution that stays on one value is no clipping.
+    double whole = 0, largest = 0;
+    for (size_t k = 0; k < at.size(); ++k) {
+        const SampleValues& v = bufferedData[at[k]].values;
+        const double size = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+        largest = std::max(largest, std::max(std::fabs(v[0]), std::max(std::fabs(v[1]), std::fabs(v[2]))));
+        if (k > 0)
+            whole += size * (time(k) - time(k - 1)) / 1000;
+    }
+    for (int axis = 0; axis < 3; ++axis) {
+        // The extreme the axis reached, and the longest run of samples that
+        // stayed exactly there.
+        size_t top = 0;
+        for (size_t k = 1; k < at.size(); ++k)
+            if (std::fabs(value(k, axis)) > std::fabs(value(top, axis)))
+                top = k;
+        const double level = value(top, axis);
+        if (level == 0 || std::fabs(level) < largest / 2)
+            continue;
+        size_t runFrom = 0, runLength = 0;
+        for (size_t k = 0; k < at.size();) {
+            size_t n = 0;
+            while (k + n < at.size() && same(value(k + n, axis), level))
+                ++n;
+            if (n > runLength) {
+                runLength = n;
+                runFrom = k;
+            }
+            k += std::max<size_t>(n, 1);
+        }
+        const size_t runTo = runFrom + runLength;  // one past
+        // A peak needs readings heading up to it and down from it inside the
+        // stretch; one at an end of the stretch is not judged.
+        if (runLength < kLeastStuck || runFrom < kLeastFlank || at.size() - runTo < kLeastFlank)
+            continue;
+        // Where the readings were heading, from the samples on both sides
+        // (times about the middle of the run, values towards the extreme
+        // positive): a smooth peak bends down through them, and the curve
+        // they draw over the run is what the part would have read.
+        const double sign = level > 0 ? 1.0 : -1.0;
+        const double middle = (time(runFrom) + time(runTo - 1)) / 2;
+        std::vector<std::pair<double, double>> flank;
+        for (size_t k = runFrom >= kFlank ? runFrom - kFlank : 0; k < runFrom; ++k)
+            flank.emplace_back((time(k) - middle) / 1000, sign * value(k, axis));
+        for (size_t k = runTo; k < at.size() && k < runTo + kFlank; ++k)
+            flank.emplace_back((time(k) - middle) / 1000, sign * value(k, axis));
+        double a = 0, b = 0, c = 0;
+        double lost = 0;
+        if (!parabola(flank, a, b, c))
+            continue;
+        for (size_t k = runFrom; k < runTo; ++k) {
+            const double s = (time(k) - middle) / 1000;
+            const double dt = k > 0 ? (time(k) - time(k - 1)) / 1000 : 0.0;
+            lost += std::max(0.0, a + b * s + c * s * s - std::fabs(level)) * dt;
+        }
+        if (!(lost > kLostShare * whole))
+            continue;
+        const double seconds = (time(runTo - 1) - time(runFrom)) / 1000;
+        if (worst.axis < 0 || seconds > worst.seconds)
+            worst = Clipping{axis, level, seconds};
+    }
+    return worst;
+}
+
+double InertialSensor::longestGap(double fromMs, double toMs, double& atMs) const {
+    double longest = 0;
+    atMs = fromMs;
+    double previous = NAN;
+    for (const SensorData& s : bufferedData) {
+        if (s.timestamp > toMs)
+            continue;
+        // A gap that ends inside the stretch counts, wherever it began.
+        if (!std::isnan(previous) && s.timestamp > fromMs && s.timestamp - previous > longest) {
+            longest = s.timestamp - previous;
+            atMs = previous;
+        }
+        previous = s.timestamp;
+    }
+    return longest;
+}
+
+Vector InertialSensor::levelOf(const std::vector<SensorData>& samples) const {
+    Vector level(3);
+    for (int axis = 0; axis < 3; ++axis) {
+        std::vector<double> values;
+        values.reserve(samples.size());
+        for (const SensorData& s : samples)
+            if (s.values.size() >= 3)
+                values.push_back(s.values[static_cast<size_t>(axis)]);
+        level[axis] = Statistics::RobustMean(values);
+    }
+    return level;
+}
+
+double InertialSensor::levelUncertainty(const std::vector<SensorData>& samples, int& axis, double& step) const {
+    double worst = 0;
+    axis = -1;
+    step = 0;
+    for (int k = 0; k < 3; ++k) {
+        // The resolution: the smallest change between two readings.
+        double smallest = std::numeric_limits<double>::infinity();
+        for (size_t i = 1; i < bufferedData.size(); ++i) {
+            if (bufferedData[i].values.size() < 3 || bufferedData[i - 1].values.size() < 3)
+                continue;
+            const double d = std::fabs(bufferedData[i].values[static_cast<size_t>(k)] -
+                                       bufferedData[i - 1].values[static_cast<size_t>(k)]);
+            if (d > 0 && d < smallest)
+                smallest = d;
+        }
+        if (std::isinf(smallest))
+            continue;
+        std::vector<double> values;
+        values.reserve(samples.size());
+        for (const SensorData& s : samples)
+            if (s.values.size() >= 3)
+                values.push_back(s.values[static_cast<size_t>(k)]);
+        if (values.empty())
+            continue;
+        // Readings that never leave one step say only that the level lies
+        // within half a step of it; noise that spreads them over the steps
+        // lets their mean find it (the mean's error falls off as a Gaussian
+        // of the spread in steps).
+        const double spread = Statistics::calcStd(values) / smallest;
+        const double uncertainty = smallest / 2 * std::exp(-2 * 9.869604401089358 * spread * spread);
+        if (uncertainty > worst) {
+            worst = uncertainty;
+            axis = k;
+            step = smallest;
+        }
+    }
+    return worst;
+}
