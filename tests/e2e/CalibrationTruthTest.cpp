@@ -7,7 +7,10 @@
 // in every flow with the limit's reason and writes nothing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <regex>
+#include <sstream>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -35,10 +38,10 @@ const Errors kMagnetometer{{180, -120, 75}, {1.2, 0.88, 1.05}, {0.03, -0.02, 0.0
 const double kField = 480;
 
 // The default scenario with a device of these errors, its simulated time 20
-// times faster than wall time.
+// times faster than wall time; realistic, as the part of examples/hub-realistic.xml.
 std::string scenario(const Errors& acc, const Errors& lid, const Errors& gyro, const Errors& mag,
-                     double field = kField) {
-    return truth::scenario(Device{acc, lid, gyro, mag, field, 62}, 20, 3);
+                     double field = kField, bool realistic = false) {
+    return truth::scenario(Device{acc, lid, gyro, mag, field, 62, realistic}, 20, 3);
 }
 
 ProcessResult sensortrim(const HubSim& hub, std::vector<std::string> args) {
@@ -127,11 +130,18 @@ std::vector<std::vector<std::string>> testsOf(const Cell& c) {
     return tests;
 }
 
-class Truth : public ::testing::TestWithParam<Cell> {};
+// A cell of the matrix on the ideal device or on the realistic part.
+struct TruthCase {
+    Cell cell;
+    bool realistic;
+};
+
+class Truth : public ::testing::TestWithParam<TruthCase> {};
 
 TEST_P(Truth, CalibrationUndoesTheErrorsAndItsTestsPass) {
-    const Cell& c = GetParam();
-    HubSim hub(scenario(kAccelerometer, kLid, kGyroscope, kMagnetometer));
+    const Cell& c = GetParam().cell;
+    const bool realistic = GetParam().realistic;
+    HubSim hub(scenario(kAccelerometer, kLid, kGyroscope, kMagnetometer, kField, realistic));
     ProcessResult r = sensortrim(hub, truth::calibration(c));
     ASSERT_EQ(r.exitStatus, 0) << r.out;
     ASSERT_NE(r.out.find("\033[01;32mCalibration process completed successfully\n"), std::string::npos) << r.out;
@@ -153,30 +163,46 @@ TEST_P(Truth, CalibrationUndoesTheErrorsAndItsTestsPass) {
         else
             expectUndone("lid accelerometer", lid, kLid, 115, c.flow, true);
     }
-    if (has(c.sensors, 'G'))
-        expectUndone("gyroscope", records::recordOf(xml, 118), kGyroscope, 118, c.flow, false);
+    if (has(c.sensors, 'G')) {
+        // The zero rate the flow can find of a part whose zero rate follows gravity.
+        Errors gyro = kGyroscope;
+        const records::M3 g = realistic ? truth::gSensitivityOf(truth::realisticScenario()) : records::M3{};
+        gyro.offset = truth::zeroRate(kGyroscope.offset, g, c.flow);
+        expectUndone("gyroscope", records::recordOf(xml, 118), gyro, 118, c.flow, false);
+    }
     if (has(c.sensors, 'M'))
         expectUndone("magnetometer", records::recordOf(xml, 527), kMagnetometer, 527, c.flow, false);
 }
 
-}  // namespace
-
-namespace truth {
-
 // How the test lists name a cell.
-void PrintTo(const Cell& cell, std::ostream* out) {
-    *out << cell.sensors << (cell.primaryOnly ? " -PrimaryOnly" : "");
+void PrintTo(const TruthCase& c, std::ostream* out) {
+    *out << c.cell.sensors << (c.cell.primaryOnly ? " -PrimaryOnly" : "") << (c.realistic ? " (realistic part)" : "");
 }
 
-}  // namespace truth
-
-namespace {
-
-std::string cellName(const ::testing::TestParamInfo<Cell>& info) {
-    return flowName(info.param.flow) + "_" + info.param.sensors + (info.param.primaryOnly ? "_PrimaryOnly" : "");
+std::string cellName(const ::testing::TestParamInfo<TruthCase>& info) {
+    const Cell& c = info.param.cell;
+    return flowName(c.flow) + "_" + c.sensors + (c.primaryOnly ? "_PrimaryOnly" : "") +
+           (info.param.realistic ? "_Realistic" : "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Matrix, Truth, ::testing::ValuesIn(truth::cells()), cellName);
+// Every cell on the ideal device and on the realistic part; under the
+// sanitizers, which run each calibration many times slower, the realistic
+// part in the full flow of every sensor only.
+std::vector<TruthCase> truthCases() {
+    std::vector<TruthCase> all;
+    for (const Cell& c : truth::cells())
+        all.push_back({c, false});
+    for (const Cell& c : truth::cells()) {
+#ifdef TESSARY_SANITIZED
+        if (c.flow != Flow::Full || c.sensors != "AGM" || c.primaryOnly)
+            continue;
+#endif
+        all.push_back({c, true});
+    }
+    return all;
+}
+
+INSTANTIATE_TEST_SUITE_P(Matrix, Truth, ::testing::ValuesIn(truthCases()), cellName);
 
 // Devices beyond the limits: the calibration fails with the limit's reason in
 // every flow, and nothing is written to the hub.
@@ -239,5 +265,187 @@ std::string beyondName(const ::testing::TestParamInfo<Beyond>& info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Matrix, BeyondTheLimits, ::testing::ValuesIn(kBeyond), beyondName);
+
+// A part beyond typical, live through the virtual operator and offline from
+// the dumps of the same simulated device: each calibrates to the truth or
+// fails with its own reason (its first text after "Error:", the others
+// anywhere in the reason), and a failure writes nothing.
+struct RealPart {
+    std::string name;
+    std::vector<std::string> args;                    // the sensors and the flow
+    std::string device;                               // attributes of <Device>
+    std::vector<std::pair<std::string, std::string>> sensors;  // element, its attributes
+    double effects;                                   // 0, or the realistic part's effects this many times
+    bool brisk;                                       // full turns in two seconds
+    std::vector<std::string> reason;                  // empty: calibrates true
+};
+
+void PrintTo(const RealPart& part, std::ostream* out) {
+    *out << part.name;
+}
+
+// The first element of that name in the scenario's device with these
+// attributes set (added, or replacing its own).
+std::string withAttributes(std::string xml, const std::string& element, const std::string& attributes) {
+    const size_t at = xml.find("<" + element + " ", xml.find("<Device "));
+    const size_t end = xml.find('>', at);
+    std::string tag = xml.substr(at, end - at);
+    static const std::regex attribute("([A-Za-z]+)=\"[^\"]*\"");
+    for (std::sregex_iterator it(attributes.begin(), attributes.end(), attribute), last; it != last; ++it) {
+        const std::regex own(" " + (*it)[1].str() + "=\"[^\"]*\"");
+        tag = std::regex_search(tag, own) ? std::regex_replace(tag, own, " " + (*it)[0].str())
+                                          : tag.insert(element.size() + 1, " " + (*it)[0].str());
+    }
+    return xml.replace(at, end - at, tag);
+}
+
+// The realistic part's effects (not its errors, noise or full scale) times k.
+std::string effectsTimes(std::string xml, double k) {
+    static const std::regex effect("(lsb|cubic|drift|biasInstability|randomWalk|gSensitivity|jitterMs|intervalSpread|"
+                                   "dropShare|burstsPerMinute|ripple|fieldDrift|dipDrift)=\"([^\"]*)\"");
+    std::string out;
+    auto last = xml.cbegin();
+    for (std::sregex_iterator it(xml.begin(), xml.end(), effect), end; it != end; ++it) {
+        out.append(last, (*it)[0].first);
+        std::stringstream in((*it)[2].str());
+        std::string values;
+        for (std::string item; std::getline(in, item, ',');)
+            values += (values.empty() ? "" : ",") + std::to_string(std::stod(item) * k);
+        out += (*it)[1].str() + "=\"" + values + "\"";
+        last = (*it)[0].second;
+    }
+    return out.append(last, xml.cend());
+}
+
+std::string realPartScenario(const RealPart& part) {
+    std::string xml = scenario(kAccelerometer, kLid, kGyroscope, kMagnetometer, kField, part.effects > 0);
+    if (part.effects > 0) {
+        const size_t from = xml.find("<Device "), to = xml.find("</Device>");
+        xml.replace(from, to - from, effectsTimes(xml.substr(from, to - from), part.effects));
+    }
+    if (!part.device.empty())
+        xml = withAttributes(xml, "Device", part.device);
+    for (const auto& sensor : part.sensors)
+        xml = withAttributes(xml, sensor.first, sensor.second);
+    return xml;
+}
+
+Cell cellOf(const RealPart& part) {
+    const bool four = std::find(part.args.begin(), part.args.end(), "-FourSteps") != part.args.end();
+    return Cell{four ? Flow::FourSteps : Flow::Full, part.args[0], false};
+}
+
+// The records of a calibration that completed, against the truth.
+void expectTrue(const std::string& xml, const RealPart& part, const std::string& scenarioXml) {
+    const Cell c = cellOf(part);
+    if (has(c.sensors, 'A')) {
+        expectUndone("accelerometer", records::recordOf(xml, 115, 0), kAccelerometer, 115, c.flow, false);
+        expectUndone("lid accelerometer", records::recordOf(xml, 115, 1), kLid, 115, c.flow, true);
+    }
+    if (has(c.sensors, 'G')) {
+        Errors gyro = kGyroscope;
+        gyro.offset = truth::zeroRate(kGyroscope.offset, truth::gSensitivityOf(scenarioXml), c.flow);
+        expectUndone("gyroscope", records::recordOf(xml, 118), gyro, 118, c.flow, false);
+    }
+    if (has(c.sensors, 'M'))
+        expectUndone("magnetometer", records::recordOf(xml, 527), kMagnetometer, 527, c.flow, false);
+}
+
+void expectReason(const ProcessResult& r, const RealPart& part) {
+    EXPECT_EQ(r.exitStatus, 255) << r.out;
+    EXPECT_NE(r.out.find("Error:\n" + part.reason[0]), std::string::npos) << r.out;
+    for (const std::string& piece : part.reason)
+        EXPECT_NE(r.out.find(piece), std::string::npos) << piece << "\n" << r.out;
+}
+
+class RealParts : public ::testing::TestWithParam<RealPart> {};
+
+TEST_P(RealParts, LiveCalibrateTrueOrFailWithTheirReason) {
+    const RealPart& part = GetParam();
+    const std::string xml = realPartScenario(part);
+    HubSim hub(xml);
+    std::vector<std::string> args = {SENSORTRIM_BIN, "-Calibrate"};
+    args.insert(args.end(), part.args.begin(), part.args.end());
+    args.push_back("-UpdateTSY");
+    ProcessOptions options;
+    options.workDir = hub.dir();
+    options.timeoutSeconds = 120;
+    ProcessResult r = hub.runWithOperator(args, options, "",
+                                          part.brisk ? std::vector<std::string>{"--turn-seconds", "2"}
+                                                     : std::vector<std::string>{});
+    if (!part.reason.empty()) {
+        expectReason(r, part);
+        for (const std::string& m : hub.sentMessages())
+            EXPECT_NE(m.compare(0, 2, "05"), 0) << "a record was written";
+        return;
+    }
+    ASSERT_EQ(r.exitStatus, 0) << r.out;
+    for (const std::vector<std::string>& test : testsOf(cellOf(part))) {
+        r = sensortrim(hub, test);
+        EXPECT_EQ(r.exitStatus, 0) << test[1] << " " << test[2] << "\n" << r.out;
+    }
+    r = sensortrim(hub, {"-ExportXml", "hub.xml"});
+    ASSERT_EQ(r.exitStatus, 0) << r.out;
+    expectTrue(readFile(hub.dir() + "/hub.xml"), part, xml);
+}
+
+TEST_P(RealParts, OfflineCalibrateTrueOrFailWithTheirReason) {
+    const RealPart& part = GetParam();
+    const std::string xml = realPartScenario(part);
+    HubSim hub(xml);  // its folder holds the scenario the simulator reads
+    const Cell c = cellOf(part);
+    std::vector<std::string> simulate = {DEVICESIM_BIN, "--device", hub.dir() + "/scenario.xml", "--out",
+                                         hub.dir() + "/dump", "--seed", "3", "--flow",
+                                         c.flow == Flow::Full ? "full" : "foursteps", "--sensors",
+                                         c.flow == Flow::Full ? "A,A2,G,M" : "A,A2,G"};
+    if (part.brisk)
+        simulate.insert(simulate.end(), {"--turn", "1"});
+    ProcessResult r = runProcess(simulate);
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    std::vector<std::string> args = {SENSORTRIM_BIN, "-CalibrateOffline"};
+    args.insert(args.end(), part.args.begin(), part.args.end());
+    args.insert(args.end(), {"-UseRawData", "dump", "-ExportAllFiles", "out"});
+    ProcessOptions options;
+    options.workDir = hub.dir();
+    r = runProcess(args, options);
+    if (!part.reason.empty()) {
+        expectReason(r, part);
+        return;
+    }
+    ASSERT_EQ(r.exitStatus, 0) << r.out;
+    expectTrue(readFile(hub.dir() + "/out/resultCalibration.xml"), part, xml);
+}
+
+const char* const kClipped = "The Gyroscope reached the end of its range during the turn about ";
+const char* const kSlowly = "): turn more slowly";
+
+const RealPart kRealParts[] = {
+    {"Clipping250BriskTurns", {"AGM"}, "", {{"Gyroscope", "fullScale=\"250\""}}, 0, true,
+     {kClipped, "Z in step 2 (its Z axis stayed at 250.0 degrees per second for ", kSlowly}},
+    {"Clipping125", {"AGM"}, "", {{"Gyroscope", "fullScale=\"125\""}}, 0, false,
+     {kClipped, "Z in step 2 (its Z axis stayed at 125.0 degrees per second for ", kSlowly}},
+    {"Clipping125FourSteps", {"AG", "-FourSteps"}, "", {{"Gyroscope", "fullScale=\"60\""}}, 0, false,
+     {kClipped, "Y in step 2 (its Y axis stayed at 60.0 degrees per second for ", kSlowly}},
+    {"LostBurstInATurn", {"AGM"}, "burstMs=\"300\" burstAtTurn=\"2\" burstDelayMs=\"200\"", {}, 0, false,
+     {"The Gyroscope's reports stopped for ",
+      " ms during the turn about Y in step 4 (lost on their way from the hub, not a fault of the turn): calibrate "
+      "again"}},
+    {"MainsRipple9mG", {"AGM"}, "ripple=\"9\" rippleHz=\"60\"", {}, 0, false, {}},
+    {"GSensitivity", {"AGM"}, "", {{"Gyroscope", "gSensitivity=\"0.2,0.3,-0.1,-0.2,0.3,0.1,0.1,-0.3,0.3\""}}, 0, false, {}},
+    {"GSensitivityFourSteps", {"AG", "-FourSteps"}, "",
+     {{"Gyroscope", "gSensitivity=\"0.2,0.3,-0.1,-0.2,0.3,0.1,0.1,-0.3,0.3\""}}, 0, false,
+     {"Calibration failed for sensor Gyroscope. Reason: The zero rate changes with the device's position: on the ",
+      "(the part's sensitivity to gravity), more than this flow can calibrate: calibrate in the full flow.\n"}},
+    {"CoarseGyroscope", {"AGM"}, "", {{"Gyroscope", "lsb=\"0.25\" noise=\"0.01\" offset=\"1.6,-2.1,0.85\""}}, 0, false,
+     {"Calibration failed for sensor Gyroscope. Reason: The readings are too coarse for the offset: the ",
+      " axis reads in steps of 0.250 degrees per second, with too little noise between them to average"}},
+    {"AllEffectsThreeTimes", {"AGM"}, "", {}, 3, false, {}},
+};
+
+std::string realPartName(const ::testing::TestParamInfo<RealPart>& info) {
+    return info.param.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(BeyondTypical, RealParts, ::testing::ValuesIn(kRealParts), realPartName);
 
 }  // namespace

@@ -4,7 +4,9 @@
 // without the lid accelerometer) with their command lines.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -23,10 +25,14 @@ struct Errors {
     records::M3 correction() const { return records::correction(scale, misalign); }
 };
 
-// The device behind the sensors of a scenario.
+// The device behind the sensors of a scenario. A realistic one is also the
+// part of examples/hub-realistic.xml: each sensor's full scale, resolution,
+// nonlinearity, drifting bias, noise and the gyroscope's g-sensitivity, the
+// stream's jitter and lost reports, the station's ripple and drift.
 struct Device {
     Errors acc, lid, gyro, mag;
     double field = 480, dip = 62;
+    bool realistic = false;
 };
 
 inline std::string triple(const V& v) {
@@ -36,9 +42,34 @@ inline std::string triple(const V& v) {
     return out.str();
 }
 
-inline std::string sensorElement(const char* name, const Errors& e) {
-    return std::string("<") + name + " offset=\"" + triple(e.offset) + "\" scale=\"" + triple(e.scale) +
-           "\" misalign=\"" + triple(e.misalign) + "\" noise=\"" + std::to_string(e.noise) + "\"/>";
+// The attributes (' name="value"') of the first element of that name in xml
+// after from, without those named in skip.
+inline std::string attributesOf(const std::string& xml, const std::string& element,
+                                const std::vector<std::string>& skip, size_t from = 0) {
+    const size_t at = xml.find("<" + element + " ", from);
+    if (at == std::string::npos)
+        return "";
+    const std::string tag = xml.substr(at, xml.find('>', at) - at);
+    static const std::regex attribute("([A-Za-z]+)=\"([^\"]*)\"");
+    std::string kept;
+    for (std::sregex_iterator it(tag.begin(), tag.end(), attribute), end; it != end; ++it)
+        if (std::find(skip.begin(), skip.end(), (*it)[1].str()) == skip.end())
+            kept += " " + (*it)[0].str();
+    return kept;
+}
+
+inline std::string realisticScenario() {
+    return readFile(EXAMPLES_DIR "/hub-realistic.xml");
+}
+
+inline std::string sensorElement(const char* name, const Errors& e, bool realistic) {
+    std::string element = std::string("<") + name + " offset=\"" + triple(e.offset) + "\" scale=\"" + triple(e.scale) +
+                          "\" misalign=\"" + triple(e.misalign) + "\"";
+    if (!realistic)
+        return element + " noise=\"" + std::to_string(e.noise) + "\"/>";
+    // The realistic part's own limits, imperfections and noise.
+    const std::string xml = realisticScenario();
+    return element + attributesOf(xml, name, {"offset", "scale", "misalign"}, xml.find("<Device ")) + "/>";
 }
 
 // The default scenario with this device, its simulated time `speed` times
@@ -47,12 +78,34 @@ inline std::string scenario(const Device& d, double speed, unsigned seed) {
     std::string xml = defaultScenario();
     const size_t from = xml.find("<Device ");
     const size_t to = xml.find("</Device>") + 9;
+    const std::string station =
+        d.realistic ? attributesOf(realisticScenario(), "Device", {"speed", "field", "dip", "seed", "lightGain"}) : "";
     const std::string device = "<Device speed=\"" + std::to_string(speed) + "\" field=\"" + std::to_string(d.field) +
-                               "\" dip=\"" + std::to_string(d.dip) + "\" seed=\"" + std::to_string(seed) + "\">" +
-                               sensorElement("Accelerometer", d.acc) + sensorElement("LidAccelerometer", d.lid) +
-                               sensorElement("Gyroscope", d.gyro) + sensorElement("Magnetometer", d.mag) +
-                               "</Device>";
+                               "\" dip=\"" + std::to_string(d.dip) + "\" seed=\"" + std::to_string(seed) + "\"" +
+                               station + ">" + sensorElement("Accelerometer", d.acc, d.realistic) +
+                               sensorElement("LidAccelerometer", d.lid, d.realistic) +
+                               sensorElement("Gyroscope", d.gyro, d.realistic) +
+                               sensorElement("Magnetometer", d.mag, d.realistic) + "</Device>";
     return xml.replace(from, to - from, device);
+}
+
+// The gyroscope's sensitivity to gravity in a scenario (deg/s per g, rows
+// the gyroscope's axes); zero when it has none.
+inline records::M3 gSensitivityOf(const std::string& xml) {
+    const std::string attributes = attributesOf(xml, "Gyroscope", {}, xml.find("<Device "));
+    const size_t at = attributes.find("gSensitivity=\"");
+    records::M3 g{};
+    if (at == std::string::npos)
+        return g;
+    std::vector<double> values;
+    std::stringstream in(attributes.substr(at + 14, attributes.find('"', at + 14) - at - 14));
+    for (std::string item; std::getline(in, item, ',');)
+        values.push_back(std::stod(item));
+    if (values.size() == 3)
+        g = {values[0], 0, 0, 0, values[1], 0, 0, 0, values[2]};
+    else if (values.size() == 9)
+        std::copy(values.begin(), values.end(), g.begin());
+    return g;
 }
 
 enum class Flow { Full, FourSteps, Minimal };
@@ -82,6 +135,16 @@ inline std::vector<Cell> cells() {
                 all.push_back({flow, s, true});
         }
     return all;
+}
+
+// The zero rate a flow finds for a gyroscope with that offset and
+// sensitivity to gravity: the full flow the zero rate averaged over all
+// orientations (its opposite holds cancel gravity's share), the others the
+// zero rate averaged over the positions they hold.
+inline V zeroRate(const V& offset, const records::M3& gSensitivity, Flow flow) {
+    const V gravity = flow == Flow::Full ? V{0, 0, 0} : flow == Flow::Minimal ? V{0, 0, 1} : V{-0.25, 0.25, 0.5};
+    const V shift = records::apply(gSensitivity, gravity);
+    return {offset[0] + shift[0], offset[1] + shift[1], offset[2] + shift[2]};
 }
 
 // The cell's calibration, with its records written to the hub.

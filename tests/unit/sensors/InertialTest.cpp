@@ -57,6 +57,47 @@ std::vector<double> addSteps(Sensor& sensor, const std::vector<Vector>& readings
     return times;
 }
 
+// Readings stuck at the end of a part's range during a turn, and what is not:
+// each row a turn about Z (a 1 - cos rate profile over 4 s, 10 ms apart) read
+// through a full scale and a resolution, with a small rate on X.
+TEST(InertialCore, StuckReadingsAreClippingOnlyWhereTheTurnLostSomething) {
+    struct Case {
+        const char* what;
+        double peak, fullScale, lsb, crossRate, windowEndMs;
+        int axis;  // -1: no clipping
+        double level;
+    };
+    const Case cases[] = {
+        {"clipped well below its peak", 180, 125, 0, 2, 4000, 2, 125},
+        {"clipped on the negative side", -180, 150, 0, 2, 4000, 2, -150},
+        {"a peak just over the full scale loses next to nothing", 180, 179.9, 0, 2, 4000, -1, 0},
+        {"a coarse resolution holds the peak on one value", 90, 0, 0.244, 2, 4000, -1, 0},
+        {"a coarse resolution holds the minor axis on one value", 180, 0, 0.5, 0.3, 4000, -1, 0},
+        {"stuck up to the end of the stretch tells nothing", 180, 125, 0, 2, 2000, -1, 0},
+    };
+    for (const Case& c : cases) {
+        TestSensor sensor;
+        const double pi = 3.14159265358979323846;
+        for (int i = 0; i <= 400; ++i) {
+            const double u = i / 400.0, shape = (1 - std::cos(2 * pi * u)) / 2;
+            Vector v(std::vector<double>{c.crossRate * shape, 0.1, c.peak * shape});
+            for (int k = 0; k < 3; ++k) {
+                if (c.fullScale > 0)
+                    v[k] = std::max(-c.fullScale, std::min(c.fullScale, v[k]));
+                if (c.lsb > 0)
+                    v[k] = std::round(v[k] / c.lsb) * c.lsb;
+            }
+            sensor.getBufferedData().emplace_back(10.0 * i, v.elements());
+        }
+        const InertialSensor::Clipping clip = sensor.findClipping(-1, c.windowEndMs);
+        EXPECT_EQ(clip.axis, c.axis) << c.what;
+        if (c.axis >= 0) {
+            EXPECT_EQ(clip.level, c.level) << c.what;
+            EXPECT_GT(clip.seconds, 0.5) << c.what;
+        }
+    }
+}
+
 TEST(InertialCore, FindIndexAndSegmentation) {
     TestSensor sensor;
     for (int i = 0; i <= 10; ++i)
