@@ -2,9 +2,14 @@
 // selected, with and without the lid accelerometer) calibrates a simulated
 // device live through the virtual operator, for each of a number of seeds; each
 // seed draws the device's errors (offsets, scales, misalignments, hard and soft
-// iron, the field and its dip) and its noise. The records the hub then holds
-// are compared with the truth; per flow and sensor the worst residual is
-// printed as a Markdown table.
+// iron, the field and its dip) and its noise. Each device is calibrated as an
+// ideal one (errors and white noise only) and as the realistic part of
+// examples/hub-realistic.xml (its limits, imperfections, noise, stream and
+// station). The records the hub then holds are compared with the truth; per
+// flow, sensor and device the worst residual is printed as a Markdown table,
+// with each residual as a multiple of its white-noise floor: what an ideal
+// estimator gets from the same holds and turns (the standard error of a
+// hold's mean, propagated).
 //
 //   accuracy [--seeds N] [--speed S]
 #include <algorithm>
@@ -37,9 +42,10 @@ V draw(std::mt19937& rng, double low, double high) {
     return {d(rng), d(rng), d(rng)};
 }
 
-Device drawDevice(unsigned seed) {
+Device drawDevice(unsigned seed, bool realistic) {
     std::mt19937 rng(seed);
     Device d;
+    d.realistic = realistic;
     d.acc = {draw(rng, -0.1, 0.1), draw(rng, 0.95, 1.05), draw(rng, -0.015, 0.015), 0.001};
     d.lid = {draw(rng, -0.1, 0.1), draw(rng, 0.95, 1.05), draw(rng, -0.015, 0.015), 0.001};
     d.gyro = {draw(rng, -3, 3), draw(rng, 0.85, 1.15), draw(rng, -0.02, 0.02), 0.05};
@@ -55,16 +61,62 @@ Device drawDevice(unsigned seed) {
 // sensor's unit (milli-g, deg/s, percent of the field).
 struct Worst {
     double scale = 0, offset = 0;
+    double scaleFloor = 0, offsetFloor = 0;  // the worst residuals as multiples of their floors
     int runs = 0, failed = 0;
     std::string firstFailure;
 };
 
-void residuals(const std::string& xml, const Cell& cell, const Device& d, std::map<std::string, Worst>& table, const std::string& flowLabel) {
+// A sensor's white noise in a scenario (its "noise" attribute).
+double noiseIn(const std::string& xml, const char* element) {
+    const std::string attributes = truth::attributesOf(xml, element, {}, xml.find("<Device "));
+    const size_t at = attributes.find("noise=\"");
+    return at == std::string::npos ? 0.0 : std::stod(attributes.substr(at + 7));
+}
+
+// The white-noise floor of each figure, in its unit: a hold is a second of
+// samples 10 ms apart (n of them), a full turn takes 4 s, a quarter turn 2 s.
+//  - accelerometer: offset sigma / sqrt(n) (mg), scale sigma / sqrt(n) of 1 g (%);
+//  - gyroscope: offset sigma / sqrt(n times the holds the offset comes from);
+//    scale: the turn's angle random walk sigma * sqrt(T * 0.01 s) and the
+//    offset's error over the turn, against the turn (%);
+//  - magnetometer: the centre and the shape of a fit to N samples of a turn
+//    each (N = 3 turns of 4 s): sigma * sqrt(3 / N), against the field (%).
+struct Floor {
+    double scale, offset;
+};
+const double kHoldSamples = 100;
+
+Floor floorOf(const std::string& sensor, const Cell& cell, double sigma, double field) {
+    if (sensor == "gyroscope") {
+        const bool full = cell.flow == Flow::Full;
+        const double holds = full ? 3 : cell.flow == Flow::FourSteps ? 4 : 1;
+        const double offset = sigma / std::sqrt(holds * kHoldSamples);
+        const double seconds = full ? 4 : 2, angle = full ? 360 : 90;
+        return {100 * (sigma * std::sqrt(seconds * 0.01) + seconds * offset) / angle, offset};
+    }
+    if (sensor == "magnetometer") {
+        const double f = 100 * sigma * std::sqrt(3.0 / 1200) / field;
+        return {f, f};
+    }
+    const double hold = sigma / std::sqrt(kHoldSamples);
+    return {100 * hold, 1000 * hold};
+}
+
+
+void residuals(const std::string& xml, const Cell& cell, const Device& d, const std::string& scenarioXml,
+               std::map<std::string, Worst>& table, const std::string& flowLabel) {
     auto note = [&](const std::string& sensor, double scale, double offset) {
         Worst& w = table[flowLabel + "|" + sensor];
+        const char* element = sensor == "gyroscope"           ? "Gyroscope"
+                              : sensor == "magnetometer"      ? "Magnetometer"
+                              : sensor == "lid accelerometer" ? "LidAccelerometer"
+                                                              : "Accelerometer";
+        const Floor f = floorOf(sensor, cell, noiseIn(scenarioXml, element), d.field);
         // What the flow does not determine stays so (NaN).
         w.scale = std::isnan(scale) || std::isnan(w.scale) ? NAN : std::max(w.scale, scale);
+        w.scaleFloor = std::isnan(scale) || std::isnan(w.scaleFloor) ? NAN : std::max(w.scaleFloor, scale / f.scale);
         w.offset = std::max(w.offset, offset);
+        w.offsetFloor = std::max(w.offsetFloor, offset / f.offset);
         ++w.runs;
     };
     auto accelerometer = [&](const char* label, int instance, const Errors& e, bool lid) {
@@ -108,8 +160,10 @@ void residuals(const std::string& xml, const Cell& cell, const Device& d, std::m
             for (int i = 0; i < 3; ++i)
                 scale = std::max(scale, std::fabs(r.correction[4 * i] / c[4 * i] - 1) * 100);
         }
+        // The zero rate the flow can find of a part whose zero rate follows gravity.
+        const V zero = truth::zeroRate(d.gyro.offset, truth::gSensitivityOf(scenarioXml), cell.flow);
         for (int i = 0; i < 3; ++i)
-            offset = std::max(offset, std::fabs(r.offset[i] / 1e5 - d.gyro.offset[i]));
+            offset = std::max(offset, std::fabs(r.offset[i] / 1e5 - zero[i]));
         note("gyroscope", scale, offset);
     }
     if (has(cell.sensors, 'M')) {
@@ -156,18 +210,19 @@ int main(int argc, char** argv) {
     const std::vector<Cell> cells = truth::cells();
 
     std::map<std::string, Worst> table;
-    std::vector<std::string> order;
+    for (bool realistic : {false, true})
     for (const Cell& cell : cells) {
         for (int seed = 1; seed <= seeds; ++seed) {
-            const Device device = drawDevice(static_cast<unsigned>(seed));
-            HubSim hub(truth::scenario(device, speed, static_cast<unsigned>(seed)));
+            const Device device = drawDevice(static_cast<unsigned>(seed), realistic);
+            const std::string scenarioXml = truth::scenario(device, speed, static_cast<unsigned>(seed));
+            HubSim hub(scenarioXml);
             ProcessOptions options;
             options.workDir = hub.dir();
             options.timeoutSeconds = 120;
             std::vector<std::string> args = truth::calibration(cell);
             args.insert(args.begin(), SENSORTRIM_BIN);
             const ProcessResult r = hub.runWithOperator(args, options);
-            const std::string label = flowLabel(cell);
+            const std::string label = flowLabel(cell) + (realistic ? "|realistic" : "|ideal");
             if (r.exitStatus != 0) {
                 const size_t at = r.out.find("Error:\n");
                 Worst& w = table[label + "|run"];
@@ -186,35 +241,40 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "export failed: %s\n", exported.out.c_str());
                 return 1;
             }
-            residuals(readFile(hub.dir() + "/hub.xml"), cell, device, table, label);
+            residuals(readFile(hub.dir() + "/hub.xml"), cell, device, scenarioXml, table, label);
             ++table[label + "|run"].runs;
         }
-        std::fprintf(stderr, "%s %s%s: done\n", flowLabel(cell).c_str(), cell.sensors.c_str(),
-                     cell.primaryOnly ? " -PrimaryOnly" : "");
+        std::fprintf(stderr, "%s %s%s%s: done\n", flowLabel(cell).c_str(), cell.sensors.c_str(),
+                     cell.primaryOnly ? " -PrimaryOnly" : "", realistic ? " (realistic)" : "");
     }
 
-    std::printf("| flow | sensor | scale and axes, worst | offset, worst | calibrations |\n|---|---|---|---|---|\n");
+    std::printf("| flow | sensor | device | scale and axes, worst | floor x | offset, worst | floor x | calibrations |\n"
+                "|---|---|---|---|---|---|---|---|\n");
     for (const char* flow : {"full", "four positions (A alone)", "four steps", "minimal (face up)"}) {
         for (const char* sensor : {"accelerometer", "lid accelerometer", "gyroscope", "magnetometer"}) {
-            const auto it = table.find(std::string(flow) + "|" + sensor);
-            if (it == table.end())
-                continue;
-            const Worst& w = it->second;
-            const std::string unit = std::string(sensor) == "gyroscope"      ? " deg/s"
-                                     : std::string(sensor) == "magnetometer" ? " % of the field"
-                                                                             : " mg";
-            const std::string scaleText = std::string(sensor) == "magnetometer" ? number(w.scale, 2, " % (shape)")
-                                          : std::string(flow) == "minimal (face up)" &&
-                                                  std::string(sensor) != "gyroscope"
-                                              ? "face-up reading"
-                                              : number(w.scale, 2, " %");
-            std::printf("| %s | %s | %s | %s | %d |\n", flow, sensor, scaleText.c_str(),
-                        number(w.offset, 3, unit).c_str(), w.runs);
+            for (const char* device : {"ideal", "realistic"}) {
+                const auto it = table.find(std::string(flow) + "|" + device + "|" + sensor);
+                if (it == table.end())
+                    continue;
+                const Worst& w = it->second;
+                const std::string unit = std::string(sensor) == "gyroscope"      ? " deg/s"
+                                         : std::string(sensor) == "magnetometer" ? " % of the field"
+                                                                                 : " mg";
+                const bool faceUp = std::string(flow) == "minimal (face up)" && std::string(sensor) != "gyroscope";
+                const std::string scaleText = std::string(sensor) == "magnetometer" ? number(w.scale, 2, " % (shape)")
+                                              : faceUp                              ? "face-up reading"
+                                                                                    : number(w.scale, 2, " %");
+                std::printf("| %s | %s | %s | %s | %s | %s | %s | %d |\n", flow, sensor, device, scaleText.c_str(),
+                            faceUp ? "" : number(w.scaleFloor, 1, "").c_str(), number(w.offset, 3, unit).c_str(),
+                            number(w.offsetFloor, 1, "").c_str(), w.runs);
+            }
         }
-        const Worst& runs = table[std::string(flow) + "|run"];
-        if (runs.failed > 0)
-            std::printf("| %s | (runs that failed) | %d of %d | %s | |\n", flow, runs.failed, runs.failed + runs.runs,
-                        runs.firstFailure.c_str());
+        for (const char* device : {"ideal", "realistic"}) {
+            const Worst& runs = table[std::string(flow) + "|" + device + "|run"];
+            if (runs.failed > 0)
+                std::printf("| %s | (runs that failed) | %s | %d of %d | | %s | | |\n", flow, device, runs.failed,
+                            runs.failed + runs.runs, runs.firstFailure.c_str());
+        }
     }
     return 0;
 }
