@@ -64,16 +64,17 @@ std::vector<testResult> PDT::selfTest(int level, int& overall) {
         if (answer.state != 0)
             continue;
         // The verdict is the firmware's overall result, made worse by any
-        // record that failed or warned, so failing sensors never pass.
-        overall = answer.overall <= 2 ? answer.overall : 2;
+        // record that failed or warned, so failing sensors never pass. An
+        // overall result or a record's result of no known meaning is refused.
+        testResultMsg(answer.overall);
+        overall = answer.overall;
         for (const smhi::SelfTestRecord& record : answer.records) {
             const uint32_t head = static_cast<uint32_t>(record.luid.sensorType) |
                                   static_cast<uint32_t>(record.luid.vendorId) << 16;
             char text[16];
             std::snprintf(text, sizeof text, "%X", head);
             const int result = record.result;
-            // A code this tool does not know still shows its number.
-            results.push_back({text, result <= 11 ? testStatusMsg(result) : "unknown status " + std::to_string(result)});
+            results.push_back({text, testStatusMsg(result)});
             const int outcome = result == 0 ? 0 : (result == 2 || result == 5) ? 1 : 2;
             overall = std::max(overall, outcome);
         }

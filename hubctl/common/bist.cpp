@@ -80,7 +80,10 @@ int BIST_RunOne(const _sc_sensor_luid& luid, int level, smhi::SelfTestResponse& 
             break;
         }
         if (answer.status == smhi::kInProgress || (answer.status == 0 && answer.state != 0)) {
-            if (poll % 10 == 0) {
+            // The animation belongs to "Please wait, Working in progress"
+            // (status 3); a test still running under status 0 is polled
+            // quietly.
+            if (answer.status == smhi::kInProgress && poll % 10 == 0) {
                 showWaiting(poll);
                 waited = true;
             }

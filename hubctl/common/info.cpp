@@ -124,8 +124,10 @@ int INFO_General() {
     int result = HUB_SUCCESS;
     PrintMsg(MSG_NORMAL, "FW Information : \n");
 
-    uint16_t version[4] = {0, 0, 0, 0};
-    const int state = SMHIGetVersion(version);
+    // The firmware responds when a version request gets an answer at all,
+    // whatever its status or length; what the answer says is the version
+    // line's to judge, in an exchange of its own.
+    const int state = SMHIProbe();
     if (state == HUB_SUCCESS) {
         PrintMsg(MSG_NORMAL, "FW State: responding\n");
     } else {
@@ -135,10 +137,16 @@ int INFO_General() {
     const int status = INFO_Status();
     if (result == HUB_SUCCESS)
         result = status;
-    if (state == HUB_SUCCESS)
-        PrintMsg(MSG_NORMAL, "FW Version: %hu.%hu.%hu.%hu\n", version[0], version[1], version[2], version[3]);
-    else
-        PrintMsg(MSG_NORMAL, "FW Version: %s\n", GetCodeText(state, text, sizeof text));
+    if (state == HUB_SUCCESS) {
+        uint16_t version[4] = {0, 0, 0, 0};
+        const int code = SMHIGetVersion(version);
+        if (code == HUB_SUCCESS)
+            PrintMsg(MSG_NORMAL, "FW Version: %hu.%hu.%hu.%hu\n", version[0], version[1], version[2], version[3]);
+        else
+            PrintMsg(MSG_NORMAL, "FW Version: %s\n", GetCodeText(code, text, sizeof text));
+        if (result == HUB_SUCCESS)
+            result = code;
+    }
 
     PrintMsg(MSG_NORMAL, "\nPDT Information : \n");
     std::vector<uint8_t> response;

@@ -56,6 +56,12 @@ int SMHIRequest(const std::vector<uint8_t>& request, std::vector<uint8_t>& respo
     return response[3];
 }
 
+int SMHIProbe() {
+    std::vector<uint8_t> response;
+    const int code = SMHIRequest(smhi::buildGetVersion(), response);
+    return code >= HUB_GENERAL_ERROR ? code : HUB_SUCCESS;
+}
+
 int SMHIGetVersion(uint16_t version[4]) {
     std::vector<uint8_t> response;
     const int code = SMHIRequest(smhi::buildGetVersion(), response);

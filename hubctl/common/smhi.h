@@ -18,5 +18,8 @@ int SMHIRequest(const std::vector<uint8_t>& request, std::vector<uint8_t>& respo
 
 // Get version: exactly 12 bytes with status 0, else 8203.
 int SMHIGetVersion(uint16_t version[4]);
+// The firmware-status probe: a version request whose exchange succeeds,
+// whatever the answer's status or length.
+int SMHIProbe();
 // The sensor list (property 2).
 int SMHIGetSensorList(std::vector<_sc_sensor_luid>& luids);

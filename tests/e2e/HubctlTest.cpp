@@ -81,31 +81,58 @@ TEST(Hubctl, InfoReportsFirmwarePdtAndSensors) {
     EXPECT_TRUE(contains(r.out, "Sensor LUID: 0203000000000000\nSensor Name: Corvex Orientation Rotation Matrix\n"
                                 "Vendor: Corvex\nSensor Model: 0\nBus Type: no BUS entry\nCalibration Status: not set\n"));
     EXPECT_FALSE(contains(r.out, "Operation"));
-    // Version probe, PDT, sensor list, then bus and calibration per sensor.
-    EXPECT_EQ(hub.sentMessages().size(), 3u + 2 * 10);
-    EXPECT_EQ(hub.sentMessages()[2], "0400000000000000000000000002000000");
+    // The state probe and the version, each a get-version request of its
+    // own, PDT, sensor list, then bus and calibration per sensor.
+    EXPECT_EQ(hub.sentMessages().size(), 4u + 2 * 10);
+    EXPECT_EQ(hub.sentMessages()[0], "01000000");
+    EXPECT_EQ(hub.sentMessages()[1], "01000000");
+    EXPECT_EQ(hub.sentMessages()[3], "0400000000000000000000000002000000");
 }
 
 TEST(Hubctl, InfoFailures) {
     struct Case {
         std::string extra;
         std::vector<std::string> expected;
+        std::vector<std::string> absent;
+        int versionRequests;  // get-version requests, each in an exchange of its own (-1: not counted)
     };
+    const std::string unexpected =
+        "err_code:8203, Unexpected result in Corvex(R) Tessary response, please contact Corvex support";
     const Case cases[] = {
+        // No firmware to ask: no version line either.
         {"<Nodes>/dev/keb-trace</Nodes>",
          {kRed + "FW State: not responding, err_code:8192, General error" + kReset,
-          kRed + "Fail to read Corvex(R) Tessary FW Status register" + kReset,
-          kRed + "FW Version: err_code:8192, General error" + kReset, kFailed}},
+          kRed + "Fail to read Corvex(R) Tessary FW Status register" + kReset, kFailed},
+         {"FW Version"},
+         -1},
+        {"<Faults><Fault command=\"1\" response=\"none\"/></Faults>",
+         {kRed + "FW State: not responding, err_code:8199, Transmition error to Corvex(R) Tessary" + kReset, kFailed},
+         {"FW Version"},
+         1},
+        // The firmware answers, if not as the version needs: it responds, and
+        // the version line says what was wrong with the answer.
         {"<Faults><Fault command=\"1\" response=\"short\" length=\"11\"/></Faults>",
-         {kRed + "FW State: not responding, err_code:8203, Unexpected result in Corvex(R) Tessary response, please "
-                 "contact Corvex support" + kReset}},
+         {"FW State: responding\n", kRed + "FW Version: " + unexpected + kReset, kFailed},
+         {"not responding"},
+         2},
+        {"<Faults><Fault command=\"1\" response=\"long\" length=\"13\"/></Faults>",
+         {"FW State: responding\n", kRed + "FW Version: " + unexpected + kReset},
+         {"not responding"},
+         2},
+        {"<Faults><Fault command=\"1\" status=\"1\"/></Faults>",
+         {"FW State: responding\n", kRed + "FW Version: " + unexpected + kReset},
+         {"not responding"},
+         2},
         {"<Firmware version=\"1.2.3.4\" statusRegister=\"0x0\"/>",
-         {"FW Status: 0x00 - After reset\n\nFW Version: 1.2.3.4\n"}},
-        {"<Firmware statusRegister=\"0xA000\"/>",
-         {kRed + "FW Status: 0x0A - err_code:8192, General error" + kReset}},
-        {"<Firmware statusRegisterReadable=\"false\"/>", {"FW Status: 0x00 - After reset\n"}},
+         {"FW Status: 0x00 - After reset\n\nFW Version: 1.2.3.4\n"},
+         {},
+         2},
+        {"<Firmware statusRegister=\"0xA000\"/>", {kRed + "FW Status: 0x0A - err_code:8192, General error" + kReset}, {}, -1},
+        {"<Firmware statusRegisterReadable=\"false\"/>", {"FW Status: 0x00 - After reset\n"}, {}, -1},
         {"<Firmware statusRegister=\"0xFFFFFFFF\"/>",
-         {kRed + "Fail to read Corvex(R) Tessary FW Status register" + kReset, kFailed}},
+         {kRed + "Fail to read Corvex(R) Tessary FW Status register" + kReset, kFailed},
+         {},
+         -1},
     };
     for (const Case& c : cases) {
         std::string xml = defaultScenario();
@@ -119,6 +146,14 @@ TEST(Hubctl, InfoFailures) {
         const ProcessResult r = hubctl(hub, {"-INFO"});
         for (const std::string& e : c.expected)
             EXPECT_TRUE(contains(r.out, e)) << c.extra << "\n" << r.out;
+        for (const std::string& a : c.absent)
+            EXPECT_FALSE(contains(r.out, a)) << c.extra << "\n" << r.out;
+        if (c.versionRequests >= 0) {
+            int requests = 0;
+            for (const std::string& m : hub.sentMessages())
+                requests += m == "01000000";
+            EXPECT_EQ(requests, c.versionRequests) << c.extra;
+        }
     }
 }
 
@@ -172,6 +207,11 @@ TEST(Hubctl, SelfTests) {
          1},
         {"<SelfTest runningPolls=\"5000\"/>", {"-BIST", "-Test", "1"},
          "\rPlease wait.   \rPlease wait..  \rPlease wait... \rPlease wait....", 1},
+        // Still running under status 0: polled as long, without the animation of status 3.
+        {"<SelfTest runningPolls=\"5000\" runningStatus=\"0\"/>", {"-BIST", "-Test", "1"},
+         kBanner + "Self Test:\nTest Level: 1 (Connectivity, Configuration)\nResult: test failed for sensors:\n" + kRed +
+             "err_code:8202, Corvex(R) Tessary timeout occurred" + kReset + "\n" + kFailed,
+         1},
         {"<SelfTest runningPolls=\"0\"/>", {"-BIST", "-Test", "33"}, kInvalid, 1},
         {"<SelfTest runningPolls=\"0\"/>", {"-BIST", "-Test", "7"},
          "Self Test:\nTest Level: Invalid level\n" + kRed + "err_code:8216, Invalid command-line argument/s" + kReset +

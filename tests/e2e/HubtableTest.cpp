@@ -95,6 +95,10 @@ TEST(Hubtable, SelfTestFailures) {
         {"<SelfTest runningPolls=\"1\" runningStatus=\"2\"/>", "2", "Unexpected result in command response.", 4},
         {"<Faults><Fault command=\"3\" response=\"short\" length=\"9\"/></Faults>", "2",
          "Unexpected result in command response.", 4},
+        // Results of no known meaning: a sensor's, and the overall one.
+        {"<SelfTest runningPolls=\"0\"><Result luid=\"7300010001000002\" code=\"12\"/></SelfTest>", "3",
+         "invalid status.", 4},
+        {"<SelfTest runningPolls=\"0\" overall=\"3\"/>", "3", "invalid test result.", 4},
     };
     for (const Case& c : cases) {
         std::string xml = defaultScenario();
@@ -126,9 +130,8 @@ TEST(Hubtable, FailingSensorsFailTheRun) {
          1},
         {"<Result luid=\"7300010001000002\" code=\"5\"/>",
          "Result: test warning for sensors:\nSensor LUID: \t10073\tResult: missing optional reporter\n", 0},
-        // A result code this tool does not know: shown with its number, and failed.
-        {"<Result luid=\"7300010001000002\" code=\"40\"/>",
-         "Result: test failed for sensors:\nSensor LUID: \t10073\tResult: unknown status 40\n", 1},
+        {"<Result luid=\"7300010001000002\" code=\"11\"/>",
+         "Result: test failed for sensors:\nSensor LUID: \t10073\tResult: I2C connectivity failure\n", 1},
     };
     for (const Case& c : cases) {
         std::string xml = defaultScenario();
