@@ -305,6 +305,8 @@ void CsvParser::readSamples(std::istream& in, const std::string& path, const std
 
     bool any = false;
     double lastTime = 0;
+    const bool light = sensor->getSensorType() == 2;
+    bool apart = false;
     std::string_view row;
     while (reader.next(row)) {
         ++lineNumber;
@@ -326,6 +328,18 @@ void CsvParser::readSamples(std::istream& in, const std::string& path, const std
         }
         if (any && lastTime > currentData.timestamp)
             throw CalibrationException("Invalid order of data at input file " + path);
+        // The light calibration tells its sampling rate by the time between
+        // the samples from the first one after time 0: none at all there
+        // leaves it without a rate.
+        if (light && any && lastTime > 0 && !apart) {
+            if (currentData.timestamp == lastTime)
+                throw CalibrationException("CSV parsing error. Equal time stamps among the first samples (" +
+                                           std::to_string(static_cast<long long>(currentData.timestamp)) +
+                                           " ms): the light calibration takes its sampling rate from the time "
+                                           "between them at line " +
+                                           std::to_string(lineNumber) + " of input file " + path);
+            apart = true;
+        }
         any = true;
         lastTime = currentData.timestamp;
         onSample(currentData);

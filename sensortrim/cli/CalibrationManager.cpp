@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "AmbientLight.h"
 #include "CalibrationXml.h"
 #include "Console.h"
 #include "Exceptions.h"
@@ -99,6 +100,15 @@ void CalibrationManager::start() {
     // dynamic record it belongs to, so it is done for both XML commands.
     if (exportXml || importXml || (calibrate && !offline))
         loadSensorsData();
+    // An imported light multiplier without steps of its own goes into the
+    // sensor's record on the firmware: without one there is nothing to write.
+    if (importXml)
+        for (const std::shared_ptr<Sensor>& sensor : sensors)
+            if (const auto light = std::dynamic_pointer_cast<AmbientLight>(sensor))
+                if (light->awaitsFirmwareRecord())
+                    throw CalibrationException("The light calibration of " + sensor->getLuidString() +
+                                               " is a multiplier without light steps, and the sensor has no "
+                                               "calibration record on the device to apply it to");
     // A live test reads no records, but the lid's expected gravity still
     // depends on where its hinge is.
     if (test && !useRawData && processType == PROCESS_CALIBRATION_TEST)

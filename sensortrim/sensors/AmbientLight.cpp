@@ -109,7 +109,9 @@ void AmbientLight::parse(TiXmlHandle node, int importedFormat, int version) {
     if (countText == nullptr)
         throw xmlError("XML parsing error. Missing field NumOfSteps", steps ? steps : data);
     long long count = 0;
-    if (!parseInteger(countText, count) || count < kMinSteps || count > kMaxSteps)
+    // One step is the form of a calibration's record for a sensor without
+    // one on the firmware: its multiplier alone.
+    if (!parseInteger(countText, count) || (count != 1 && count < kMinSteps) || count > kMaxSteps)
         throw xmlError("XML parsing error. Invalid value for NumOfSteps", steps);
     record.push_back(static_cast<unsigned char>(count));
     long long seen = 0;
@@ -136,7 +138,37 @@ void AmbientLight::parse(TiXmlHandle node, int importedFormat, int version) {
 
     if (const TiXmlElement* vendor = data->FirstChildElement("VendorData"))
         readVendorData(vendor, record, true);
+    if (count == 1) {
+        importedMultiplier = static_cast<uint16_t>(multiplierValue);
+        importedDivider = static_cast<uint8_t>(dividerValue);
+        multiplierOnly = true;
+        if (originalPresent)
+            setOriginalScaling(originalScaling);
+        return;
+    }
     setScaling(record);
+}
+
+void AmbientLight::setOriginalScaling(std::vector<unsigned char> record) {
+    Sensor::setOriginalScaling(std::move(record));
+    if (multiplierOnly) {
+        setScaling(withScale(importedMultiplier, importedDivider));
+        multiplierOnly = false;
+    }
+}
+
+std::vector<unsigned char> AmbientLight::withScale(uint16_t value, uint8_t valueDivider) const {
+    std::vector<unsigned char> record;
+    if (originalPresent && originalScaling.size() > kDivider) {
+        record = originalScaling;
+    } else {
+        record.assign(66, 0);
+        record[0] = 1;
+        record[kSteps] = 1;
+    }
+    writeU16(record, kMultiplier, value);
+    record[kDivider] = valueDivider;
+    return record;
 }
 
 void AmbientLight::linkDataNode(TiXmlElement* node, const std::vector<unsigned char>& record, unsigned long size) {
@@ -169,8 +201,9 @@ void AmbientLight::linkDataNode(TiXmlElement* node, const std::vector<unsigned c
     node->LinkEndChild(stepsElement);
 
     const size_t stepsEnd = kFirstStep + 4 * steps;
-    // The vendor block goes with the record whichever way the record came.
-    if (record.size() > stepsEnd) {
+    // The vendor block is the firmware record's: a calibration's own record
+    // for a sensor without one has none.
+    if (originalPresent && record.size() > stepsEnd) {
         const size_t length = record.size() >= stepsEnd + 2 ? readU16(record, stepsEnd) : 0;
         if (record.size() < stepsEnd + 2 + length)
             throw CalibrationException("Invalid Ambient Light Sensor calibration data size");
@@ -234,7 +267,8 @@ double AmbientLight::CalculateSamplingFrequency() {
     }
     const double n = static_cast<double>(intervals.size());
     meanInterval = (intervals.back() + (n - 1) * meanInterval) / n;
-    return 1000.0 / meanInterval;
+    // Samples without time between them give no rate.
+    return meanInterval > 0 ? 1000.0 / meanInterval : 0.0;
 }
 
 void AmbientLight::CalcSamplesRange(int& minimum, int& maximum) {
@@ -302,17 +336,7 @@ void AmbientLight::calibrate() {
     if (scale > 200.0)
         throw CalibrationException("Invalid multiplier " + fixed(scale) + " was calculated");
 
-    std::vector<unsigned char> record;
-    if (originalPresent && originalScaling.size() > kDivider) {
-        record = originalScaling;
-    } else {
-        record.assign(66, 0);
-        record[0] = 1;
-        record[kSteps] = 1;
-    }
-    writeU16(record, kMultiplier, static_cast<uint16_t>(multiplier));
-    record[kDivider] = static_cast<unsigned char>(alsDivider);
-    scaling = record;
+    scaling = withScale(static_cast<uint16_t>(multiplier), static_cast<uint8_t>(alsDivider));
     checkCreateLog();
     logRoot->SetAttribute("Success", "true");
 }

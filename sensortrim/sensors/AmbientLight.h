@@ -26,6 +26,12 @@ public:
     double getAlsDivider() const { return alsDivider; }
     void setStageInput(std::string input) override;
     bool canProcessCalibData() override { return true; }
+    // An imported multiplier without light steps of its own (what a light
+    // calibration writes for a sensor without a firmware record) goes into
+    // the sensor's firmware record, as a calibration's does.
+    void setOriginalScaling(std::vector<unsigned char> record) override;
+    // Imported so, and no firmware record has come to put it in.
+    bool awaitsFirmwareRecord() const { return multiplierOnly; }
 
     void addLightLevel(int lux);
     void setIsSkippingData(bool skipping);
@@ -52,4 +58,11 @@ protected:
     std::vector<double> intervals;
     std::vector<double> medianWindow;
     double meanInterval = 0.0;
+    bool multiplierOnly = false;
+    uint16_t importedMultiplier = 0;
+    uint8_t importedDivider = 1;
+
+    // The record with the multiplier and divider of this calibration: the
+    // firmware record's copy when one is held, else a record of its own.
+    std::vector<unsigned char> withScale(uint16_t value, uint8_t valueDivider) const;
 };

@@ -371,6 +371,8 @@ TEST_F(Agm, LightCalibrationFromDumpAndConfiguration) {
         ASSERT_EQ(r.exitStatus, 0) << r.out;
         EXPECT_NE(r.out.find("Stage 3 multiplier is "), std::string::npos) << r.out;
         EXPECT_NE(file(out + "/resultCalibration.xml").find(g.multiplier), std::string::npos) << g.gain;
+        // No firmware record: no vendor data of one either.
+        EXPECT_EQ(file(out + "/resultCalibration.xml").find("VendorData"), std::string::npos) << g.gain;
         const std::string log = file(out + "/AlsLogFile.xml");
         EXPECT_NE(log.find("Type=\"Als\""), std::string::npos);
         EXPECT_NE(log.find("Success=\"true\""), std::string::npos);
@@ -391,6 +393,10 @@ TEST_F(Agm, LightCalibrationFromDumpAndConfiguration) {
         {{"--hold", "0.05"}, "levels.txt",
          "\033[01;31mCALIBRATION FAILED\n\033[0mError:\nUnexpected data dump size. Not enough data for completing the "
          "calibration process\n"},
+        // Two samples a millisecond: the reader's whole milliseconds repeat.
+        {{"--period", "0.5"}, "levels.txt",
+         "Error:\nCSV parsing error. Equal time stamps among the first samples (1 ms): the light calibration takes its "
+         "sampling rate from the time between them at line 6 of input file bad4/dataDumpAmbientLightSensor.csv\n"},
     };
     int n = 0;
     for (const Bad& c : cases) {

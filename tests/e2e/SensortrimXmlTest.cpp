@@ -153,6 +153,49 @@ TEST(SensortrimXml, FailedImportsWriteNothing) {
     EXPECT_TRUE(sent(hub, "02").empty());
 }
 
+// A light calibration of a sensor without a record of its own writes its
+// multiplier alone (one step, no vendor data); imported, the multiplier goes
+// into the sensor's record on the hub, whose steps stay; a hub without one
+// gets nothing.
+TEST(SensortrimXml, ALightCalibrationsOwnResultImportsBack) {
+    HubSim hub(defaultScenario());
+    ProcessResult r = runProcess({DEVICESIM_BIN, "--out", hub.dir() + "/als", "--flow", "als"});
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+    // The hub's light sensor.
+    const std::string dump = readFile(hub.dir() + "/als/dataDumpAmbientLightSensor.csv");
+    writeFile(hub.dir() + "/als/dataDumpAmbientLightSensor.csv",
+              "LUID=4100020001000002" + dump.substr(dump.find('\n')));
+    writeFile(hub.dir() + "/levels.txt", "values=100,500,1000\n");
+    r = sensortrim(hub, {"-CalibrateOffline", "ALS", "-Auto", "levels.txt", "-UseRawData", "als", "-ExportAllFiles",
+                         "out"});
+    ASSERT_EQ(r.exitStatus, 0) << r.out;
+    const std::string result = readFile(hub.dir() + "/out/resultCalibration.xml");
+    EXPECT_NE(result.find("<Multiplier Divider=\"100\">200</Multiplier>\n                <Steps NumOfSteps=\"1\">"),
+              std::string::npos)
+        << result;
+    EXPECT_EQ(result.find("VendorData"), std::string::npos) << result;
+
+    r = sensortrim(hub, {"-ImportXml", "out/resultCalibration.xml"});
+    EXPECT_EQ(r.exitStatus, 0) << r.out;
+    const std::vector<std::string> writes = sent(hub, "05");
+    ASSERT_EQ(writes.size(), 1u);
+    // Multiplier 200, divider 100, then the hub's own three steps.
+    EXPECT_EQ(writes[0].substr(writes[0].size() - 36), "0100c800640364006400f4016400e8036400");
+
+    std::string bare = defaultScenario();
+    const size_t light = bare.find("<Calibration>01 00 6400 64 03");
+    bare.erase(light, bare.find("</Calibration>", light) + 14 - light);
+    HubSim without(bare);
+    writeFile(without.dir() + "/light.xml", result);
+    r = sensortrim(without, {"-ImportXml", "light.xml"});
+    EXPECT_EQ(r.exitStatus, 255);
+    EXPECT_EQ(r.out, kBanner +
+                         "Loading calibration data from FW, this might take a while...\n"
+                         "Error:\nThe light calibration of 4100020001000002 is a multiplier without light steps, and "
+                         "the sensor has no calibration record on the device to apply it to\n");
+    EXPECT_TRUE(sent(without, "05").empty());
+}
+
 TEST(SensortrimXml, FirmwareRefusalsAreReported) {
     struct Case {
         std::string fault;
