@@ -84,10 +84,14 @@ void Magnetometer::calibrate() {
         return;
     FindSegmentation();
     try {
-        double distance = 2 * whiteNoise.norm();
-        if (std::isnan(distance))
-            distance = reduceDistanceFallback;
-        const std::vector<SensorData> samples = Vector::reduceBuffer(bufferedData, distance);
+        // The fit gets the means of short runs of samples, not single ones:
+        // noise, mains ripple and a coarse resolution bend a least-squares
+        // quadric through single samples by more than the calibration may be
+        // off, while a tenth of a second of samples near each other averages
+        // them out.
+        const std::vector<SensorData> samples = blockMeans(bufferedData);
+        if (samples.empty())
+            throw MathException("The buffer is empty");
         const EllipsoidFit fit(samples);
         findRotation(fit);
         // A degenerate recording (samples in a plane, or too few) fits into
@@ -408,6 +412,8 @@ void Magnetometer::checkFieldDuringTurns(const EllipsoidFit& fit) {
     // A field too weak or too strong to calibrate by is the success check's to name.
     if (!(field >= minFieldStrength && field <= maxFieldStrength))
         return;
+    // The largest change of the strength, and of the strength over
+    // kSmoothingMs (the records' fit), from the strength in the holds.
     double largest = 0, bent = 0;
     int worst = -1, worstBent = -1;
     for (size_t t = 0; t < turnStretches.size(); ++t) {
@@ -423,17 +429,17 @@ void Magnetometer::checkFieldDuringTurns(const EllipsoidFit& fit) {
                 worst = static_cast<int>(t);
             }
         }
-        // The strength over a tenth of a second: noise and mains ripple
+        // The strength over a few tenths of a second: noise and mains ripple
         // average out, what is left is how well the records fit the samples.
-        const double deviation = smoothedDeviation(strengths, field);
-        if (deviation > bent) {
-            bent = deviation;
-            worstBent = static_cast<int>(t);
-        }
+        for (double strength : smoothed(strengths))
+            if (std::fabs(strength - field) / field > bent) {
+                bent = std::fabs(strength - field) / field;
+                worstBent = static_cast<int>(t);
+            }
     }
     addToLog(bent * 100, "FieldStrengthDeviation",
-             "The largest deviation of the calibrated field strength, over a tenth of a second, from its mean while "
-             "the device turned, in percent");
+             "The largest deviation of the calibrated field strength, over 0.4 s, from its strength in the holds "
+             "while the device turned, in percent");
     addToLog(largest * 100, "FieldChangeDuringTurns",
              "The largest change of the calibrated field strength while the device turned, in percent");
     if (largest > kFieldChangeLimit) {
@@ -446,27 +452,75 @@ void Magnetometer::checkFieldDuringTurns(const EllipsoidFit& fit) {
         char percent[32];
         std::snprintf(percent, sizeof percent, "%.1f", bent * 100);
         fail("FieldStrength", std::string("The records do not fit the samples: the calibrated field strength strays ") +
-                                  percent + " % from its mean while the device turned in step " +
+                                  percent + " % from its strength in the holds while the device turned in step " +
                                   std::to_string(2 * worstBent + 2) +
-                                  " (at most 0.8 %). The field at the station is noisy or unsteady (mains wiring or a "
+                                  " (at most 0.7 %). The field at the station is noisy or unsteady (mains wiring or a "
                                   "power supply near, steel moving) or the sensor too noisy: calibrate away from them.\n");
     }
 }
 
-double Magnetometer::smoothedDeviation(const std::vector<std::pair<double, double>>& strengths, double field) {
-    double largest = 0;
+std::vector<SensorData> Magnetometer::blockMeans(const std::vector<SensorData>& buffer) {
+    std::vector<SensorData> blocks;
+    // How far the samples lie from their middle: the field's radius, roughly.
+    Vector middle(3);
+    size_t count = 0;
+    for (const SensorData& s : buffer)
+        if (s.values.size() >= 3) {
+            middle += Vector(std::vector<double>{s.values[0], s.values[1], s.values[2]});
+            ++count;
+        }
+    if (count == 0)
+        return blocks;
+    middle = middle / static_cast<double>(count);
+    double radius = 0;
+    for (const SensorData& s : buffer)
+        if (s.values.size() >= 3)
+            radius += (Vector(std::vector<double>{s.values[0], s.values[1], s.values[2]}) - middle).norm();
+    radius /= static_cast<double>(count);
+    // A run ends after kBlockMs, or where the field has moved a tenth of its
+    // radius (a fast turn), so the mean stays on the field's sphere.
+    const double reach = kBlockReach * radius;
+    for (size_t i = 0; i < buffer.size();) {
+        if (buffer[i].values.size() < 3) {
+            ++i;
+            continue;
+        }
+        const SensorData& first = buffer[i];
+        double sum[3] = {0, 0, 0};
+        size_t n = 0, j = i;
+        for (; j < buffer.size(); ++j) {
+            const SensorData& s = buffer[j];
+            if (s.values.size() < 3)
+                continue;
+            const double dx = s.values[0] - first.values[0], dy = s.values[1] - first.values[1],
+                         dz = s.values[2] - first.values[2];
+            if (j > i && (s.timestamp >= first.timestamp + kBlockMs || std::sqrt(dx * dx + dy * dy + dz * dz) > reach))
+                break;
+            for (int k = 0; k < 3; ++k)
+                sum[k] += s.values[static_cast<size_t>(k)];
+            ++n;
+        }
+        blocks.emplace_back(first.timestamp, SampleValues{sum[0] / n, sum[1] / n, sum[2] / n});
+        i = j;
+    }
+    return blocks;
+}
+
+std::vector<double> Magnetometer::smoothed(const std::vector<std::pair<double, double>>& strengths) {
+    std::vector<double> means;
+    means.reserve(strengths.size());
     size_t from = 0, to = 0;
     double sum = 0;
     for (size_t i = 0; i < strengths.size(); ++i) {
-        // The samples within 50 ms of sample i.
+        // The samples within half the window of sample i.
         while (to < strengths.size() && strengths[to].first <= strengths[i].first + kSmoothingMs / 2)
             sum += strengths[to++].second;
         while (from < to && strengths[from].first < strengths[i].first - kSmoothingMs / 2)
             sum -= strengths[from++].second;
         if (to > from)
-            largest = std::max(largest, std::fabs(sum / static_cast<double>(to - from) - field) / field);
+            means.push_back(sum / static_cast<double>(to - from));
     }
-    return largest;
+    return means;
 }
 
 std::string Magnetometer::mirrorCause(int axis) const {

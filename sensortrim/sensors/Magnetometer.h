@@ -34,18 +34,23 @@ public:
     // Fails the calibration when the calibrated field strength changed during
     // a turn by more than kFieldChangeLimit of the field (a disturbance at the
     // station), or strays, averaged over kSmoothingMs, more than
-    // kFieldFitLimit from its mean (a fit bent by noise or an unsteady field).
+    // kFieldFitLimit from it (a fit bent by noise or an unsteady field).
     void checkFieldDuringTurns(const EllipsoidFit& fit);
     std::string mirrorCause(int axis) const override;
     static constexpr double kFieldChangeLimit = 0.05;
-    // Averaged over a tenth of a second it strays at most this share from its
-    // mean, or the fit does not hold the samples it came from.
-    static constexpr double kFieldFitLimit = 0.008;
+    // Averaged over kSmoothingMs it strays at most this share from its
+    // strength in the holds, or the fit does not hold the samples it came from.
+    static constexpr double kFieldFitLimit = 0.007;
+    // The samples the ellipsoid is fitted to: the means of runs of samples of
+    // at most kBlockMs that stay within kBlockReach of the field's radius of
+    // the run's first.
+    static std::vector<SensorData> blockMeans(const std::vector<SensorData>& buffer);
+    static constexpr double kBlockMs = 100.0;
+    static constexpr double kBlockReach = 0.1;
     // The calibrated strength is judged over this long (ms).
-    static constexpr double kSmoothingMs = 100.0;
-    // The largest deviation from field of the strengths (time, strength),
-    // each averaged over kSmoothingMs, as a share of field.
-    static double smoothedDeviation(const std::vector<std::pair<double, double>>& strengths, double field);
+    static constexpr double kSmoothingMs = 400.0;
+    // The strengths (time, strength), each averaged over kSmoothingMs about it.
+    static std::vector<double> smoothed(const std::vector<std::pair<double, double>>& strengths);
     double findBestAngle(int steps, double magnitude, const std::vector<Vector>& vectors, double low, double high);
     double findPartialRotationError(const std::vector<Vector>& vectors, const Matrix& rotation);
     void SetExpectation(double dip, double magnitude);

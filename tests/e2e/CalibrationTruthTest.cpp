@@ -269,7 +269,8 @@ INSTANTIATE_TEST_SUITE_P(Matrix, BeyondTheLimits, ::testing::ValuesIn(kBeyond), 
 // A part beyond typical, live through the virtual operator and offline from
 // the dumps of the same simulated device: each calibrates to the truth or
 // fails with its own reason (its first text after "Error:", the others
-// anywhere in the reason), and a failure writes nothing.
+// anywhere in the reason), and a failure writes nothing. A part whose reason
+// is given may still calibrate, if to the truth: a clipped turn cannot.
 struct RealPart {
     std::string name;
     std::vector<std::string> args;                    // the sensors and the flow
@@ -379,7 +380,7 @@ TEST_P(RealParts, LiveCalibrateTrueOrFailWithTheirReason) {
     ProcessResult r = hub.runWithOperator(args, options, "",
                                           part.brisk ? std::vector<std::string>{"--turn-seconds", "2"}
                                                      : std::vector<std::string>{});
-    if (!part.reason.empty()) {
+    if (!part.reason.empty() && r.exitStatus != 0) {
         expectReason(r, part);
         for (const std::string& m : hub.sentMessages())
             EXPECT_NE(m.compare(0, 2, "05"), 0) << "a record was written";
@@ -414,7 +415,7 @@ TEST_P(RealParts, OfflineCalibrateTrueOrFailWithTheirReason) {
     ProcessOptions options;
     options.workDir = hub.dir();
     r = runProcess(args, options);
-    if (!part.reason.empty()) {
+    if (!part.reason.empty() && r.exitStatus != 0) {
         expectReason(r, part);
         return;
     }
@@ -437,6 +438,13 @@ const RealPart kRealParts[] = {
       " ms during the turn about Y in step 4 (lost on their way from the hub, not a fault of the turn): calibrate "
       "again"}},
     {"MainsRipple9mG", {"AGM"}, "ripple=\"9\" rippleHz=\"60\"", {}, 0, false, {}},
+    // Beside a power supply: the fit the samples give is off, and says so.
+    {"MainsRipple36mG", {"AGM"}, "ripple=\"36\" rippleHz=\"60\"", {}, 0, false,
+     {"Calibration failed for sensor Magnetometer. Reason: The records do not fit the samples: the calibrated field "
+      "strength strays ",
+      "% from its strength in the holds while the device turned in step ",
+      "(at most 0.7 %). The field at the station is noisy or unsteady (mains wiring or a power supply near, steel "
+      "moving) or the sensor too noisy: calibrate away from them.\n"}},
     {"GSensitivity", {"AGM"}, "", {{"Gyroscope", "gSensitivity=\"0.2,0.3,-0.1,-0.2,0.3,0.1,0.1,-0.3,0.3\""}}, 0, false, {}},
     {"GSensitivityFourSteps", {"AG", "-FourSteps"}, "",
      {{"Gyroscope", "gSensitivity=\"0.2,0.3,-0.1,-0.2,0.3,0.1,0.1,-0.3,0.3\""}}, 0, false,
