@@ -171,6 +171,8 @@ TEST_F(CalibrationXmlFile, ImportErrors) {
          "format. Line: 5"},
         {acc + cd + "<OEMCustomData DataLength=\"0\"/><Offset/>" + end,
          "XML parsing error. Multiple data for sensor 7300010001000002. Line: 5"},
+        {als + cd + "<OEMCustomData DataLength=\"0\"/><Steps/>" + end,
+         "XML parsing error. Multiple data for sensor 4100020001000000. Line: 5"},
         {acc + cd + "<Other/>" + end, "XML parsing error. No calibration data was specified for sensor 7300010001000002. Line: 5"},
         {gen + cd + "<OEMCustomData/>" + end, "XML parsing error. Missing field DataLength. Line: 6"},
         {gen + cd + "<OEMCustomData DataLength=\"3\">abcd</OEMCustomData>" + end,

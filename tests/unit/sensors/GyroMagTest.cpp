@@ -299,6 +299,8 @@ TEST(InertialChecks, MirroredMappingNamesWhatWasTheWrongWayRound) {
         {"G", FLOW_FOUR_STEPS, flipX, "the turn about X in step 4 went the wrong way round"},
         {"G", FLOW_FULL, Matrix::Identity(3), ""},
         {"M", FLOW_FULL, flipY, "the device was the other side up while it turned in step 4"},
+        {"M", FLOW_FULL, flipZ, "the device was the other side up while it turned in step 2"},
+        {"M", FLOW_FULL, flipX, "the device was the other side up while it turned in step 6"},
     };
     for (const Case& c : cases) {
         FakeManager manager(c.flow, PROCESS_INERTIAL_CALIBRATION, c.flow == FLOW_FULL ? 7 : 4);

@@ -414,6 +414,23 @@ TEST(InertialCore, SpikesAnglesAndRanges) {
     FakeManager manager(FLOW_FULL, PROCESS_CALIBRATION_TEST, 1, {0, 10});
     sensor.SetSensManager(&manager);
     EXPECT_EQ(sensor.ComputeSpikesCounter(0, 0.5), 1);
+    // "max_spikes_allowed" (3) spikes in a step pass the step's test, one more fails it.
+    for (const int spikes : {3, 4}) {
+        TestSensor spiky;
+        for (int i = 0; i < 100; ++i)
+            addSamples(spiky, {{10.0 * i, vec({0, 0, i % 20 == 5 && i / 20 < spikes ? 1.6 : 1.0})}});
+        FakeManager one(FLOW_FULL, PROCESS_CALIBRATION_TEST, 1, {-1, 2000});
+        spiky.SetSensManager(&one);
+        spiky.setSteps(1);
+        spiky.initStaticStates();
+        spiky.setExpected(Matrix(1, 3, {0, 0, 1}));
+        spiky.ComputeStaticSegmentsMeans();
+        spiky.ComputeStaticSegmentsStds();
+        ASSERT_EQ(spiky.ComputeSpikesCounter(0, 0.5), spikes);
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(spiky.TestAverage(1.0, 1.0, 0.5), spikes == 3) << spikes << " spikes";
+        testing::internal::GetCapturedStdout();
+    }
     EXPECT_TRUE(sensor.AssertAngle(vec({359}), vec({1}), 5, "here", ""));
     testing::internal::CaptureStdout();
     EXPECT_FALSE(sensor.AssertDouble(1.5, 1.0, 0.1, "here", "g"));
