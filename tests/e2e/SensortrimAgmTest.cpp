@@ -362,8 +362,10 @@ TEST_F(Agm, LightCalibrationFromDumpAndConfiguration) {
         std::string gain;
         std::string multiplier;
     };
+    // A mean multiplier of 2.0068 (gain 0.4983) is truncated to 200, not rounded to 201.
     for (const Good& g : {Good{"0.5", "<Multiplier Divider=\"100\">200</Multiplier>"},
-                          Good{"0.8", "<Multiplier Divider=\"100\">125</Multiplier>"}}) {
+                          Good{"0.8", "<Multiplier Divider=\"100\">125</Multiplier>"},
+                          Good{"0.4983", "<Multiplier Divider=\"100\">200</Multiplier>"}}) {
         const std::string dump = "als" + g.gain, out = "out" + g.gain;
         simulate(dump, {"--flow", "als", "--levels", "100,500,1000", "--light-gain", g.gain});
         const ProcessResult r =

@@ -138,6 +138,7 @@ TEST(SensortrimLive, EveryFlowRunsUnattended) {
         std::vector<std::string> args;
         std::string expected;
         int status = 0;
+        std::string lightGain = "0.5";
     };
     const Case cases[] = {
         {{"-Calibrate", "AGM", "-UpdateTSY"}, "\033[01;32mCalibration process completed successfully\n"},
@@ -145,13 +146,18 @@ TEST(SensortrimLive, EveryFlowRunsUnattended) {
         {{"-Calibrate", "AG", "-Minimal", "-UpdateTSY"}, "\033[01;32mCalibration process completed successfully\n"},
         {{"-Calibrate", "ALS", "-Auto", "levels.txt", "-UpdateTSY"}, "Multiplier/Divider: 2.000000\n"},
         {{"-Calibrate", "ALS", "-ExportAllFiles", "als"}, "Multiplier/Divider: 2.000000\n"},
+        // A mean multiplier of 2.0068 at divider 100: truncated to 200, not rounded to 201.
+        {{"-Calibrate", "ALS", "-Auto", "levels.txt", "-ExportAllFiles", "als"},
+         "Multiplier: 200.000000\nDivider: 100.000000\nMultiplier/Divider: 2.000000\n", 0, "0.4983"},
         {{"-MagTest", "-ExportAllFiles", "mag"}, "Test passed. You are good to go!\n"},
         // The device's accelerometer reads 0.12 g off: the face-up test says so.
         {{"-TestCalibration", "AG", "-Minimal", "-noEnter", "10"},
          "[Failure] Average value error in Accelerometer above allowed threshold 0.1\n", 255},
     };
     for (const Case& c : cases) {
-        HubSim hub(defaultScenario());
+        std::string xml = defaultScenario();
+        xml.replace(xml.find("lightGain=\"0.5\""), 15, "lightGain=\"" + c.lightGain + "\"");
+        HubSim hub(xml);
         writeFile(hub.dir() + "/levels.txt", "values=100,500,1000\ndelay_time=5\n");
         const ProcessResult r = operatorRun(hub, c.args);
         EXPECT_EQ(r.exitStatus, c.status) << c.args[1] << r.out;
