@@ -163,6 +163,40 @@ TEST_F(Agm, FailuresOfTheFullCalibration) {
         EXPECT_FALSE(exists(out + "/resultCalibration.xml")) << c.message;
         EXPECT_EQ(file(out + "/AGMLogFile.xml").find("nan"), std::string::npos) << c.message;
     }
+    // Moves between the positions so jerky that the accelerometer reads four
+    // times gravity through them (its holds, and so its records, are right):
+    // the gyroscope's account of the moves disagrees with it whenever both
+    // are calibrated, with or without the magnetometer.
+    simulate("jerky", {"--flow", "full", "--sensors", "A,G,M"});
+    std::istringstream rows(file("jerky/dataDumpAccelerometer.csv"));
+    std::string rewritten, line;
+    for (int row = 0; std::getline(rows, line); ++row) {
+        const double t = row >= 2 ? std::atof(line.c_str()) : -1;
+        // Each move: the last 2 s of every 12 s (hold, turn, hold, move).
+        if (t >= 0 && std::fmod(t, 12000.0) >= 10000.0) {
+            std::istringstream fields(line);
+            std::string time, x, y, z;
+            std::getline(fields, time, ',');
+            std::getline(fields, x, ',');
+            std::getline(fields, y, ',');
+            std::getline(fields, z, ',');
+            line = time + "," + std::to_string(4 * std::atof(x.c_str())) + "," +
+                   std::to_string(4 * std::atof(y.c_str())) + "," + std::to_string(4 * std::atof(z.c_str()));
+        }
+        rewritten += line + "\n";
+    }
+    writeFile(dir + "/jerky/dataDumpAccelerometer.csv", rewritten);
+    for (const std::string sensors : {"AG", "AGM"}) {
+        const ProcessResult r =
+            sensortrim({"-CalibrateOffline", sensors, "-UseRawData", "jerky", "-ExportAllFiles", "b" + sensors});
+        EXPECT_EQ(r.exitStatus, 255) << sensors << r.out;
+        EXPECT_NE(r.out.find("Error:\nCalibration failed. Reason: Disagreement between accelerometer and gyroscope.\n"),
+                  std::string::npos)
+            << sensors << r.out;
+        EXPECT_NE(file("b" + sensors + "/AGMLogFile.xml").find("FailureParameter=\"Gyro-Accel Diff\""),
+                  std::string::npos)
+            << sensors;
+    }
 }
 
 TEST_F(Agm, TurnsThatStopShortNeverCalibrate) {
