@@ -6,7 +6,9 @@ import shutil
 import numpy as np
 import pytest
 
-from conftest import DUMPS, calreport, offline
+import json
+
+from conftest import DUMPS, calreport, offline, simulate
 
 
 def figures(page):
@@ -115,6 +117,27 @@ def test_failed_test_names_each_failing_check(runs, name):
     assert first[0] == "failed" and float(first[3]) == pytest.approx(0.1) and float(first[5]) < 0
     # error.log's lines are there too.
     assert "1\tAccelerometer: Check Calibration" in result.stdout
+
+
+@pytest.mark.parametrize("simulated, check, low, high", [
+    # A two-sided limit: a field below it is outside by the distance to the
+    # nearer limit, and fails.
+    (("--field", "150"), "Magnetometer field strength", -60, -40),
+    # The change during the turns is a percentage, as the console says, held
+    # against 5 %: a field drifting 170 mG a minute passes it.
+    (("--field-drift", "170"), "Magnetometer field change during the turns", -3, -0.1),
+])
+def test_a_check_outside_its_limit_has_a_negative_margin(tmp_path, simulated, check, low, high):
+    dumps = simulate(tmp_path / "dumps", "--flow", "full", "--sensors", "A,G,M", "--seed", "3", *simulated)
+    offline(tmp_path / "out", "AGM", dumps)
+    record = json.loads(calreport(tmp_path / "out", "--json", "-").stdout)
+    found = [c for s in record["sensors"] for c in s["checks"] if c["name"] == check]
+    assert found, record
+    assert found[0]["verdict"] == "failed" and low < found[0]["margin"] < high, found
+    assert record["verdict"] == "failed"
+    calreport(tmp_path / "out")
+    rows = [r for r in check_rows(page_of(tmp_path / "out"), "Magnetometer") if r[1] == check]
+    assert rows and rows[0][0] == "failed" and low < float(rows[0][5]) < high, rows
 
 
 def test_tests_have_plots_with_their_limits(runs):
