@@ -297,12 +297,17 @@ TEST_F(Offline, TheExportFolderDescribesOneRunAndKeepsTheEarlierOnes) {
     ASSERT_EQ(r.exitStatus, 0) << r.out;
     EXPECT_EQ(listing(dir + "/deep/er/out"), "AGMLogFile.xml\nresultCalibration.xml\n");
     // A failing run into the same folder: the earlier success is kept aside,
-    // and no result sits beside the failure.
+    // under the time of the newest of its files, and no result sits beside the failure.
+    ASSERT_EQ(std::system(("touch -d '2026-03-04 05:06:07' '" + dir + "/deep/er/out/resultCalibration.xml' && "
+                           "touch -d '2026-01-02 03:04:05' '" + dir + "/deep/er/out/AGMLogFile.xml'")
+                              .c_str()),
+              0);
     r = sensortrim({"-CalibrateOffline", "AGM", "-UseRawData", "weak", "-ExportAllFiles", "deep/er/out"});
     EXPECT_EQ(r.exitStatus, 255);
     const size_t moved = r.out.find("The files of an earlier run in deep/er/out were moved to deep/er/out/earlier-run-");
     ASSERT_NE(moved, std::string::npos) << r.out;
     const std::string kept = r.out.substr(moved + 57, r.out.find('\n', moved) - moved - 57);
+    EXPECT_EQ(kept, "deep/er/out/earlier-run-2026-03-04-050607");
     EXPECT_EQ(listing(dir + "/" + kept), "AGMLogFile.xml\nresultCalibration.xml\n");
     EXPECT_FALSE(exists("deep/er/out/resultCalibration.xml"));
     EXPECT_TRUE(exists("deep/er/out/AGMLogFile.xml"));
