@@ -100,12 +100,17 @@ TEST(StatusLine, ShowsWhatTheStepDoesWithinTheWidth) {
     holding.motion = 0.34;
     holding.secondsLeft = 59;
     holding.silent = {"Gyroscope", "Magnetometer"};
+    // The meter rounds to the nearest of its ten marks.
+    StepProgress settling = holding;
+    settling.motion = 0.58;
+    settling.silent.clear();
     StepProgress bare;
     bare.step = 3;
     const Case cases[] = {
         {turning, 200, "step 2: the turn | Z 212/360 deg | motion [#########!] moving | 41 s left"},
         {holding, 200,
          "step 1: holding still | motion [###.......] still | 59 s left | no samples: Gyroscope, Magnetometer"},
+        {settling, 200, "step 1: holding still | motion [######....] still | 59 s left"},
         {bare, 200, "step 3: recording"},
         // No wrapped line: cut to the terminal's width.
         {turning, 30, "step 2: the turn | Z 212/360 d"},

@@ -376,6 +376,40 @@ TEST(MotionScript, ProgressOfATurn) {
     }
 }
 
+TEST(MotionScript, AClockwiseTurnCountsUpToItsTarget) {
+    // The four-steps flow's X step asks for 90 degrees clockwise: a device
+    // turned that way counts up towards +90.
+    SensorManager manager;
+    auto acc = accelerometer();
+    auto gyro = gyroscope();
+    auto process = motion(FLOW_FOUR_STEPS, {acc, gyro}, manager);
+    double t = 1000;
+    auto hold = [&](const std::vector<double>& gravity, int samples) {
+        for (int i = 0; i < samples; ++i, t += 10) {
+            manager.handleData(acc, t, gravity);
+            manager.handleData(gyro, t, {0.5, -0.3, 0.2});
+        }
+    };
+    // Z up, X down, Y up: each held, then moved on from.
+    hold({0, 0, 1}, 200);
+    hold({-1, 0, 0}, 200);
+    hold({0, 1, 0}, 200);
+    StepProgress before;
+    ASSERT_TRUE(process->fillProgress(before));
+    ASSERT_EQ(before.step, 4);
+    ASSERT_EQ(before.turnAxis, "X");
+    // Half of the quarter turn, clockwise about X (from Y up towards Z up).
+    const double kDeg = 3.14159265358979323846 / 180;
+    for (int i = 1; i <= 50; ++i, t += 10) {
+        manager.handleData(acc, t, {0, std::cos(0.9 * i * kDeg), std::sin(0.9 * i * kDeg)});
+        manager.handleData(gyro, t, {0.5 - 90, -0.3, 0.2});
+    }
+    StepProgress turning;
+    ASSERT_TRUE(process->fillProgress(turning));
+    EXPECT_EQ(turning.turnTarget, 90.0);
+    EXPECT_NEAR(turning.turnedDegrees, 45.0, 1.5);
+}
+
 TEST(SensorManagerSteps, TheStatusLineCountsDownWhileAStepWaits) {
     ScriptedConsole screen;
     SensorManager manager;
