@@ -13,6 +13,7 @@
 #include "FileUtil.h"
 #include "Sensor.h"
 #include "cmdline/CmdLineArguments.h"
+#include "file/AtomicFile.h"
 #include "device/Smhi.h"
 
 namespace {
@@ -387,7 +388,9 @@ void CsvParser::writeToFile(const std::string& basePath, const SensorDump& dump)
         const size_t slash = path.rfind('/');
         if (slash != std::string::npos && slash > 0 && !makePath(path.substr(0, slash)))
             throw CalibrationException("Failed to create path " + path);
-        std::ofstream out(path, std::ios::trunc);
+        // Written beside its name and renamed into place: whole or not at all.
+        const std::string part = atomicfile::partName(path);
+        std::ofstream out(part, std::ios::trunc);
         out << "LUID=" << sensor->getLuidString() << "\n";
         if (sensor->getName() == "Accelerometer_2")
             out << "HINGE=" << sensor->getHingeConfig() << "\n";
@@ -396,7 +399,11 @@ void CsvParser::writeToFile(const std::string& basePath, const SensorDump& dump)
             out << writeSensorDataLine(sample) << "\n";
         out.close();
         // A dump that could not be written whole must not pass as saved.
-        if (!out)
+        if (!out) {
+            std::remove(part.c_str());
+            throw CalibrationException("Failed to write to file " + path);
+        }
+        if (!atomicfile::commit(part, path))
             throw CalibrationException("Failed to write to file " + path);
     }
 }

@@ -150,6 +150,8 @@ void PNRRecordPrivate::workerLoop() {
     sigset_t interrupt;
     sigemptyset(&interrupt);
     sigaddset(&interrupt, SIGINT);
+    sigaddset(&interrupt, SIGTERM);
+    sigaddset(&interrupt, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);
 
     Clock::time_point stopSent;

@@ -5,6 +5,7 @@
 
 #include "Console.h"
 #include "Exceptions.h"
+#include "Interrupt.h"
 #include "Process.h"
 #include "SDT.h"
 #include "Sensor.h"
@@ -210,6 +211,8 @@ void SensorManager::waitForStepFinish(bool midCalculation) {
             }
             if (finished)
                 break;
+            // A safe point: a signal that ends the run ends it here.
+            interrupt::check();
             showProgress(static_cast<int>(
                 std::chrono::duration_cast<std::chrono::seconds>(limit - (std::chrono::steady_clock::now() - begun))
                     .count()));
@@ -384,8 +387,10 @@ void SensorManager::playData() {
             }
             Cursor& cursor = cursors[static_cast<size_t>(chosen)];
             SensorData sample = (*cursor.samples)[cursor.next++];
-            if (cursor.next % PlaybackRecording::kBlock == 0)
+            if (cursor.next % PlaybackRecording::kBlock == 0) {
                 cursor.samples->releaseBefore(cursor.next);
+                interrupt::check();  // a safe point now and then
+            }
             lastTime = sample.timestamp;
             processSample(cursor.sensor, sample, cursor.indicator);
             if (!process->isExternal() && cursor.indicator && process->shouldMoveNext()) {

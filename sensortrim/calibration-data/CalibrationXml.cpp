@@ -40,7 +40,7 @@ void CalibrationXml::serialize(const std::string& path, const std::vector<std::s
     const size_t slash = path.rfind('/');
     if (slash != std::string::npos && slash > 0 && !makePath(path.substr(0, slash)))
         throw CalibrationException("Failed to create path " + path);
-    if (!doc.SaveFile(path.c_str()))
+    if (!xmlfile::save(doc, path))
         throw CalibrationException("Failed to write to file " + path);
 }
 

@@ -18,6 +18,7 @@
 #include "ExportFolder.h"
 #include "FileUtil.h"
 #include "InertialSensor.h"
+#include "Interrupt.h"
 #include "PNRRecord.h"
 #include "Process.h"
 #include "RunHelpers.h"
@@ -140,7 +141,10 @@ void CalibrationManager::start() {
     }
     try {
         if (calibrate || test) {
+            collecting = true;
             collectData();
+            collecting = false;
+            interrupt::check();
             consoleOut() << "data collection finished" << std::endl;
             if (calibrate)
                 calibrateAll();
@@ -159,6 +163,9 @@ void CalibrationManager::start() {
             flushCalibrationData();
         }
     } catch (const CalibrationException& e) {
+        if (collecting && process)
+            endStep = process->getCurrentStaticStep() + 1;
+        collecting = false;
         removeResult();
         // A test that fails before its verdict (a short dump, say) still
         // leaves its reason in error.log.
@@ -173,9 +180,14 @@ void CalibrationManager::start() {
         writeDump();
         throw;
     } catch (...) {
+        if (collecting && process)
+            endStep = process->getCurrentStaticStep() + 1;
+        collecting = false;
         // Not the records of a run that failed, whatever failed it; and
-        // what was recorded is kept.
+        // what was recorded is kept (an interrupted run's by its ending).
         removeResult();
+        if (interrupt::requested())
+            throw;
         try {
             writeDump();
         } catch (const CalibrationException&) {

@@ -43,6 +43,12 @@ public:
     void calibrateAll();
     void checkCalibration();
     void testAll();
+    // The record of how a run that did not pass ended ("failed" or
+    // "interrupted"), with its reason, written as "runEnd.xml" into the
+    // export folder (nothing without one).
+    void recordEnd(const std::string& verdict, const std::string& reason);
+    // The run log's name of the kind of run ("NewMotionFull", "Als", ...).
+    std::string runType() const;
     // Writes the text to "error.log" in the export folder (nothing without one).
     void writeErrorLog(const std::string& text);
     void magTest();
@@ -72,6 +78,10 @@ private:
     bool magTestRun = false;
     bool errorLogWritten = false;
     bool resultWritten = false;
+    // Data collection is under way; the step it failed in, as the console
+    // numbers them (0: not in one).
+    bool collecting = false;
+    int endStep = 0;
     int samplingState = -1;
     long long userDelays = 0;
     std::mutex stateLock;

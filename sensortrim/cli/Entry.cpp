@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <atomic>
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -14,6 +16,7 @@
 #include "CalibrationManager.h"
 #include "Console.h"
 #include "Exceptions.h"
+#include "Interrupt.h"
 #include "SDT.h"
 #include "SensortrimCmdLine.h"
 #include "cmdline/CmdLineArguments.h"
@@ -25,52 +28,61 @@ namespace {
 
 const char* const kVersion = TESSARY_VERSION;
 
+// The signals that end a run as Ctrl-C does.
+const int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
 // The handler writes the signal number here; the interrupt thread reads it.
 int interruptPipe[2] = {-1, -1};
 
-// Guards the manager the interrupt thread aborts. The main thread holds it
-// only with SIGINT blocked, so it is never stopped by the handler while
-// holding it; the interrupt thread keeps it until the process ends.
-std::mutex interruptLock;
+// Guards the manager the run is ended on, and the ending itself: whoever
+// ends the run (the main thread at a safe point, or the interrupt thread when
+// the main thread does not reach one in time) holds it until the process ends.
+std::mutex endingLock;
 CalibrationManager* interruptTarget = nullptr;
+std::atomic<bool> ending{false};
 
-// Standard output written with plain write(2), for when the interrupted
-// thread was stopped inside a stdio call and holds its lock.
-class RawConsole : public Console {
-public:
-    void write(const std::string& text) override {
-        size_t done = 0;
-        while (done < text.size()) {
-            const ssize_t n = ::write(STDOUT_FILENO, text.data() + done, text.size() - done);
-            if (n <= 0)
-                return;
-            done += static_cast<size_t>(n);
-        }
-    }
-    void flush() override {}
-    bool readLine(std::string& line) override {
-        line.clear();
-        return false;
-    }
-    void waitForKey() override {}
-};
-
-// Runs with SIGINT blocked, so only the main thread is ever stopped by the handler.
-void blockInterrupt(int how, sigset_t* previous) {
+// The ending signals, blocked or unblocked for the calling thread.
+void maskEndingSignals(int how, sigset_t* previous) {
     sigset_t set;
     sigemptyset(&set);
-    sigaddset(&set, SIGINT);
+    for (int signum : kEndingSignals)
+        sigaddset(&set, signum);
     pthread_sigmask(how, &set, previous);
 }
 
 void setInterruptTarget(CalibrationManager* target) {
-    sigset_t previous;
-    blockInterrupt(SIG_BLOCK, &previous);
-    {
-        std::lock_guard<std::mutex> lock(interruptLock);
-        interruptTarget = target;
+    std::lock_guard<std::mutex> lock(endingLock);
+    interruptTarget = target;
+}
+
+// The line that says why the run ends, and the exit status: 2 after Ctrl-C,
+// 128 + the signal's number after the others.
+std::string signalLine(int signum) {
+    if (signum == SIGTERM)
+        return "Terminate signal (15) received.\n";
+    if (signum == SIGHUP)
+        return "Hangup signal (1) received.\n";
+    return "Interrupt signal (" + std::to_string(signum) + ") received.\n";
+}
+
+int exitStatusOf(int signum) {
+    return signum == SIGINT ? 2 : 128 + signum;
+}
+
+// Ends the run for a signal: the recording stopped and its dump written
+// once, a record of the interrupt, the two lines, the exit status.
+[[noreturn]] void endRun(int signum) {
+    ending = true;
+    std::lock_guard<std::mutex> lock(endingLock);
+    print(signalLine(signum));
+    if (interruptTarget != nullptr) {
+        interruptTarget->abort();
+        interruptTarget->recordEnd("interrupted", signalLine(signum).substr(0, signalLine(signum).size() - 1));
     }
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    printLine("Abort request");
+    console().flush();
+    std::fflush(stdout);
+    _exit(exitStatusOf(signum));
 }
 
 void handleInterrupts() {
@@ -81,54 +93,43 @@ void handleInterrupts() {
     } while (n < 0 && errno == EINTR);
     if (n != 1)
         return;
-    std::lock_guard<std::mutex> lock(interruptLock);
-    // Standard output is taken over; if the stopped thread holds its lock the
-    // lines go out with plain writes instead.
-    bool haveStdout = false;
-    for (int attempt = 0; attempt < 200 && !haveStdout; ++attempt) {
-        haveStdout = ftrylockfile(stdout) == 0;
-        if (!haveStdout)
-            usleep(1000);
-    }
-    static RawConsole raw;
-    if (!haveStdout)
-        setConsole(&raw);
-    print("Interrupt signal (" + std::to_string(signum) + ") received.\n");
-    if (interruptTarget != nullptr)
-        interruptTarget->abort();
-    printLine("Abort request");
-    // _exit skips the stdio flush at exit; push out everything printed so far.
-    if (haveStdout)
-        std::fflush(stdout);
-    _exit(signum);
+    // The main thread ends the run at its next safe point; one that does not
+    // come within a second (a long computation) is not waited for.
+    for (int waited = 0; waited < 1000 && !ending; waited += 10)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!ending)
+        endRun(signum);
 }
 
 void startInterruptHandling() {
-    if (pipe2(interruptPipe, O_CLOEXEC) != 0) {
-        // Without the pipe the default action ends the run on Ctrl-C.
-        return;
-    }
-    // The thread starts with SIGINT blocked, so the handler never stops it.
+    // A console that has gone (its reader ended) must not end the run before
+    // its dump and record are written: writes to it fail instead.
+    std::signal(SIGPIPE, SIG_IGN);
+    if (pipe2(interruptPipe, O_CLOEXEC) != 0)
+        return;  // without the pipe the default actions end the run
+    // The thread starts with the signals blocked: only the main thread takes them.
     sigset_t previous;
-    blockInterrupt(SIG_BLOCK, &previous);
+    maskEndingSignals(SIG_BLOCK, &previous);
     std::thread(handleInterrupts).detach();
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     struct sigaction action {};
     action.sa_handler = signalHandler;
+    action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
+    for (int signum : kEndingSignals)
+        sigaction(signum, &action, nullptr);
 }
 
 }  // namespace
 
 void signalHandler(int signum) {
+    // Only what a handler may do: note the signal and wake the interrupt thread.
+    const int saved = errno;
+    interrupt::note(signum);
     const unsigned char byte = static_cast<unsigned char>(signum);
-    if (::write(interruptPipe[1], &byte, 1) != 1)
-        _exit(signum);
-    // The interrupt thread ends the process; this thread stays where it was
-    // stopped, so the run goes no further.
-    for (;;)
-        pause();
+    if (::write(interruptPipe[1], &byte, 1) != 1) {
+    }
+    errno = saved;
 }
 
 int sensortrimMain(int argc, char** argv) {
@@ -137,6 +138,7 @@ int sensortrimMain(int argc, char** argv) {
     const long long startTime = millisecond();
     int status = -1;
     try {
+        interrupt::check();
         print(std::string("\nCorvex(R) Tessary Calibration Tool\n") + "Version: " + kVersion + "\n");
         arguments.Parse(argc, argv, true);
         manager = std::make_shared<CalibrationManager>(arguments, std::make_shared<SDT>(makeDeviceTransport()));
@@ -148,20 +150,32 @@ int sensortrimMain(int argc, char** argv) {
         consoleOut() << "Total run time (excluding time waiting for user inputs): "
                      << seconds - manager->getUserDelays() << " seconds\n";
         status = 0;
+        interrupt::check();
+    } catch (const InterruptedRun& e) {
+        endRun(e.signal());
     } catch (const CmdLineException& e) {
         const std::string path = argc > 0 && argv != nullptr && argv[0] != nullptr ? argv[0] : "";
         print(std::string(e.what()) + "\n" + arguments.getFormat().CreateUsage(path, "") + "\n");
     } catch (const SmhiException& e) {
         print(std::string(e.what()) + "\n");
+        if (manager)
+            manager->recordEnd("failed", e.what());
     } catch (const CalibrationException& e) {
         print(std::string("Error:\n") + e.what() + "\n");
+        if (manager)
+            manager->recordEnd("failed", e.what());
     } catch (const std::exception& e) {
         print(std::string(e.what()) + "\n");
+        if (manager)
+            manager->recordEnd("failed", e.what());
     }
     console().flush();
-    // The run is over: a late Ctrl-C no longer aborts it, and the manager may
-    // be released once an interrupt being handled has ended the process.
-    blockInterrupt(SIG_BLOCK, nullptr);
+    // The run is over: a late signal no longer ends it (it stays pending, as
+    // every thread now blocks it), and the manager may be released once an
+    // ending under way has ended the process.
+    maskEndingSignals(SIG_BLOCK, nullptr);
+    if (const int signum = interrupt::requested())
+        endRun(signum);
     setInterruptTarget(nullptr);
     return status;
 }

@@ -5,6 +5,7 @@
 #include "CalibrationManager.h"
 #include "CalibrationXml.h"
 #include "Exceptions.h"
+#include "xml/XmlFile.h"
 #include "Sensor.h"
 #include "version/Version.h"
 
@@ -31,6 +32,53 @@ std::string CalibrationManager::getResults() {
     return text;
 }
 
+std::string CalibrationManager::runType() const {
+    if (processType == PROCESS_INERTIAL_CALIBRATION)
+        return flowType == FLOW_FULL ? "NewMotionFull" : flowType == FLOW_MINIMAL ? "MotionMin"
+                                                     : flowType == FLOW_FOUR_STEPS ? "Motion4Steps" : "";
+    if (processType == PROCESS_CALIBRATION_TEST)
+        return flowType == FLOW_FULL ? "7stepsTest" : flowType == FLOW_MINIMAL ? "FaceUpTest"
+                                                    : flowType == FLOW_FOUR_STEPS ? "4StepsTest" : "4StepsMagTest";
+    if (processType == PROCESS_ALS_CALIBRATION)
+        return "Als";
+    if (processType == PROCESS_MAGNETIC_TEST)
+        return "MagnetometerPreTest";
+    return "";
+}
+
+void CalibrationManager::recordEnd(const std::string& verdict, const std::string& reason) {
+    if (!exportAll || exportFolder.empty())
+        return;
+    const std::time_t now = std::time(nullptr);
+    std::tm local {};
+    localtime_r(&now, &local);
+    char time[32];
+    std::strftime(time, sizeof time, "%Y-%m-%dT%H:%M:%S", &local);
+    TiXmlDocument doc;
+    doc.LinkEndChild(new TiXmlDeclaration("1.0", "utf-8", ""));
+    TiXmlElement* root = new TiXmlElement("RunEnd");
+    root->SetAttribute("Verdict", verdict);
+    root->SetAttribute("Time", time);
+    root->SetAttribute("Version", kVersion);
+    root->SetAttribute("Type", runType());
+    // The step the run was in, as the console numbers them, when it ended in one.
+    const int step = collecting && process ? process->getCurrentStaticStep() + 1 : endStep;
+    if (step > 0)
+        root->SetAttribute("Step", step);
+    for (const std::shared_ptr<Sensor>& sensor : calibratingSensors) {
+        TiXmlElement* element = new TiXmlElement("Sensor");
+        element->SetAttribute("Name", sensor->getName());
+        element->SetAttribute("Luid", sensor->getLuidString());
+        root->LinkEndChild(element);
+    }
+    TiXmlElement* why = new TiXmlElement("Reason");
+    why->LinkEndChild(new TiXmlText(reason));
+    root->LinkEndChild(why);
+    doc.LinkEndChild(root);
+    // A record that cannot be written does not hide the run's own failure.
+    xmlfile::save(doc, exportFolder + "runEnd.xml");
+}
+
 void CalibrationManager::writeLog() {
     if (!exportAll)
         return;
@@ -40,17 +88,7 @@ void CalibrationManager::writeLog() {
     const std::string date = std::to_string(local.tm_year + 1900) + "-" + std::to_string(local.tm_mon + 1) + "-" +
                              std::to_string(local.tm_mday) + ". " + std::to_string(local.tm_hour) + ":" +
                              std::to_string(local.tm_min);
-    std::string type;
-    if (processType == PROCESS_INERTIAL_CALIBRATION)
-        type = flowType == FLOW_FULL ? "NewMotionFull" : flowType == FLOW_MINIMAL ? "MotionMin"
-                                                     : flowType == FLOW_FOUR_STEPS ? "Motion4Steps" : "";
-    else if (processType == PROCESS_CALIBRATION_TEST)
-        type = flowType == FLOW_FULL ? "7stepsTest" : flowType == FLOW_MINIMAL ? "FaceUpTest"
-                                                    : flowType == FLOW_FOUR_STEPS ? "4StepsTest" : "4StepsMagTest";
-    else if (processType == PROCESS_ALS_CALIBRATION)
-        type = "Als";
-    else if (processType == PROCESS_MAGNETIC_TEST)
-        type = "MagnetometerPreTest";
+    const std::string type = runType();
 
     TiXmlDocument doc;
     doc.LinkEndChild(new TiXmlDeclaration("1.0", "utf-8", ""));
@@ -69,6 +107,6 @@ void CalibrationManager::writeLog() {
                              : processType == PROCESS_INERTIAL_CALIBRATION ? "AGMLogFile.xml"
                                                                            : "LogFile.xml";
     const std::string path = exportFolder + name;
-    if (!doc.SaveFile(path.c_str()))
+    if (!xmlfile::save(doc, path))
         throw CalibrationException("Failed to write to file " + path);
 }

@@ -10,13 +10,16 @@
 #include "InertialSensor.h"
 #include "Sensor.h"
 
-// SIGINT held back for the calling thread while the object lives.
+// The signals that end a run (SIGINT, SIGTERM, SIGHUP) held back for the
+// calling thread while the object lives: the run then ends after it.
 class InterruptsHeld {
 public:
     InterruptsHeld() {
         sigset_t set;
         sigemptyset(&set);
         sigaddset(&set, SIGINT);
+        sigaddset(&set, SIGTERM);
+        sigaddset(&set, SIGHUP);
         pthread_sigmask(SIG_BLOCK, &set, &previous);
     }
     ~InterruptsHeld() { pthread_sigmask(SIG_SETMASK, &previous, nullptr); }

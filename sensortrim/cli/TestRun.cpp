@@ -5,6 +5,7 @@
 #include "CalibrationManager.h"
 #include "Console.h"
 #include "Exceptions.h"
+#include "file/AtomicFile.h"
 #include "Gyroscope.h"
 #include "Magnetometer.h"
 #include "RunHelpers.h"
@@ -54,9 +55,8 @@ void CalibrationManager::writeErrorLog(const std::string& text) {
     if (!exportAll)
         return;
     errorLogWritten = true;
-    std::ofstream out(exportFolder + "error.log", std::ios::trunc);
-    if (out)
-        out << text;
+    // Whole or not at all; one that cannot be written is skipped (the test fails all the same).
+    atomicfile::write(exportFolder + "error.log", text);
 }
 
 void CalibrationManager::magTest() {

@@ -27,3 +27,15 @@ class SamplingException : public std::runtime_error {
 public:
     explicit SamplingException(const std::string& message) : std::runtime_error(message) {}
 };
+
+// A signal asked the run to end (Ctrl-C, SIGTERM, SIGHUP): thrown at the
+// next safe point and caught by the entry point, which ends the run.
+class InterruptedRun : public std::runtime_error {
+public:
+    explicit InterruptedRun(int signalNumber)
+        : std::runtime_error("interrupted by signal " + std::to_string(signalNumber)), signum(signalNumber) {}
+    int signal() const { return signum; }
+
+private:
+    int signum;
+};

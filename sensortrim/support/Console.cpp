@@ -1,13 +1,17 @@
 #include "Console.h"
 
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+
+#include "Interrupt.h"
 
 namespace {
 
@@ -37,13 +41,31 @@ public:
     }
     bool readLine(std::string& line) override {
         line.clear();
+        waitForInput();
         return static_cast<bool>(std::getline(std::cin, line));
     }
-    void waitForKey() override { std::cin.get(); }
+    void waitForKey() override {
+        waitForInput();
+        std::cin.get();
+    }
 
 private:
     // Ctrl-C's thread prints (and so erases the line) while the step's thread may draw it.
     std::atomic<bool> drawn{false};
+
+    // Until the operator has typed something (or standard input ended),
+    // looking for a signal that ends the run every tenth of a second.
+    static void waitForInput() {
+        for (;;) {
+            interrupt::check();
+            if (std::cin.rdbuf()->in_avail() > 0)
+                return;
+            struct pollfd input {STDIN_FILENO, POLLIN, 0};
+            const int ready = ::poll(&input, 1, 100);
+            if (ready > 0 || (ready < 0 && errno != EINTR))
+                return;
+        }
+    }
 
     void draw(const std::string& line) {
         std::cout << "\r" << line << "\033[K" << std::flush;

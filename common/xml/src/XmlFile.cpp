@@ -2,8 +2,11 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <cstring>
 #include <fstream>
+
+#include "file/AtomicFile.h"
 
 namespace xmlfile {
 
@@ -154,6 +157,15 @@ Result load(const std::string& path, TiXmlDocument& doc, TiXmlEncoding encoding)
         }
     }
     return parse(text, doc, encoding);
+}
+
+bool save(TiXmlDocument& doc, const std::string& path) {
+    const std::string part = atomicfile::partName(path);
+    if (!doc.SaveFile(part.c_str())) {
+        std::remove(part.c_str());
+        return false;
+    }
+    return atomicfile::commit(part, path);
 }
 
 }  // namespace xmlfile

@@ -48,4 +48,8 @@ bool readFile(const std::string& path, std::string& text);
 // the checks above.
 Result load(const std::string& path, TiXmlDocument& doc, TiXmlEncoding encoding = TIXML_DEFAULT_ENCODING);
 
+// Saves the document under path whole or not at all (written beside it and
+// renamed into place); false when it could not be written.
+bool save(TiXmlDocument& doc, const std::string& path);
+
 }  // namespace xmlfile
