@@ -137,6 +137,7 @@ int fwlogtapMain(int argc, char** argv) {
         std::printf("%s\n", e.what());
         status = 1;
     }
+    Logger::Inst().close();
     std::fflush(stdout);
     return status;
 }

@@ -1,20 +1,32 @@
 #include "Logger.h"
 
+#include "file/AtomicFile.h"
+
 Logger& Logger::Inst() {
     static Logger instance;
     return instance;
 }
 
 Logger::~Logger() {
-    if (file != nullptr)
-        std::fclose(file);
+    close();
 }
 
-bool Logger::open(const std::string& path) {
-    if (file != nullptr)
-        std::fclose(file);
-    file = std::fopen(path.c_str(), "w");
+bool Logger::open(const std::string& logPath) {
+    close();
+    path = logPath;
+    file = std::fopen(atomicfile::partName(path).c_str(), "w");
     return file != nullptr;
+}
+
+void Logger::close() {
+    if (file == nullptr)
+        return;
+    std::fclose(file);
+    file = nullptr;
+    if (!atomicfile::commit(atomicfile::partName(path), path)) {
+        std::fputs("Failed to write to the log file; lines go to the console only\n", stdout);
+        std::fflush(stdout);
+    }
 }
 
 void Logger::PrintMsg(int /*level*/, const std::string& text) {

@@ -4,6 +4,7 @@
 
 #include <csignal>
 #include <cstring>
+#include <initializer_list>
 
 StopSign& StopSign::Inst() {
     static StopSign instance;
@@ -29,7 +30,10 @@ void installStopHandler() {
     std::memset(&action, 0, sizeof action);
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
+    // A terminating sequencer (SIGTERM) and a closed terminal (SIGHUP) stop
+    // the collection as Ctrl-C does, the log file closed whole.
+    for (int signum : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signum, &action, nullptr);
     // A console that goes away (the end of a pipe) ends no collection: the
     // write fails, and the log file goes on.
     std::signal(SIGPIPE, SIG_IGN);

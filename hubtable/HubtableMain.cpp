@@ -9,6 +9,7 @@
 #include <iterator>
 
 #include "PDT.h"
+#include "file/AtomicFile.h"
 
 namespace {
 
@@ -93,10 +94,8 @@ int run(PDT& pdt, const CmdLineArguments& args) {
     if (!endsWithBin(path))
         throw CmdLineException("Invalid output file, must end with .bin");
     const std::vector<char> image = pdt.getPdt();
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(image.data(), static_cast<std::streamsize>(image.size()));
-    out.close();
-    if (!out)
+    // Beside its name and renamed into place: the file is whole or not there.
+    if (!atomicfile::write(path, image.data(), image.size()))
         throw DoxiException("Cannot write output file " + path);
     std::cout << "Success." << std::endl;
     return 0;

@@ -10,8 +10,11 @@ public:
     static Logger& Inst();
     ~Logger();
 
-    // Opens (truncating) the log file; false when it cannot be opened.
+    // Opens (truncating) the log file; false when it cannot be opened. It is
+    // written beside its name and takes the name when it closes, whole.
     bool open(const std::string& path);
+    // Closes the log file and puts it under its name.
+    void close();
     // Bit 0: verbose lines to the console; bit 1: to the log file.
     void setDebug(int flags) { debug = flags; }
     int getDebug() const { return debug; }
@@ -25,6 +28,7 @@ public:
 
 private:
     FILE* file = nullptr;
+    std::string path;
     int debug = 0;
     bool writeFailed = false;
     bool consoleGone = false;

@@ -9,6 +9,7 @@
 #include "display.h"
 #include "smhi.h"
 #include "device/Smhi.h"
+#include "file/AtomicFile.h"
 
 namespace {
 
@@ -64,11 +65,8 @@ int PDT_Set(const char* path) {
 
 // Writes the image to the file; false when it cannot be written whole.
 bool PDT_WriteFile(const char* path, const std::vector<uint8_t>& image) {
-    FILE* file = fopen(path, "wb");
-    if (file == nullptr)
-        return false;
-    const bool written = fwrite(image.data(), 1, image.size(), file) == image.size();
-    return fclose(file) == 0 && written;
+    // Beside its name and renamed into place: the file is whole or not there.
+    return atomicfile::write(path, image.data(), image.size());
 }
 
 int PDT_Get(const char* path) {
