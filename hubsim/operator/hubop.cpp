@@ -37,6 +37,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <map>
 #include <sstream>
 #include <string>
@@ -51,10 +52,12 @@ int hub = -1;
 int toolInput = -1;
 volatile pid_t tool = 0;
 
-// Ctrl-C at the operator's terminal is meant for the tool.
-void forwardInterrupt(int) {
+// Ctrl-C at the operator's terminal, a sequencer's SIGTERM and a closed
+// terminal's SIGHUP are meant for the tool: it gets the same signal, and the
+// operator goes on reading it until it has ended.
+void forwardSignal(int signum) {
     if (tool > 0)
-        ::kill(tool, SIGINT);
+        ::kill(tool, signum);
 }
 
 // Seconds of a full turn; a quarter turn takes half as long.
@@ -402,9 +405,10 @@ int main(int argc, char** argv) {
     tool = child;
     struct sigaction forward;
     std::memset(&forward, 0, sizeof forward);
-    forward.sa_handler = forwardInterrupt;
+    forward.sa_handler = forwardSignal;
     forward.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &forward, nullptr);
+    for (int signum : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signum, &forward, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
     Operator person(levels, mistakes);

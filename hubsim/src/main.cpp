@@ -3,7 +3,7 @@
 //   hubsim --scenario FILE --socket PATH [--journal FILE] [--hostile SEED | --hostile-reports SEED]
 //
 // Prints "hubsim listening on PATH" once it accepts connections, and serves
-// until SIGTERM or SIGINT. With --hostile every answer of the firmware may
+// until SIGTERM, SIGINT or SIGHUP. With --hostile every answer of the firmware may
 // misbehave, at random from the seed (the journal says how); with
 // --hostile-reports the answers to commands are left alone and now and then a
 // sensor report of a recording misbehaves.
@@ -66,6 +66,7 @@ int main(int argc, char** argv) {
     action.sa_handler = onSignal;
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
     try {
