@@ -98,7 +98,7 @@ class Fleet:
         """The most frequent failure reasons, their numbers taken out."""
         counts = Counter()
         for run_id, *_ in self.runs:
-            if self.verdict_of[run_id] != "failed":
+            if self.verdict_of[run_id] == "passed":
                 continue
             try:
                 reasons = json.loads(self.reasons_of[run_id])

@@ -10,6 +10,7 @@ LOG_NAMES = ("AGMLogFile.xml", "AlsLogFile.xml", "LogFile.xml")
 RESULT_NAME = "resultCalibration.xml"
 CURRENT_NAME = "currentCalibration.xml"
 ERROR_NAME = "error.log"
+RUN_END_NAME = "runEnd.xml"
 DUMP_PREFIX = "dataDump"
 REPORT_NAME = "calibration-report.html"
 SENSOR_ORDER = ("Accelerometer", "Accelerometer_2", "Gyroscope", "Magnetometer", "AmbientLightSensor")
@@ -202,6 +203,33 @@ class CalibrationFile:
             self.records[luid] = fields
 
 
+class RunEnd:
+    """How a run that did not pass ended ("runEnd.xml"): failed or
+    interrupted, when, in which step, of which sensors, and why."""
+
+    def __init__(self, path):
+        self.name = os.path.basename(path)
+        root = read_xml(path)
+        if root.tag != "RunEnd":
+            raise FileProblem(f"{self.name}: not a run's end (its root is <{root.tag}>, not <RunEnd>)")
+        self.verdict = root.get("Verdict", "")
+        if self.verdict not in ("failed", "interrupted"):
+            raise FileProblem(f"{self.name}: a verdict of no meaning ({self.verdict!r})")
+        self.time = root.get("Time", "")
+        self.version = root.get("Version", "")
+        self.kind = root.get("Type", "")
+        step = root.get("Step", "")
+        self.step = int(step) if step.isdigit() else None
+        self.sensors = [(e.get("Name", ""), e.get("Luid", "").lower()) for e in root.findall("Sensor")]
+        reason = root.find("Reason")
+        self.reason = " ".join((reason.text or "").split()) if reason is not None else ""
+
+    def iso_time(self):
+        """The time to the minute, as the run log's: "2026-12-09T15:09"."""
+        m = re.match(r"(\d{4}-\d{2}-\d{2}T\d{2}:\d{2})", self.time)
+        return m.group(1) if m else ""
+
+
 def read_error_log(path):
     try:
         with open(path, encoding="utf-8", errors="replace") as f:
@@ -266,6 +294,7 @@ class Folder:
         self.result = self.read(RESULT_NAME, CalibrationFile)
         self.current = self.read(CURRENT_NAME, CalibrationFile)
         self.error_text = self.read(ERROR_NAME, read_error_log)
+        self.run_end = self.read(RUN_END_NAME, RunEnd)
         self.dump_names = sorted(n for n in os.listdir(path) if n.startswith(DUMP_PREFIX) and n.endswith(".csv"))
         self.dumps = {}
         if with_dumps:
@@ -278,9 +307,9 @@ class Folder:
         if not self.dump_names:
             self.missing.append('the data dumps ("dataDump<Sensor>.csv"): an offline run does not export them')
         if not self.logs and not self.dump_names and self.result is None and self.error_text is None \
-                and self.current is None and not self.problems:
+                and self.current is None and self.run_end is None and not self.problems:
             raise ReportError(f"{path}: none of a run's files are here (" + ", ".join(LOG_NAMES) + ", "
-                              f"{RESULT_NAME}, {ERROR_NAME}, {DUMP_PREFIX}*.csv)")
+                              f"{RESULT_NAME}, {ERROR_NAME}, {RUN_END_NAME}, {DUMP_PREFIX}*.csv)")
 
     def read(self, name, reader):
         """What reader makes of the folder's file, None when it is absent;

@@ -5,10 +5,11 @@ the station store."""
 
 import hashlib
 import os
+import re
 
 from . import checks as checkmod
 from . import records
-from .runfiles import CURRENT_NAME, ERROR_NAME, LOG_NAMES, RESULT_NAME, luid_type
+from .runfiles import CURRENT_NAME, ERROR_NAME, LOG_NAMES, RESULT_NAME, RUN_END_NAME, luid_type
 
 SCHEMA = "tessary-run-record/1"
 
@@ -45,9 +46,11 @@ class RunSummary:
     def __init__(self, folder):
         self.folder = folder
         log = folder.log()
-        self.kind = log.kind if log else ""
-        self.time = log.iso_time() if log else ""
-        self.version = log.version if log else ""
+        end = folder.run_end
+        self.end = end
+        self.kind = log.kind if log else end.kind if end else ""
+        self.time = log.iso_time() if log else end.iso_time() if end else ""
+        self.version = log.version if log else end.version if end else ""
         self.sensors = []
         for sensor in folder.sensors():
             before = after = None
@@ -68,11 +71,19 @@ class RunSummary:
                 self.reasons.append(f"{s.name}: {why}")
         if folder.error_text:
             self.reasons.extend(line.strip() for line in folder.error_text.splitlines() if line.strip())
+        # How the run ended, when it did not pass: its reason, with the step
+        # it was in, unless the reasons above already say it.
+        if end is not None and end.reason and not any(end.reason in r for r in self.reasons):
+            self.reasons.append(f"step {end.step}: {end.reason}" if end.step else end.reason)
         # A live calibration saves the records it found before it samples: it
         # began, and left no log.
-        if log is None and folder.current is not None:
+        if log is None and folder.current is not None and end is None:
             self.reasons.append("the run left no run log: it ended before its verdict")
-        if self.reasons:
+        if end is not None and end.verdict == "interrupted":
+            self.verdict = "INTERRUPTED"
+        elif self.reasons or end is not None:
+            if not self.reasons:
+                self.reasons.append("the run failed")
             self.verdict = "FAILED"
         elif self.sensors:
             self.verdict = "PASSED"
@@ -83,7 +94,7 @@ class RunSummary:
         """The same run, stored twice, has the same identity: a digest of its
         run log, result and error files."""
         digest = hashlib.sha256()
-        for name in LOG_NAMES + (RESULT_NAME, CURRENT_NAME, ERROR_NAME):
+        for name in LOG_NAMES + (RESULT_NAME, CURRENT_NAME, ERROR_NAME, RUN_END_NAME):
             path = os.path.join(self.folder.path, name)
             if os.path.exists(path):
                 digest.update(name.encode() + b"\0")
@@ -96,9 +107,22 @@ class RunSummary:
     def record(self, device_id=None, station=None, operator=None):
         """The run record, a JSON document."""
         luids = [s.luid for s in self.sensors]
+        # A run that ended before its log names its sensors in its end.
+        if not luids and self.end is not None:
+            luids = [luid for _, luid in self.end.sensors if re.fullmatch(r"[0-9a-f]{16}", luid)]
         reasons = list(self.reasons)
         if self.verdict == "UNKNOWN":
             reasons.append("the folder holds no run log: the run has no verdict")
+        if self.verdict == "PASSED":
+            verdict = "passed"
+        elif self.verdict == "INTERRUPTED":
+            verdict = "interrupted"
+        else:
+            verdict = "failed"
+        end = self.end
+        ending = None if end is None else {"verdict": end.verdict, "step": end.step, "reason": end.reason,
+                                           "time": end.time or None,
+                                           "sensors": [name for name, _ in end.sensors]}
         return {
             "schema": SCHEMA,
             "run_id": self.run_id(),
@@ -108,8 +132,9 @@ class RunSummary:
             "time": self.time or None,
             "folder": os.path.abspath(self.folder.path),
             "device": {"luids": luids, "device_id": device_id, "station": station, "operator": operator},
-            "verdict": "passed" if self.verdict == "PASSED" else "failed",
+            "verdict": verdict,
             "reasons": reasons,
+            "ending": ending,
             "sensors": [s.record() for s in self.sensors],
             "problems": list(self.folder.problems),
         }

@@ -68,6 +68,22 @@ class Hub:
                    os.path.join(BUILD, "hubsim", "libhubsim-shim.so"), "--", SENSORTRIM, *args, cwd=str(self.workdir),
                    env=dict(os.environ, HUBSIM_SOCKET=self.socket, ASAN_OPTIONS="verify_asan_link_order=0"))
 
+    def operator_signalled(self, seconds, signum, *args):
+        """sensortrim args... under the virtual operator, which is sent signum
+        after seconds (and passes it on to the tool)."""
+        import signal as signals
+        import time
+
+        process = subprocess.Popen(
+            [os.path.join(BUILD, "hubsim", "hubop"), "--socket", self.socket, "--preload",
+             os.path.join(BUILD, "hubsim", "libhubsim-shim.so"), "--", SENSORTRIM, *args],
+            cwd=str(self.workdir), stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+            env=dict(os.environ, HUBSIM_SOCKET=self.socket, ASAN_OPTIONS="verify_asan_link_order=0"))
+        time.sleep(seconds)
+        process.send_signal(signum or signals.SIGTERM)
+        out, err = process.communicate(timeout=60)
+        return subprocess.CompletedProcess(process.args, process.returncode, out, err)
+
     def stop(self):
         os.kill(self.pid, 15)
         shutil.rmtree(os.path.dirname(self.socket), ignore_errors=True)
@@ -81,7 +97,10 @@ def runs(tmp_path_factory):
     test-passed, test-failed (offline four-steps tests),
     live-test-failed (the uncalibrated hub's live test), live-calibration (its
     live AGM calibration), live-test-passed (its live test afterwards),
-    light (offline light calibration)."""
+    light (offline light calibration), collection-failed (an offline
+    calibration whose turns stop short: it fails in data collection),
+    live-collection-failed (a live one whose operator turns short),
+    live-interrupted (a live calibration ended by SIGTERM)."""
     base = tmp_path_factory.mktemp("runs")
     folders = {}
 
@@ -100,6 +119,8 @@ def runs(tmp_path_factory):
     made("test-failed", offline_test(base / "test-failed", "AG", "-FourSteps", off), 255)
     made("light", offline(base / "light", "ALS", os.path.join(DUMPS, "als"), "-Auto",
                           os.path.join(ROOT, "examples", "als-levels.txt")), 0)
+    short = simulate(base / "short-dumps", "--flow", "full", "--sensors", "A,G,M", "--turn-degrees", "340")
+    made("collection-failed", offline(base / "collection-failed", "AGM", short, copy_dumps=False), 255)
     hub = Hub(base)
     try:
         made("live-test-failed", hub.operator("-TestCalibration", "AG", "-FourSteps", "-ExportAllFiles",
@@ -108,6 +129,13 @@ def runs(tmp_path_factory):
                                               "live-calibration"), 0)
         made("live-test-passed", hub.operator("-TestCalibration", "AG", "-FourSteps", "-ExportAllFiles",
                                               "live-test-passed"), 0)
+        made("live-collection-failed", run(os.path.join(BUILD, "hubsim", "hubop"), "--socket", hub.socket,
+                                           "--preload", os.path.join(BUILD, "hubsim", "libhubsim-shim.so"),
+                                           "--mistake", "short-turn@2", "--", SENSORTRIM, "-Calibrate", "AGM",
+                                           "-ExportAllFiles", "live-collection-failed", cwd=str(base),
+                                           env=dict(os.environ, HUBSIM_SOCKET=hub.socket)), 255)
+        made("live-interrupted", hub.operator_signalled(1, None, "-Calibrate", "AGM", "-ExportAllFiles",
+                                                        "live-interrupted"), 143)
     finally:
         hub.stop()
     return folders

@@ -47,6 +47,33 @@ def test_every_run_has_a_valid_record(runs, name, verdict):
                 assert (check["margin"] < 0) == (check["verdict"] == "failed") or check["verdict"] == "warning"
 
 
+@pytest.mark.parametrize("name, verdict, reason, step", [
+    ("collection-failed", "failed", "The device did not come back to where it started after the turn about Z in "
+                                    "step 2", 2),
+    ("live-collection-failed", "failed", "The device did not come back to where it started after the turn about "
+                                         "Z in step 2", 2),
+    ("live-interrupted", "interrupted", "Terminate signal (15) received.", None),
+])
+def test_a_run_that_did_not_pass_is_on_the_record(runs, tmp_path, name, verdict, reason, step):
+    record = record_of(runs[name], "--device-id", "SN-9")
+    assert record["verdict"] == verdict
+    assert any(reason in r for r in record["reasons"]), record["reasons"]
+    assert record["ending"]["verdict"] == verdict and reason in record["ending"]["reason"]
+    if step is not None:
+        assert record["ending"]["step"] == step
+    assert record["run_type"] == "NewMotionFull" and re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d", record["time"])
+    assert "0f02080004000002" in record["device"]["luids"]
+    # The station keeps it, and its yield counts it.
+    db = tmp_path / "station.db"
+    assert calreport(runs[name], "--store", db, "--device-id", "SN-9").returncode == 0
+    assert calreport(runs["agm"], "--store", db, "--device-id", "SN-8").returncode == 0
+    assert sqlite3.connect(db).execute("SELECT verdict FROM runs WHERE device = 'SN-9'").fetchall() == [(verdict,)]
+    fleet = calreport("--fleet", db, "-o", tmp_path / "fleet.html")
+    assert "  first-pass yield: 50.0 % (1 of 2)\n" in fleet.stdout, fleet.stdout
+    report = calreport(runs[name])
+    assert report.stdout.startswith(verdict.upper() + ": "), report.stdout
+
+
 def test_record_holds_the_records_in_physical_units(runs):
     record = record_of(runs["live-calibration"])
     assert record["run_type"] == "NewMotionFull" and record["flow"] == "full"

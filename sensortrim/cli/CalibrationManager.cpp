@@ -163,8 +163,8 @@ void CalibrationManager::start() {
             flushCalibrationData();
         }
     } catch (const CalibrationException& e) {
-        if (collecting && process)
-            endStep = process->getCurrentStaticStep() + 1;
+        if (collecting)
+            endStep = stepInProgress();
         collecting = false;
         removeResult();
         // A test that fails before its verdict (a short dump, say) still
@@ -180,8 +180,8 @@ void CalibrationManager::start() {
         writeDump();
         throw;
     } catch (...) {
-        if (collecting && process)
-            endStep = process->getCurrentStaticStep() + 1;
+        if (collecting)
+            endStep = stepInProgress();
         collecting = false;
         // Not the records of a run that failed, whatever failed it; and
         // what was recorded is kept (an interrupted run's by its ending).

@@ -47,6 +47,8 @@ public:
     // "interrupted"), with its reason, written as "runEnd.xml" into the
     // export folder (nothing without one).
     void recordEnd(const std::string& verdict, const std::string& reason);
+    // The step data collection is in, as the console numbers them (0: none).
+    int stepInProgress() const;
     // The run log's name of the kind of run ("NewMotionFull", "Als", ...).
     std::string runType() const;
     // Writes the text to "error.log" in the export folder (nothing without one).

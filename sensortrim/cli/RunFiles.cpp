@@ -1,5 +1,6 @@
 // The files of a run and its records: the calibration XML files, the run log,
 // the result text, and the new records written to the firmware.
+#include <algorithm>
 #include <ctime>
 
 #include "CalibrationManager.h"
@@ -46,6 +47,15 @@ std::string CalibrationManager::runType() const {
     return "";
 }
 
+int CalibrationManager::stepInProgress() const {
+    if (!process)
+        return 0;
+    // The script counts the step it is detecting, the console the one it
+    // announced; the later of the two, as the console numbers them.
+    const int step = std::max(process->getCurrentStaticStep(), process->getCurrentSegment()) + 1;
+    return std::min(std::max(step, 1), process->getStaticStatesNumber());
+}
+
 void CalibrationManager::recordEnd(const std::string& verdict, const std::string& reason) {
     if (!exportAll || exportFolder.empty())
         return;
@@ -62,7 +72,7 @@ void CalibrationManager::recordEnd(const std::string& verdict, const std::string
     root->SetAttribute("Version", kVersion);
     root->SetAttribute("Type", runType());
     // The step the run was in, as the console numbers them, when it ended in one.
-    const int step = collecting && process ? process->getCurrentStaticStep() + 1 : endStep;
+    const int step = collecting ? stepInProgress() : endStep;
     if (step > 0)
         root->SetAttribute("Step", step);
     for (const std::shared_ptr<Sensor>& sensor : calibratingSensors) {
