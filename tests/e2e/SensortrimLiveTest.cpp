@@ -2,6 +2,8 @@
 // simulated device, and the virtual operator following the console.
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -272,18 +274,37 @@ ProcessResult interruptedAgmRun(const HubSim& hub, ProcessOptions options) {
 }
 
 TEST(SensortrimLive, InterruptLeavesOneCompleteDump) {
-    // Ctrl-C while recording, and once recording is over (early enough that
-    // the run is not already ending when the signal arrives).
-    for (const std::string when : {"\033[01;32mSTEP 2 PASSED\n", "data collection finished\n"}) {
+    // Ctrl-C, a sequencer's SIGTERM and a closed terminal's SIGHUP while
+    // recording, and Ctrl-C once recording is over (early enough that the run
+    // is not already ending when the signal arrives), each passed on by the
+    // operator: one dump, a line naming the signal, its status, and the
+    // record of the interrupt.
+    struct Case {
+        std::string when;
+        int signal, status;
+        std::string line;
+    };
+    const Case cases[] = {
+        {"\033[01;32mSTEP 2 PASSED\n", SIGINT, 2, "Interrupt signal (2) received."},
+        {"\033[01;32mSTEP 2 PASSED\n", SIGTERM, 143, "Terminate signal (15) received."},
+        {"\033[01;32mSTEP 3 PASSED\n", SIGHUP, 129, "Hangup signal (1) received."},
+        {"data collection finished\n", SIGINT, 2, "Interrupt signal (2) received."},
+    };
+    for (const Case& c : cases) {
         HubSim hub(defaultScenario());
         ProcessOptions options;
-        options.interruptWhenPrinted = when;
+        options.interruptWhenPrinted = c.when;
+        options.interruptSignal = c.signal;
         const ProcessResult r = interruptedAgmRun(hub, options);
-        EXPECT_EQ(r.signal, 0) << when;
-        EXPECT_EQ(r.exitStatus, 2) << when << r.out;
-        EXPECT_TRUE(contains(r.out, "Interrupt signal (2) received.\n")) << r.out;
+        EXPECT_EQ(r.signal, 0) << c.line;
+        EXPECT_EQ(r.exitStatus, c.status) << c.line << r.out;
+        EXPECT_TRUE(contains(r.out, c.line + "\n")) << r.out;
+        EXPECT_TRUE(contains(r.out, "\nAbort request\n")) << r.out;
         EXPECT_EQ(dumpsSaved(r.out), 1u) << r.out;
-        expectCompleteDumps(hub.dir() + "/out", when, 101);
+        expectCompleteDumps(hub.dir() + "/out", c.line, 101);
+        const std::string end = readFile(hub.dir() + "/out/runEnd.xml");
+        EXPECT_TRUE(contains(end, "Verdict=\"interrupted\"")) << end;
+        EXPECT_TRUE(contains(end, "<Reason>" + c.line + "</Reason>")) << end;
     }
 }
 

@@ -1,6 +1,10 @@
 // Offline calibrations and tests from the simulated device's dumps.
 #include <gtest/gtest.h>
 
+#include <csignal>
+
+#include <algorithm>
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -236,6 +240,69 @@ TEST_F(Offline, InterruptDuringARunEndsItAtOnce) {
     ASSERT_GE(r.out.size(), tail.size());
     EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
     EXPECT_FALSE(exists("out/resultCalibration.xml"));
+}
+
+// Every file of an export folder under a fixed name is whole: an XML file
+// ends with its root's closing tag, a dump's rows all have the header's
+// columns and the last one its line end. What was written beside a name
+// (".name.part") does not count.
+void expectWholeOrAbsent(const std::string& folder, const std::string& what) {
+    const std::string listing = readFile(folder + "/.listing");
+    std::istringstream names(listing);
+    for (std::string name; std::getline(names, name);) {
+        if (name.empty() || name[0] == '.')
+            continue;
+        const std::string text = readFile(folder + "/" + name);
+        EXPECT_FALSE(text.empty()) << what << ": " << name << " is empty";
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".xml") == 0) {
+            const size_t root = text.find('<', text.find("?>") + 2);
+            const std::string tag = text.substr(root + 1, text.find_first_of(" >", root) - root - 1);
+            EXPECT_TRUE(text.size() > tag.size() + 4 &&
+                        text.compare(text.size() - tag.size() - 4, tag.size() + 4, "</" + tag + ">\n") == 0)
+                << what << ": " << name << " is cut";
+        } else if (name.size() > 4 && name.compare(name.size() - 4, 4, ".csv") == 0) {
+            EXPECT_EQ(text.back(), '\n') << what << ": " << name << " is cut";
+            std::istringstream rows(text);
+            size_t columns = 0;
+            for (std::string row; std::getline(rows, row);) {
+                if (row.rfind("LUID=", 0) == 0 || row.rfind("HINGE=", 0) == 0)
+                    continue;
+                const size_t commas = static_cast<size_t>(std::count(row.begin(), row.end(), ','));
+                if (columns == 0)
+                    columns = commas;
+                EXPECT_EQ(commas, columns) << what << ": " << name << " has a cut row";
+            }
+        }
+    }
+}
+
+TEST_F(Offline, AKilledRunLeavesItsFilesWholeOrAbsent) {
+    // Killed (SIGKILL, as a power cut stops it) as it opens each file it
+    // writes, and as it puts each in place, until a run gets to its end.
+    simulate("dump", {"--flow", "full", "--sensors", "A,G,M"});
+    for (const char* moment : {"KILL_AT_OPEN", "KILL_AT_RENAME"}) {
+        int killed = 0;
+        for (int n = 1; n < 40; ++n) {
+            const std::string out = std::string(moment) + std::to_string(n);
+            ProcessOptions options;
+            options.workDir = dir;
+            options.env["LD_PRELOAD"] = INTERRUPT_PRELOAD;
+            options.env["ASAN_OPTIONS"] = "verify_asan_link_order=0";
+            options.env["INTERRUPT_AT_CALL"] = "0";
+            options.env[moment] = std::to_string(n);
+            // Unless killed, the run writes its log and its result.
+            const ProcessResult r = runProcess({SENSORTRIM_BIN, "-CalibrateOffline", "AGM", "-UseRawData", "dump",
+                                                "-ExportAllFiles", out},
+                                               options);
+            ASSERT_EQ(std::system(("ls -a '" + dir + "/" + out + "' > '" + dir + "/" + out + "/.listing'").c_str()),
+                      0);
+            expectWholeOrAbsent(dir + "/" + out, out);
+            if (r.signal != SIGKILL)
+                break;
+            ++killed;
+        }
+        EXPECT_GE(killed, 2) << moment;
+    }
 }
 
 TEST_F(Offline, AClockJumpInADumpDoesNotStallTheRun) {

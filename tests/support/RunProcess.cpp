@@ -117,12 +117,12 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
             }
         }
         if (!interrupted && result.out.find(options.interruptWhenPrinted) != std::string::npos) {
-            kill(pid, SIGINT);
+            kill(pid, options.interruptSignal);
             interrupted = true;
         }
         if (!timedInterrupt &&
             std::chrono::steady_clock::now() - started >= std::chrono::milliseconds(options.interruptAfterMs)) {
-            kill(pid, SIGINT);
+            kill(pid, options.interruptSignal);
             timedInterrupt = true;
         }
         if (!killed && std::chrono::steady_clock::now() > deadline) {

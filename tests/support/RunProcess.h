@@ -22,6 +22,8 @@ struct ProcessOptions {
     std::string interruptWhenPrinted;
     // When not negative, the program gets SIGINT this many milliseconds after it started.
     int interruptAfterMs = -1;
+    // The signal of either (SIGTERM of a test sequencer, SIGHUP of a closed terminal).
+    int interruptSignal = 2;
 };
 
 ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& options = {});
