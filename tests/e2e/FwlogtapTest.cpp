@@ -1,6 +1,8 @@
 // The trace collector as engineers run it, against the emulated hub's trace client.
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 #include <dirent.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -107,17 +109,23 @@ TEST(Fwlogtap, OneBulkToConsoleAndATimeStampedLog) {
 }
 
 TEST(Fwlogtap, ContinuousUntilCtrlC) {
-    HubSim hub(traceScenario({bulk(kStarted), bulk(kI2c)}));
-    ProcessOptions options;
-    options.interruptWhenPrinted = kI2cLine;
-    const ProcessResult r = fwlogtap(hub, {"DOXI", "continuous", kCatalog, kComponents, "run.log", "/d"}, options);
-    EXPECT_EQ(r.signal, 0);
-    EXPECT_EQ(r.exitStatus, 0);
-    // Verbose trace lines go to the console, not to the log.
-    EXPECT_NE(r.out.find("handleTraceMessage line "), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find(kStartedLine), std::string::npos);
-    EXPECT_NE(r.out.find("Stopping, disconnect may take some time, please wait...\n"), std::string::npos) << r.out;
-    EXPECT_EQ(readFile(hub.dir() + "/run.log"), kStartedLine + kI2cLine);
+    // Ctrl-C, a sequencer's SIGTERM and a closed terminal's SIGHUP stop it
+    // alike, the log closed whole under its name.
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        HubSim hub(traceScenario({bulk(kStarted), bulk(kI2c)}));
+        ProcessOptions options;
+        options.interruptWhenPrinted = kI2cLine;
+        options.interruptSignal = signal;
+        const ProcessResult r = fwlogtap(hub, {"DOXI", "continuous", kCatalog, kComponents, "run.log", "/d"}, options);
+        EXPECT_EQ(r.signal, 0) << signal;
+        EXPECT_EQ(r.exitStatus, 0) << signal;
+        // Verbose trace lines go to the console, not to the log.
+        EXPECT_NE(r.out.find("handleTraceMessage line "), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find(kStartedLine), std::string::npos);
+        EXPECT_NE(r.out.find("Stopping, disconnect may take some time, please wait...\n"), std::string::npos) << r.out;
+        EXPECT_EQ(readFile(hub.dir() + "/run.log"), kStartedLine + kI2cLine) << signal;
+        EXPECT_EQ(readFile(hub.dir() + "/.run.log.part"), "") << signal;
+    }
 }
 
 TEST(Fwlogtap, FlushBeforeReading) {
