@@ -357,7 +357,7 @@ void SensorManager::playData() {
     }
     double lastTime = 0;
     try {
-        for (size_t n = 0; n < total && !allStepsDone; ++n) {
+        for (size_t n = 0; n < total; ++n) {
             int chosen = -1;
             double best = 0;
             for (size_t c = 0; c < cursors.size(); ++c) {
@@ -385,6 +385,10 @@ void SensorManager::playData() {
                 if (chosen < 0)
                     break;
             }
+            // Once the steps are done, the rest of the last moment still
+            // comes, as a live report brings every sensor's sample of it.
+            if (allStepsDone && best != lastTime)
+                break;
             Cursor& cursor = cursors[static_cast<size_t>(chosen)];
             SensorData sample = (*cursor.samples)[cursor.next++];
             if (cursor.next % PlaybackRecording::kBlock == 0) {

@@ -103,7 +103,9 @@ std::vector<size_t> InertialSensor::findIndex() {
             throw CalibrationException(name + " Calibration Error: No data was sampled during stage " +
                                        std::to_string(j));
     }
-    index.back() = bufferedData.size();
+    // The last step ends at its own time too: what a live run records after
+    // it (until the recording stops) depends on the moment, and the same
+    // recording played back must give the same steps.
     return index;
 }
 

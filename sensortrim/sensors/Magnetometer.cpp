@@ -89,7 +89,9 @@ void Magnetometer::calibrate() {
         // quadric through single samples by more than the calibration may be
         // off, while a tenth of a second of samples near each other averages
         // them out.
-        const std::vector<SensorData> samples = blockMeans(bufferedData);
+        // The recording up to the end of the last step: what a live run
+        // records after it depends on the moment.
+        const std::vector<SensorData> samples = blockMeans(stretch(0, findIndex().back()));
         if (samples.empty())
             throw MathException("The buffer is empty");
         const EllipsoidFit fit(samples);

@@ -102,7 +102,12 @@ TEST(InertialCore, FindIndexAndSegmentation) {
     TestSensor sensor;
     for (int i = 0; i <= 10; ++i)
         addSamples(sensor, {{5.0 * i, vec({double(i), double(i), double(i)})}});
-    FakeManager manager(FLOW_FULL, PROCESS_INERTIAL_CALIBRATION, 2, {10, 20, 30, 40});
+    // Samples after the last step's end time belong to no step (a live run
+    // records on for a moment after it).
+    FakeManager early(FLOW_FULL, PROCESS_INERTIAL_CALIBRATION, 2, {10, 20, 30, 40});
+    sensor.SetSensManager(&early);
+    EXPECT_EQ(sensor.findIndex(), (std::vector<size_t>{3, 5, 7, 9}));
+    FakeManager manager(FLOW_FULL, PROCESS_INERTIAL_CALIBRATION, 2, {10, 20, 30, 50});
     sensor.SetSensManager(&manager);
     EXPECT_EQ(sensor.findIndex(), (std::vector<size_t>{3, 5, 7, 11}));
     sensor.setSteps(2);
@@ -144,8 +149,8 @@ TEST(InertialCore, FourteenBoundariesUseTwoStretchesPerStep) {
     sensor.FindSegmentation();
     // Step 0: samples 6..11 and 20..26, all near enough their median to count: their mean.
     EXPECT_DOUBLE_EQ(sensor.getStaticMeans()[0][0], 212.0 / 13);
-    // Step 3 has only its first stretch (90..99).
-    EXPECT_DOUBLE_EQ(sensor.getStaticMeans()[3][0], 94.5);
+    // Step 3 has only its first stretch, up to its end time (90..95).
+    EXPECT_DOUBLE_EQ(sensor.getStaticMeans()[3][0], 92.5);
 
     TestSensor single;
     addSamples(single, {{1, vec({1, 1, 1})}});
