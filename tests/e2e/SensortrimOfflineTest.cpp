@@ -305,6 +305,21 @@ TEST_F(Offline, AKilledRunLeavesItsFilesWholeOrAbsent) {
     }
 }
 
+TEST_F(Offline, AConsoleThatGoesAwayEndsNoRun) {
+    // Its reader gone after the first bytes (SIGPIPE, then EPIPE on every
+    // write): the run goes on to its records and files.
+    simulate("dump", {"--flow", "full", "--sensors", "A,G,M"});
+    ProcessOptions options;
+    options.workDir = dir;
+    const ProcessResult r = runProcess({"/bin/sh", "-c",
+                                        "'" SENSORTRIM_BIN "' -CalibrateOffline AGM -UseRawData dump -ExportAllFiles out "
+                                        "| head -c 20"},
+                                       options);
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_TRUE(endsWith(file("out/resultCalibration.xml"), "</TSY>\n"));
+    EXPECT_TRUE(endsWith(file("out/AGMLogFile.xml"), "</Log>\n"));
+}
+
 TEST_F(Offline, AClockJumpInADumpDoesNotStallTheRun) {
     // A recording across a clock change: 1e10 ms between two rows of a hold.
     simulate("dump", {"--flow", "full"});
