@@ -393,6 +393,11 @@ TEST_F(Offline, TheExportFolderDescribesOneRunAndKeepsTheEarlierOnes) {
     EXPECT_EQ(listing(dir + "/" + kept), "AGMLogFile.xml\nresultCalibration.xml\n");
     EXPECT_FALSE(exists("deep/er/out/resultCalibration.xml"));
     EXPECT_TRUE(exists("deep/er/out/AGMLogFile.xml"));
+    // The failed run says how it ended; a passing run into the folder keeps that aside.
+    EXPECT_TRUE(exists("deep/er/out/runEnd.xml"));
+    r = sensortrim({"-CalibrateOffline", "AGM", "-UseRawData", "good", "-ExportAllFiles", "deep/er/out"});
+    EXPECT_EQ(r.exitStatus, 0) << r.out;
+    EXPECT_FALSE(exists("deep/er/out/runEnd.xml"));
     // A failed test and then a passing one: the passing one's folder holds no error.log.
     r = sensortrim({"-TestCalibration", "A", "-FourSteps", "-UseRawData", "test-bad", "-ExportAllFiles", "t"});
     EXPECT_EQ(r.exitStatus, 255);
