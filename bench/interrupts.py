@@ -7,6 +7,8 @@ terminal). Counted: exit statuses, hangs (no end within 10 s of the signal),
 runs whose dumps are whole (every dump of a run that had begun sampling ends
 with a whole row, every row with the header's columns), and runs that left a
 record of how they ended (runEnd.xml, or the run log of a run that passed).
+Fails on a hang, a cut dump, a run without its record, or an exit status other
+than 0, 2, 129 and 143.
 
   interrupts.py BUILD_DIR RUNS [SEED] [SPEED]
 """
@@ -144,7 +146,11 @@ def main():
     print(f"hangs: {hangs}")
     print(f"runs that had begun sampling: {sampled}, with every dump whole: {whole}")
     print(f"runs that left a record of how they ended: {recorded} of {runs}")
-    return 0 if hangs == 0 and whole == sampled and recorded == runs else 1
+    # Ended by the signal, or done before it came; any other status is a fault
+    # (a sanitizer's report among them).
+    unexpected = sum(c for s, c in statuses.items() if s not in (0, 2, 129, 143))
+    print(f"other exit statuses: {unexpected}")
+    return 0 if hangs == 0 and whole == sampled and recorded == runs and unexpected == 0 else 1
 
 
 if __name__ == "__main__":
