@@ -2,7 +2,8 @@
 """calreport: what a finished sensortrim run comes to, for a person and for the line.
 
     calreport FOLDER [-o REPORT] [--json FILE] [--store DB] [--device-id ID] [--station NAME] [--operator NAME]
-    calreport --fleet DB [-o REPORT]
+    calreport --fleet DB [-o REPORT] [--propose-limits FILE [--target-yield Y | --sigma K] [--looser]]
+    calreport --fleet DB --device ID [-o REPORT]
 
 FOLDER is a run's export folder (-ExportAllFiles): the run log ("AGMLogFile.xml",
 "AlsLogFile.xml", "LogFile.xml"), "currentCalibration.xml", "resultCalibration.xml",
@@ -17,7 +18,14 @@ run-record.schema.json); --store DB adds the run to a station store (a SQLite
 file, or "postgresql://..."); the same run stored twice keeps one row. With
 either, the report is written only when -o names it. --fleet DB writes the
 fleet report of every run in a store (default fleet-report.html) and prints
-its summary.
+its summary: yields, drift alarms per station and figure (a control chart of
+each station's figures against its first runs, with the usual run rules), the
+capability (Cpk) of each check, the test limits the data supports and the
+histories of the devices nearest a limit. --propose-limits FILE writes those
+limits as a "TestingConfig.xml" that sensortrim reads (the keys the data
+supports; mean plus 4 deviations by default, never looser than the built-in
+values unless --looser). --device ID prints a device's runs and how its
+records changed.
 
 Nothing of the folder is changed but the report itself.
 Exit status: 0 when everything asked for was written, 1 when it could not be.
@@ -71,11 +79,28 @@ def fleet_main(args):
     if missing:
         print(missing, file=sys.stderr)
         return 1
+    from tessary_report import spc
+
     output = args.output or "fleet-report.html"
     try:
         store = Store(args.fleet)
         try:
-            page, summary = fleet.report(fleet.Fleet(store))
+            runs = fleet.Fleet(store)
+            if args.device is not None:
+                lines = fleet.history_lines(runs, store, args.device)
+                if not lines:
+                    print(f"calreport: error: no run of the device {args.device} in the store", file=sys.stderr)
+                    return 1
+                print(f"history of {args.device}:")
+                for line in lines:
+                    print(f"  {line}")
+                if args.output is None:
+                    return 0
+            found = spc.proposals(runs, target_yield=args.target_yield, sigma=args.sigma, looser=args.looser)
+            if args.propose_limits is not None:
+                write_atomically(args.propose_limits, spc.testing_config(found))
+                print(f"proposed limits written to {args.propose_limits} ({len(found)} keys)")
+            page, summary = fleet.report(runs, store, found)
         finally:
             store.close()
         write_atomically(output, page)
@@ -166,7 +191,25 @@ def main(argv=None):
     parser.add_argument("--station", help="the station the run was made at, for the record")
     parser.add_argument("--operator", help="who made the run, for the record")
     parser.add_argument("--fleet", metavar="DB", help="write the fleet report of every run in a store")
+    parser.add_argument("--propose-limits", metavar="FILE",
+                        help="with --fleet: write the test limits the stored runs support as a TestingConfig.xml")
+    way = parser.add_mutually_exclusive_group()
+    way.add_argument("--target-yield", type=float, metavar="Y",
+                     help="propose the limits that pass this share (0 to 1) of the stored runs")
+    way.add_argument("--sigma", type=float, default=4.0, metavar="K",
+                     help="propose the mean plus K deviations of each figure (default 4)")
+    parser.add_argument("--looser", action="store_true",
+                        help="allow proposed limits looser than the built-in ones")
+    parser.add_argument("--device", metavar="ID",
+                        help="with --fleet: the device's runs (by --device-id, else by a LUID) and how its records "
+                             "changed")
     args = parser.parse_args(argv)
+    if args.fleet is None and (args.propose_limits is not None or args.device is not None):
+        parser.error("--propose-limits and --device go with --fleet DB")
+    if args.target_yield is not None and not 0 < args.target_yield <= 1:
+        parser.error("--target-yield is a share from 0 to 1")
+    if not args.sigma > 0:
+        parser.error("--sigma is a positive number")
     if args.fleet is not None:
         if args.folder is not None or args.json or args.store:
             parser.error("--fleet takes a store and no folder, --json or --store")

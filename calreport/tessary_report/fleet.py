@@ -4,13 +4,16 @@ passed) overall, per sensor, per check and per station, each figure's spread
 against its limits, the devices nearest to or beyond a limit, the runs over
 time and the most frequent failure reasons."""
 
+import html
 import json
+import math
 import re
 from collections import Counter, OrderedDict, defaultdict
 
+from . import spc
 from .render import STYLE, figure_html, table
 
-GRID = ".grid { display: grid; grid-template-columns: repeat(auto-fill, minmax(560px, 1fr)); gap: 0.5em; }"
+GRID = "tr.poor td { background: #fde2e1; } .grid { display: grid; grid-template-columns: repeat(auto-fill, minmax(560px, 1fr)); gap: 0.5em; }"
 
 # How many checks get a distribution plot, and how many devices the list of
 # those nearest to their limits holds.
@@ -193,23 +196,91 @@ def plot_over_time(days, ident):
     return figure_html(fig, ident, "Runs over time")
 
 
-def report(fleet):
+def number(value):
+    if value is None:
+        return ""
+    if isinstance(value, float) and math.isinf(value):
+        return "inf" if value > 0 else "-inf"
+    return f"{value:.4g}"
+
+
+def limit_text(low, high):
+    return (f"{low:.6g} to " if low is not None else "") + (f"{high:.6g}" if high is not None else "")
+
+
+def capability_section(found):
+    rows, classes = [], []
+    for c in found:
+        rows.append((c.station or "all", c.name, c.count, number(c.mean), number(c.deviation),
+                     limit_text(c.low, c.high), c.unit, number(c.cpk), percent((c.passed, c.count))))
+        classes.append("poor" if c.poor else "")
+    return ("<h2>Capability</h2><p>Per check, over the first runs of distinct devices, overall and per station: "
+            f"Cpk against today's limits (one-sided where the limit is); below {spc.CAPABLE} stands out.</p>" +
+            table(rows, ("station", "check", "runs", "mean", "deviation", "limit", "unit", "Cpk", "yield today"),
+                  "capability", classes))
+
+
+def proposal_section(found):
+    rows = [(p.key, f"{p.default:g}", percent((p.passed_today, p.runs)), f"{p.limit:g}", percent((p.passed, p.runs)),
+             p.runs, number(p.mean), number(p.deviation)) for p in found]
+    return ("<h2>Proposed test limits</h2><p>What the stored tests support, key by key of "
+            '"TestingConfig.xml" (<code>--propose-limits FILE</code> writes them): today\'s limit and the proposed '
+            "one, with the share of the stored runs each passes.</p>" +
+            table(rows, ("key", "today", "passes today", "proposed", "passes proposed", "runs", "mean",
+                         "deviation"), "proposals"))
+
+
+def history_section(fleet, store, devices):
+    out = ["<h2>Device histories</h2>"]
+    for device in devices:
+        out.append(f'<h3 id="history-{html.escape(device)}">{html.escape(device)}</h3>')
+        rows = [(time, station, kind, verdict, "; ".join(reasons[:3]), "; ".join(changes))
+                for time, station, kind, verdict, reasons, changes in spc.history(fleet, store, device)]
+        out.append(table(rows, ("time", "station", "run", "verdict", "reasons", "records changed"),
+                         f"history-table-{html.escape(device)}"))
+    return "\n".join(out)
+
+
+def history_lines(fleet, store, device):
+    lines = []
+    for time, station, kind, verdict, reasons, changes in spc.history(fleet, store, device):
+        lines.append(f"{time}  station {station}  {kind}  {verdict}")
+        lines.extend(f"    {r}" for r in reasons)
+        lines.extend(f"    {c}" for c in changes)
+    return lines
+
+
+def report(fleet, store=None, found=None):
     """(html page, summary lines for the console)"""
     overall = fleet.yield_overall()
     stations = fleet.per_station()
+    drift = spc.alarms(fleet, store) if store is not None else []
+    capability = spc.capabilities(fleet)
+    found = spc.proposals(fleet) if found is None else found
     summary = [f"runs: {len(fleet.runs)}, devices: {len(fleet.devices)}",
                f"first-pass yield: {percent(overall)}"]
     if len(stations) > 1:
         summary.extend(f"  station {name}: {percent(pair)}" for name, pair in stations.items())
+    if drift:
+        summary.append("drift alarms:")
+        summary.extend(f"  {a.text()}" for a in drift)
+    poor = [c for c in capability if c.station is None and c.poor]
+    summary.append(f"checks below Cpk {spc.CAPABLE}: {len(poor)} of "
+                   f"{sum(1 for c in capability if c.station is None)}")
+    summary.extend(f"  {c.name}: Cpk {number(c.cpk)} (mean {number(c.mean)}, deviation {number(c.deviation)})"
+                   for c in sorted(poor, key=lambda c: c.cpk)[:5])
     reasons = fleet.reasons()
     if reasons:
         summary.append("most frequent failure reasons:")
         summary.extend(f"  {count} x {text}" for text, count in reasons[:5])
 
-    # The figures first, the long table of checks last.
+    # The alarms and figures first, the long tables last.
     body = ["<h1>Fleet report</h1>",
             f'<p id="counts">{len(fleet.runs)} runs of {len(fleet.devices)} devices; first-pass yield '
-            f'<b id="yield">{percent(overall)}</b></p>']
+            f'<b id="yield">{percent(overall)}</b></p>',
+            '<h2>Drift alarms</h2><ul id="alarms">' +
+            ("".join(f"<li>{html.escape(a.text())}</li>" for a in drift) if drift else
+             "<li>None: every station's figures hold to their reference runs.</li>") + "</ul>"]
     if len(stations) > 1:
         body.append("<h2>Per station</h2>" + table([(k, percent(v)) for k, v in stations.items()],
                                                    ("station", "first-pass yield"), "per-station"))
@@ -224,9 +295,16 @@ def report(fleet):
     rows = [(fleet.device_of[r[1]], fleet.station_of[r[1]], r[2], f"{r[3]:.6g}",
              (f"{r[5]:.6g} to " if r[5] is not None else "") + f"{r[4]:.6g}", r[6], f"{r[7]:.3g}",
              f"{100 * r[0]:.0f} %" if r[0] >= 0 else "beyond") for r in fleet.nearest()]
+    nearest_devices = list(OrderedDict.fromkeys(fleet.device_of[r[1]] for r in fleet.nearest()))
     body.append("<h2>Devices nearest to or beyond a limit</h2>" +
                 table(rows, ("device", "station", "check", "value", "limit", "unit", "margin",
-                             "room left"), "nearest"))
+                             "room left"), "nearest") +
+                '<p id="histories">Histories: ' +
+                ", ".join(f'<a href="#history-{html.escape(d)}">{html.escape(d)}</a>' for d in nearest_devices) +
+                "</p>")
+    body.append(capability_section(capability))
+    if found:
+        body.append(proposal_section(found))
     body.append('<h2>Distributions</h2><p>The checks whose values come nearest to their limits.</p><div class="grid">')
     for n, (name, values, low, high, unit) in enumerate(fleet.distributions()):
         body.append(plot_distribution(name, values, low, high, unit, f"plot-distribution-{n + 1}"))
@@ -235,6 +313,8 @@ def report(fleet):
     checks = sorted(fleet.per_check().items(), key=lambda kv: (kv[1][0] / kv[1][1] if kv[1][1] else 1, kv[0]))
     body.append("<h2>Per check</h2><p>Each check's first-pass yield, the lowest first.</p>" +
                 table([(k, percent(v)) for k, v in checks], ("check", "first-pass yield"), "per-check"))
+    if store is not None and nearest_devices:
+        body.append(history_section(fleet, store, nearest_devices))
     page = ("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Fleet report</title>"
             f"<style>{STYLE}{GRID}</style></head><body>\n" + "\n".join(body) + "\n</body></html>\n")
     return page, summary

@@ -189,6 +189,12 @@ def test_postgresql_store(runs, postgresql, tmp_path):
     assert result.returncode == 0, result.stderr
     assert "runs: 3, devices: 1" in result.stdout
     assert "first-pass yield: 0.0 % (0 of 1)" in result.stdout
+    # A device's history from PostgreSQL, in time order.
+    history = calreport("--fleet", postgresql, "--device", "SN-7")
+    assert history.returncode == 0, history.stderr
+    assert [line.split("  ")[2:] for line in history.stdout.splitlines() if line.startswith("  2")] == [
+        ["station line 2", "4StepsTest", "failed"], ["station line 2", "NewMotionFull", "passed"],
+        ["station line 2", "4StepsTest", "passed"]], history.stdout
     bad = calreport(runs["agm"], "--store", postgresql.replace("station", "nowhere"))
     assert bad.returncode == 1 and "cannot connect to postgresql://" in bad.stderr
 
@@ -221,6 +227,12 @@ def test_fleet_report(runs, tmp_path):
     # The devices nearest to their limits: the failed ones are beyond.
     nearest = re.search(r'<table id="nearest">(.*?)</table>', page, re.S).group(1)
     assert "SN-3" in nearest
+    # A device stored without an id is found by one of its sensors' LUIDs.
+    assert calreport(runs["agm"], "--store", tmp_path / "luids.db").returncode == 0
+    luid = json.loads(calreport(runs["agm"], "--json", "-").stdout)["device"]["luids"][1]
+    history = calreport("--fleet", tmp_path / "luids.db", "--device", luid)
+    assert history.returncode == 0 and history.stdout.startswith(f"history of {luid}:\n  20"), history.stdout
+    assert "NewMotionFull  passed" in history.stdout
 
 
 def test_fleet_of_nothing(tmp_path):
