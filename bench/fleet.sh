@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The station store and the fleet report: the time to store one run
 # (calreport FOLDER --store DB, as a process), and to draw the fleet report of
-# 10,000 runs (calreport --fleet DB). The runs are real ones of sensortrim,
+# 10,000 runs (calreport --fleet DB: yields, capability, proposed limits,
+# drift alarms and device histories). The runs are real ones of sensortrim,
 # offline from simulated dumps, stored again as the runs of many devices.
 #   bash bench/fleet.sh [BUILD]          (default: build)
 # KEEP=FOLDER keeps the store and the fleet report there.
@@ -46,12 +47,13 @@ echo "== the fleet report of 10,000 runs (calreport --fleet DB), 3 times =="
 times=()
 for n in 1 2 3; do
   start=$(date +%s%N)
-  $calreport --fleet "$work/fleet.db" -o "$work/fleet.html" > "$work/fleet.out"
+  $calreport --fleet "$work/fleet.db" -o "$work/fleet.html" --propose-limits "$work/TestingConfig.xml" > "$work/fleet.out"
   times+=($(( ($(date +%s%N) - start) / 1000000 )))
 done
 printf '%s\n' "${times[@]}" | sort -n | awk '{a[NR]=$1} END {printf "fleet report of 10,000 runs: median %d ms, min %d ms, max %d ms\n", a[int((NR+1)/2)], a[1], a[NR]}'
 head -3 "$work/fleet.out"
+grep -E "^  (drift alarms|checks below Cpk)|^proposed limits" "$work/fleet.out" || true
 if [ -n "${KEEP:-}" ]; then
   mkdir -p "$KEEP"
-  cp "$work/fleet.db" "$work/fleet.html" "$KEEP/"
+  cp "$work/fleet.db" "$work/fleet.html" "$work/TestingConfig.xml" "$KEEP/"
 fi

@@ -73,14 +73,15 @@ def write_atomically(path, text):
 
 
 def fleet_main(args):
-    from tessary_report import fleet
+    from tessary_report import fleet, spc
 
-    missing = plotting()
-    if missing:
-        print(missing, file=sys.stderr)
-        return 1
-    from tessary_report import spc
-
+    # A device's history alone is printed, not drawn.
+    report = args.device is None or args.output is not None or args.propose_limits is not None
+    if report:
+        missing = plotting()
+        if missing:
+            print(missing, file=sys.stderr)
+            return 1
     output = args.output or "fleet-report.html"
     try:
         store = Store(args.fleet)
@@ -94,11 +95,15 @@ def fleet_main(args):
                 print(f"history of {args.device}:")
                 for line in lines:
                     print(f"  {line}")
-                if args.output is None:
-                    return 0
+            if not report:
+                return 0
             found = spc.proposals(runs, target_yield=args.target_yield, sigma=args.sigma, looser=args.looser)
             if args.propose_limits is not None:
-                write_atomically(args.propose_limits, spc.testing_config(found))
+                try:
+                    write_atomically(args.propose_limits, spc.testing_config(found))
+                except OSError as e:
+                    print(f"calreport: error: cannot write {args.propose_limits}: {e.strerror}", file=sys.stderr)
+                    return 1
                 print(f"proposed limits written to {args.propose_limits} ({len(found)} keys)")
             page, summary = fleet.report(runs, store, found)
         finally:

@@ -196,6 +196,31 @@ def plot_over_time(days, ident):
     return figure_html(fig, ident, "Runs over time")
 
 
+def plot_control_chart(alarm, ident):
+    """A drift alarm's control chart: the station's runs in time order, the
+    mean and 3-sigma limits of its reference runs, the drift marked."""
+    import matplotlib.pyplot as plt
+    from matplotlib.ticker import MaxNLocator
+
+    values = [v for _, v in alarm.points]
+    fig, ax = plt.subplots(figsize=(8, 3))
+    ax.axvspan(-0.5, spc.REFERENCE_RUNS - 0.5, color="0.92", label="reference runs")
+    ax.plot(range(len(values)), values, "o-", color="tab:blue", markersize=3, linewidth=1, label="runs")
+    ax.plot(range(alarm.index, len(values)), values[alarm.index:], "o", color="tab:red", markersize=4,
+            label=f"since {alarm.since}")
+    ax.axhline(alarm.mean, color="black", linewidth=1, label="mean")
+    for side in (-3, 3):
+        ax.axhline(alarm.mean + side * alarm.deviation, color="tab:red", linestyle="--", linewidth=1,
+                   label="3 sigma" if side > 0 else None)
+    ax.set_title(f"station {alarm.station}: {alarm.figure}", fontsize=9)
+    ax.set_xlabel("the station's runs, in time order")
+    ax.xaxis.set_major_locator(MaxNLocator(integer=True))
+    ax.legend(fontsize=7, loc="upper left")
+    ax.grid(True, alpha=0.3)
+    fig.tight_layout()
+    return figure_html(fig, ident, f"Control chart of {alarm.figure} at station {alarm.station}")
+
+
 def number(value):
     if value is None:
         return ""
@@ -281,6 +306,9 @@ def report(fleet, store=None, found=None):
             '<h2>Drift alarms</h2><ul id="alarms">' +
             ("".join(f"<li>{html.escape(a.text())}</li>" for a in drift) if drift else
              "<li>None: every station's figures hold to their reference runs.</li>") + "</ul>"]
+    if drift:
+        body.append('<div class="grid">' + "".join(plot_control_chart(a, f"plot-drift-{n + 1}")
+                                                   for n, a in enumerate(drift[:PLOTTED_CHECKS])) + "</div>")
     if len(stations) > 1:
         body.append("<h2>Per station</h2>" + table([(k, percent(v)) for k, v in stations.items()],
                                                    ("station", "first-pass yield"), "per-station"))

@@ -4,6 +4,7 @@ against its limits (Cpk), the test limits the data supports (written as a
 that come near their limits per station, with the usual run rules, and a
 device's history."""
 
+import functools
 import json
 import math
 import re
@@ -103,6 +104,7 @@ def capabilities(fleet):
     return result
 
 
+@functools.lru_cache(maxsize=None)
 def key_of(name):
     for pattern, key, default in KEY_PATTERNS:
         if pattern.match(name):
@@ -190,8 +192,12 @@ def testing_config(found):
 
 
 class Alarm:
-    def __init__(self, station, figure, rule, since, value, mean, deviation):
+    def __init__(self, station, figure, rule, since, value, mean, deviation, points=(), index=None):
         self.station = station
+        # The chart: the station's values of the figure in time order, and
+        # where the drift begins among them.
+        self.points = list(points)
+        self.index = index
         self.figure = figure
         self.rule = rule
         self.since = since
@@ -306,7 +312,8 @@ def alarms(fleet, store):
         broken = run_rules(points, pooled.get(figure))
         if broken:
             rule, index, mean, deviation = broken
-            found.append(Alarm(station, figure, rule, points[index][0], points[index][1], mean, deviation))
+            found.append(Alarm(station, figure, rule, points[index][0], points[index][1], mean, deviation, points,
+                               index))
     return found
 
 

@@ -107,6 +107,7 @@ def test_the_drifting_station_alone_raises_an_alarm(line, tmp_path):
     page = (tmp_path / "fleet.html").read_text()
     listed = re.search(r'<ul id="alarms">(.*?)</ul>', page, re.S).group(1)
     assert listed.count("<li>") == 1 and "station C: Magnetometer centre X [mG]" in listed
+    assert 'id="plot-drift-1"' in page and 'id="plot-drift-2"' not in page
     # The page lists the alarms before any other section.
     assert page.index('id="alarms"') < page.index("<h2>", page.index("<h2>Drift alarms") + 1)
 
@@ -199,6 +200,8 @@ def test_proposed_limits_are_what_sensortrim_applies(line, tmp_path):
     (("--fleet", "DB", "--target-yield", "0.9", "--sigma", "3"), "not allowed with argument"),
     (("--fleet", "DB", "--target-yield", "1.5"), "--target-yield is a share from 0 to 1"),
     (("--fleet", "DB", "--sigma", "-1"), "--sigma is a positive number"),
+    (("--fleet", "DB", "--propose-limits", "/nonexistent/TestingConfig.xml"),
+     "cannot write /nonexistent/TestingConfig.xml: No such file or directory"),
 ])
 def test_control_options_refused(line, args, message):
     base, db = line
