@@ -1,14 +1,15 @@
 #!/usr/bin/python3
 """Live calibrations signalled at random moments: each run of
 `sensortrim -Calibrate AGM -ExportAllFiles out` under the virtual operator gets,
-at a moment drawn over the length of a run, one of: SIGINT, SIGINT twice
-(50 ms apart), SIGTERM, SIGHUP, or SIGINT to its process group (Ctrl-C at a
-terminal). Counted: exit statuses, hangs (no end within 10 s of the signal),
-runs whose dumps are whole (every dump of a run that had begun sampling ends
-with a whole row, every row with the header's columns), and runs that left a
-record of how they ended (runEnd.xml, or the run log of a run that passed).
-Fails on a hang, a cut dump, a run without its record, or an exit status other
-than 0, 2, 129 and 143.
+at a moment drawn over the length of a run from the moment the tool handles
+signals, one of: SIGINT, SIGINT twice (50 ms apart), SIGTERM, SIGHUP, or
+SIGINT to its process group (Ctrl-C at a terminal). Counted: exit statuses,
+hangs (no end within 10 s of the signal), runs whose dumps are whole (every
+dump of a run that had begun sampling ends with a whole row, every row with
+the header's columns), and runs that left a record of how they ended
+(runEnd.xml, or the run log of a run that passed). Fails on a hang, a cut
+dump, a run without its record, or an exit status other than 0, 2, 129 and
+143.
 
   interrupts.py BUILD_DIR RUNS [SEED] [SPEED]
 """
@@ -54,17 +55,33 @@ def operator(build, folder, sock):
                             stderr=subprocess.DEVNULL, start_new_session=True)
 
 
+def handles_signals(pid):
+    """Whether the process has its handlers of SIGINT, SIGTERM and SIGHUP in
+    place: before that (the moments between hubop's fork and the tool's
+    first lines, the loader's and a sanitizer's start-up among them) a signal
+    ends any program by its default action, and tells nothing of the tool."""
+    try:
+        with open(f"/proc/{pid}/status") as f:
+            caught = next(int(line.split()[1], 16) for line in f if line.startswith("SigCgt:"))
+    except (OSError, StopIteration, ValueError):
+        return False
+    wanted = (1 << (signal.SIGINT - 1)) | (1 << (signal.SIGTERM - 1)) | (1 << (signal.SIGHUP - 1))
+    return caught & wanted == wanted
+
+
 def tool_of(process):
-    """The tool hubop runs: its child."""
-    for _ in range(100):
+    """The tool hubop runs (its child), once it handles the signals."""
+    for _ in range(1000):
         try:
             with open(f"/proc/{process.pid}/task/{process.pid}/children") as f:
                 children = f.read().split()
-            if children:
+            if children and handles_signals(int(children[0])):
                 return int(children[0])
         except OSError:
             return None
-        time.sleep(0.005)
+        if process.poll() is not None:
+            return None
+        time.sleep(0.002)
     return None
 
 

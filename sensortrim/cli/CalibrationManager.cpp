@@ -51,6 +51,7 @@ void CalibrationManager::initExportFolder() {
         free(b);
     }
     const std::string kept = prepareExportFolder(exportFolder, keepDumps);
+    exportPrepared = true;
     if (!kept.empty())
         consoleOut() << "The files of an earlier run in " << args.GetArgValue("ExportAllFiles") << " were moved to "
                      << kept << std::endl;
@@ -82,7 +83,7 @@ void CalibrationManager::start() {
     const bool useRawData = args.ArgExists("UseRawData");
     const bool testFromDump = test && useRawData;
     const bool update = args.ArgExists("UpdateTSY") || importXml;
-    if (exportAll)
+    if (exportAll && !exportPrepared)
         initExportFolder();
 
     if (calibrate || test)

@@ -80,6 +80,8 @@ private:
     bool magTestRun = false;
     bool errorLogWritten = false;
     bool resultWritten = false;
+    // The export folder is ready for this run's files (an earlier run's moved aside).
+    bool exportPrepared = false;
     // Data collection is under way; the step it failed in, as the console
     // numbers them (0: not in one).
     bool collecting = false;

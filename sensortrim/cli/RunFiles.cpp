@@ -59,6 +59,15 @@ int CalibrationManager::stepInProgress() const {
 void CalibrationManager::recordEnd(const std::string& verdict, const std::string& reason) {
     if (!exportAll || exportFolder.empty())
         return;
+    // A run that ends before it has prepared its folder prepares it now: its
+    // record must not land among an earlier run's files.
+    if (!exportPrepared) {
+        try {
+            initExportFolder();
+        } catch (const std::exception&) {
+            return;
+        }
+    }
     const std::time_t now = std::time(nullptr);
     std::tm local {};
     localtime_r(&now, &local);
