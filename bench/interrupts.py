@@ -7,7 +7,8 @@ SIGINT to its process group (Ctrl-C at a terminal). Counted: exit statuses,
 hangs (no end within 10 s of the signal), runs whose dumps are whole (every
 dump of a run that had begun sampling ends with a whole row, every row with
 the header's columns), and runs that left a record of how they ended
-(runEnd.xml, or the run log of a run that passed). Fails on a hang, a cut
+(runEnd.xml, or the run log of a run that passed; a run signalled before its
+banner has not begun, and prints only the signal's two lines). Fails on a hang, a cut
 dump, a run without its record, or an exit status other than 0, 2, 129 and
 143.
 
@@ -151,7 +152,10 @@ def main():
             sampled += 1
             whole += whole_dumps(export)
         names = os.listdir(export) if os.path.isdir(export) else []
-        recorded += "runEnd.xml" in names or (status == 0 and "AGMLogFile.xml" in names)
+        # A run ended before its banner had not begun: it only prints the
+        # signal's two lines.
+        recorded += "runEnd.xml" in names or (status == 0 and "AGMLogFile.xml" in names) or \
+            (status != 0 and b"Version:" not in out)
         hub.terminate()
         hub.wait()
         shutil.rmtree(folder, ignore_errors=True)

@@ -138,12 +138,14 @@ int sensortrimMain(int argc, char** argv) {
     const long long startTime = millisecond();
     int status = -1;
     try {
+        // A signal before the run exists only prints its two lines.
+        interrupt::check();
         print(std::string("\nCorvex(R) Tessary Calibration Tool\n") + "Version: " + kVersion + "\n");
         arguments.Parse(argc, argv, true);
         manager = std::make_shared<CalibrationManager>(arguments, std::make_shared<SDT>(makeDeviceTransport()));
         setInterruptTarget(manager.get());
-        // A signal that came while the run was being set up ends it here, with
-        // its record.
+        // One that came while the run was being set up ends it here, with its
+        // record.
         interrupt::check();
         manager->start();
 
