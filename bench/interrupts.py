@@ -8,9 +8,9 @@ hangs (no end within 10 s of the signal), runs whose dumps are whole (every
 dump of a run that had begun sampling ends with a whole row, every row with
 the header's columns), and runs that left a record of how they ended
 (runEnd.xml, or the run log of a run that passed; a run signalled before its
-banner has not begun, and prints only the signal's two lines). Fails on a hang, a cut
-dump, a run without its record, or an exit status other than 0, 2, 129 and
-143.
+banner has not begun, and prints only the signal's two lines). Fails on a
+hang, a cut dump, a run without its record, or an exit status other than 0,
+2, 129 and 143.
 
   interrupts.py BUILD_DIR RUNS [SEED] [SPEED]
 """

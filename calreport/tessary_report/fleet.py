@@ -293,7 +293,7 @@ def report(fleet, store=None, found=None):
     summary.append(f"checks below Cpk {spc.CAPABLE}: {len(poor)} of "
                    f"{sum(1 for c in capability if c.station is None)}")
     summary.extend(f"  {c.name}: Cpk {number(c.cpk)} (mean {number(c.mean)}, deviation {number(c.deviation)})"
-                   for c in sorted(poor, key=lambda c: c.cpk)[:5])
+                   for c in sorted(poor, key=lambda c: c.cpk))
     reasons = fleet.reasons()
     if reasons:
         summary.append("most frequent failure reasons:")
