@@ -62,11 +62,17 @@ class Hub:
         values = dict(line.split("=", 1) for line in started.stdout.split())
         self.socket, self.pid = values["HUBSIM_SOCKET"], int(values["HUBSIM_PID"])
 
-    def operator(self, *args):
-        """sensortrim args... under the virtual operator."""
+    def env(self):
+        # The shim is preloaded before a sanitized tool's own runtime.
+        return dict(os.environ, HUBSIM_SOCKET=self.socket, ASAN_OPTIONS="verify_asan_link_order=0")
+
+    def operator(self, *args, mistake=None):
+        """sensortrim args... under the virtual operator, who makes the
+        given mistake (hubop's --mistake) if one is given."""
+        chosen = ["--mistake", mistake] if mistake else []
         return run(os.path.join(BUILD, "hubsim", "hubop"), "--socket", self.socket, "--preload",
-                   os.path.join(BUILD, "hubsim", "libhubsim-shim.so"), "--", SENSORTRIM, *args, cwd=str(self.workdir),
-                   env=dict(os.environ, HUBSIM_SOCKET=self.socket, ASAN_OPTIONS="verify_asan_link_order=0"))
+                   os.path.join(BUILD, "hubsim", "libhubsim-shim.so"), *chosen, "--", SENSORTRIM, *args,
+                   cwd=str(self.workdir), env=self.env())
 
     def operator_signalled(self, seconds, signum, *args):
         """sensortrim args... under the virtual operator, which is sent signum
@@ -77,8 +83,7 @@ class Hub:
         process = subprocess.Popen(
             [os.path.join(BUILD, "hubsim", "hubop"), "--socket", self.socket, "--preload",
              os.path.join(BUILD, "hubsim", "libhubsim-shim.so"), "--", SENSORTRIM, *args],
-            cwd=str(self.workdir), stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-            env=dict(os.environ, HUBSIM_SOCKET=self.socket, ASAN_OPTIONS="verify_asan_link_order=0"))
+            cwd=str(self.workdir), stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=self.env())
         time.sleep(seconds)
         process.send_signal(signum or signals.SIGTERM)
         out, err = process.communicate(timeout=60)
@@ -129,11 +134,8 @@ def runs(tmp_path_factory):
                                               "live-calibration"), 0)
         made("live-test-passed", hub.operator("-TestCalibration", "AG", "-FourSteps", "-ExportAllFiles",
                                               "live-test-passed"), 0)
-        made("live-collection-failed", run(os.path.join(BUILD, "hubsim", "hubop"), "--socket", hub.socket,
-                                           "--preload", os.path.join(BUILD, "hubsim", "libhubsim-shim.so"),
-                                           "--mistake", "short-turn@2", "--", SENSORTRIM, "-Calibrate", "AGM",
-                                           "-ExportAllFiles", "live-collection-failed", cwd=str(base),
-                                           env=dict(os.environ, HUBSIM_SOCKET=hub.socket)), 255)
+        made("live-collection-failed", hub.operator("-Calibrate", "AGM", "-ExportAllFiles", "live-collection-failed",
+                                                    mistake="short-turn@2"), 255)
         made("live-interrupted", hub.operator_signalled(1, None, "-Calibrate", "AGM", "-ExportAllFiles",
                                                         "live-interrupted"), 143)
     finally:
