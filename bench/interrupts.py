@@ -99,7 +99,7 @@ def whole_dumps(out):
 
 
 def main():
-    build, runs = sys.argv[1], int(sys.argv[2])
+    build, runs = os.path.abspath(sys.argv[1]), int(sys.argv[2])
     seed = int(sys.argv[3]) if len(sys.argv) > 3 else 1
     speed = float(sys.argv[4]) if len(sys.argv) > 4 else 20
     rng = random.Random(seed)
