@@ -13,11 +13,11 @@ command -v chromium > /dev/null || { echo "screenshots.sh: chromium is not insta
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 # The store is the tests' own; keeping pytest's folder keeps it.
-(cd "$root/calreport/tests" && TESSARY_BUILD="$build" python3 -m pytest -q -p no:cacheprovider \
+(cd "$root/calreport/tests" && TESSARY_BUILD="$build" /usr/bin/python3 -m pytest -q -p no:cacheprovider \
   --basetemp="$work/tests" -k drifting_station test_fleet_control.py > "$work/pytest.out") \
   || { cat "$work/pytest.out" >&2; exit 1; }
 db=$(find "$work/tests" -name line.db | head -n 1)
-python3 "$root/calreport/calreport.py" --fleet "$db" -o "$work/fleet.html" > /dev/null
+/usr/bin/python3 "$root/calreport/calreport.py" --fleet "$db" -o "$work/fleet.html" > /dev/null
 chromium --headless --no-sandbox --disable-gpu --hide-scrollbars --window-size=1280,2200 \
   --screenshot="$root/docs/fleet-report.png" "file://$work/fleet.html" 2> /dev/null
 echo "docs/fleet-report.png: the top of the fleet report of $db's runs"
