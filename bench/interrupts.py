@@ -99,6 +99,7 @@ def whole_dumps(out):
 
 
 def main():
+    # The runs start in folders of their own: the build is named from anywhere.
     build, runs = os.path.abspath(sys.argv[1]), int(sys.argv[2])
     seed = int(sys.argv[3]) if len(sys.argv) > 3 else 1
     speed = float(sys.argv[4]) if len(sys.argv) > 4 else 20

@@ -11,6 +11,4 @@ runs=${1:-1000}
 build=${2:-"$root/build"}
 seed=${3:-1}
 [ -x "$build/sensortrim/sensortrim" ] || BUILD_TARGETS="sensortrim hubsim hubsim_shim hubop" bash "$root/scripts/build.sh" "$build"
-# The runs start in folders of their own: the build is named from anywhere.
-build=$(cd "$build" && pwd)
 exec /usr/bin/python3 "$root/bench/interrupts.py" "$build" "$runs" "$seed"

@@ -66,13 +66,16 @@ class Hub:
         # The shim is preloaded before a sanitized tool's own runtime.
         return dict(os.environ, HUBSIM_SOCKET=self.socket, ASAN_OPTIONS="verify_asan_link_order=0")
 
-    def operator(self, *args, mistake=None):
-        """sensortrim args... under the virtual operator, who makes the
-        given mistake (hubop's --mistake) if one is given."""
+    def command(self, args, mistake=None):
+        """hubop running sensortrim args..., its operator making the given
+        mistake (hubop's --mistake) if one is given."""
         chosen = ["--mistake", mistake] if mistake else []
-        return run(os.path.join(BUILD, "hubsim", "hubop"), "--socket", self.socket, "--preload",
-                   os.path.join(BUILD, "hubsim", "libhubsim-shim.so"), *chosen, "--", SENSORTRIM, *args,
-                   cwd=str(self.workdir), env=self.env())
+        return [os.path.join(BUILD, "hubsim", "hubop"), "--socket", self.socket, "--preload",
+                os.path.join(BUILD, "hubsim", "libhubsim-shim.so"), *chosen, "--", SENSORTRIM, *args]
+
+    def operator(self, *args, mistake=None):
+        """sensortrim args... under the virtual operator."""
+        return run(*self.command(args, mistake), cwd=str(self.workdir), env=self.env())
 
     def operator_signalled(self, seconds, signum, *args):
         """sensortrim args... under the virtual operator, which is sent signum
@@ -80,10 +83,8 @@ class Hub:
         import signal as signals
         import time
 
-        process = subprocess.Popen(
-            [os.path.join(BUILD, "hubsim", "hubop"), "--socket", self.socket, "--preload",
-             os.path.join(BUILD, "hubsim", "libhubsim-shim.so"), "--", SENSORTRIM, *args],
-            cwd=str(self.workdir), stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, env=self.env())
+        process = subprocess.Popen(self.command(args), cwd=str(self.workdir), stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE, text=True, env=self.env())
         time.sleep(seconds)
         process.send_signal(signum or signals.SIGTERM)
         out, err = process.communicate(timeout=60)
