@@ -101,7 +101,10 @@ bool Delivery::dropped() {
 V3 stationField(const Station& s, double fieldMilliGauss, double dipDegrees, double tMs) {
     const double minutes = tMs / 60000.0;
     const double dip = (dipDegrees + s.dipDrift * minutes) / (180.0 / kPi);
-    V3 field = V3{0, std::cos(dip), -std::sin(dip)} * (fieldMilliGauss + s.fieldDrift * minutes);
+    // Magnetic north lies as far west of the station's north as that points east of it.
+    const double heading = s.headingDegrees / (180.0 / kPi);
+    V3 field = V3{-std::sin(heading) * std::cos(dip), std::cos(heading) * std::cos(dip), -std::sin(dip)} *
+               (fieldMilliGauss + s.fieldDrift * minutes);
     if (s.rippleMilliGauss > 0) {
         // Mains wiring under the bench: a field of its own direction.
         const V3 direction = V3{1, 1, 1} * (1 / std::sqrt(3.0));

@@ -95,6 +95,9 @@ struct Station {
     double rippleHz = 60.0;         // ...and its frequency
     double fieldDrift = 0.0;        // the field's strength changes by this many mG a minute
     double dipDrift = 0.0;          // its dip by this many degrees a minute
+    // Where the station's north points, in degrees east of magnetic north:
+    // a device placed "Y axis directed to North" at the station points there.
+    double headingDegrees = 0.0;
 };
 
 // The local field in the world (east, north, up; mG) at a time, for a field

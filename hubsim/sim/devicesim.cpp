@@ -12,6 +12,7 @@
 //             [--S-bias-instability v[,seconds]] [--gyro-g-sensitivity x,y,z | 9 values]
 //             [--jitter ms] [--interval-spread share] [--drop-share share] [--burst ms[@TURN[+delay]]]
 //             [--bursts-per-minute n] [--ripple mG[,Hz]] [--field-drift mG] [--dip-drift degrees]
+//             [--heading degrees]              (where the station's north points, east of magnetic north)
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -60,7 +61,7 @@ int usage() {
                  "[--device SCENARIO] [--S-full-scale v] [--S-lsb v] [--S-cubic share] [--S-drift x,y,z] [--S-random-walk v] "
                  "[--S-bias-instability v[,seconds]] [--gyro-g-sensitivity x,y,z|9 values] [--jitter ms] [--interval-spread share] "
                  "[--drop-share share] [--burst ms[@TURN[+delay]]] [--bursts-per-minute n] [--ripple mG[,Hz]] "
-                 "[--field-drift mG] [--dip-drift degrees]\n";
+                 "[--field-drift mG] [--dip-drift degrees] [--heading degrees]\n";
     return 2;
 }
 
@@ -226,6 +227,7 @@ int main(int argc, char** argv) {
                 if (r.size() == 2) o.station.rippleHz = r[1];
             } else if (a == "--field-drift") o.station.fieldDrift = number(v);
             else if (a == "--dip-drift") o.station.dipDrift = number(v);
+            else if (a == "--heading") o.station.headingDegrees = number(v);
             else return usage();
         }
         if (out.empty() || o.periodMs <= 0 || o.holdSeconds <= 0 || o.turnSeconds <= 0)

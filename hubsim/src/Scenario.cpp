@@ -204,6 +204,7 @@ void parseDevice(const TiXmlElement* root, Scenario& s) {
     station.rippleHz = real(d, "rippleHz", 60, 0, 1e5);
     station.fieldDrift = real(d, "fieldDrift", 0, -1e5, 1e5);
     station.dipDrift = real(d, "dipDrift", 0, -90, 90);
+    station.headingDegrees = real(d, "heading", 0, -360, 360);
     parseErrors(d, "Accelerometer", s.device.acc);
     parseErrors(d, "LidAccelerometer", s.device.lid);
     parseErrors(d, "Gyroscope", s.device.gyro);

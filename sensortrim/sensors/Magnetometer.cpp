@@ -118,22 +118,50 @@ void Magnetometer::findRotation(const EllipsoidFit& fit) {
     }
     double best = findBestAngle(50, magnitude, corrected, -kPi / 2, kPi / 2);
     best = findBestAngle(100, magnitude, corrected, best - kPi / 50, best + kPi / 50);
-    SetExpectation(best, magnitude);
 
     const std::vector<size_t> index = findIndex();
     if (index.size() < 11)
         throw CalibrationException(name + " Calibration Error: Failed splitting data to segments");
     // The three full turns, each cut short at its end as the boundaries say.
     const size_t turns[3][3] = {{index[1], index[2], 1}, {index[5], index[6], 5}, {index[9], index[10], 9}};
-    Matrix misalignment(3, 3);
+    Vector axes[3];
+    double along[3] = {0, 0, 0};
     turnStretches.clear();
     for (int t = 0; t < 3; ++t) {
         const size_t from = turns[t][0];
         const size_t to = std::min(turns[t][1] > turns[t][2] ? turns[t][1] - turns[t][2] : 0, bufferedData.size());
         turnStretches.emplace_back(from, std::max(from, to));
         const std::vector<SensorData> samples = from < to ? stretch(from, to) : std::vector<SensorData>();
-        misalignment.setRow(findMisalignment(samples, fit), 2 - t);
+        axes[t] = findMisalignment(samples, fit, &along[t]);
     }
+    // Away from the magnetic equator the field's vertical part tells which
+    // way is up, whichever way the device was turned: it points down in the
+    // northern magnetic hemisphere and up in the southern one, the same in
+    // every turn. A turn whose part lies the other way from the two others'
+    // went round the other way; its axis is the other way round. Near the
+    // equator the part is too small to tell, and the way each turn went (as
+    // the operator is told: counterclockwise) stands.
+    int down = 0, up = 0;
+    for (double share : along) {
+        down += share < -kLeastVerticalShare ? 1 : 0;
+        up += share > kLeastVerticalShare ? 1 : 0;
+    }
+    if (down + up == 3) {
+        const double side = down > up ? -1.0 : 1.0;
+        for (int t = 0; t < 3; ++t)
+            if (along[t] * side < 0) {
+                axes[t] = axes[t] * -1.0;
+                along[t] = -along[t];
+            }
+        // The dip's sign as the turns tell it; the search over the holds,
+        // which may take a mirror image for the field, gives its size.
+        if ((side < 0) != (best > 0))
+            best = -best;
+    }
+    SetExpectation(best, magnitude);
+    Matrix misalignment(3, 3);
+    for (int t = 0; t < 3; ++t)
+        misalignment.setRow(axes[t], 2 - t);
     S = misalignment * fit.transform;
     o = fit.center;
 }
@@ -168,18 +196,84 @@ void Magnetometer::SetExpectation(double dip, double magnitude) {
                       magnitude;
 }
 
-Vector Magnetometer::findMisalignment(const std::vector<SensorData>& samples, const EllipsoidFit& fit) {
-    Matrix normal(3, 3);
-    Vector right(3);
-    for (const SensorData& s : samples) {
-        const Vector u = fit.calibrate(Vector(s.values));
-        for (int i = 0; i < 3; ++i) {
-            for (int j = 0; j < 3; ++j)
-                normal[i][j] += u[i] * u[j];
-            right[i] -= u[i] * u.norm();
+namespace {
+
+// The unit vector that a symmetric 3x3 matrix with a single smallest
+// eigenvalue maps onto the least: of the rows of (m - lambda I), two span the
+// plane it is normal to, and their cross product is the vector.
+Vector leastEigenvector(const Matrix& m) {
+    // The smallest eigenvalue by the trigonometric solution, its cosine held
+    // to [-1, 1]: a circle's two equal eigenvalues put it just outside.
+    const double q = (m[0][0] + m[1][1] + m[2][2]) / 3;
+    const double off = m[0][1] * m[0][1] + m[0][2] * m[0][2] + m[1][2] * m[1][2];
+    const double p2 = (m[0][0] - q) * (m[0][0] - q) + (m[1][1] - q) * (m[1][1] - q) + (m[2][2] - q) * (m[2][2] - q) +
+                      2 * off;
+    const double p = std::sqrt(p2 / 6);
+    double lambda = q;
+    if (p > 0) {
+        Matrix b = m;
+        for (int i = 0; i < 3; ++i)
+            b[i][i] -= q;
+        const double r = std::max(-1.0, std::min(1.0, (b / p).determinant3x3() / 2));
+        lambda = q + 2 * p * std::cos(std::acos(r) / 3 + 2 * kPi / 3);
+    }
+    Matrix b = m;
+    for (int i = 0; i < 3; ++i)
+        b[i][i] -= lambda;
+    Vector best;
+    double largest = 0;
+    for (int i = 0; i < 3; ++i) {
+        const Vector c = b.getRow(i).vector3CrossProduct(b.getRow((i + 1) % 3));
+        if (c.norm() > largest) {
+            largest = c.norm();
+            best = c;
         }
     }
-    return (normal.invert3x3() * right).normalize();
+    if (!(largest > 0) || !std::isfinite(largest))
+        throw MathException("the samples do not span a plane");
+    return best / largest;
+}
+
+}  // namespace
+
+Vector Magnetometer::findMisalignment(const std::vector<SensorData>& samples, const EllipsoidFit& fit, double* along) {
+    // Through the fit the field has one strength; turned about an axis it
+    // keeps its part along the axis while its part across draws a circle: the
+    // calibrated samples lie in a plane normal to the axis, at whatever
+    // distance from the centre the dip gives (none on the magnetic equator).
+    std::vector<Vector> u;
+    u.reserve(samples.size());
+    Vector mean(3);
+    double strength = 0;
+    for (const SensorData& s : samples) {
+        if (s.values.size() < 3)
+            continue;
+        u.push_back(fit.calibrate(Vector(s.values)));
+        mean += u.back();
+        strength += u.back().norm();
+    }
+    if (u.size() < 3)
+        throw MathException("too few samples in a turn");
+    mean = mean / static_cast<double>(u.size());
+    strength /= static_cast<double>(u.size());
+    Matrix scatter(3, 3);
+    for (const Vector& v : u) {
+        const Vector d = v - mean;
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j)
+                scatter[i][j] += d[i] * d[j];
+    }
+    Vector n = leastEigenvector(scatter);
+    // The device turned counterclockwise about the axis (right-handed, the
+    // axis pointing up): seen from the device the field turns the other way.
+    double sweep = 0;
+    for (size_t k = 1; k < u.size(); ++k)
+        sweep += (u[k - 1] - mean).vector3CrossProduct(u[k] - mean).innerProduct(n);
+    if (sweep > 0)
+        n = n * -1.0;
+    if (along)
+        *along = strength > 0 ? mean.innerProduct(n) / strength : 0.0;
+    return n;
 }
 
 void Magnetometer::checkSuccess(Matrix averages) {
@@ -213,7 +307,20 @@ bool Magnetometer::checkMotion(double window) {
 bool Magnetometer::checkMovement() {
     if (bufferedData.empty() || bufferedData.back().values.size() < 3)
         return false;
-    return distanceFromLast(bufferedData.back().values) > movementThreshold;
+    return distanceFromLast(bufferedData.back().values) > movementDistance;
+}
+
+void Magnetometer::setLastData(Vector data) {
+    InertialSensor::setLastData(data);
+    // The flow this marks turns the device a quarter about its Z axis, which
+    // points up: the field's part across Z moves by the square root of two
+    // times its length. A steep field, or a weak one, moves less than
+    // movementThreshold; half the move tells it, as long as the noise cannot.
+    movementDistance = movementThreshold;
+    if (data.size() == 3) {
+        const double across = std::hypot(data[0], data[1]);
+        movementDistance = std::max(std::min(movementThreshold, 0.5 * std::sqrt(2.0) * across), motionRangeLimit);
+    }
 }
 
 void Magnetometer::MidCalc() {

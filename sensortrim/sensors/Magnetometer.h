@@ -25,6 +25,7 @@ public:
     void MidCalc() override;
     bool checkMotion(double window) override;
     bool checkMovement() override;
+    void setLastData(Vector data) override;
     void checkSuccess(Matrix averages) override;
     using InertialSensor::checkSuccess;
 
@@ -54,7 +55,15 @@ public:
     double findBestAngle(int steps, double magnitude, const std::vector<Vector>& vectors, double low, double high);
     double findPartialRotationError(const std::vector<Vector>& vectors, const Matrix& rotation);
     void SetExpectation(double dip, double magnitude);
-    Vector findMisalignment(const std::vector<SensorData>& samples, const EllipsoidFit& fit);
+    // The axis a full turn went about, from its samples through the fit:
+    // the normal of the plane the field drew, pointing the way the device
+    // turned counterclockwise about it. `along` gets the field's part along
+    // it as a share of the field's strength.
+    Vector findMisalignment(const std::vector<SensorData>& samples, const EllipsoidFit& fit, double* along = nullptr);
+    // A field whose part along a turn's axis is smaller than this share of
+    // its strength (a dip within about 6 degrees of the magnetic equator)
+    // does not tell which way is up.
+    static constexpr double kLeastVerticalShare = 0.1;
 
     // The magnetic environment test.
     void findFit();
@@ -85,6 +94,9 @@ protected:
     double environmentReduceDistance = 10.0;
     const double motionRangeThreshold = 100.0;
     const double movementThreshold = 300.0;
+    // How far the field must move from the last hold to be the move to the
+    // next position (set with the hold).
+    double movementDistance = 300.0;
     double sinDip = -1.0;
     // The buffer indexes [first, second) of the full flow's three turns.
     std::vector<std::pair<size_t, size_t>> turnStretches;

@@ -204,22 +204,35 @@ TEST(Magnetometer, DipSearchFindsTheField) {
 }
 
 TEST(Magnetometer, TurnAxisFromSamples) {
-    // A turn about the device's y axis: the field keeps its y component.
+    // A turn about an axis near the device's y axis in a field of 480 mG:
+    // the field keeps its part along the axis, whatever the dip, and the axis
+    // found points the way the device turned counterclockwise about it.
+    struct Case {
+        double dipDegrees;
+        double turnSense;  // 1 counterclockwise about the axis, -1 clockwise
+    };
+    const Case cases[] = {{60, 1}, {-40, 1}, {-75, 1}, {0, 1}, {3, 1}, {60, -1}, {-40, -1}, {0, -1}};
     const EllipsoidFit identity;
     const Vector axis = v3(0.1, 0.99, -0.05).normalize();
-    const Vector field = v3(200, -400, 100);
-    std::vector<SensorData> samples;
-    for (int k = 0; k < 36; ++k) {
-        const Vector v = Matrix::rotationMatrixFromAxis(axis * (k * kPi / 18)) * field;
-        samples.emplace_back(k, v.elements());
+    const Vector across = v3(1, -0.1, 0.02).normalize();
+    for (const Case& c : cases) {
+        const double dip = c.dipDegrees * kPi / 180;
+        // The field as the device sees it at the start: down by the dip
+        // along the axis (which points up), the rest across it.
+        const Vector field = (axis * -std::sin(dip) + across * std::cos(dip)) * 480;
+        std::vector<SensorData> samples;
+        for (int k = 0; k < 72; ++k) {
+            // The device turns by +angle; the field turns the other way in it.
+            const double angle = c.turnSense * k * kPi / 36;
+            samples.emplace_back(k, (Matrix::rotationMatrixFromAxis(axis * -angle) * field).elements());
+        }
+        TestMag mag;
+        double along = 0;
+        const Vector n = mag.findMisalignment(samples, identity, &along);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_NEAR(n[i], c.turnSense * axis[i], 1e-9) << "dip " << c.dipDegrees << " sense " << c.turnSense;
+        EXPECT_NEAR(along, -c.turnSense * std::sin(dip), 1e-9) << "dip " << c.dipDegrees;
     }
-    TestMag mag;
-    const Vector n = mag.findMisalignment(samples, identity);
-    // The axis whose field component is negative: -axis here, the field's
-    // component along the axis being positive.
-    const double along = field.innerProduct(axis) > 0 ? -1.0 : 1.0;
-    for (int i = 0; i < 3; ++i)
-        EXPECT_NEAR(n[i], along * axis[i], 1e-9);
 }
 
 TEST(Magnetometer, EnvironmentTestFitsThenWatchesTheDip) {
