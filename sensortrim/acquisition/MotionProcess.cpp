@@ -164,10 +164,11 @@ void NewMotionProcess::updateStep(double t) {
 }
 
 void NewMotionProcess::improveSegmentation() {
-    const size_t stride = segmentTimes.size() == 14 ? 4 : 2;
+    // Every hold runs on for as long as the device stayed still after the
+    // step saw it: the full flow's holds after each turn too.
     const size_t limit = 2 * static_cast<size_t>(staticStatesNumber);
     InertialSensor* other = gyroscope ? gyroscope.get() : magnetometer.get();
-    for (size_t i = 1; i < limit && i < segmentTimes.size(); i += stride) {
+    for (size_t i = 1; i < limit && i < segmentTimes.size(); i += 2) {
         const double end = segmentTimes[i];
         double extension = 0;
         if (accelerometer) {
@@ -256,4 +257,28 @@ void NewMotionProcess::CalibrationControl(SensorData& sample) {
     default:
         break;
     }
+}
+
+std::string NewMotionProcess::stallCause() {
+    // Only a step that waits for the device to be still can stall on a
+    // sensor that never reads still.
+    if (currentSegment >= staticStatesNumber || stepFailed || (detectState != 0 && detectState != 2 && !firstSample))
+        return "";
+    InertialSensor* other = gyroscope ? gyroscope.get() : magnetometer.get();
+    for (InertialSensor* sensor : {accelerometer.get(), other}) {
+        if (!sensor)
+            continue;
+        const InertialSensor::Quiet quiet = sensor->quietestSecond(lastChangeTime);
+        if (!quiet.found || quiet.still() || !quiet.noisy())
+            continue;
+        const std::string name = sensor->getName();
+        // Gravity does not shake; a table does, and the accelerometer feels it.
+        const char* cause = name.compare(0, 13, "Accelerometer") == 0
+                                ? "the station shakes or the part is too noisy to calibrate"
+                                : "the part is too noisy to calibrate";
+        return "the " + name + " never read still: its noise, " + sensor->inOperatorUnit(quiet.noise) +
+               ", spreads a second of its readings past what a device at rest shows (" +
+               sensor->inOperatorUnit(quiet.deviationLimit) + "): " + cause;
+    }
+    return "";
 }

@@ -39,6 +39,10 @@ public:
     // operator's status line; false when the script has nothing to say. Called
     // with the samples' lock held.
     virtual bool fillProgress(StepProgress& /*progress*/) { return false; }
+    // Why the step in progress has not seen what it waits for, when its
+    // samples tell (a sensor too noisy ever to read still); empty otherwise.
+    // Called with the samples' lock held.
+    virtual std::string stallCause() { return ""; }
 
     ProcessType getType() const { return type; }
     void setType(ProcessType t) { type = t; }
@@ -119,6 +123,7 @@ public:
     // Whether a magnetometer can tell a turn that stopped short.
     bool canCheckTurnEnds() const { return turnWatch || magnetometer; }
     bool fillProgress(StepProgress& progress) override;
+    std::string stallCause() override;
 
     // Limits of the turn checks.
     static constexpr double kTurnEndTolerance = 5.0;  // degrees off where the turn started

@@ -285,9 +285,12 @@ void SensorManager::showProgress(int secondsLeft) {
 
 std::string SensorManager::timeoutDetails() {
     std::vector<std::string> neverCame, stoppedComing;
+    std::string stall;
     {
         std::lock_guard<std::mutex> lock(dataMutex);
         silentSensors(neverCame, stoppedComing);
+        if (process)
+            stall = process->stallCause();
     }
     auto listed = [](const std::vector<std::string>& names) {
         std::string text;
@@ -301,6 +304,8 @@ std::string SensorManager::timeoutDetails() {
         details += "; no samples came from " + never;
     if (!stopped.empty())
         details += "; the samples of " + stopped + " stopped";
+    if (!stall.empty())
+        details += "; " + stall;
     return details + ")";
 }
 
@@ -418,8 +423,12 @@ void SensorManager::playData() {
     // A test needs every step as much as a calibration does.
     if ((type == PROCESS_INERTIAL_CALIBRATION || type == PROCESS_ALS_CALIBRATION ||
          type == PROCESS_CALIBRATION_TEST) &&
-        !process->isDone())
-        throw CalibrationException("Unexpected data dump size. Not enough data for completing the calibration process");
+        !process->isDone()) {
+        // Where the samples tell why the steps were not found, so does the failure.
+        const std::string stall = process->stallCause();
+        throw CalibrationException("Unexpected data dump size. Not enough data for completing the calibration process" +
+                                   (stall.empty() ? std::string() : " (step " + std::to_string(process->getCurrentStaticStep() + 1) + ": " + stall + ")"));
+    }
     checkDataStreamingValidity();
 }
 

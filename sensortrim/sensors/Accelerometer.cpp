@@ -42,8 +42,8 @@ Accelerometer::Accelerometer(const _sc_sensor_luid& id) : InertialSensor(id) {
     divider = 1000000;
     ownSteps = 4;
     motionLowerBound = 0.0005;
-    motionStdLimit = 0.015;
-    motionRangeLimit = 0.08;
+    motionStdLimit = 0.02;
+    motionRangeLimit = 0.1;
 }
 
 void Accelerometer::setLimits() {
@@ -179,7 +179,22 @@ void Accelerometer::calibrate() {
         FindSegmentation();
         const Vector x = MatFromSeg().invert() * VecFromExpected();
         GetScaleOffset(x);
+        // The same solution from holds read as their noise lets them read.
+        const Matrix means = staticMeans, found = S;
+        const Vector offset = o;
+        precision = spreadOf(
+            0,
+            [&](std::mt19937& rng) {
+                staticMeans = drawnMeans(means, rng);
+                GetScaleOffset(MatFromSeg().invert() * VecFromExpected());
+                return std::make_pair(S, o);
+            },
+            found, offset, false);
+        staticMeans = means;
+        S = found;
+        o = offset;
         endCalibration(false);
+        judgePrecision(whiteNoise.getAbsMaxValue(), whiteNoiseLimit);
         checkSuccess();
         convertToFWForamt();
         break;
@@ -191,9 +206,25 @@ void Accelerometer::calibrate() {
             SetMapping3();
             SetOffset();
             SetScale();
+            const Matrix means = staticMeans, found = S, mapping = A;
+            const Vector offset = o;
+            precision = spreadOf(
+                0,
+                [&](std::mt19937& rng) {
+                    staticMeans = drawnMeans(means, rng);
+                    SetOffset();
+                    SetScale();
+                    return std::make_pair(S * A, o);
+                },
+                found * mapping, offset, false);
+            staticMeans = means;
+            S = found;
+            A = mapping;
+            o = offset;
         } catch (const MathException&) {
             throw CalibrationException("Math Exception in Accelerometer");
         }
+        judgePrecision(whiteNoise.getAbsMaxValue(), whiteNoiseLimit);
         if (needCheckAxisMapping)
             CheckAxisMappingVsOrig();
         checkSuccess(staticMeans);
@@ -237,6 +268,21 @@ std::vector<std::vector<double>> Accelerometer::getBuferedDataRange(unsigned lon
     for (unsigned long i = start; i < start + count; ++i)
         values.push_back(bufferedData[i].values);
     return values;
+}
+
+InertialSensor::Tolerance Accelerometer::tolerance() const {
+    switch (flowType()) {
+    case FLOW_FULL:
+    case FLOW_STATIC_FOUR_POSITIONS:
+        return {0.003, 0.003};
+    case FLOW_FOUR_STEPS:
+        // What the misalignment the flow cannot see leaves, with the noise's share.
+        return {0.015, 0.02};
+    case FLOW_MINIMAL:
+        return {0.0, 0.003};
+    default:
+        return {};
+    }
 }
 
 std::string Accelerometer::mirrorCause(int axis) const {

@@ -15,6 +15,7 @@ public:
     void SetNeedCheckAxisMappingVsOrig(bool need) override { needCheckAxisMapping = need; }
     bool checkMovement() override;
     std::string mirrorCause(int axis) const override;
+    Tolerance tolerance() const override;
 
     using InertialSensor::setLimits;
     // The calibration limits of the run's flow.

@@ -5,6 +5,7 @@
 #include <map>
 
 #include "Exceptions.h"
+#include "Statistics.h"
 #include "TestingThresholds.h"
 
 namespace {
@@ -93,6 +94,31 @@ void Gyroscope::calibrate() {
     FindSegmentation();
     findGyroScale(expectedAngle);
     endCalibration(signDependent);
+    // The same solution from turns and holds read as their noise lets them read.
+    {
+        const Matrix found = S * A;
+        const Vector offset = o;
+        const Matrix savedS = S, savedA = A;
+        std::normal_distribution<double> unit(0.0, 1.0);
+        precision = spreadOf(
+            0,
+            [&](std::mt19937& rng) {
+                Matrix turns = measurements;
+                Vector zero = o;
+                for (int r = 0; r < 3; ++r)
+                    for (int k = 0; k < 3; ++k)
+                        turns[r][k] += turnErrors[r][k] * unit(rng);
+                for (int k = 0; k < 3; ++k)
+                    zero[k] += offsetError[k] * unit(rng);
+                S = scaleFrom(turns, expectedResults, expectedAngle);
+                endCalibration(signDependent);
+                return std::make_pair(S * A, zero);
+            },
+            found, offset, false);
+        S = savedS;
+        A = savedA;
+    }
+    judgePrecision(whiteNoise.getAbsMaxValue(), whiteNoiseLimit);
     checkSuccess(measurements);
     convertToFWForamt();
 }
@@ -108,6 +134,10 @@ void Gyroscope::FindSegmentation() {
     std::vector<SensorData> yUp, yDown;
     // Each hold's rest rate, by its place in the boundary list (k / 2).
     std::map<size_t, Vector> holdLevels;
+    std::map<size_t, size_t> holdSizes;
+    // The noise within the holds, apart from how their levels differ.
+    Vector withinHolds(3);
+    int holds = 0;
     measurements = Matrix(3, 3);
     int row = 0;
     for (size_t k = 0; k + 1 < index.size(); ++k) {
@@ -119,6 +149,15 @@ void Gyroscope::FindSegmentation() {
                 if (&side != &still)
                     side.insert(side.end(), hold.begin(), hold.end());
                 holdLevels[k / 2] = levelOf(hold);
+                holdSizes[k / 2] = hold.size();
+                for (int axis = 0; axis < 3; ++axis) {
+                    std::vector<double> values;
+                    for (const SensorData& s : hold)
+                        values.push_back(s.values[static_cast<size_t>(axis)]);
+                    const double d = Statistics::calcStd(values);
+                    withinHolds[axis] += d * d;
+                }
+                ++holds;
             }
         } else if ((k - 1) % stride == 0 && row < 3) {
             measurements.setRow(integrate(std::max<size_t>(index[k], 1), index[k + 1], Vector(3)), row++);
@@ -139,11 +178,20 @@ void Gyroscope::FindSegmentation() {
     const bool balanced = times.size() == 14 && !yUp.empty() && !yDown.empty();
     if (balanced)
         o = (levelOf(yUp) + levelOf(yDown)) * 0.5;
+    // How well the holds give the zero rate.
+    offsetError = Vector(3);
+    for (int k = 0; k < 3; ++k)
+        offsetError[k] = balanced ? 0.5 * whiteNoise[k] *
+                                        std::sqrt(1.0 / static_cast<double>(yUp.size()) + 1.0 / static_cast<double>(yDown.size()))
+                                  : whiteNoise[k] / std::sqrt(static_cast<double>(still.size()));
     // Without opposite positions gravity's share of the zero rate cannot be
     // told apart: the zero rate found holds for these positions only as far
     // as it is the same in each of them.
-    if (!balanced)
-        checkZeroRateAcross(holdLevels);
+    for (int axis = 0; axis < 3; ++axis)
+        withinHolds[axis] = holds > 0 ? std::sqrt(withinHolds[axis] / holds) : whiteNoise[axis];
+    // Past its noise limit the part fails for that, not for what its noise makes of the levels.
+    if (!balanced && !(whiteNoise.getAbsMaxValue() > whiteNoiseLimit))
+        checkZeroRateAcross(holdLevels, holdSizes, withinHolds);
     // Readings too coarse to find the zero rate to what the calibration promises.
     std::vector<SensorData> level = balanced ? yUp : still;
     if (balanced)
@@ -169,26 +217,51 @@ void Gyroscope::FindSegmentation() {
         if (i + 1 >= times.size())
             throw CalibrationException(splitting);
         const auto before = holdLevels.find((i - 1) / 2), after = holdLevels.find((i + 1) / 2);
-        const Vector rest =
-            before != holdLevels.end() && after != holdLevels.end() ? (before->second + after->second) * 0.5 : o;
-        measurements.setRow(measurements.getRow(r) - rest * ((times[i + 1] - times[i]) * 0.001), r);
+        const bool ownRest = before != holdLevels.end() && after != holdLevels.end();
+        const Vector rest = ownRest ? (before->second + after->second) * 0.5 : o;
+        const double seconds = (times[i + 1] - times[i]) * 0.001;
+        measurements.setRow(measurements.getRow(r) - rest * seconds, r);
+        // The turn's noise: each sample's, over its interval, and the rest
+        // rate's, over the whole turn.
+        double squares = 0;
+        const std::vector<size_t> turnIndex = index;
+        for (size_t j = std::max<size_t>(turnIndex[i], 1); j < turnIndex[i + 1] && j < bufferedData.size(); ++j) {
+            const double dt = (bufferedData[j].timestamp - bufferedData[j - 1].timestamp) * 0.001;
+            squares += dt * dt;
+        }
+        for (int k = 0; k < 3; ++k) {
+            const double restError =
+                ownRest ? 0.5 * whiteNoise[k] *
+                              std::sqrt(1.0 / static_cast<double>(std::max<size_t>(holdSizes[(i - 1) / 2], 1)) +
+                                        1.0 / static_cast<double>(std::max<size_t>(holdSizes[(i + 1) / 2], 1)))
+                        : offsetError[k];
+            turnErrors[r][k] = std::sqrt(whiteNoise[k] * whiteNoise[k] * squares + restError * restError * seconds * seconds);
+        }
     }
 }
 
-void Gyroscope::checkZeroRateAcross(const std::map<size_t, Vector>& holdLevels) {
-    double widest = 0;
+void Gyroscope::checkZeroRateAcross(const std::map<size_t, Vector>& holdLevels,
+                                    const std::map<size_t, size_t>& holdSizes, const Vector& noise) {
+    // The difference furthest past what its levels' errors allow.
+    double widest = 0, excess = 0;
     int axis = 0;
     size_t low = 0, high = 0;
     for (int k = 0; k < 3; ++k)
         for (const auto& a : holdLevels)
-            for (const auto& b : holdLevels)
-                if (b.second[k] - a.second[k] > widest) {
-                    widest = b.second[k] - a.second[k];
+            for (const auto& b : holdLevels) {
+                const double na = static_cast<double>(std::max<size_t>(holdSizes.count(a.first) ? holdSizes.at(a.first) : 1, 1));
+                const double nb = static_cast<double>(std::max<size_t>(holdSizes.count(b.first) ? holdSizes.at(b.first) : 1, 1));
+                const double error = noise[k] * std::sqrt(1 / na + 1 / nb);
+                const double difference = b.second[k] - a.second[k];
+                if (difference - kRiskSigmas * error > excess) {
+                    excess = difference - kRiskSigmas * error;
+                    widest = difference;
                     axis = k;
                     low = a.first;
                     high = b.first;
                 }
-    if (widest <= 2 * kOffsetResolution)
+            }
+    if (excess <= 2 * kOffsetResolution)
         return;
     const size_t first = std::min(low, high) + 1, second = std::max(low, high) + 1;
     char text[400];
@@ -201,22 +274,26 @@ void Gyroscope::checkZeroRateAcross(const std::map<size_t, Vector>& holdLevels) 
     throw CalibrationException("Calibration failed for sensor " + getName() + ". Reason: " + failureReason);
 }
 
+Matrix Gyroscope::scaleFrom(const Matrix& turns, const Matrix& expected, double angle) {
+    if (angle == 0)
+        throw MathException("division by zero");
+    Matrix sensitivity(3, 3);
+    for (int r = 0; r < 3; ++r) {
+        const Vector e = expected.getRow(r);
+        const int j = Matrix::getIndexOfAbsoluteMax(e);
+        const double s = e[j] < 0 ? -1.0 : 1.0;
+        sensitivity.setColumn(turns.getRow(r) * (s / angle), j);
+    }
+    const Matrix scale = sensitivity.invert3x3();
+    // A nearly singular sensitivity inverts into numbers no record can hold.
+    if (!scale.isFinite())
+        throw MathException("singular matrix");
+    return scale;
+}
+
 void Gyroscope::findGyroScale(double angle) {
     try {
-        if (angle == 0)
-            throw MathException("division by zero");
-        Matrix sensitivity(3, 3);
-        for (int r = 0; r < 3; ++r) {
-            const Vector expected = expectedResults.getRow(r);
-            const int j = Matrix::getIndexOfAbsoluteMax(expected);
-            const double s = expected[j] < 0 ? -1.0 : 1.0;
-            sensitivity.setColumn(measurements.getRow(r) * (s / angle), j);
-        }
-        const Matrix scale = sensitivity.invert3x3();
-        // A nearly singular sensitivity inverts into numbers no record can hold.
-        if (!scale.isFinite())
-            throw MathException("singular matrix");
-        S = scale;
+        S = scaleFrom(measurements, expectedResults, angle);
     } catch (const MathException&) {
         // The Part's text, said of the sensor it concerns, as the success
         // criteria say their reasons.
@@ -360,6 +437,18 @@ bool Gyroscope::TestIntegration() {
             manager->AddError(ErrorType::Calibration, getName());
     }
     return allPassed;
+}
+
+InertialSensor::Tolerance Gyroscope::tolerance() const {
+    switch (flowType()) {
+    case FLOW_FULL:
+    case FLOW_FOUR_STEPS:
+        return {0.01, 0.1};
+    case FLOW_MINIMAL:
+        return {0.0, 0.1};
+    default:
+        return {};
+    }
 }
 
 std::string Gyroscope::mirrorCause(int axis) const {

@@ -16,6 +16,9 @@ public:
     // The luid of the uncalibrated gyroscope that delivers the raw samples.
     _sc_sensor_luid getLuidForSampling() override;
     std::string mirrorCause(int axis) const override;
+    Tolerance tolerance() const override;
+    // The scale that makes the turns read the expected angles.
+    static Matrix scaleFrom(const Matrix& turns, const Matrix& expected, double angle);
     bool checkMotion(double threshold) override;
     void findOffset() override;
     void FindSegmentation() override;
@@ -33,7 +36,11 @@ public:
     bool TestIntegration();
     // Fails when the holds' zero rates (by hold) differ by more than twice
     // the offset the calibration promises.
-    void checkZeroRateAcross(const std::map<size_t, Vector>& holdLevels);
+    // Each level is known to its standard error (by hold: the samples it
+    // came from, and the noise within the holds): a difference must pass the
+    // limit by more than the errors allow.
+    void checkZeroRateAcross(const std::map<size_t, Vector>& holdLevels, const std::map<size_t, size_t>& holdSizes,
+                             const Vector& noise);
     // The turn over buffered samples [from, to) less the rest rate, in degrees.
     Vector integrate(size_t from, size_t to, const Vector& rest) const;
 
@@ -43,6 +50,9 @@ protected:
     std::vector<Matrix> stepRotations;
     Matrix integratedAngles = Matrix(6, 3);
     Matrix measurements = Matrix(3, 3);
+    // The standard error of each turn's integral and of the zero rate, per axis.
+    Matrix turnErrors = Matrix(3, 3);
+    Vector offsetError = Vector(3);
     Vector gyroOffset = Vector(3);
     Vector motionIntegral = Vector(3);
     double expectedAngle = 0.0;

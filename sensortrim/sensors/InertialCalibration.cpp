@@ -122,7 +122,8 @@ Vector InertialSensor::findSegmentAndNoise(const std::vector<SensorData>& sample
 }
 
 Vector InertialSensor::findSegmentAndNoise(const std::vector<SensorData>& buffer,
-                                           const std::vector<std::pair<size_t, size_t>>& stretches) {
+                                           const std::vector<std::pair<size_t, size_t>>& stretches,
+                                           Vector* standardError) {
     size_t count = 0;
     for (const auto& part : stretches)
         count += part.second - part.first;
@@ -139,8 +140,13 @@ Vector InertialSensor::findSegmentAndNoise(const std::vector<SensorData>& buffer
                     throw CalibrationException("Internal error");
                 values.push_back(s.values[static_cast<size_t>(axis)]);
             }
-        whiteNoise[axis] += Statistics::calcStd(values);
+        const double deviation = Statistics::calcStd(values);
+        whiteNoise[axis] += deviation;
         level[axis] = Statistics::RobustMean(values);
+        if (standardError) {
+            standardError->resize(3);
+            (*standardError)[axis] = values.empty() ? 0.0 : deviation / std::sqrt(static_cast<double>(values.size()));
+        }
     }
     return level;
 }
@@ -151,6 +157,7 @@ void InertialSensor::FindSegmentation() {
     const std::vector<size_t> index = findIndex();
     if (staticMeans.getRows() < ownSteps)
         staticMeans.init(ownSteps, 3);
+    holdErrors.init(staticMeans.getRows(), 3);
     whiteNoise = Vector(3);
     for (int s = 0; s < ownSteps; ++s) {
         const size_t first = k * static_cast<size_t>(s);
@@ -174,7 +181,9 @@ void InertialSensor::FindSegmentation() {
         if (count == 0)
             throw CalibrationException(name + " Calibration Error: Not enough data was sampled during stage " +
                                        std::to_string(s));
-        staticMeans.setRow(findSegmentAndNoise(bufferedData, stretches), s);
+        Vector standardError(3);
+        staticMeans.setRow(findSegmentAndNoise(bufferedData, stretches, &standardError), s);
+        holdErrors.setRow(standardError, s);
     }
     whiteNoise = whiteNoise / ownSteps;
     for (int axis = 0; axis < 3; ++axis)

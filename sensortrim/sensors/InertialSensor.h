@@ -2,7 +2,9 @@
 // y = S * A * (r - o), its firmware records and their XML forms.
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <random>
 
 #include "BufferRange.h"
 #include "Matrix.h"
@@ -71,8 +73,10 @@ public:
     std::vector<size_t> findIndex();
     Vector findSegmentAndNoise(const std::vector<SensorData>& samples);
     // The same over the stretches [first, second) of buffer, in their order.
+    // With standardError, the standard error of the level per axis.
     Vector findSegmentAndNoise(const std::vector<SensorData>& buffer,
-                               const std::vector<std::pair<size_t, size_t>>& stretches);
+                               const std::vector<std::pair<size_t, size_t>>& stretches,
+                               Vector* standardError = nullptr);
     void ComputeStaticSegmentsMeans();
     void ComputeStaticSegmentsStds();
     Vector calcWhiteNoise();
@@ -142,6 +146,30 @@ public:
 
     void convertDependentLimits(UnitsEnum from, UnitsEnum to);
 
+    // What the data allows. How far the records may be off for the noise
+    // of the holds and turns they came from and how many samples each had,
+    // one sigma: of the scale and axes (the largest element of the
+    // correction, as a share; for the magnetometer its shape), and of the
+    // offset (in the sampling unit). Negative where the flow does not
+    // determine the figure.
+    struct Precision {
+        double scale = -1.0;
+        double offset = -1.0;
+    };
+    // What the flow promises for the same figures (0: nothing).
+    struct Tolerance {
+        double scale = 0.0;
+        double offset = 0.0;
+    };
+    virtual Tolerance tolerance() const { return {}; }
+    const Precision& getPrecision() const { return precision; }
+    // The error a record may show beyond one sigma before a calibration
+    // whose records are to hold their tolerance must refuse: at this many
+    // sigmas fewer than one calibration in a thousand strays past it.
+    static constexpr double kRiskSigmas = 4.0;
+    // A figure of this sensor in the unit an operator reads it in ("13.6 mg").
+    std::string inOperatorUnit(double value) const;
+
     // What the samples of a stretch (times in (fromMs, toMs]) tell of the part
     // and of the stream. Readings that stayed at the extreme they reached,
     // while the samples about them were heading past it, are a part at the
@@ -157,6 +185,20 @@ public:
     // How far the resolution may hold the level of these samples off the
     // true one, on the worst axis, with that axis and its resolution.
     double levelUncertainty(const std::vector<SensorData>& samples, int& axis, double& step) const;
+    // The quietest second of the samples since fromMs, against what counts
+    // as still: the largest axis's deviation and range in it, the part's
+    // noise there (from the changes between consecutive samples, which a
+    // slow motion hardly shows), and the limits. found is false when no
+    // second of samples came.
+    struct Quiet {
+        bool found = false;
+        double deviation = 0.0, range = 0.0, noise = 0.0;
+        double deviationLimit = 0.0, rangeLimit = 0.0;
+        bool still() const { return deviation <= deviationLimit && range <= rangeLimit; }
+        // The noise alone spreads a second of samples past the limits.
+        bool noisy() const { return noise >= 0.8 * deviationLimit || 5 * noise >= 0.9 * rangeLimit; }
+    };
+    Quiet quietestSecond(double fromMs);
     // The longest time between two samples, ending in the stretch, and when it began.
     double longestGap(double fromMs, double toMs, double& atMs) const;
 
@@ -181,6 +223,9 @@ protected:
     Matrix A = Matrix(3, 3);
     Matrix reverseMatrix;
     Vector reverseOffset;
+    // The standard error of each hold's level, per axis (rows as staticMeans).
+    Matrix holdErrors;
+    Precision precision;
     Matrix staticStds = Matrix(7, 3);
     Vector whiteNoise = Vector(3);
     double defaultNoise = 0.0;
@@ -233,6 +278,19 @@ protected:
     // |values - lastData|, as the vectors would give it, computed for every
     // sample without building them.
     double distanceFromLast(const SampleValues& values) const;
+    // The spread of the records solved again `draws` times, each time from
+    // inputs moved by their own noise (draw returns the correction S * A and
+    // the offset of one such solution), about the records found: the root
+    // mean square of each element's difference, the largest of them. With
+    // shapeOnly the corrections are compared at the same size.
+    static Precision spreadOf(int draws, const std::function<std::pair<Matrix, Vector>(std::mt19937&)>& draw,
+                              const Matrix& correction, const Vector& offset, bool shapeOnly);
+    // The holds' levels moved by their standard errors.
+    Matrix drawnMeans(const Matrix& means, std::mt19937& rng) const;
+    // Logs the precision beside the tolerance, and fails a calibration that
+    // cannot promise its tolerance for the noise (noise: the figure to name).
+    // A noise past its limit fails with that reason alone.
+    void judgePrecision(double noise, double limit);
     // The samples of buffer indexes [from, to).
     std::vector<SensorData> stretch(size_t from, size_t to) const;
 };

@@ -400,6 +400,9 @@ void InertialSensor::faceUpDataCalibrate() {
         fail("StandardDeviation", "Data standard deviation is too high. Device should be motionless.\n");
     o = offset;
     whiteNoise = d;
+    // The offset is the hold's mean: as good as its standard error.
+    precision = Precision{-1.0, d.getAbsMaxValue() / std::sqrt(static_cast<double>(faceUpCount))};
+    judgePrecision(d.getAbsMaxValue(), faceUpNoiseLimit);
     if (failure)
         throw CalibrationException("Calibration failed for sensor " + getName() + ". Reason: " + failureReason);
 

@@ -129,6 +129,42 @@ InertialSensor::Clipping InertialSensor::findClipping(double fromMs, double toMs
     return worst;
 }
 
+InertialSensor::Quiet InertialSensor::quietestSecond(double fromMs) {
+    Quiet quiet;
+    quiet.deviationLimit = motionStdLimit;
+    quiet.rangeLimit = motionRangeLimit;
+    if (bufferedData.empty())
+        return quiet;
+    double share = 0;
+    for (double start = fromMs; start + motionlessWindow <= bufferedData.back().timestamp; start += 100.0) {
+        const BufferRange range = findBufferRange(start + motionlessWindow, motionlessWindow);
+        if (range.first < 0 || range.last - range.first < 2)
+            continue;
+        const double deviation = Statistics::FindSTDMax(bufferedData, range);
+        const double spread = Statistics::FindRangeMax(bufferedData, range);
+        // The window nearest to still, by the larger share of its limits.
+        const double s = std::max(deviation / std::max(motionStdLimit, 1e-12), spread / std::max(motionRangeLimit, 1e-12));
+        if (quiet.found && s >= share)
+            continue;
+        quiet.found = true;
+        share = s;
+        quiet.deviation = deviation;
+        quiet.range = spread;
+        quiet.noise = 0;
+        for (size_t axis = 0; axis < 3; ++axis) {
+            std::vector<double> steps;
+            for (int i = range.first + 1; i <= range.last; ++i) {
+                const SampleValues& a = bufferedData[static_cast<size_t>(i) - 1].values;
+                const SampleValues& b = bufferedData[static_cast<size_t>(i)].values;
+                if (a.size() > axis && b.size() > axis)
+                    steps.push_back(b[axis] - a[axis]);
+            }
+            quiet.noise = std::max(quiet.noise, Statistics::calcStd(steps) / std::sqrt(2.0));
+        }
+    }
+    return quiet;
+}
+
 double InertialSensor::longestGap(double fromMs, double toMs, double& atMs) const {
     double longest = 0;
     atMs = fromMs;

@@ -1,0 +1,119 @@
+// What the data allows: how well the samples a calibration came from
+// determine its records, from the noise of its holds and turns and the number
+// of samples in each, and that against what the flow promises.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "InertialSensor.h"
+
+namespace {
+
+// How many times a calibration solves again to see its own spread: enough for
+// the spread to within about a tenth.
+const int kDraws = 64;
+
+double cubeRoot(double v) {
+    return v < 0 ? -std::cbrt(-v) : std::cbrt(v);
+}
+
+}  // namespace
+
+std::string InertialSensor::inOperatorUnit(double value) const {
+    char text[64];
+    if (name.compare(0, 13, "Accelerometer") == 0)
+        std::snprintf(text, sizeof text, "%.1f mg", value * 1000);
+    else if (name == "Gyroscope")
+        std::snprintf(text, sizeof text, "%.2f degrees per second", value);
+    else
+        std::snprintf(text, sizeof text, "%.1f mG", value);
+    return text;
+}
+
+Matrix InertialSensor::drawnMeans(const Matrix& means, std::mt19937& rng) const {
+    std::normal_distribution<double> unit(0.0, 1.0);
+    Matrix drawn = means;
+    for (int i = 0; i < means.getRows() && i < holdErrors.getRows(); ++i)
+        for (int k = 0; k < 3; ++k)
+            drawn[i][k] += holdErrors[i][k] * unit(rng);
+    return drawn;
+}
+
+InertialSensor::Precision InertialSensor::spreadOf(
+    int draws, const std::function<std::pair<Matrix, Vector>(std::mt19937&)>& draw, const Matrix& correction,
+    const Vector& offset, bool shapeOnly) {
+    // The same draws on every run of the same samples.
+    std::mt19937 rng(20261209u);
+    const double size = shapeOnly ? cubeRoot(correction.determinant3x3()) : 1.0;
+    Matrix squares(3, 3);
+    Vector offsetSquares(3);
+    int used = 0;
+    for (int k = 0; k < (draws > 0 ? draws : kDraws); ++k) {
+        std::pair<Matrix, Vector> solved;
+        try {
+            solved = draw(rng);
+        } catch (const std::exception&) {
+            // Inputs this far off do not solve: they count as far off.
+            continue;
+        }
+        const double drawnSize = shapeOnly ? cubeRoot(solved.first.determinant3x3()) : 1.0;
+        if (!(std::fabs(drawnSize) > 0) || !solved.first.isFinite() || solved.second.size() != 3)
+            continue;
+        for (int i = 0; i < 3; ++i) {
+            for (int j = 0; j < 3; ++j) {
+                const double d = solved.first[i][j] / drawnSize - correction[i][j] / size;
+                squares[i][j] += d * d;
+            }
+            const double d = solved.second[i] - offset[i];
+            offsetSquares[i] += d * d;
+        }
+        ++used;
+    }
+    Precision p;
+    if (used == 0)
+        return p;
+    p.scale = 0;
+    p.offset = 0;
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j)
+            p.scale = std::max(p.scale, std::sqrt(squares[i][j] / used));
+        p.offset = std::max(p.offset, std::sqrt(offsetSquares[i] / used));
+    }
+    return p;
+}
+
+void InertialSensor::judgePrecision(double noise, double limit) {
+    const Tolerance t = tolerance();
+    if (precision.scale >= 0) {
+        addToLog(precision.scale * 100, "ExpectedScaleError",
+                 "How far the scale and axes may be off for the noise and the samples they came from, one sigma, "
+                 "in percent");
+        addToLog(t.scale * 100, "ScaleTolerance", "What the flow promises for the scale and axes, in percent");
+    }
+    if (precision.offset >= 0) {
+        addToLog(precision.offset, "ExpectedOffsetError",
+                 "How far the offset may be off for the noise and the samples it came from, one sigma");
+        addToLog(t.offset, "OffsetTolerance", "What the flow promises for the offset");
+    }
+    // The figure furthest from its promise names the failure.
+    const double scaleShare = t.scale > 0 && precision.scale >= 0 ? kRiskSigmas * precision.scale / t.scale : 0.0;
+    const double offsetShare = t.offset > 0 && precision.offset >= 0 ? kRiskSigmas * precision.offset / t.offset : 0.0;
+    if ((scaleShare <= 1 && offsetShare <= 1) || noise > limit)
+        return;
+    char text[600];
+    if (scaleShare >= offsetShare)
+        std::snprintf(text, sizeof text,
+                      "The %s is too noisy for this calibration: its noise, %s, leaves its %s uncertain by %.2f %% "
+                      "(one sigma), too much to promise %.1f %%: calibrate on a steadier table and hold each position "
+                      "longer, or with a quieter part.\n",
+                      name.c_str(), inOperatorUnit(noise).c_str(),
+                      name == "Magnetometer" ? "shape" : "scale and axes", precision.scale * 100, t.scale * 100);
+    else
+        std::snprintf(text, sizeof text,
+                      "The %s is too noisy for this calibration: its noise, %s, leaves its offset uncertain by %s "
+                      "(one sigma), too much to promise %s: calibrate on a steadier table and hold each position "
+                      "longer, or with a quieter part.\n",
+                      name.c_str(), inOperatorUnit(noise).c_str(), inOperatorUnit(precision.offset).c_str(),
+                      inOperatorUnit(t.offset).c_str());
+    fail("Precision", text);
+}
