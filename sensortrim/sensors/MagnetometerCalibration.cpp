@@ -1,0 +1,345 @@
+// The magnetometer's calibration: hard and soft iron from an ellipsoid fitted
+// to the whole recording, the axes from the three full turns, the field during
+// the turns, and what the noise of the recording allows the records.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "Exceptions.h"
+#include "Magnetometer.h"
+#include "Statistics.h"
+
+namespace {
+
+const double kPi = 3.14159265358979323846;
+
+}  // namespace
+
+void Magnetometer::calibrate() {
+    setLimits();
+    initStaticStates();
+    const CalibrationFlowType flow = flowType();
+    if (flow == FLOW_MINIMAL) {
+        // The face-up calibration finds the offset that makes the position read
+        // what it should; for the field nothing says what that is (the face-up
+        // expectation is zero, and the offset would take the field itself).
+        fail("Flow", "One position cannot calibrate the magnetometer: calibrate it in the full flow.\n");
+        throw CalibrationException("Calibration failed for sensor " + getName() + ". Reason: " + failureReason);
+    }
+    if (flow != FLOW_FULL)
+        return;
+    FindSegmentation();
+    try {
+        // The fit gets the means of short runs of samples, not single ones:
+        // noise, mains ripple and a coarse resolution bend a least-squares
+        // quadric through single samples by more than the calibration may be
+        // off, while a tenth of a second of samples near each other averages
+        // them out.
+        // The recording up to the end of the last step: what a live run
+        // records after it depends on the moment.
+        const std::vector<SensorData> samples = blockMeans(stretch(0, findIndex().back()));
+        if (samples.empty())
+            throw MathException("The buffer is empty");
+        const EllipsoidFit fit(samples);
+        findRotation(fit);
+        // A degenerate recording (samples in a plane, or too few) fits into
+        // numbers that are no calibration.
+        if (!S.isFinite() || !Matrix(o).isFinite())
+            throw MathException("the fit is degenerate");
+        endCalibration(false);
+        checkFieldDuringTurns(fit);
+    } catch (const MathException&) {
+        throw CalibrationException("Failed to calc magnetometer values, check your magnetic environment");
+    }
+    checkSuccess(staticMeans);
+    convertToFWForamt();
+}
+
+void Magnetometer::findRotation(const EllipsoidFit& fit) {
+    std::vector<Vector> corrected;
+    double magnitude = 0;
+    for (int i = 0; i < 4; ++i) {
+        corrected.push_back(fit.calibrate(staticMeans.getRow(i)));
+        magnitude += corrected.back().norm() / 4;
+    }
+    double best = findBestAngle(50, magnitude, corrected, -kPi / 2, kPi / 2);
+    best = findBestAngle(100, magnitude, corrected, best - kPi / 50, best + kPi / 50);
+
+    const std::vector<size_t> index = findIndex();
+    if (index.size() < 11)
+        throw CalibrationException(name + " Calibration Error: Failed splitting data to segments");
+    // The three full turns, each cut short at its end as the boundaries say.
+    const size_t turns[3][3] = {{index[1], index[2], 1}, {index[5], index[6], 5}, {index[9], index[10], 9}};
+    Vector axes[3];
+    double along[3] = {0, 0, 0};
+    turnStretches.clear();
+    for (int t = 0; t < 3; ++t) {
+        const size_t from = turns[t][0];
+        const size_t to = std::min(turns[t][1] > turns[t][2] ? turns[t][1] - turns[t][2] : 0, bufferedData.size());
+        turnStretches.emplace_back(from, std::max(from, to));
+        const std::vector<SensorData> samples = from < to ? stretch(from, to) : std::vector<SensorData>();
+        axes[t] = findMisalignment(samples, fit, &along[t]);
+    }
+    // Away from the magnetic equator the field's vertical part tells which
+    // way is up, whichever way the device was turned: it points down in the
+    // northern magnetic hemisphere and up in the southern one, the same in
+    // every turn. A turn whose part lies the other way from the two others'
+    // went round the other way; its axis is the other way round. Near the
+    // equator the part is too small to tell, and the way each turn went (as
+    // the operator is told: counterclockwise) stands.
+    int down = 0, up = 0;
+    for (double share : along) {
+        down += share < -kLeastVerticalShare ? 1 : 0;
+        up += share > kLeastVerticalShare ? 1 : 0;
+    }
+    if (down + up == 3) {
+        const double side = down > up ? -1.0 : 1.0;
+        for (int t = 0; t < 3; ++t)
+            if (along[t] * side < 0) {
+                axes[t] = axes[t] * -1.0;
+                along[t] = -along[t];
+            }
+        // The dip's sign as the turns tell it; the search over the holds,
+        // which may take a mirror image for the field, gives its size.
+        if ((side < 0) != (best > 0))
+            best = -best;
+    }
+    SetExpectation(best, magnitude);
+    Matrix misalignment(3, 3);
+    for (int t = 0; t < 3; ++t)
+        misalignment.setRow(axes[t], 2 - t);
+    S = misalignment * fit.transform;
+    o = fit.center;
+}
+
+double Magnetometer::findBestAngle(int steps, double magnitude, const std::vector<Vector>& vectors, double low,
+                                   double high) {
+    int bestK = 0;
+    double smallest = 0;
+    for (int k = 0; k < steps; ++k) {
+        SetExpectation(low + (high - low) * k / steps, magnitude);
+        const Matrix rotation = findPartialRotation(vectors);
+        const double error = findPartialRotationError(vectors, rotation);
+        if (k == 0 || error < smallest) {
+            smallest = error;
+            bestK = k;
+        }
+    }
+    return low + (high - low) * bestK / steps;
+}
+
+double Magnetometer::findPartialRotationError(const std::vector<Vector>& vectors, const Matrix& rotation) {
+    double sum = 0;
+    for (size_t i = 0; i < vectors.size(); ++i)
+        sum += (rotation * vectors[i]).vectorAngle(expectedResults.getRow(static_cast<int>(i)));
+    return vectors.empty() ? 0.0 : sum / static_cast<double>(vectors.size());
+}
+
+void Magnetometer::SetExpectation(double dip, double magnitude) {
+    sinDip = std::sin(dip);
+    cosDip = std::cos(dip);
+    expectedResults = Matrix(4, 3, {0, cosDip, -sinDip, 0, -sinDip, -cosDip, -sinDip, 0, -cosDip, 0, sinDip, -cosDip}) *
+                      magnitude;
+}
+
+namespace {
+
+// The unit vector that a symmetric 3x3 matrix with a single smallest
+// eigenvalue maps onto the least: of the rows of (m - lambda I), two span the
+// plane it is normal to, and their cross product is the vector.
+Vector leastEigenvector(const Matrix& m) {
+    // The smallest eigenvalue by the trigonometric solution, its cosine held
+    // to [-1, 1]: a circle's two equal eigenvalues put it just outside.
+    const double q = (m[0][0] + m[1][1] + m[2][2]) / 3;
+    const double off = m[0][1] * m[0][1] + m[0][2] * m[0][2] + m[1][2] * m[1][2];
+    const double p2 = (m[0][0] - q) * (m[0][0] - q) + (m[1][1] - q) * (m[1][1] - q) + (m[2][2] - q) * (m[2][2] - q) +
+                      2 * off;
+    const double p = std::sqrt(p2 / 6);
+    double lambda = q;
+    if (p > 0) {
+        Matrix b = m;
+        for (int i = 0; i < 3; ++i)
+            b[i][i] -= q;
+        const double r = std::max(-1.0, std::min(1.0, (b / p).determinant3x3() / 2));
+        lambda = q + 2 * p * std::cos(std::acos(r) / 3 + 2 * kPi / 3);
+    }
+    Matrix b = m;
+    for (int i = 0; i < 3; ++i)
+        b[i][i] -= lambda;
+    Vector best;
+    double largest = 0;
+    for (int i = 0; i < 3; ++i) {
+        const Vector c = b.getRow(i).vector3CrossProduct(b.getRow((i + 1) % 3));
+        if (c.norm() > largest) {
+            largest = c.norm();
+            best = c;
+        }
+    }
+    if (!(largest > 0) || !std::isfinite(largest))
+        throw MathException("the samples do not span a plane");
+    return best / largest;
+}
+
+}  // namespace
+
+Vector Magnetometer::findMisalignment(const std::vector<SensorData>& samples, const EllipsoidFit& fit, double* along) {
+    // Through the fit the field has one strength; turned about an axis it
+    // keeps its part along the axis while its part across draws a circle: the
+    // calibrated samples lie in a plane normal to the axis, at whatever
+    // distance from the centre the dip gives (none on the magnetic equator).
+    std::vector<Vector> u;
+    u.reserve(samples.size());
+    Vector mean(3);
+    double strength = 0;
+    for (const SensorData& s : samples) {
+        if (s.values.size() < 3)
+            continue;
+        u.push_back(fit.calibrate(Vector(s.values)));
+        mean += u.back();
+        strength += u.back().norm();
+    }
+    if (u.size() < 3)
+        throw MathException("too few samples in a turn");
+    mean = mean / static_cast<double>(u.size());
+    strength /= static_cast<double>(u.size());
+    Matrix scatter(3, 3);
+    for (const Vector& v : u) {
+        const Vector d = v - mean;
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j)
+                scatter[i][j] += d[i] * d[j];
+    }
+    Vector n = leastEigenvector(scatter);
+    // The device turned counterclockwise about the axis (right-handed, the
+    // axis pointing up): seen from the device the field turns the other way.
+    double sweep = 0;
+    for (size_t k = 1; k < u.size(); ++k)
+        sweep += (u[k - 1] - mean).vector3CrossProduct(u[k] - mean).innerProduct(n);
+    if (sweep > 0)
+        n = n * -1.0;
+    if (along)
+        *along = strength > 0 ? mean.innerProduct(n) / strength : 0.0;
+    return n;
+}
+
+void Magnetometer::checkFieldDuringTurns(const EllipsoidFit& fit) {
+    // Through the fit the field is as strong in every direction: while the
+    // device turns it keeps the strength it has in the holds. A magnet or
+    // steel moved near the station changes it, and bends the fit the
+    // calibration rests on.
+    double field = 0;
+    for (int i = 0; i < staticMeans.getRows(); ++i)
+        field += fit.calibrate(staticMeans.getRow(i)).norm() / staticMeans.getRows();
+    // A field too weak or too strong to calibrate by is the success check's to name.
+    if (!(field >= minFieldStrength && field <= maxFieldStrength))
+        return;
+    // The largest change of the strength, and of the strength over
+    // kSmoothingMs (the records' fit), from the strength in the holds.
+    double largest = 0, bent = 0;
+    int worst = -1, worstBent = -1;
+    for (size_t t = 0; t < turnStretches.size(); ++t) {
+        std::vector<std::pair<double, double>> strengths;  // time, calibrated strength
+        for (size_t i = turnStretches[t].first; i < turnStretches[t].second && i < bufferedData.size(); ++i) {
+            if (bufferedData[i].values.size() != 3)
+                continue;
+            const double strength = fit.calibrate(Vector(bufferedData[i].values)).norm();
+            strengths.emplace_back(bufferedData[i].timestamp, strength);
+            const double change = std::fabs(strength - field) / field;
+            if (change > largest) {
+                largest = change;
+                worst = static_cast<int>(t);
+            }
+        }
+        // The strength over a few tenths of a second: noise and mains ripple
+        // average out, what is left is how well the records fit the samples.
+        for (double strength : smoothed(strengths))
+            if (std::fabs(strength - field) / field > bent) {
+                bent = std::fabs(strength - field) / field;
+                worstBent = static_cast<int>(t);
+            }
+    }
+    addToLog(bent * 100, "FieldStrengthDeviation",
+             "The largest deviation of the calibrated field strength, over 0.4 s, from its strength in the holds "
+             "while the device turned, in percent");
+    addToLog(largest * 100, "FieldChangeDuringTurns",
+             "The largest change of the calibrated field strength while the device turned, in percent");
+    if (largest > kFieldChangeLimit) {
+        char percent[32];
+        std::snprintf(percent, sizeof percent, "%.1f", largest * 100);
+        fail("FieldDuringTurn", std::string("The field changed by ") + percent + " % while the device turned in step " +
+                                    std::to_string(2 * worst + 2) +
+                                    ": keep magnets and steel away from the station.\n");
+    } else if (bent > kFieldFitLimit) {
+        char percent[32];
+        std::snprintf(percent, sizeof percent, "%.1f", bent * 100);
+        fail("FieldStrength", std::string("The records do not fit the samples: the calibrated field strength strays ") +
+                                  percent + " % from its strength in the holds while the device turned in step " +
+                                  std::to_string(2 * worstBent + 2) +
+                                  " (at most 0.7 %). The field at the station is noisy or unsteady (mains wiring or a "
+                                  "power supply near, steel moving) or the sensor too noisy: calibrate away from them.\n");
+    }
+}
+
+std::vector<SensorData> Magnetometer::blockMeans(const std::vector<SensorData>& buffer) {
+    std::vector<SensorData> blocks;
+    // How far the samples lie from their middle: the field's radius, roughly.
+    Vector middle(3);
+    size_t count = 0;
+    for (const SensorData& s : buffer)
+        if (s.values.size() >= 3) {
+            middle += Vector(std::vector<double>{s.values[0], s.values[1], s.values[2]});
+            ++count;
+        }
+    if (count == 0)
+        return blocks;
+    middle = middle / static_cast<double>(count);
+    double radius = 0;
+    for (const SensorData& s : buffer)
+        if (s.values.size() >= 3)
+            radius += (Vector(std::vector<double>{s.values[0], s.values[1], s.values[2]}) - middle).norm();
+    radius /= static_cast<double>(count);
+    // A run ends after kBlockMs, or where the field has moved a tenth of its
+    // radius (a fast turn), so the mean stays on the field's sphere.
+    const double reach = kBlockReach * radius;
+    for (size_t i = 0; i < buffer.size();) {
+        if (buffer[i].values.size() < 3) {
+            ++i;
+            continue;
+        }
+        const SensorData& first = buffer[i];
+        double sum[3] = {0, 0, 0};
+        size_t n = 0, j = i;
+        for (; j < buffer.size(); ++j) {
+            const SensorData& s = buffer[j];
+            if (s.values.size() < 3)
+                continue;
+            const double dx = s.values[0] - first.values[0], dy = s.values[1] - first.values[1],
+                         dz = s.values[2] - first.values[2];
+            if (j > i && (s.timestamp >= first.timestamp + kBlockMs || std::sqrt(dx * dx + dy * dy + dz * dz) > reach))
+                break;
+            for (int k = 0; k < 3; ++k)
+                sum[k] += s.values[static_cast<size_t>(k)];
+            ++n;
+        }
+        blocks.emplace_back(first.timestamp, SampleValues{sum[0] / n, sum[1] / n, sum[2] / n});
+        i = j;
+    }
+    return blocks;
+}
+
+std::vector<double> Magnetometer::smoothed(const std::vector<std::pair<double, double>>& strengths) {
+    std::vector<double> means;
+    means.reserve(strengths.size());
+    size_t from = 0, to = 0;
+    double sum = 0;
+    for (size_t i = 0; i < strengths.size(); ++i) {
+        // The samples within half the window of sample i.
+        while (to < strengths.size() && strengths[to].first <= strengths[i].first + kSmoothingMs / 2)
+            sum += strengths[to++].second;
+        while (from < to && strengths[from].first < strengths[i].first - kSmoothingMs / 2)
+            sum -= strengths[from++].second;
+        if (to > from)
+            means.push_back(sum / static_cast<double>(to - from));
+    }
+    return means;
+}
