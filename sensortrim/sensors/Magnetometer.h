@@ -32,11 +32,32 @@ public:
     using InertialSensor::setLimits;
     void setLimits();
     void findRotation(const EllipsoidFit& fit);
-    // Fails the calibration when the calibrated field strength changed during
-    // a turn by more than kFieldChangeLimit of the field (a disturbance at the
-    // station), or strays, averaged over kSmoothingMs, more than
-    // kFieldFitLimit from it (a fit bent by noise or an unsteady field).
-    void checkFieldDuringTurns(const EllipsoidFit& fit);
+    // The calibration of a recording: fit, axes and records (S, A, o).
+    EllipsoidFit solve();
+    // What the field did while the device turned, through a fit: its
+    // strength in the holds, and the largest change of the calibrated
+    // strength from it over a tenth of a second (a disturbance at the
+    // station) and over kSmoothingMs (how well the records fit), as shares
+    // of it, with the turns (0 to 2) where they were largest.
+    struct FieldFigures {
+        double field = 0.0;
+        double change = 0.0, stray = 0.0;
+        int changeTurn = -1, strayTurn = -1;
+    };
+    FieldFigures fieldFigures(const EllipsoidFit& fit);
+    // Fails the calibration when the field changed during a turn by more
+    // than kFieldChangeLimit, or strays more than kFieldFitLimit, or than
+    // what the part's noise alone makes of them (null) where that is more.
+    void checkFieldDuringTurns(const EllipsoidFit& fit, const FieldFigures& null);
+    // The precision of the records and the null figures: the calibration
+    // solved again from the recording as the records say it was, with noise
+    // like its own, kDraws times.
+    void weighPrecision(const EllipsoidFit& fit, FieldFigures& null);
+    static constexpr int kDraws = 24;
+    // The noise per axis as means over kBlockMs in the holds show it, as the
+    // white noise of single samples that spreads them so.
+    Vector blockNoise();
+    Tolerance tolerance() const override;
     std::string mirrorCause(int axis) const override;
     static constexpr double kFieldChangeLimit = 0.05;
     // Averaged over kSmoothingMs it strays at most this share from its
@@ -48,10 +69,13 @@ public:
     static std::vector<SensorData> blockMeans(const std::vector<SensorData>& buffer);
     static constexpr double kBlockMs = 100.0;
     static constexpr double kBlockReach = 0.1;
+    // Where the field is, for cutting the runs: the mean of this many
+    // samples on each side of one and itself.
+    static constexpr size_t kTrackHalf = 2;
     // The calibrated strength is judged over this long (ms).
     static constexpr double kSmoothingMs = 400.0;
-    // The strengths (time, strength), each averaged over kSmoothingMs about it.
-    static std::vector<double> smoothed(const std::vector<std::pair<double, double>>& strengths);
+    // The strengths (time, strength), each averaged over windowMs about it.
+    static std::vector<double> smoothed(const std::vector<std::pair<double, double>>& strengths, double windowMs);
     double findBestAngle(int steps, double magnitude, const std::vector<Vector>& vectors, double low, double high);
     double findPartialRotationError(const std::vector<Vector>& vectors, const Matrix& rotation);
     void SetExpectation(double dip, double magnitude);

@@ -29,30 +29,170 @@ void Magnetometer::calibrate() {
     if (flow != FLOW_FULL)
         return;
     FindSegmentation();
+    // Past its noise limit the part fails for that, not for what its noise
+    // makes of the field during the turns.
+    const bool tooNoisy = whiteNoise.getAbsMaxValue() > whiteNoiseLimit;
     try {
-        // The fit gets the means of short runs of samples, not single ones:
-        // noise, mains ripple and a coarse resolution bend a least-squares
-        // quadric through single samples by more than the calibration may be
-        // off, while a tenth of a second of samples near each other averages
-        // them out.
-        // The recording up to the end of the last step: what a live run
-        // records after it depends on the moment.
-        const std::vector<SensorData> samples = blockMeans(stretch(0, findIndex().back()));
-        if (samples.empty())
-            throw MathException("The buffer is empty");
-        const EllipsoidFit fit(samples);
-        findRotation(fit);
-        // A degenerate recording (samples in a plane, or too few) fits into
-        // numbers that are no calibration.
-        if (!S.isFinite() || !Matrix(o).isFinite())
-            throw MathException("the fit is degenerate");
-        endCalibration(false);
-        checkFieldDuringTurns(fit);
+        const EllipsoidFit fit = solve();
+        // The same calibration from recordings that differ from this one only
+        // by noise like its own: how far its records may be off, and what the
+        // noise alone makes of the field's figures during the turns.
+        FieldFigures null;
+        weighPrecision(fit, null);
+        judgePrecision(whiteNoise.getAbsMaxValue(), whiteNoiseLimit);
+        if (!tooNoisy)
+            checkFieldDuringTurns(fit, null);
     } catch (const MathException&) {
         throw CalibrationException("Failed to calc magnetometer values, check your magnetic environment");
     }
     checkSuccess(staticMeans);
     convertToFWForamt();
+}
+
+EllipsoidFit Magnetometer::solve() {
+    // The fit gets the means of short runs of samples, not single ones:
+    // noise, mains ripple and a coarse resolution bend a least-squares
+    // quadric through single samples by more than the calibration may be
+    // off, while a tenth of a second of samples near each other averages
+    // them out.
+    // The recording up to the end of the last step: what a live run
+    // records after it depends on the moment.
+    const std::vector<SensorData> samples = blockMeans(stretch(0, findIndex().back()));
+    if (samples.empty())
+        throw MathException("The buffer is empty");
+    const EllipsoidFit fit(samples);
+    findRotation(fit);
+    // A degenerate recording (samples in a plane, or too few) fits into
+    // numbers that are no calibration.
+    if (!S.isFinite() || !Matrix(o).isFinite())
+        throw MathException("the fit is degenerate");
+    endCalibration(false);
+    return fit;
+}
+
+Vector Magnetometer::blockNoise() {
+    // Over the holds, the spread of the means of a tenth of a second, as the
+    // noise of single samples that would spread them so: white noise reads
+    // as itself, mains ripple (which such a mean averages out) as less, a
+    // field that wanders as more.
+    const std::vector<size_t> index = findIndex();
+    const size_t k = index.size() == 14 ? 4 : 2;
+    Vector squares(3);
+    double blocks = 0, samples = 0;
+    for (size_t first = 0; first + 1 < index.size(); first += k) {
+        for (size_t h = first; h < first + k && h + 1 < index.size(); h += 2) {
+            const std::vector<SensorData> hold = stretch(index[h], index[h + 1]);
+            if (hold.size() < 2)
+                continue;
+            std::vector<Vector> means;
+            Vector sum(3), all(3);
+            size_t n = 0;
+            double start = hold.front().timestamp;
+            for (const SensorData& s : hold) {
+                if (s.values.size() < 3)
+                    continue;
+                if (s.timestamp >= start + kBlockMs && n > 0) {
+                    means.push_back(sum / static_cast<double>(n));
+                    samples += static_cast<double>(n);
+                    sum = Vector(3);
+                    n = 0;
+                    start = s.timestamp;
+                }
+                sum += s.values;
+                ++n;
+            }
+            if (means.size() < 2)
+                continue;
+            for (const Vector& m : means)
+                all += m;
+            all = all / static_cast<double>(means.size());
+            for (const Vector& m : means) {
+                const Vector d = m - all;
+                squares += d * d;
+            }
+            blocks += static_cast<double>(means.size() - 1);
+        }
+    }
+    if (blocks < 4)
+        return whiteNoise;
+    // Each block's mean spreads by the noise over the root of its samples.
+    const double perBlock = samples / (blocks + 1e-300);
+    return (squares / blocks).Sqrt() * std::sqrt(std::max(perBlock, 1.0));
+}
+
+void Magnetometer::weighPrecision(const EllipsoidFit& fit, FieldFigures& null) {
+    // The recording as the records say it was, noise apart: each sample on
+    // the fitted sphere where the fit put it.
+    const std::vector<SensorData> recorded = bufferedData;
+    double radius = 0;
+    size_t count = 0;
+    for (const SensorData& s : recorded)
+        if (s.values.size() >= 3) {
+            radius += fit.calibrate(Vector(s.values)).norm();
+            ++count;
+        }
+    if (count == 0)
+        return;
+    radius /= static_cast<double>(count);
+    const Matrix inverse = fit.transform.invert3x3();
+    std::vector<SensorData> clean = recorded;
+    for (SensorData& s : clean)
+        if (s.values.size() >= 3) {
+            const Vector u = fit.calibrate(Vector(s.values));
+            const double length = u.norm();
+            if (length > 0)
+                s.values = (fit.center + inverse * (u * (radius / length))).elements();
+        }
+    const Vector noise = blockNoise();
+    const Matrix savedS = S, savedA = A, savedMeans = staticMeans, savedErrors = holdErrors, savedExpected = expectedResults;
+    const Vector savedO = o, savedNoise = whiteNoise;
+    const double savedSin = sinDip, savedCos = cosDip;
+    const auto savedTurns = turnStretches;
+    std::vector<FieldFigures> figures;
+    std::normal_distribution<double> unit(0.0, 1.0);
+    precision = spreadOf(
+        kDraws,
+        [&](std::mt19937& rng) {
+            bufferedData = clean;
+            for (SensorData& s : bufferedData)
+                for (size_t axis = 0; axis < 3 && axis < s.values.size(); ++axis)
+                    s.values[axis] += noise[static_cast<int>(axis)] * unit(rng);
+            FindSegmentation();
+            const EllipsoidFit drawn = solve();
+            figures.push_back(fieldFigures(drawn));
+            return std::make_pair(S * A, o);
+        },
+        savedS * savedA, savedO, true);
+    bufferedData = recorded;
+    S = savedS;
+    A = savedA;
+    o = savedO;
+    staticMeans = savedMeans;
+    holdErrors = savedErrors;
+    expectedResults = savedExpected;
+    whiteNoise = savedNoise;
+    sinDip = savedSin;
+    cosDip = savedCos;
+    turnStretches = savedTurns;
+    // What the noise alone makes of each figure: its mean and four of its
+    // deviations above, so that a steady field passes all but once in
+    // thousands.
+    auto allowance = [&figures](double FieldFigures::*figure) {
+        std::vector<double> values;
+        for (const FieldFigures& f : figures)
+            values.push_back(f.*figure);
+        return values.empty() ? 0.0 : Statistics::mean(values) + kRiskSigmas * Statistics::calcStd(values);
+    };
+    null.change = allowance(&FieldFigures::change);
+    null.stray = allowance(&FieldFigures::stray);
+}
+
+InertialSensor::Tolerance Magnetometer::tolerance() const {
+    if (flowType() != FLOW_FULL)
+        return {};
+    // The shape, and the centre to a hundredth of the field.
+    const double field = expectedResults.getRows() > 0 ? expectedResults.getRow(0).norm() : 0.0;
+    return {0.03, 0.01 * field};
 }
 
 void Magnetometer::findRotation(const EllipsoidFit& fit) {
@@ -222,60 +362,75 @@ Vector Magnetometer::findMisalignment(const std::vector<SensorData>& samples, co
     return n;
 }
 
-void Magnetometer::checkFieldDuringTurns(const EllipsoidFit& fit) {
+Magnetometer::FieldFigures Magnetometer::fieldFigures(const EllipsoidFit& fit) {
     // Through the fit the field is as strong in every direction: while the
     // device turns it keeps the strength it has in the holds. A magnet or
     // steel moved near the station changes it, and bends the fit the
     // calibration rests on.
-    double field = 0;
+    FieldFigures figures;
     for (int i = 0; i < staticMeans.getRows(); ++i)
-        field += fit.calibrate(staticMeans.getRow(i)).norm() / staticMeans.getRows();
-    // A field too weak or too strong to calibrate by is the success check's to name.
-    if (!(field >= minFieldStrength && field <= maxFieldStrength))
-        return;
-    // The largest change of the strength, and of the strength over
-    // kSmoothingMs (the records' fit), from the strength in the holds.
-    double largest = 0, bent = 0;
-    int worst = -1, worstBent = -1;
+        figures.field += fit.calibrate(staticMeans.getRow(i)).norm() / staticMeans.getRows();
+    if (!(figures.field > 0))
+        return figures;
+    // The largest change of the strength over a tenth of a second, and over
+    // kSmoothingMs (where what is left is how well the records fit the
+    // samples), from the strength in the holds.
     for (size_t t = 0; t < turnStretches.size(); ++t) {
         std::vector<std::pair<double, double>> strengths;  // time, calibrated strength
-        for (size_t i = turnStretches[t].first; i < turnStretches[t].second && i < bufferedData.size(); ++i) {
-            if (bufferedData[i].values.size() != 3)
-                continue;
-            const double strength = fit.calibrate(Vector(bufferedData[i].values)).norm();
-            strengths.emplace_back(bufferedData[i].timestamp, strength);
-            const double change = std::fabs(strength - field) / field;
-            if (change > largest) {
-                largest = change;
-                worst = static_cast<int>(t);
+        for (size_t i = turnStretches[t].first; i < turnStretches[t].second && i < bufferedData.size(); ++i)
+            if (bufferedData[i].values.size() == 3)
+                strengths.emplace_back(bufferedData[i].timestamp, fit.calibrate(Vector(bufferedData[i].values)).norm());
+        for (double strength : smoothed(strengths, kBlockMs)) {
+            const double change = std::fabs(strength - figures.field) / figures.field;
+            if (change > figures.change) {
+                figures.change = change;
+                figures.changeTurn = static_cast<int>(t);
             }
         }
-        // The strength over a few tenths of a second: noise and mains ripple
-        // average out, what is left is how well the records fit the samples.
-        for (double strength : smoothed(strengths))
-            if (std::fabs(strength - field) / field > bent) {
-                bent = std::fabs(strength - field) / field;
-                worstBent = static_cast<int>(t);
+        for (double strength : smoothed(strengths, kSmoothingMs)) {
+            const double stray = std::fabs(strength - figures.field) / figures.field;
+            if (stray > figures.stray) {
+                figures.stray = stray;
+                figures.strayTurn = static_cast<int>(t);
             }
+        }
     }
-    addToLog(bent * 100, "FieldStrengthDeviation",
+    return figures;
+}
+
+void Magnetometer::checkFieldDuringTurns(const EllipsoidFit& fit, const FieldFigures& null) {
+    const FieldFigures f = fieldFigures(fit);
+    // A field too weak or too strong to calibrate by is the success check's to name.
+    if (!(f.field >= minFieldStrength && f.field <= maxFieldStrength))
+        return;
+    addToLog(f.stray * 100, "FieldStrengthDeviation",
              "The largest deviation of the calibrated field strength, over 0.4 s, from its strength in the holds "
              "while the device turned, in percent");
-    addToLog(largest * 100, "FieldChangeDuringTurns",
-             "The largest change of the calibrated field strength while the device turned, in percent");
-    if (largest > kFieldChangeLimit) {
+    addToLog(f.change * 100, "FieldChangeDuringTurns",
+             "The largest change of the calibrated field strength, over 0.1 s, while the device turned, in percent");
+    // Each limit, or what the part's own noise makes of the figure where
+    // that is more.
+    const double changeLimit = std::max(kFieldChangeLimit, null.change);
+    const double strayLimit = std::max(kFieldFitLimit, null.stray);
+    addToLog(changeLimit * 100, "FieldChangeLimit",
+             "The largest change the field may show, the part's noise allowed for, in percent");
+    addToLog(strayLimit * 100, "FieldStrengthDeviationLimit",
+             "The largest deviation the calibrated strength may show over 0.4 s, the part's noise allowed for, in "
+             "percent");
+    if (f.change > changeLimit) {
         char percent[32];
-        std::snprintf(percent, sizeof percent, "%.1f", largest * 100);
+        std::snprintf(percent, sizeof percent, "%.1f", f.change * 100);
         fail("FieldDuringTurn", std::string("The field changed by ") + percent + " % while the device turned in step " +
-                                    std::to_string(2 * worst + 2) +
+                                    std::to_string(2 * f.changeTurn + 2) +
                                     ": keep magnets and steel away from the station.\n");
-    } else if (bent > kFieldFitLimit) {
-        char percent[32];
-        std::snprintf(percent, sizeof percent, "%.1f", bent * 100);
+    } else if (f.stray > strayLimit) {
+        char percent[32], limit[32];
+        std::snprintf(percent, sizeof percent, "%.1f", f.stray * 100);
+        std::snprintf(limit, sizeof limit, "%.1f", strayLimit * 100);
         fail("FieldStrength", std::string("The records do not fit the samples: the calibrated field strength strays ") +
                                   percent + " % from its strength in the holds while the device turned in step " +
-                                  std::to_string(2 * worstBent + 2) +
-                                  " (at most 0.7 %). The field at the station is noisy or unsteady (mains wiring or a "
+                                  std::to_string(2 * f.strayTurn + 2) + " (at most " + limit +
+                                  " %). The field at the station is noisy or unsteady (mains wiring or a "
                                   "power supply near, steel moving) or the sensor too noisy: calibrate away from them.\n");
     }
 }
@@ -301,6 +456,22 @@ std::vector<SensorData> Magnetometer::blockMeans(const std::vector<SensorData>& 
     // A run ends after kBlockMs, or where the field has moved a tenth of its
     // radius (a fast turn), so the mean stays on the field's sphere.
     const double reach = kBlockReach * radius;
+    // Where the field is, told by the mean of a few samples about each: a
+    // run cut where one noisy sample strays would keep the samples near
+    // its first one and carry that one's noise into its mean, more of it
+    // the noisier the part.
+    std::vector<size_t> valid;
+    for (size_t i = 0; i < buffer.size(); ++i)
+        if (buffer[i].values.size() >= 3)
+            valid.push_back(i);
+    std::vector<Vector> where(buffer.size());
+    for (size_t v = 0; v < valid.size(); ++v) {
+        const size_t from = v >= kTrackHalf ? v - kTrackHalf : 0, to = std::min(valid.size(), v + kTrackHalf + 1);
+        Vector sum(3);
+        for (size_t u = from; u < to; ++u)
+            sum += buffer[valid[u]].values;
+        where[valid[v]] = sum / static_cast<double>(to - from);
+    }
     for (size_t i = 0; i < buffer.size();) {
         if (buffer[i].values.size() < 3) {
             ++i;
@@ -313,9 +484,7 @@ std::vector<SensorData> Magnetometer::blockMeans(const std::vector<SensorData>& 
             const SensorData& s = buffer[j];
             if (s.values.size() < 3)
                 continue;
-            const double dx = s.values[0] - first.values[0], dy = s.values[1] - first.values[1],
-                         dz = s.values[2] - first.values[2];
-            if (j > i && (s.timestamp >= first.timestamp + kBlockMs || std::sqrt(dx * dx + dy * dy + dz * dz) > reach))
+            if (j > i && (s.timestamp >= first.timestamp + kBlockMs || (where[j] - where[i]).norm() > reach))
                 break;
             for (int k = 0; k < 3; ++k)
                 sum[k] += s.values[static_cast<size_t>(k)];
@@ -327,16 +496,16 @@ std::vector<SensorData> Magnetometer::blockMeans(const std::vector<SensorData>& 
     return blocks;
 }
 
-std::vector<double> Magnetometer::smoothed(const std::vector<std::pair<double, double>>& strengths) {
+std::vector<double> Magnetometer::smoothed(const std::vector<std::pair<double, double>>& strengths, double windowMs) {
     std::vector<double> means;
     means.reserve(strengths.size());
     size_t from = 0, to = 0;
     double sum = 0;
     for (size_t i = 0; i < strengths.size(); ++i) {
         // The samples within half the window of sample i.
-        while (to < strengths.size() && strengths[to].first <= strengths[i].first + kSmoothingMs / 2)
+        while (to < strengths.size() && strengths[to].first <= strengths[i].first + windowMs / 2)
             sum += strengths[to++].second;
-        while (from < to && strengths[from].first < strengths[i].first - kSmoothingMs / 2)
+        while (from < to && strengths[from].first < strengths[i].first - windowMs / 2)
             sum -= strengths[from++].second;
         if (to > from)
             means.push_back(sum / static_cast<double>(to - from));
