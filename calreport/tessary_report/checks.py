@@ -33,7 +33,7 @@ LIMITS = {
     },
     "Magnetometer": {
         "full": dict(offset=10000.0, normDeviation=30.0, expectedError=150.0, whiteNoise=15.0, scale=1.0,
-                     rotation=20.0, fieldLow=200.0, fieldHigh=650.0, fieldChange=5.0),
+                     rotation=20.0, fieldLow=200.0, fieldHigh=650.0, fieldChange=5.0, fieldStray=0.7),
         "other": dict(offset=10000.0, normDeviation=30.0, expectedError=150.0, whiteNoise=50.0, scale=1.0,
                       rotation=1.0),
         "faceUp": dict(offset=5000.0, noise=40.0),
@@ -269,7 +269,7 @@ def calibration_checks(sensor, kind):
         if deviation:
             checks.append(Check(name, f"{name} standard deviation", max(abs(v) for v in flat(deviation)),
                                 limits["noise"], unit))
-        return checks
+        return checks + precision_checks(sensor, unit)
     limits = LIMITS[base]["full" if flow == "full" else "other"]
     scale = sensor.matrix("Scale")
     averages, expected, calibrated = (sensor.matrix(t) for t in ("Averages", "ExpectedAverages",
@@ -315,13 +315,46 @@ def calibration_checks(sensor, kind):
         if expected and expected[0]:
             checks.append(Check(name, f"{name} field strength", norm(expected[0]), limits["fieldHigh"], unit,
                                 low=limits["fieldLow"]))
+        # The limits the run judged by: the fixed ones, or what the part's
+        # noise made of them where that was more.
         change = sensor.value("FieldChangeDuringTurns")
         if change is not None:
-            checks.append(Check(name, f"{name} field change during the turns", change, limits["fieldChange"], "%"))
+            limit = sensor.value("FieldChangeLimit")
+            checks.append(Check(name, f"{name} field change during the turns", change,
+                                limits["fieldChange"] if limit is None else limit, "%"))
+        stray = sensor.value("FieldStrengthDeviation")
+        if stray is not None:
+            limit = sensor.value("FieldStrengthDeviationLimit")
+            checks.append(Check(name, f"{name} calibrated field strength against the holds, over 0.4 s", stray,
+                                limits["fieldStray"] if limit is None else limit, "%"))
+    checks.extend(precision_checks(sensor, unit))
     for tag, (label, limit, check_unit) in CROSS_CHECKS.items():
         value = sensor.value(tag)
         if value is not None:
             checks.append(Check(name, label, value, limit, check_unit))
+    return checks
+
+
+# A record may be off by this many of its expected errors before the
+# calibration cannot promise its flow's tolerance.
+RISK_SIGMAS = 4.0
+
+
+def precision_checks(sensor, unit):
+    """What the data allowed the records: each figure's expected error (one
+    sigma, from the noise and the samples it came from) beside the flow's
+    tolerance, judged as the calibration judged it."""
+    checks = []
+    name = sensor.name
+    for what, expected_tag, tolerance_tag, figure_unit in (
+            ("scale and axes" if sensor.type != "Magnetometer" else "shape", "ExpectedScaleError", "ScaleTolerance",
+             "%"),
+            ("offset" if sensor.type != "Magnetometer" else "centre", "ExpectedOffsetError", "OffsetTolerance", unit)):
+        expected, tolerance = sensor.value(expected_tag), sensor.value(tolerance_tag)
+        if expected is None or not tolerance:
+            continue
+        checks.append(Check(name, f"{name} {what}: {RISK_SIGMAS:g} times its expected error of {expected:.3g} "
+                                  f"{figure_unit}", RISK_SIGMAS * expected, tolerance, figure_unit))
     return checks
 
 

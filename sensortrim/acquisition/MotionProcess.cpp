@@ -128,6 +128,7 @@ void NewMotionProcess::updateStep(double t) {
         if (currentSegment % 2 == 0) {
             InertialSensor* watch = turnWatch ? turnWatch.get() : magnetometer.get();
             holdField = watch ? recentMedian(*watch) : Vector();
+            holdFieldError = watch && !watch->getBufferedData().empty() ? watch->medianError() : 0.0;
             holdGravity = accelerometer ? recentMedian(*accelerometer) : Vector();
             holdRate = gyroscope ? recentMedian(*gyroscope) : Vector();
             turnStart = t;

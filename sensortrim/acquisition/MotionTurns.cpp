@@ -115,7 +115,13 @@ void NewMotionProcess::checkTurn(int s, double t) {
     if (diameter < kLeastTurnCircle)
         return;
     const double off = 2 * std::asin(std::min(1.0, (after - holdField).norm() / diameter)) * kDegreesPerRadian;
-    if (off > kTurnEndTolerance)
+    // The two medians are known to their noise: the angle must pass the
+    // tolerance by more than the distance their errors can make (a distance
+    // over three axes exceeds four of their joint deviations about once in a
+    // thousand).
+    const double noise = std::sqrt(holdFieldError * holdFieldError + std::pow(watch->medianError(), 2));
+    const double allowed = 2 * std::asin(std::min(1.0, 4.0 * noise / diameter)) * kDegreesPerRadian;
+    if (off > kTurnEndTolerance + allowed)
         throw CalibrationException("The device did not come back to where it started after the turn about " + axis +
                                    " in step " + step + " (" + oneDecimal(off) + " degrees off): turn exactly 360 " +
                                    "degrees");

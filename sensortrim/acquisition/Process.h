@@ -143,6 +143,8 @@ private:
     std::shared_ptr<InertialSensor> turnWatch;
     // What the sensors read in the hold before the current turn, and when it ended.
     Vector holdField;
+    // How far the hold's median of the field may be off for its noise.
+    double holdFieldError = 0.0;
     Vector holdGravity;
     Vector holdRate;
     double turnStart = 0.0;

@@ -124,6 +124,8 @@ private:
     // between consecutive still steps (means less center), logged on the gyroscope.
     bool compareRotations(Gyroscope& gyroscope, InertialSensor& sensor, const Vector& center, const std::string& pair,
                           const std::string& testName, const std::string& anglesComment, double threshold);
+    // The steps whose turns disagreed, as the test failure names them.
+    std::vector<std::string> rotationFailures;
 };
 
 // Spread of the angle between the magnetometer's and the accelerometer's

@@ -1,5 +1,6 @@
 // A test run's verdict: each sensor's test of its calibration, the gyroscope's
 // turns against the other sensors, and the magnetic environment test.
+#include <cstdio>
 #include <fstream>
 
 #include "CalibrationManager.h"
@@ -35,8 +36,19 @@ void CalibrationManager::testAll() {
             sensor->logFailure(e.what());
         }
     }
-    if (flowType != FLOW_MINIMAL)
-        TestMultipleSensors(selectA, selectG, selectM);
+    // The gyroscope's turns against the other sensors count in the verdict:
+    // a test that finds them apart fails, naming the gyroscope and the steps.
+    rotationFailures.clear();
+    if (flowType != FLOW_MINIMAL && !TestMultipleSensors(selectA, selectG, selectM)) {
+        allPass = false;
+        for (const std::shared_ptr<Sensor>& sensor : calibratingSensors)
+            if (sensor->getName() == "Gyroscope" && sensor->isPrimary())
+                if (TiXmlElement* log = sensor->getLogRoot())
+                    log->SetAttribute("Success", "false");
+        sensorManager.AddError(ErrorType::Calibration, "Gyroscope");
+        for (const std::string& failure : rotationFailures)
+            reasons += failure + "\n";
+    }
     writeLog();
     if (allPass) {
         consoleOut() << "----   test pass -----" << std::endl;
@@ -44,9 +56,13 @@ void CalibrationManager::testAll() {
     }
     std::string text;
     sensorManager.GetFinalErrorStr(text);
-    // A failed test always names its reason, on the console and in error.log.
+    // A failed test always names its reason, on the console and in error.log;
+    // a turn that disagrees names its step.
     if (text.empty())
         text = reasons;
+    else
+        for (const std::string& failure : rotationFailures)
+            text += failure + "\n";
     writeErrorLog(text);
     throw CalibrationException(text);
 }
@@ -123,6 +139,12 @@ bool CalibrationManager::compareRotations(Gyroscope& gyroscope, InertialSensor& 
         gyroscope.addToLog(Vector(1), "Expected", "The difference that is expected at a perfectly calibrated system");
         gyroscope.addToLog(threshold, "threshold", "rotation_agreement_degrees");
         gyroscope.addCommentToLog(pass ? ": PASSED" : " FAILED");
+        if (!pass) {
+            char text[200];
+            std::snprintf(text, sizeof text, "%.1f degrees apart, at most %g", angle[0], threshold);
+            rotationFailures.push_back(gyroscope.getName() + " step " + std::to_string(s) + testName + ": the turn and the " +
+                                       sensor.getName() + " " + text);
+        }
         result = result && pass;
     }
     gyroscope.popLog();

@@ -194,7 +194,6 @@ void Accelerometer::calibrate() {
         S = found;
         o = offset;
         endCalibration(false);
-        judgePrecision(whiteNoise.getAbsMaxValue(), whiteNoiseLimit);
         checkSuccess();
         convertToFWForamt();
         break;
@@ -224,7 +223,6 @@ void Accelerometer::calibrate() {
         } catch (const MathException&) {
             throw CalibrationException("Math Exception in Accelerometer");
         }
-        judgePrecision(whiteNoise.getAbsMaxValue(), whiteNoiseLimit);
         if (needCheckAxisMapping)
             CheckAxisMappingVsOrig();
         checkSuccess(staticMeans);

@@ -118,7 +118,6 @@ void Gyroscope::calibrate() {
         S = savedS;
         A = savedA;
     }
-    judgePrecision(whiteNoise.getAbsMaxValue(), whiteNoiseLimit);
     checkSuccess(measurements);
     convertToFWForamt();
 }

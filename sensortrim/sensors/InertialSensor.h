@@ -99,6 +99,8 @@ public:
 
     // Success criteria and tests.
     void checkSuccess();
+    // Fails a calibration whose white noise is past its limit, once.
+    void failOnNoise(const std::string& parameter);
     // Fails a calibration whose axis mapping is a mirror image.
     void checkMirroredMapping();
     // What the operator did wrong when the mapping of one axis comes out
@@ -131,6 +133,9 @@ public:
     BufferRange findBufferRange(double window);
     BufferRange findBufferRange(double start, double window);
     Vector DataMedian();
+    // How far the median of the last motionless window may be off for the
+    // noise in it: the standard error of a median, on the noisiest axis.
+    double medianError();
     bool ISmotionless(bool adapt);
     // How much the samples of the last windowMs milliseconds move against the
     // motionless limits: the larger of the deviation and the range over their
@@ -226,6 +231,7 @@ protected:
     // The standard error of each hold's level, per axis (rows as staticMeans).
     Matrix holdErrors;
     Precision precision;
+    bool noiseNamed = false;
     Matrix staticStds = Matrix(7, 3);
     Vector whiteNoise = Vector(3);
     double defaultNoise = 0.0;
@@ -288,8 +294,9 @@ protected:
     // The holds' levels moved by their standard errors.
     Matrix drawnMeans(const Matrix& means, std::mt19937& rng) const;
     // Logs the precision beside the tolerance, and fails a calibration that
-    // cannot promise its tolerance for the noise (noise: the figure to name).
-    // A noise past its limit fails with that reason alone.
+    // cannot promise its tolerance for the noise (noise: the figure to name)
+    // and has failed for nothing else. A noise past its limit fails with that
+    // reason alone.
     void judgePrecision(double noise, double limit);
     // The samples of buffer indexes [from, to).
     std::vector<SensorData> stretch(size_t from, size_t to) const;

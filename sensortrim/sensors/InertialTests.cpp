@@ -156,6 +156,17 @@ bool InertialSensor::TestAverage(double t1, double t2, double t3) {
     return allPassed;
 }
 
+void InertialSensor::failOnNoise(const std::string& parameter) {
+    if (noiseNamed)
+        return;
+    for (int i = 0; i < whiteNoise.size(); ++i)
+        if (whiteNoise[i] > whiteNoiseLimit) {
+            fail(parameter, "Calculated white noise is too high.\n");
+            noiseNamed = true;
+            return;
+        }
+}
+
 void InertialSensor::checkMirroredMapping() {
     // A sensor's axes are right-handed, and so are the device's: the mapping
     // between them is a rotation. A mirror image comes of a position held the
@@ -183,6 +194,9 @@ void InertialSensor::checkSuccess() {
     addToLog(S, "Scale", "The calculated scale matrix of the sensor");
     addToLog(A, "AxisMapping", "The calculated axis mapping of the sensor");
 
+    // A part noisier than its limit fails for that first: the other
+    // figures may follow from it.
+    failOnNoise("White Noise");
     if (o.getAbsMaxValue() > offsetLimit)
         fail("Offset", "Calculated offset is too high.\n");
     const SVD svd(S);
@@ -213,8 +227,6 @@ void InertialSensor::checkSuccess() {
         fail("norm standard deviation", "Calculated norm standard deviation is too high.\n");
     if (expectedError > expectedErrorLimit)
         fail("expected error vs calibrated", "Expected error vs calibrated is too high.\n");
-    if (whiteNoise.getAbsMaxValue() > whiteNoiseLimit)
-        fail("White Noise", "Calculated white noise is too high.\n");
     if (std::fabs(A.determinant3x3()) < 0.1)
         fail("AxisMapping", "Irreversible axis mapping matrix created.\n");
     if (std::fabs(S.determinant3x3()) < 0.1)
@@ -233,6 +245,7 @@ void InertialSensor::checkSuccess() {
     addToLog(normStd, "NormSTD", "The calculated norm standard deviation of the sensor during the calibration");
     addToLog(whiteNoise, "WhiteNoise", "The calculated white noise of the sensor during the calibration");
 
+    judgePrecision(whiteNoise.getAbsMaxValue(), whiteNoiseLimit);
     if (!failure) {
         setLogAttribute("Success", "true");
         return;
@@ -249,6 +262,7 @@ void InertialSensor::checkSuccess(Matrix averages) {
     addToLog(S, "Scale", "The calculated scale matrix of the sensor");
     addToLog(A, "AxisMapping", "The calculated axis mapping of the sensor");
 
+    failOnNoise("Noise");
     for (int i = 0; i < 3; ++i)
         if (std::fabs(o[i]) > offsetLimit) {
             fail("Offset", "Calculated offset is too high.\n");
@@ -288,17 +302,13 @@ void InertialSensor::checkSuccess(Matrix averages) {
     addToLog(normVariance, "NormVariance", "The calculated norm variance of the sensor during the calibration");
     if (normVariance > normDeviationLimit)
         fail("norm variance", "Calculated norm variance is too high.\n");
-    for (int i = 0; i < whiteNoise.size(); ++i)
-        if (whiteNoise[i] > whiteNoiseLimit) {
-            fail("Noise", "Calculated white noise is too high.\n");
-            break;
-        }
     if (std::fabs(S.determinant3x3()) < 0.1 || std::fabs(A.determinant3x3()) < 0.1)
         fail("AxisMapping", "Irreversible matrix created");
     checkMirroredMapping();
     if (rows > 0 && expectedError / rows > expectedErrorLimit && !failure)
         setLogAttribute("FailureParameter", "expected error");
 
+    judgePrecision(whiteNoise.getAbsMaxValue(), whiteNoiseLimit);
     if (!failure) {
         setLogAttribute("Success", "true");
         return;
@@ -471,6 +481,14 @@ BufferRange InertialSensor::findBufferRange(double window) {
 
 Vector InertialSensor::DataMedian() {
     return Statistics::Median(bufferedData, findBufferRange(motionlessWindow));
+}
+
+double InertialSensor::medianError() {
+    const BufferRange range = findBufferRange(motionlessWindow);
+    if (range.first < 0 || range.last < range.first)
+        return 0.0;
+    // A median of n samples spreads 1.25 times as much as their mean.
+    return 1.2533 * Statistics::FindSTDMax(bufferedData, range) / std::sqrt(static_cast<double>(range.last - range.first + 1));
 }
 
 double InertialSensor::motionShare(double windowMs) {

@@ -71,6 +71,18 @@ std::string Magnetometer::getResult() {
 }
 
 void Magnetometer::checkSuccess(Matrix averages) {
+    failOnNoise("Noise");
+    // Noise that a tenth of a second averages away is no sensor's: a field
+    // that alternates faster than that, as mains wiring makes one.
+    if (noiseNamed && swingNoise.size() == 3 && swingNoise.getAbsMaxValue() < 0.5 * whiteNoise.getAbsMaxValue()) {
+        char text[300];
+        std::snprintf(text, sizeof text,
+                      "The field at the station swings by %.0f mG RMS from sample to sample but by %.1f mG over a "
+                      "tenth of a second: the field of mains wiring or a power supply near, not the sensor's "
+                      "noise: calibrate away from them.\n",
+                      whiteNoise.getAbsMaxValue(), swingNoise.getAbsMaxValue() / std::sqrt(10.0));
+        fail("Noise", text);
+    }
     const double field = expectedResults.getRows() > 0 ? expectedResults.getRow(0).norm() : 0.0;
     if (field < minFieldStrength)
         fail("MagneticField", "Calculated magnetic field is too low.\n ");

@@ -55,8 +55,11 @@ public:
     void weighPrecision(const EllipsoidFit& fit, FieldFigures& null);
     static constexpr int kDraws = 24;
     // The noise per axis as means over kBlockMs in the holds show it, as the
-    // white noise of single samples that spreads them so.
-    Vector blockNoise();
+    // white noise of single samples that spreads them so; stepNoise gets the
+    // noise the changes from one sample to the next show.
+    Vector blockNoise(Vector& stepNoise);
+    // The calibration's recording's noise as blockNoise tells it.
+    Vector swingNoise;
     Tolerance tolerance() const override;
     std::string mirrorCause(int axis) const override;
     static constexpr double kFieldChangeLimit = 0.05;

@@ -39,7 +39,6 @@ void Magnetometer::calibrate() {
         // noise alone makes of the field's figures during the turns.
         FieldFigures null;
         weighPrecision(fit, null);
-        judgePrecision(whiteNoise.getAbsMaxValue(), whiteNoiseLimit);
         if (!tooNoisy)
             checkFieldDuringTurns(fit, null);
     } catch (const MathException&) {
@@ -70,18 +69,25 @@ EllipsoidFit Magnetometer::solve() {
     return fit;
 }
 
-Vector Magnetometer::blockNoise() {
+Vector Magnetometer::blockNoise(Vector& stepNoise) {
     // Over the holds, the spread of the means of a tenth of a second, as the
     // noise of single samples that would spread them so: white noise reads
     // as itself, mains ripple (which such a mean averages out) as less, a
-    // field that wanders as more.
+    // field that wanders as more. And the noise from one sample to the next
+    // (which a slow wander or a hold that still settles hardly shows).
     const std::vector<size_t> index = findIndex();
     const size_t k = index.size() == 14 ? 4 : 2;
-    Vector squares(3);
-    double blocks = 0, samples = 0;
+    Vector squares(3), steps(3);
+    double blocks = 0, samples = 0, pairs = 0;
     for (size_t first = 0; first + 1 < index.size(); first += k) {
         for (size_t h = first; h < first + k && h + 1 < index.size(); h += 2) {
             const std::vector<SensorData> hold = stretch(index[h], index[h + 1]);
+            for (size_t i = 1; i < hold.size(); ++i)
+                if (hold[i].values.size() >= 3 && hold[i - 1].values.size() >= 3) {
+                    const Vector d = Vector(hold[i].values) - Vector(hold[i - 1].values);
+                    steps += d * d;
+                    ++pairs;
+                }
             if (hold.size() < 2)
                 continue;
             std::vector<Vector> means;
@@ -113,6 +119,8 @@ Vector Magnetometer::blockNoise() {
             blocks += static_cast<double>(means.size() - 1);
         }
     }
+    // A difference of two samples spreads by the root of two noises.
+    stepNoise = pairs > 0 ? (steps / (2 * pairs)).Sqrt() : whiteNoise;
     if (blocks < 4)
         return whiteNoise;
     // Each block's mean spreads by the noise over the root of its samples.
@@ -143,7 +151,15 @@ void Magnetometer::weighPrecision(const EllipsoidFit& fit, FieldFigures& null) {
             if (length > 0)
                 s.values = (fit.center + inverse * (u * (radius / length))).elements();
         }
-    const Vector noise = blockNoise();
+    // The noise the fit sees: at most what changes from one sample to the
+    // next, less where a tenth of a second averages it out (an alternating
+    // field); a field that wanders slowly, or a hold that still settles,
+    // moves the means more than white noise would, but as a slow offset,
+    // not as noise on each run of samples.
+    Vector noise;
+    swingNoise = blockNoise(noise);
+    for (int k = 0; k < 3 && k < swingNoise.size() && k < noise.size(); ++k)
+        noise[k] = std::min(noise[k], swingNoise[k]);
     const Matrix savedS = S, savedA = A, savedMeans = staticMeans, savedErrors = holdErrors, savedExpected = expectedResults;
     const Vector savedO = o, savedNoise = whiteNoise;
     const double savedSin = sinDip, savedCos = cosDip;

@@ -98,22 +98,29 @@ void InertialSensor::judgePrecision(double noise, double limit) {
     // The figure furthest from its promise names the failure.
     const double scaleShare = t.scale > 0 && precision.scale >= 0 ? kRiskSigmas * precision.scale / t.scale : 0.0;
     const double offsetShare = t.offset > 0 && precision.offset >= 0 ? kRiskSigmas * precision.offset / t.offset : 0.0;
-    if ((scaleShare <= 1 && offsetShare <= 1) || noise > limit)
+    // A calibration that failed for a cause has that cause to name: what
+    // its data allows is only the last word.
+    if ((scaleShare <= 1 && offsetShare <= 1) || noise > limit || failure)
         return;
-    char text[600];
+    // What the operator can do about it.
+    const char* remedy = name == "Magnetometer"
+                             ? "turn the device more slowly, away from mains wiring and power supplies, or calibrate "
+                               "with a quieter part"
+                         : name == "Gyroscope" ? "hold each position longer, or calibrate with a quieter part"
+                                               : "calibrate on a steadier table and hold each position longer, or "
+                                                 "with a quieter part";
+    char text[700];
     if (scaleShare >= offsetShare)
         std::snprintf(text, sizeof text,
                       "The %s is too noisy for this calibration: its noise, %s, leaves its %s uncertain by %.2f %% "
-                      "(one sigma), too much to promise %.1f %%: calibrate on a steadier table and hold each position "
-                      "longer, or with a quieter part.\n",
+                      "(one sigma), too much to promise %.1f %%: %s.\n",
                       name.c_str(), inOperatorUnit(noise).c_str(),
-                      name == "Magnetometer" ? "shape" : "scale and axes", precision.scale * 100, t.scale * 100);
+                      name == "Magnetometer" ? "shape" : "scale and axes", precision.scale * 100, t.scale * 100, remedy);
     else
         std::snprintf(text, sizeof text,
-                      "The %s is too noisy for this calibration: its noise, %s, leaves its offset uncertain by %s "
-                      "(one sigma), too much to promise %s: calibrate on a steadier table and hold each position "
-                      "longer, or with a quieter part.\n",
-                      name.c_str(), inOperatorUnit(noise).c_str(), inOperatorUnit(precision.offset).c_str(),
-                      inOperatorUnit(t.offset).c_str());
+                      "The %s is too noisy for this calibration: its noise, %s, leaves its %s uncertain by %s "
+                      "(one sigma), too much to promise %s: %s.\n",
+                      name.c_str(), inOperatorUnit(noise).c_str(), name == "Magnetometer" ? "centre" : "offset",
+                      inOperatorUnit(precision.offset).c_str(), inOperatorUnit(t.offset).c_str(), remedy);
     fail("Precision", text);
 }

@@ -438,13 +438,14 @@ const RealPart kRealParts[] = {
       " ms during the turn about Y in step 4 (lost on their way from the hub, not a fault of the turn): calibrate "
       "again"}},
     {"MainsRipple9mG", {"AGM"}, "ripple=\"9\" rippleHz=\"60\"", {}, 0, false, {}},
-    // Beside a power supply: the fit the samples give is off, and says so.
+    // Beside a power supply: the samples spread past the noise limit, and
+    // the failure tells the alternating field from the sensor's noise.
     {"MainsRipple36mG", {"AGM"}, "ripple=\"36\" rippleHz=\"60\"", {}, 0, false,
-     {"Calibration failed for sensor Magnetometer. Reason: The records do not fit the samples: the calibrated field "
-      "strength strays ",
-      "% from its strength in the holds while the device turned in step ",
-      "(at most 0.7 %). The field at the station is noisy or unsteady (mains wiring or a power supply near, steel "
-      "moving) or the sensor too noisy: calibrate away from them.\n"}},
+     {"Calibration failed for sensor Magnetometer. Reason: Calculated white noise is too high.\n"
+      "The field at the station swings by ",
+      " mG RMS from sample to sample but by ",
+      " mG over a tenth of a second: the field of mains wiring or a power supply near, not the sensor's noise: "
+      "calibrate away from them.\n"}},
     {"GSensitivity", {"AGM"}, "", {{"Gyroscope", "gSensitivity=\"0.2,0.3,-0.1,-0.2,0.3,0.1,0.1,-0.3,0.3\""}}, 0, false, {}},
     {"GSensitivityFourSteps", {"AG", "-FourSteps"}, "",
      {{"Gyroscope", "gSensitivity=\"0.2,0.3,-0.1,-0.2,0.3,0.1,0.1,-0.3,0.3\""}}, 0, false,
