@@ -335,26 +335,27 @@ def calibration_checks(sensor, kind):
     return checks
 
 
-# A record may be off by this many of its expected errors before the
-# calibration cannot promise its flow's tolerance.
-RISK_SIGMAS = 4.0
+# The share of calibrations whose records may stray past their tolerance.
+RISK_SHARE = 0.001
 
 
 def precision_checks(sensor, unit):
     """What the data allowed the records: each figure's expected error (one
     sigma, from the noise and the samples it came from) beside the flow's
-    tolerance, judged as the calibration judged it."""
+    tolerance, and the chance that the figure strays past it, judged as the
+    calibration judged it."""
     checks = []
     name = sensor.name
-    for what, expected_tag, tolerance_tag, figure_unit in (
-            ("scale and axes" if sensor.type != "Magnetometer" else "shape", "ExpectedScaleError", "ScaleTolerance",
-             "%"),
-            ("offset" if sensor.type != "Magnetometer" else "centre", "ExpectedOffsetError", "OffsetTolerance", unit)):
-        expected, tolerance = sensor.value(expected_tag), sensor.value(tolerance_tag)
-        if expected is None or not tolerance:
+    magnetometer = sensor.type == "Magnetometer"
+    for what, tag, figure_unit in (("shape" if magnetometer else "scale and axes", "Scale", "%"),
+                                   ("centre" if magnetometer else "offset", "Offset", unit)):
+        expected, tolerance = sensor.value(f"Expected{tag}Error"), sensor.value(f"{tag}Tolerance")
+        risk = sensor.value(f"{tag}Risk")
+        if expected is None or not tolerance or risk is None:
             continue
-        checks.append(Check(name, f"{name} {what}: {RISK_SIGMAS:g} times its expected error of {expected:.3g} "
-                                  f"{figure_unit}", RISK_SIGMAS * expected, tolerance, figure_unit))
+        checks.append(Check(name, f"{name} {what}: expected error {expected:.3g} {figure_unit} (one sigma) beside "
+                                  f"the tolerance of {tolerance:.3g} {figure_unit}, the chance of straying past it",
+                            risk, RISK_SHARE, ""))
     return checks
 
 

@@ -160,6 +160,9 @@ public:
     struct Precision {
         double scale = -1.0;
         double offset = -1.0;
+        // Each element's (empty where not determined).
+        Matrix scaleElements;
+        Vector offsetElements;
     };
     // What the flow promises for the same figures (0: nothing).
     struct Tolerance {
@@ -168,10 +171,13 @@ public:
     };
     virtual Tolerance tolerance() const { return {}; }
     const Precision& getPrecision() const { return precision; }
-    // The error a record may show beyond one sigma before a calibration
-    // whose records are to hold their tolerance must refuse: at this many
-    // sigmas fewer than one calibration in a thousand strays past it.
+    // How far past what noise alone gives a figure judged against a limit
+    // may lie, in its deviations: about once in thousands by chance.
     static constexpr double kRiskSigmas = 4.0;
+    // The share of calibrations whose records may stray past their
+    // tolerance, for the scale and for the offset each: a calibration whose
+    // noise risks more fails saying so.
+    static constexpr double kRiskShare = 0.001;
     // A figure of this sensor in the unit an operator reads it in ("13.6 mg").
     std::string inOperatorUnit(double value) const;
 

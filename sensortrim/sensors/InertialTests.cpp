@@ -411,7 +411,9 @@ void InertialSensor::faceUpDataCalibrate() {
     o = offset;
     whiteNoise = d;
     // The offset is the hold's mean: as good as its standard error.
-    precision = Precision{-1.0, d.getAbsMaxValue() / std::sqrt(static_cast<double>(faceUpCount))};
+    precision = Precision();
+    precision.offsetElements = d / std::sqrt(static_cast<double>(faceUpCount));
+    precision.offset = precision.offsetElements.getAbsMaxValue();
     judgePrecision(d.getAbsMaxValue(), faceUpNoiseLimit);
     if (failure)
         throw CalibrationException("Calibration failed for sensor " + getName() + ". Reason: " + failureReason);

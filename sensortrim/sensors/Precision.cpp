@@ -74,30 +74,58 @@ InertialSensor::Precision InertialSensor::spreadOf(
         return p;
     p.scale = 0;
     p.offset = 0;
+    p.scaleElements = Matrix(3, 3);
+    p.offsetElements = Vector(3);
     for (int i = 0; i < 3; ++i) {
-        for (int j = 0; j < 3; ++j)
-            p.scale = std::max(p.scale, std::sqrt(squares[i][j] / used));
-        p.offset = std::max(p.offset, std::sqrt(offsetSquares[i] / used));
+        for (int j = 0; j < 3; ++j) {
+            p.scaleElements[i][j] = std::sqrt(squares[i][j] / used);
+            p.scale = std::max(p.scale, p.scaleElements[i][j]);
+        }
+        p.offsetElements[i] = std::sqrt(offsetSquares[i] / used);
+        p.offset = std::max(p.offset, p.offsetElements[i]);
     }
     return p;
 }
 
 void InertialSensor::judgePrecision(double noise, double limit) {
     const Tolerance t = tolerance();
+    // The chance that an element strays past the tolerance, summed over the
+    // elements (each as far off as its own spread says); the figure that
+    // risks most names the failure.
+    auto risk = [](double tolerance, double sigma) {
+        return sigma > 0 ? std::erfc(tolerance / (sigma * std::sqrt(2.0))) : 0.0;
+    };
+    double scaleRisk = 0, offsetRisk = 0;
+    if (t.scale > 0 && precision.scale >= 0) {
+        if (precision.scaleElements.getRows() == 3)
+            for (int i = 0; i < 3; ++i)
+                for (int j = 0; j < 3; ++j)
+                    scaleRisk += risk(t.scale, precision.scaleElements[i][j]);
+        else
+            scaleRisk = risk(t.scale, precision.scale);
+    }
+    if (t.offset > 0 && precision.offset >= 0) {
+        if (precision.offsetElements.size() == 3)
+            for (int i = 0; i < 3; ++i)
+                offsetRisk += risk(t.offset, precision.offsetElements[i]);
+        else
+            offsetRisk = 3 * risk(t.offset, precision.offset);
+    }
+    const double scaleShare = scaleRisk / kRiskShare, offsetShare = offsetRisk / kRiskShare;
     if (precision.scale >= 0) {
         addToLog(precision.scale * 100, "ExpectedScaleError",
                  "How far the scale and axes may be off for the noise and the samples they came from, one sigma, "
                  "in percent");
         addToLog(t.scale * 100, "ScaleTolerance", "What the flow promises for the scale and axes, in percent");
+        addToLog(scaleRisk, "ScaleRisk", "The chance that the scale and axes stray past what the flow promises");
     }
     if (precision.offset >= 0) {
         addToLog(precision.offset, "ExpectedOffsetError",
                  "How far the offset may be off for the noise and the samples it came from, one sigma");
         addToLog(t.offset, "OffsetTolerance", "What the flow promises for the offset");
+        addToLog(offsetRisk, "OffsetRisk", "The chance that the offset strays past what the flow promises");
     }
-    // The figure furthest from its promise names the failure.
-    const double scaleShare = t.scale > 0 && precision.scale >= 0 ? kRiskSigmas * precision.scale / t.scale : 0.0;
-    const double offsetShare = t.offset > 0 && precision.offset >= 0 ? kRiskSigmas * precision.offset / t.offset : 0.0;
+
     // A calibration that failed for a cause has that cause to name: what
     // its data allows is only the last word.
     if ((scaleShare <= 1 && offsetShare <= 1) || noise > limit || failure)

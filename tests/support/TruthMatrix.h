@@ -159,4 +159,12 @@ inline std::vector<std::string> calibration(const Cell& c) {
     return args;
 }
 
+// Different on every axis and from sensor to sensor.
+inline const Errors kAccelerometer{{0.05, -0.08, 0.11}, {1.04, 0.96, 1.02}, {0.012, -0.008, 0.015}, 0.001};
+inline const Errors kLid{{-0.03, 0.06, 0.02}, {0.97, 1.03, 1.01}, {-0.01, 0.006, 0.009}, 0.001};
+inline const Errors kGyroscope{{2.5, -1.2, 0.8}, {1.15, 0.9, 1.06}, {0.02, -0.015, 0.01}, 0.05};
+inline const Errors kMagnetometer{{180, -120, 75}, {1.2, 0.88, 1.05}, {0.03, -0.02, 0.025}, 1.0};
+inline const double kField = 480;
+
+
 }  // namespace truth

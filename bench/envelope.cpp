@@ -1,0 +1,236 @@
+// The envelope of the calibration, judged as a production test is: a device
+// with errors drawn on every axis, recorded by the independent simulator at a
+// station anywhere inside the limits the tools set (a dip from -75 to +75
+// degrees, any heading, a field of 220 to 620 mG) with parts of typical noise,
+// of a noisy but common kind, and as noisy as nine tenths of each
+// calibration's limit, calibrated offline in the full flow (AGM). Each run is
+//  - true: completed, every record within its flow's tolerance;
+//  - a false accept: completed with a record past its tolerance;
+//  - too noisy: failed naming the part's noise (the data cannot promise the
+//    tolerance, or the part is past its limit);
+//  - a false reject: failed for any other reason.
+// Per cell (dip, field, noise) the counts are printed as a Markdown table,
+// with the worst residual of the runs that completed as a share of its
+// tolerance.
+//
+//   envelope [--seeds N] [--jobs J]     (N runs per cell, default 8; J at a time)
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <unistd.h>
+
+#include "Records.h"
+#include "RunProcess.h"
+#include "TruthMatrix.h"
+
+namespace {
+
+using records::M3;
+using truth::Errors;
+using V = truth::V;
+
+V draw(std::mt19937& rng, double low, double high) {
+    std::uniform_real_distribution<double> d(low, high);
+    return {d(rng), d(rng), d(rng)};
+}
+
+struct Noise {
+    const char* name;
+    double acc, gyro, mag;
+};
+// Typical parts; a noisy but common kind (a low-power magnetometer, a station
+// that shakes a little); nine tenths of each calibration's limit.
+const Noise kNoises[] = {{"typical", 0.001, 0.05, 1.0}, {"noisy", 0.004, 0.3, 3.0}, {"0.9 limit", 0.0135, 13.5, 13.5}};
+const double kDips[] = {-75, -40, -15, 0, 15, 40, 75};
+const double kFields[] = {220, 620};
+
+struct Cell {
+    double dip, field;
+    const Noise* noise;
+};
+
+struct Tally {
+    int runs = 0, right = 0, falseAccepts = 0, tooNoisy = 0, falseRejects = 0;
+    double worstShare = 0;  // the largest residual over its tolerance, of the runs that completed
+    std::string firstReject, firstAccept;
+};
+
+std::string triple(const V& v) {
+    return truth::triple(v);
+}
+
+std::string text(double v) {
+    std::ostringstream out;
+    out << v;
+    return out.str();
+}
+
+bool namesNoise(const std::string& out) {
+    for (const char* reason : {"is too noisy for this calibration", "never read still", "white noise is too high",
+                               "the field of mains wiring"})
+        if (out.find(reason) != std::string::npos)
+            return true;
+    return false;
+}
+
+// The largest residual of the run's records over the flow's tolerance (the
+// full flow: scale and axes 0.3 %, 1 %, shape 3 %; offsets 3 mg, 0.1 deg/s,
+// 1 % of the field), and which record it was.
+double worstShare(const std::string& xml, const Errors& acc, const Errors& gyro, const Errors& mag, double field,
+                  std::string& which) {
+    double worst = 0;
+    auto note = [&](double share, const char* what) {
+        if (share > worst) {
+            worst = share;
+            which = what;
+        }
+    };
+    const records::Record a = records::recordOf(xml, 115, 0), g = records::recordOf(xml, 118),
+                          m = records::recordOf(xml, 527);
+    if (!a.found || !g.found || !m.found) {
+        which = "a record missing";
+        return 1e9;
+    }
+    note(records::largestDifference(a.correction, acc.correction()) / 0.003, "accelerometer scale and axes");
+    note(records::largestDifference(g.correction, gyro.correction()) / 0.01, "gyroscope scale and axes");
+    const M3 c = mag.correction();
+    const double size = std::cbrt(records::determinant(m.correction) / records::determinant(c));
+    M3 shape = m.correction;
+    for (double& x : shape)
+        x /= size;
+    note(records::largestDifference(shape, c) / 0.03, "magnetometer shape");
+    for (int i = 0; i < 3; ++i) {
+        note(std::fabs(a.offset[i] / 1e6 - acc.offset[i]) / 0.003, "accelerometer offset");
+        note(std::fabs(g.offset[i] / 1e5 - gyro.offset[i]) / 0.1, "gyroscope offset");
+        note(std::fabs(m.offset[i] / 1e3 - mag.offset[i]) / (0.01 * field), "magnetometer centre");
+    }
+    return worst;
+}
+
+void runOne(const Cell& cell, int seed, const std::string& root, Tally& tally, std::mutex& lock) {
+    std::mt19937 rng(static_cast<unsigned>(seed) * 7919u + static_cast<unsigned>(cell.dip * 13 + cell.field));
+    const Errors acc{draw(rng, -0.1, 0.1), draw(rng, 0.95, 1.05), draw(rng, -0.015, 0.015), cell.noise->acc};
+    const Errors gyro{draw(rng, -3, 3), draw(rng, 0.85, 1.15), draw(rng, -0.02, 0.02), cell.noise->gyro};
+    const Errors mag{draw(rng, -200, 200), draw(rng, 0.85, 1.2), draw(rng, -0.03, 0.03), cell.noise->mag};
+    std::uniform_real_distribution<double> heading(0, 360);
+    const std::string dir = root + "/run" + std::to_string(seed) + "_" + text(cell.dip) + "_" + text(cell.field) +
+                            "_" + std::to_string(cell.noise - kNoises);
+    std::vector<std::string> simulate = {DEVICESIM_BIN, "--out", dir + "/dump", "--flow", "full", "--sensors", "A,G,M",
+                                         "--seed", std::to_string(seed), "--dip", text(cell.dip), "--field",
+                                         text(cell.field), "--heading", text(heading(rng))};
+    for (const auto& sensor : {std::make_pair("acc", acc), std::make_pair("gyro", gyro), std::make_pair("mag", mag)}) {
+        const std::string s = sensor.first;
+        const Errors& e = sensor.second;
+        simulate.insert(simulate.end(), {"--" + s + "-offset", triple(e.offset), "--" + s + "-scale", triple(e.scale),
+                                         "--" + s + "-misalign", triple(e.misalign), "--" + s + "-noise",
+                                         text(e.noise)});
+    }
+    ProcessResult r = runProcess(simulate);
+    if (r.exitStatus != 0) {
+        std::fprintf(stderr, "devicesim failed: %s\n", r.err.c_str());
+        std::exit(1);
+    }
+    ProcessOptions options;
+    options.workDir = dir;
+    r = runProcess({SENSORTRIM_BIN, "-CalibrateOffline", "AGM", "-UseRawData", "dump", "-ExportAllFiles", "out"},
+                   options);
+    std::lock_guard<std::mutex> guard(lock);
+    ++tally.runs;
+    if (r.exitStatus == 0) {
+        std::string which;
+        const double share = worstShare(readFile(dir + "/out/resultCalibration.xml"), acc, gyro, mag, cell.field, which);
+        tally.worstShare = std::max(tally.worstShare, share);
+        if (share > 1) {
+            ++tally.falseAccepts;
+            if (tally.firstAccept.empty())
+                tally.firstAccept = "seed " + std::to_string(seed) + ": " + which + " " + text(share) + " x tolerance";
+        } else {
+            ++tally.right;
+        }
+    } else if (namesNoise(r.out)) {
+        ++tally.tooNoisy;
+    } else {
+        ++tally.falseRejects;
+        if (tally.firstReject.empty()) {
+            const size_t at = r.out.find("Error:\n");
+            tally.firstReject = "seed " + std::to_string(seed) + ": " +
+                                (at == std::string::npos ? r.out.substr(0, 160) : r.out.substr(at + 7, 160));
+            std::replace(tally.firstReject.begin(), tally.firstReject.end(), '\n', ' ');
+            std::replace(tally.firstReject.begin(), tally.firstReject.end(), '|', '/');
+        }
+    }
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int seeds = 8, jobs = static_cast<int>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string arg = argv[i];
+        if (arg == "--seeds")
+            seeds = std::atoi(argv[i + 1]);
+        else if (arg == "--jobs")
+            jobs = std::max(1, std::atoi(argv[i + 1]));
+    }
+    const std::string root = makeTempDir();
+    std::vector<Cell> cells;
+    for (const Noise& noise : kNoises)
+        for (double field : kFields)
+            for (double dip : kDips)
+                cells.push_back({dip, field, &noise});
+    std::vector<Tally> tallies(cells.size());
+    std::vector<std::pair<size_t, int>> work;
+    for (size_t c = 0; c < cells.size(); ++c)
+        for (int seed = 1; seed <= seeds; ++seed)
+            work.emplace_back(c, seed);
+    std::mutex lock;
+    size_t next = 0;
+    std::vector<std::thread> workers;
+    for (int j = 0; j < jobs; ++j)
+        workers.emplace_back([&] {
+            while (true) {
+                size_t k;
+                {
+                    std::lock_guard<std::mutex> guard(lock);
+                    if (next >= work.size())
+                        return;
+                    k = next++;
+                }
+                runOne(cells[work[k].first], work[k].second, root, tallies[work[k].first], lock);
+            }
+        });
+    for (std::thread& w : workers)
+        w.join();
+    std::system(("rm -rf '" + root + "'").c_str());
+
+    std::printf("| noise | field (mG) | dip (degrees) | calibrations | true | false accepts | too noisy (named) | "
+                "false rejects | worst record / tolerance | first false reject or accept |\n"
+                "|---|---|---|---|---|---|---|---|---|---|\n");
+    Tally all;
+    for (size_t c = 0; c < cells.size(); ++c) {
+        const Tally& t = tallies[c];
+        std::printf("| %s | %g | %g | %d | %d | %d | %d | %d | %.2f | %s |\n", cells[c].noise->name, cells[c].field,
+                    cells[c].dip, t.runs, t.right, t.falseAccepts, t.tooNoisy, t.falseRejects, t.worstShare,
+                    (t.firstReject.empty() ? t.firstAccept : t.firstReject).c_str());
+        all.runs += t.runs;
+        all.right += t.right;
+        all.falseAccepts += t.falseAccepts;
+        all.tooNoisy += t.tooNoisy;
+        all.falseRejects += t.falseRejects;
+        all.worstShare = std::max(all.worstShare, t.worstShare);
+    }
+    std::printf("| all | | | %d | %d | %d | %d | %d | %.2f | |\n", all.runs, all.right, all.falseAccepts, all.tooNoisy,
+                all.falseRejects, all.worstShare);
+    return all.falseAccepts + all.falseRejects > 0 ? 1 : 0;
+}

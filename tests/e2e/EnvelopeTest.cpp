@@ -1,0 +1,159 @@
+// The envelope: a device with errors on every axis, recorded by the
+// independent simulator at stations anywhere on Earth (any dip, the southern
+// magnetic hemisphere and the magnetic equator too, any heading, the weakest
+// and the strongest field the calibration accepts), and parts as noisy as each
+// calibration's limits allow. Each calibrates within its flow's tolerance, or
+// fails naming its own cause: a part too noisy for the tolerance says so, a
+// part noisier than its limit fails for that first.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "DumpRunTest.h"
+#include "TruthCheck.h"
+#include "TruthMatrix.h"
+
+namespace {
+
+using truth::Errors;
+using truth::Flow;
+
+// One station and part: the simulator's options beyond the device's errors,
+// the run, and what it must end with (nothing: calibrates true).
+struct Station {
+    std::string name;
+    std::vector<std::string> simulator;
+    std::vector<std::string> run;
+    std::vector<std::string> reason;
+    double field = truth::kField;
+    Flow flow = Flow::Full;
+};
+
+void PrintTo(const Station& s, std::ostream* out) {
+    *out << s.name;
+}
+
+std::vector<std::string> errorsOf(const char* sensor, const Errors& e) {
+    const std::string s = sensor;
+    return {"--" + s + "-offset", truth::triple(e.offset), "--" + s + "-scale", truth::triple(e.scale),
+            "--" + s + "-misalign", truth::triple(e.misalign)};
+}
+
+std::string number(double v) {
+    std::ostringstream out;
+    out << v;
+    return out.str();
+}
+
+const std::vector<std::string> kFullCalibration = {"-CalibrateOffline", "AGM"};
+const char* const kTooNoisy = " is too noisy for this calibration: its noise, ";
+
+std::vector<Station> stations() {
+    std::vector<Station> all;
+    // Anywhere on Earth, with the simulator's typical noise.
+    for (double dip : {-75, -40, -15, 0, 15, 40, 75})
+        for (double heading : {0, 90, 200})
+            for (double field : {220, 620}) {
+                Station s;
+                s.name = "Dip" + std::string(dip < 0 ? "South" : "North") + number(std::fabs(dip)) + "Heading" +
+                         number(heading) + "Field" + number(field);
+                s.simulator = {"--dip", number(dip), "--heading", number(heading), "--field", number(field)};
+                s.run = kFullCalibration;
+                s.field = field;
+                all.push_back(s);
+            }
+    // Parts as noisy as nine tenths of each calibration's limit (15 mg, 15
+    // mG, 15 degrees per second): the data cannot promise the tolerance, and
+    // the run says so, naming the part's noise.
+    all.push_back({"Accelerometer0p9Limit", {"--acc-noise", "0.0135"}, kFullCalibration,
+                   {"Calibration failed for sensor Accelerometer. Reason: The Accelerometer", kTooNoisy,
+                    "(one sigma), too much to promise 0.3 %"}});
+    all.push_back({"Magnetometer0p9Limit", {"--mag-noise", "13.5"}, kFullCalibration,
+                   {"Calibration failed for sensor Magnetometer. Reason: The Magnetometer", kTooNoisy,
+                    "turn the device more slowly"}});
+    all.push_back({"Gyroscope0p9Limit", {"--gyro-noise", "13.5"}, kFullCalibration,
+                   {"Unexpected data dump size. Not enough data for completing the calibration process (step 1: the "
+                    "Gyroscope never read still: its noise, ",
+                    "the part is too noisy to calibrate)"}});
+    // Noisy but good parts calibrate: a station that shakes a little, a
+    // low-power magnetometer, a gyroscope of twice the usual noise.
+    all.push_back({"Accelerometer5mg", {"--acc-noise", "0.005"}, kFullCalibration, {}});
+    all.push_back({"Magnetometer3mG", {"--mag-noise", "3"}, kFullCalibration, {}});
+    all.push_back({"Gyroscope0p45", {"--gyro-noise", "0.45"}, kFullCalibration, {}});
+    all.push_back({"FourStepsGyroscope0p6", {"--gyro-noise", "0.6"}, {"-CalibrateOffline", "AG", "-FourSteps"}, {},
+                   truth::kField, Flow::FourSteps});
+    all.push_back({"FourStepsGyroscope1p0", {"--gyro-noise", "1.0"}, {"-CalibrateOffline", "AG", "-FourSteps"},
+                   {"Calibration failed for sensor Gyroscope. Reason: The Gyroscope", kTooNoisy,
+                    "leaves its offset uncertain by "},
+                   truth::kField, Flow::FourSteps});
+    // Beyond the limits: the noise is the reason, first.
+    all.push_back({"MagnetometerBeyondLimit", {"--mag-noise", "22"}, kFullCalibration,
+                   {"Calibration failed for sensor Magnetometer. Reason: Calculated white noise is too high.\n"}});
+    all.push_back({"AccelerometerBeyondLimit", {"--acc-noise", "0.025"}, kFullCalibration,
+                   {"Unexpected data dump size. Not enough data for completing the calibration process (step 1: the "
+                    "Accelerometer never read still: its noise, ",
+                    "the station shakes or the part is too noisy to calibrate)"}});
+    // The causes the noise allowances must not hide: a zero rate that
+    // follows gravity in the four-steps flow.
+    all.push_back({"FourStepsGSensitivity", {"--gyro-g-sensitivity", "0.3,0.3,0.3"},
+                   {"-CalibrateOffline", "AG", "-FourSteps"},
+                   {"Calibration failed for sensor Gyroscope. Reason: The zero rate changes with the device's position"},
+                   truth::kField, Flow::FourSteps});
+    return all;
+}
+
+std::string stationName(const ::testing::TestParamInfo<Station>& info) {
+    return info.param.name;
+}
+
+class Envelope : public DumpRunTest, public ::testing::WithParamInterface<Station> {};
+
+TEST_P(Envelope, CalibratesTrueOrFailsWithItsOwnCause) {
+    const Station& s = GetParam();
+    const bool four = s.flow == Flow::FourSteps;
+    std::vector<std::string> simulator = {"--seed", "4", "--flow", four ? "foursteps" : "full", "--sensors",
+                                          four ? "A,G" : "A,G,M"};
+    for (const auto& e : {errorsOf("acc", truth::kAccelerometer), errorsOf("gyro", truth::kGyroscope),
+                          errorsOf("mag", truth::kMagnetometer)})
+        simulator.insert(simulator.end(), e.begin(), e.end());
+    simulator.insert(simulator.end(), s.simulator.begin(), s.simulator.end());
+    simulate("dump", simulator);
+    std::vector<std::string> args = s.run;
+    args.insert(args.end(), {"-UseRawData", "dump", "-ExportAllFiles", "out"});
+    const ProcessResult r = sensortrim(args);
+    if (!s.reason.empty()) {
+        EXPECT_EQ(r.exitStatus, 255) << r.out;
+        EXPECT_NE(r.out.find("Error:\n" + s.reason[0]), std::string::npos) << r.out;
+        for (const std::string& piece : s.reason)
+            EXPECT_NE(r.out.find(piece), std::string::npos) << piece << "\n" << r.out;
+        return;
+    }
+    ASSERT_EQ(r.exitStatus, 0) << r.out;
+    const std::string xml = file("out/resultCalibration.xml");
+    truth::expectUndone("accelerometer", records::recordOf(xml, 115, 0), truth::kAccelerometer, 115, s.flow, false);
+    Errors gyro = truth::kGyroscope;
+    truth::expectUndone("gyroscope", records::recordOf(xml, 118), gyro, 118, s.flow, false);
+    if (!four)
+        truth::expectUndone("magnetometer", records::recordOf(xml, 527), truth::kMagnetometer, 527, s.flow, false,
+                            s.field);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stations, Envelope, ::testing::ValuesIn(stations()), stationName);
+
+// The magnetometer's accuracy test of a calibrated device at any dip: its
+// quarter turns move the field's level part, however small the dip leaves it.
+class EnvelopeTest : public DumpRunTest {};
+
+TEST_F(EnvelopeTest, TheMagnetometerAccuracyTestAtAnyDip) {
+    for (double dip : {-75, -30, 0, 45, 75}) {
+        SCOPED_TRACE(dip);
+        simulate("test", {"--flow", "magfoursteps", "--sensors", "M", "--mode", "test", "--mag-noise", "2", "--dip",
+                          number(dip)});
+        const ProcessResult r = sensortrim({"-TestCalibration", "M", "-MagAccuracyTest", "-UseRawData", "test"});
+        EXPECT_EQ(r.exitStatus, 0) << r.out;
+        EXPECT_NE(r.out.find("----   test pass -----"), std::string::npos) << r.out;
+    }
+}
+
+}  // namespace
