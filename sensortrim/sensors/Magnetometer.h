@@ -60,6 +60,8 @@ public:
     Vector blockNoise(Vector& stepNoise);
     // The calibration's recording's noise as blockNoise tells it.
     Vector swingNoise;
+    // How far the field's strength may be off, one sigma.
+    double fieldError = 0.0;
     Tolerance tolerance() const override;
     std::string mirrorCause(int axis) const override;
     static constexpr double kFieldChangeLimit = 0.05;

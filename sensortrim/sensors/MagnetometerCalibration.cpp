@@ -190,17 +190,24 @@ void Magnetometer::weighPrecision(const EllipsoidFit& fit, FieldFigures& null) {
     sinDip = savedSin;
     cosDip = savedCos;
     turnStretches = savedTurns;
-    // What the noise alone makes of each figure: its mean and four of its
-    // deviations above, so that a steady field passes all but once in
-    // thousands.
+    // What the noise alone makes of each figure: its mean and six of its
+    // deviations above (a largest value's tail is longer than a normal one's,
+    // and a few dozen solutions tell its deviation to a sixth or so), so
+    // that a steady field passes all but once in thousands.
     auto allowance = [&figures](double FieldFigures::*figure) {
         std::vector<double> values;
         for (const FieldFigures& f : figures)
             values.push_back(f.*figure);
-        return values.empty() ? 0.0 : Statistics::mean(values) + kRiskSigmas * Statistics::calcStd(values);
+        return values.empty() ? 0.0 : Statistics::mean(values) + (kRiskSigmas + 2) * Statistics::calcStd(values);
     };
     null.change = allowance(&FieldFigures::change);
     null.stray = allowance(&FieldFigures::stray);
+    // How far the field's strength itself may be off.
+    const double found = fieldFigures(fit).field;
+    double squares = 0;
+    for (const FieldFigures& f : figures)
+        squares += (f.field - found) * (f.field - found);
+    fieldError = figures.empty() ? 0.0 : std::sqrt(squares / static_cast<double>(figures.size()));
 }
 
 InertialSensor::Tolerance Magnetometer::tolerance() const {

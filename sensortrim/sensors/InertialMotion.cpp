@@ -1,0 +1,146 @@
+// How a sensor tells motion and stillness in the live steps: the samples of a
+// window, their medians and spread against the motionless limits.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+
+#include "Console.h"
+#include "Exceptions.h"
+#include "InertialSensor.h"
+#include "SVD.h"
+#include "Statistics.h"
+#include "TestingThresholds.h"
+#include "XmlUtil.h"
+
+bool InertialSensor::bufferInTimeOrder() {
+    // Samples only ever join at the end: the leading run in time order grows
+    // with them and is checked once.
+    if (timeOrdered > bufferedData.size())
+        timeOrdered = 0;
+    while (timeOrdered < bufferedData.size() &&
+           (timeOrdered == 0 || bufferedData[timeOrdered].timestamp >= bufferedData[timeOrdered - 1].timestamp))
+        ++timeOrdered;
+    return timeOrdered == bufferedData.size();
+}
+
+BufferRange InertialSensor::findBufferRange(double start, double window) {
+    if (bufferedData.empty())
+        return BufferRange(-1, -1);
+    int first = -1, last = -1;
+    if (bufferInTimeOrder() && window >= 0) {
+        // In time order the newest sample at or before a time is found by
+        // bisection; it is the one the backward scan below stops at.
+        auto newestAtOrBefore = [this](double t) {
+            const auto it = std::upper_bound(bufferedData.begin(), bufferedData.end(), t,
+                                             [](double value, const SensorData& s) { return value < s.timestamp; });
+            return static_cast<int>(it - bufferedData.begin()) - 1;
+        };
+        first = newestAtOrBefore(start);
+        last = newestAtOrBefore(start + window);
+    } else {
+        for (int i = static_cast<int>(bufferedData.size()) - 1; i >= 0; --i) {
+            const double t = bufferedData[static_cast<size_t>(i)].timestamp;
+            if (last < 0 && t <= start + window)
+                last = i;
+            if (first < 0 && t <= start) {
+                first = i;
+                break;
+            }
+        }
+    }
+    if (first < 0 && bufferedData.front().timestamp > start)
+        first = 0;
+    return BufferRange(first, last);
+}
+
+BufferRange InertialSensor::findBufferRange(double window) {
+    if (bufferedData.empty())
+        return BufferRange(-1, -1);
+    return findBufferRange(bufferedData.back().timestamp - window, window);
+}
+
+Vector InertialSensor::DataMedian() {
+    return Statistics::Median(bufferedData, findBufferRange(motionlessWindow));
+}
+
+double InertialSensor::medianError() {
+    const BufferRange range = findBufferRange(motionlessWindow);
+    if (range.first < 0 || range.last < range.first)
+        return 0.0;
+    // A median of n samples spreads 1.25 times as much as their mean.
+    return 1.2533 * Statistics::FindSTDMax(bufferedData, range) / std::sqrt(static_cast<double>(range.last - range.first + 1));
+}
+
+double InertialSensor::motionShare(double windowMs) {
+    const BufferRange range = findBufferRange(windowMs);
+    if (range.first < 0 || range.last < 0 || motionStdLimit <= 0 || motionRangeLimit <= 0)
+        return -1.0;
+    const double s = Statistics::FindSTDMax(bufferedData, range);
+    const double r = Statistics::FindRangeMax(bufferedData, range);
+    return std::max(s / motionStdLimit, r / motionRangeLimit);
+}
+
+double InertialSensor::departureShare(const Vector& rest, double windowMs) {
+    const BufferRange range = findBufferRange(windowMs);
+    if (range.first < 0 || range.last < 0 || rest.size() != 3 || motionRangeLimit <= 0)
+        return -1.0;
+    double furthest = 0.0;
+    for (int i = range.first; i <= range.last; ++i) {
+        const SensorData& sample = bufferedData[static_cast<size_t>(i)];
+        for (size_t axis = 0; axis < 3 && axis < sample.values.size(); ++axis)
+            furthest = std::max(furthest, std::fabs(sample.values[axis] - rest[static_cast<int>(axis)]));
+    }
+    return furthest / motionRangeLimit;
+}
+
+bool InertialSensor::ISmotionless(bool adapt) {
+    const BufferRange range = findBufferRange(motionlessWindow);
+    if (range.first < 0 || range.last < 0)
+        return false;
+    const double s = Statistics::FindSTDMax(bufferedData, range);
+    const double r = Statistics::FindRangeMax(bufferedData, range);
+    if (adapt)
+        setLimits(s, r, 1.5);
+    const bool still = s <= motionStdLimit && r <= motionRangeLimit;
+    if (!still || restDepartureLimit <= 0)
+        return still;
+    // A rate sensor at the end of its range reads a steady value while the
+    // device turns: still is also near the rates of the first hold.
+    Vector level(3);
+    for (int i = range.first; i <= range.last; ++i)
+        for (size_t axis = 0; axis < 3 && axis < bufferedData[static_cast<size_t>(i)].values.size(); ++axis)
+            level[static_cast<int>(axis)] += bufferedData[static_cast<size_t>(i)].values[axis];
+    level = level / (range.last - range.first + 1);
+    if (adapt || restLevel.size() != 3) {
+        restLevel = level;
+        return true;
+    }
+    return (level - restLevel).Abs().Max() <= restDepartureLimit;
+}
+
+void InertialSensor::setLimits(double stdValue, double range, double factor) {
+    motionRangeLimit = std::min(std::max(factor * range, motionLowerBound), motionRangeLimit);
+    motionStdLimit = std::min(std::max(factor * stdValue, motionLowerBound), motionStdLimit);
+}
+
+double InertialSensor::ContinuMotionless(double start) {
+    const BufferRange range = findBufferRange(start, motionlessWindow);
+    if (range.first < 0 || range.last - range.first < 2)
+        return 0;
+    const double s0 = Statistics::FindSTDMax(bufferedData, range);
+    const double r0 = Statistics::FindRangeMax(bufferedData, range);
+    int n = 1;
+    for (; bufferedData.back().timestamp > start + 100.0 * n; ++n) {
+        const BufferRange next = findBufferRange(start + 100.0 * n, motionlessWindow);
+        // A window with fewer than two samples is a gap in the recording (a
+        // clock change, say): the device cannot be shown still across it, and
+        // stepping through it 100 ms at a time would take as long as the gap.
+        if (next.first < 0 || next.last - next.first < 1)
+            break;
+        if (Statistics::FindRangeMax(bufferedData, next) > 1.5 * r0 ||
+            Statistics::FindSTDMax(bufferedData, next) > 1.5 * s0)
+            break;
+    }
+    return 100.0 * (n - 1);
+}
