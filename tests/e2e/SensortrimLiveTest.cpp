@@ -141,6 +141,7 @@ TEST(SensortrimLive, EveryFlowRunsUnattended) {
         std::string expected;
         int status = 0;
         std::string lightGain = "0.5";
+        std::string dip = "";  // the station's, where not the scenario's
     };
     const Case cases[] = {
         {{"-Calibrate", "AGM", "-UpdateTSY"}, "\033[01;32mCalibration process completed successfully\n"},
@@ -152,6 +153,8 @@ TEST(SensortrimLive, EveryFlowRunsUnattended) {
         {{"-Calibrate", "ALS", "-Auto", "levels.txt", "-ExportAllFiles", "als"},
          "Multiplier: 200.000000\nDivider: 100.000000\nMultiplier/Divider: 2.000000\n", 0, "0.4983"},
         {{"-MagTest", "-ExportAllFiles", "mag"}, "Test passed. You are good to go!\n"},
+        // In the southern magnetic hemisphere, where the field points up.
+        {{"-MagTest", "-ExportAllFiles", "mag"}, "Test passed. You are good to go!\n", 0, "0.5", "-42"},
         // The device's accelerometer reads 0.12 g off: the face-up test says so.
         {{"-TestCalibration", "AG", "-Minimal", "-noEnter", "10"},
          "[Failure] Average value error in Accelerometer above allowed threshold 0.1\n", 255},
@@ -159,6 +162,10 @@ TEST(SensortrimLive, EveryFlowRunsUnattended) {
     for (const Case& c : cases) {
         std::string xml = defaultScenario();
         xml.replace(xml.find("lightGain=\"0.5\""), 15, "lightGain=\"" + c.lightGain + "\"");
+        if (!c.dip.empty()) {
+            const size_t at = xml.find(" dip=\"", xml.find("<Device "));
+            xml.replace(at, xml.find('"', at + 6) + 1 - at, " dip=\"" + c.dip + "\"");
+        }
         HubSim hub(xml);
         writeFile(hub.dir() + "/levels.txt", "values=100,500,1000\ndelay_time=5\n");
         const ProcessResult r = operatorRun(hub, c.args);
