@@ -1,6 +1,7 @@
 #include "InertialSensor.h"
 
 #include <cmath>
+#include <cstdint>
 
 #include "Console.h"
 #include "Exceptions.h"
@@ -140,7 +141,13 @@ void InertialSensor::parse(TiXmlHandle node, int importedFormat, int version) {
         const TiXmlElement* noise = data->FirstChildElement("WhiteNoise");
         if (noise == nullptr || noise->GetText() == nullptr)
             throw CalibrationException("XML parsing error. Missing white noise value");
-        importedWhiteNoise = toInt32(textOf(noise));
+        // The record holds an unsigned 32-bit value, and export writes it so;
+        // a negative one, as files written as signed numbers may hold, counts as none.
+        const std::string text = textOf(noise);
+        long long value = 0;
+        if (!parseInteger(text, value) || value < INT32_MIN || value > UINT32_MAX)
+            throw CalibrationException("Conversion error. Value " + text + " is not a valid number");
+        importedWhiteNoise = static_cast<double>(value);
         importedNoise = true;
         return;
     }
@@ -176,12 +183,14 @@ std::vector<unsigned char> InertialSensor::parseStaticBody(TiXmlElement* data) {
             if (!isEntry && !isFactor)
                 throw unexpected(e);
             const int32_t v = toInt32(textOf(e));
-            if (v < -32768 || v > 32767)
+            // The entries are signed 16-bit values; the scale factor is an
+            // unsigned one, written so on export (and signed by older files).
+            if (v < -32768 || v > (isFactor ? 65535 : 32767))
                 throw CalibrationException("XML parsing error. Invalid value for element " + elementName +
                                            ". Line: " + row(e));
             const size_t offset = isEntry ? staticrecord::kMatrix + 2 * static_cast<size_t>(count)
                                           : staticrecord::kScaleFactor;
-            writeU16(record, offset, static_cast<uint16_t>(static_cast<int16_t>(v)));
+            writeU16(record, offset, static_cast<uint16_t>(static_cast<uint32_t>(v) & 0xFFFFu));
         }
         if (count < 9) {
             const TiXmlNode* first = matrix->FirstChildElement();

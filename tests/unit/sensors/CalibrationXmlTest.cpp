@@ -70,6 +70,10 @@ TEST_F(CalibrationXmlFile, RecordsSurviveExportAndImport) {
         als.insert(als.end(), {static_cast<unsigned char>(10 * i), 1, 0, 2});
     std::vector<unsigned char> alsVendor = als;
     alsVendor.insert(alsVendor.end(), {2, 0, 0xAB, 0xCD});
+    // The scale factor is unsigned: the whole of its range, as export writes it.
+    std::vector<unsigned char> factor40000 = staticRecord(false), factorTop = staticRecord(false);
+    factor40000[32] = 0x40, factor40000[33] = 0x9c;
+    factorTop[32] = 0xff, factorTop[33] = 0xff;
 
     const std::vector<std::pair<_sc_sensor_luid, std::vector<unsigned char>>> records = {
         {{115, 1, 1, 0, 2}, staticRecord(false)},
@@ -80,6 +84,8 @@ TEST_F(CalibrationXmlFile, RecordsSurviveExportAndImport) {
         {{115, 1, 1, 1, 2}, {0xc0, 1, 0xaa}},
         {{65, 2, 1, 0, 0}, als},
         {{65, 2, 1, 1, 0}, alsVendor},
+        {{115, 1, 1, 2, 2}, factor40000},
+        {{115, 1, 1, 3, 2}, factorTop},
     };
     std::vector<std::shared_ptr<Sensor>> sensors;
     for (const auto& r : records)
@@ -93,18 +99,23 @@ TEST_F(CalibrationXmlFile, RecordsSurviveExportAndImport) {
 }
 
 TEST_F(CalibrationXmlFile, DynamicWhiteNoiseIsMergedIntoTheFirmwareRecord) {
-    const std::vector<unsigned char> record = {1, 0, 100, 0, 0, 0, 9, 9, 9, 9, 9, 9, 9, 9};
-    std::vector<std::shared_ptr<Sensor>> back = roundTrip({withFirmwareRecord({577, 9, 2, 0, 1}, record)});
-    ASSERT_EQ(back.size(), 1u);
-    auto* dynamic = dynamic_cast<InertialSensor*>(back[0].get());
-    ASSERT_NE(dynamic, nullptr);
-    EXPECT_TRUE(dynamic->hasImportedNoise());
-    EXPECT_EQ(dynamic->getImportedWhiteNoise(), 100);
-    EXPECT_TRUE(back[0]->getScaling().empty());
-    std::vector<unsigned char> firmware = record;
-    firmware[2] = 7;
-    back[0]->setOriginalScaling(firmware);
-    EXPECT_EQ(back[0]->getScaling(), record);
+    // The whole unsigned range the record's white noise holds comes back.
+    for (const uint32_t noise : {100u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu}) {
+        std::vector<unsigned char> record = {1, 0, 0, 0, 0, 0, 9, 9, 9, 9, 9, 9, 9, 9};
+        for (int k = 0; k < 4; ++k)
+            record[2 + k] = static_cast<unsigned char>(noise >> (8 * k));
+        std::vector<std::shared_ptr<Sensor>> back = roundTrip({withFirmwareRecord({577, 9, 2, 0, 1}, record)});
+        ASSERT_EQ(back.size(), 1u);
+        auto* dynamic = dynamic_cast<InertialSensor*>(back[0].get());
+        ASSERT_NE(dynamic, nullptr);
+        EXPECT_TRUE(dynamic->hasImportedNoise());
+        EXPECT_EQ(dynamic->getImportedWhiteNoise(), noise);
+        EXPECT_TRUE(back[0]->getScaling().empty());
+        std::vector<unsigned char> firmware = record;
+        firmware[2] = 7;
+        back[0]->setOriginalScaling(firmware);
+        EXPECT_EQ(back[0]->getScaling(), record) << noise;
+    }
 }
 
 TEST_F(CalibrationXmlFile, SensorsWithoutRecordsAreLeftOut) {
