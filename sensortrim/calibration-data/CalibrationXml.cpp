@@ -127,7 +127,17 @@ std::shared_ptr<Sensor> CalibrationXml::deSerialize(TiXmlElement* element) {
                 throw CalibrationException("XML parsing error. Invalid hexadecimal data in OEMCustomData. Line: " +
                                            row(custom));
         }
-        sensor->setScaling(record);
+        if ((formatId & 0x80) || category == 0) {
+            sensor->setScaling(record);
+            return sensor;
+        }
+        // A standard format as raw bytes: a record the firmware held that
+        // did not fit its sensor, saved as it was. It is refused as it was.
+        try {
+            sensor->setScaling(record);
+        } catch (const CalibrationException& e) {
+            throw CalibrationException("XML parsing error. Sensor " + l + ": " + e.what() + ". Line: " + row(custom));
+        }
         return sensor;
     }
     sensor->parse(TiXmlHandle(data), formatId, version);

@@ -139,6 +139,12 @@ void CalibrationManager::start() {
             consoleOut() << "Saving original calibration data to file " << args.GetArgValue("ExportXml") << std::endl;
             saveToFile(args.GetArgValue("ExportXml"), true);
         }
+        // What the firmware holds is saved; what would not come back in is said.
+        for (const std::shared_ptr<Sensor>& sensor : sensors)
+            if (!sensor->getExportProblem().empty())
+                consoleOut() << "Warning: the calibration data of " << sensor->getName() << " "
+                             << sensor->getLuidString() << " is saved as the firmware holds it but will not "
+                             << "import back: " << sensor->getExportProblem() << std::endl;
     }
     try {
         if (calibrate || test) {
@@ -401,13 +407,22 @@ void CalibrationManager::setUpTurnChecks() {
 }
 
 void CalibrationManager::loadSensorsData() {
-    auto read = [this](const std::shared_ptr<Sensor>& sensor) {
+    const bool backup = args.ArgExists("ExportXml") || args.ArgExists("ImportXml");
+    auto read = [this, backup](const std::shared_ptr<Sensor>& sensor) {
         // No record on the firmware (or no answer): the sensor keeps none. A
-        // record that does not fit its sensor fails the run: an export without
-        // that sensor would be an incomplete backup.
+        // record that does not fit its sensor fails a run that would use it;
+        // a backup keeps it as the firmware holds it, so one odd record costs
+        // no other sensor its backup, and a backup restored replaces it.
         try {
             sensor->initSDTCalibrationData(*sdt);
         } catch (const SmhiException&) {
+        } catch (const CalibrationException& e) {
+            if (!backup)
+                throw;
+            try {
+                sensor->keepFirmwareRecord(sdt->getCalibrationData(sensor->getLuid()), e.what());
+            } catch (const SmhiException&) {
+            }
         }
     };
     if (args.ArgExists("ExportXml") || args.ArgExists("ImportXml")) {

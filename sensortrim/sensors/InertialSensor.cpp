@@ -166,7 +166,7 @@ std::vector<unsigned char> InertialSensor::parseStaticBody(TiXmlElement* data) {
             const int32_t v = toInt32(textOf(e));
             if (v < -1 || v > 1)
                 throw CalibrationException(std::string("XML parsing error. Invalid value for axis element ") +
-                                           e->Value() + ". Line: " + row(e));
+                                           e->Value() + " of sensor " + getLuidString() + ". Line: " + row(e));
             mapping[count / 3][count % 3] = v;
         }
         if (count < 9)
@@ -235,13 +235,14 @@ void InertialSensor::linkStaticData(TiXmlElement* node, const std::vector<unsign
     if (record.size() < staticrecord::kSize || record.size() < staticrecord::kVendorData + vendor)
         throw CalibrationException("Invalid calibration data");
 
-    // Bits "10" decode as -2, a value the import refuses: such a record is
-    // not written, so a file this tool exports can always be imported again.
+    // Bits "10" decode as -2, a value the import refuses: the record is
+    // written as the firmware holds it, and the export says it will not
+    // import back.
     const Matrix mapping = decompressAxisMapping(readU32(record, staticrecord::kAxisMapping));
     for (int k = 0; k < 9; ++k)
-        if (mapping[k / 3][k % 3] < -1)
-            throw CalibrationException("Invalid axis mapping in the calibration data of " + getName() + " " +
-                                       getLuidString());
+        if (mapping[k / 3][k % 3] < -1 && exportProblem.empty())
+            exportProblem = std::string("its axis mapping reads -2 at ") + kAxisNames[k] +
+                            ", which an import refuses";
     TiXmlElement* axes = new TiXmlElement("AxisMapping");
     for (int k = 0; k < 9; ++k)
         axes->LinkEndChild(textElement(kAxisNames[k], std::to_string(static_cast<int>(mapping[k / 3][k % 3]))));

@@ -143,14 +143,23 @@ void Sensor::linkCustomData(TiXmlElement* node, const std::vector<unsigned char>
     node->LinkEndChild(custom);
 }
 
+void Sensor::keepFirmwareRecord(const std::vector<unsigned char>& record, const std::string& problem) {
+    originalScaling = record;
+    originalPresent = true;
+    recordProblem = problem;
+}
+
 std::unique_ptr<TiXmlElement> Sensor::serialize(bool firmwareRecord) {
+    exportProblem.clear();
     const std::vector<unsigned char>* record = &scaling;
+    bool kept = false;
     if (firmwareRecord || scaling.empty()) {
         if (originalScaling.empty() || !originalPresent)
             return nullptr;
         record = &originalScaling;
+        kept = !recordProblem.empty();
     }
-    if (record->size() < 2)
+    if (record->empty())
         return nullptr;
 
     std::unique_ptr<TiXmlElement> element(new TiXmlElement("Sensor"));
@@ -161,12 +170,22 @@ std::unique_ptr<TiXmlElement> Sensor::serialize(bool firmwareRecord) {
     element->SetAttribute("Flags", luid.flags);
     TiXmlElement* data = new TiXmlElement("CalibrationData");
     element->LinkEndChild(data);
-    data->SetAttribute("Version", (*record)[1]);
+    // A record of one byte has no version: it is written as 0.
+    data->SetAttribute("Version", record->size() > 1 ? (*record)[1] : 0);
     data->SetAttribute("FormatId", (*record)[0]);
-    if ((*record)[0] & 0x80)
+    if (record->size() < 2) {
         linkCustomData(data, *record);
-    else
+        exportProblem = "the firmware holds 1 byte, no version: it imports back as 2 bytes";
+    } else if ((*record)[0] & 0x80) {
+        linkCustomData(data, *record);
+    } else if (kept) {
+        // A record that does not fit its sensor goes out as the bytes the
+        // firmware holds; the import refuses it as the firmware's was.
+        linkCustomData(data, *record);
+        exportProblem = recordProblem;
+    } else {
         linkDataNode(data, *record, record->size());
+    }
     return element;
 }
 

@@ -91,6 +91,11 @@ public:
     // Validates, then keeps the record as the new record.
     void setScaling(std::vector<unsigned char> record);
     const std::vector<unsigned char>& getOriginalScaling() const { return originalScaling; }
+    // Keeps the record the firmware holds as it is, for a backup, though it
+    // does not fit the sensor (problem: why).
+    void keepFirmwareRecord(const std::vector<unsigned char>& record, const std::string& problem);
+    // Why the record the last serialize wrote would not import back ("" when it would).
+    const std::string& getExportProblem() const { return exportProblem; }
     bool hasOriginalScaling() const { return originalPresent; }
 
     std::string getHingeConfig() const;
@@ -143,6 +148,10 @@ protected:
     std::vector<SensorData> bufferedData;
     bool canCalibrate = false;
     bool originalPresent = false;
+    // Why the firmware record kept would not import back, and why the
+    // record serialize wrote last would not.
+    std::string recordProblem;
+    std::string exportProblem;
     int numFields = 0;
     uint8_t hinge = 0;
     int formatId = 0;

@@ -222,31 +222,53 @@ TEST(SensortrimXml, FirmwareRefusalsAreReported) {
     }
 }
 
-TEST(SensortrimXml, AnExportIsCompleteOrFails) {
-    // A record read from the firmware that does not fit its sensor fails the
-    // export with the record's message; nothing is written.
+TEST(SensortrimXml, AnOddRecordCostsNoOtherSensorItsBackup) {
+    // A record read from the firmware that does not fit its sensor is saved
+    // as the firmware holds it, with every other sensor's; the console says
+    // it will not import back and why, and an import of the file refuses it
+    // naming the sensor (and the element where it has one).
     struct Case {
         std::string from;
         std::string to;
-        std::string error;
+        std::string warning;
+        std::string importError;  // empty: the file imports
     };
     const std::string base = "00 00 0c000000 f9ffffff 03000000 1027 0000 0000 0000 1027 0000 0000 0000 1027 1027 01010100 0000";
     const Case cases[] = {
         // 39 bytes: one short of a static record.
-        {base, base.substr(0, base.size() - 2), "Invalid calibration data size"},
-        // An axis-mapping field with bits "10" (-2), which an import would refuse.
+        {base, base.substr(0, base.size() - 2), "will not import back: Invalid calibration data size\n",
+         "XML parsing error. Sensor 7300010001000002: Invalid calibration data size. Line: "},
+        // An axis-mapping field with bits "10" (-2), exported as decoded.
         {base, "00 00 0c000000 f9ffffff 03000000 1027 0000 0000 0000 1027 0000 0000 0000 1027 1027 02010100 0000",
-         "Invalid axis mapping in the calibration data of Accelerometer 7300010001000002"},
+         "will not import back: its axis mapping reads -2 at XX, which an import refuses\n",
+         "XML parsing error. Invalid value for axis element XX of sensor 7300010001000002. Line: "},
+        // An OEM record of one byte: no version to write; it comes back as two.
+        {base, "80", "will not import back: the firmware holds 1 byte, no version: it imports back as 2 bytes\n", ""},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.to);
         std::string scenario = defaultScenario();
         scenario.replace(scenario.find(c.from), c.from.size(), c.to);
         HubSim hub(scenario);
-        const ProcessResult r = sensortrim(hub, {"-ExportXml", "x.xml"});
-        EXPECT_EQ(r.exitStatus, 255) << c.error;
-        EXPECT_EQ(r.out.substr(r.out.rfind("Error:")), "Error:\n" + c.error + "\n");
-        EXPECT_EQ(r.out.find("Completed successfully"), std::string::npos);
-        EXPECT_TRUE(readFile(hub.dir() + "/x.xml").empty());
+        ProcessResult r = sensortrim(hub, {"-ExportXml", "x.xml"});
+        EXPECT_EQ(r.exitStatus, 0) << r.out;
+        EXPECT_NE(r.out.find("Warning: the calibration data of Accelerometer 7300010001000002 is saved as the firmware "
+                             "holds it but " + c.warning),
+                  std::string::npos)
+            << r.out;
+        EXPECT_NE(r.out.find("Completed successfully"), std::string::npos) << r.out;
+        const std::string x = readFile(hub.dir() + "/x.xml");
+        // Every sensor of the default hub is in the backup, the odd one too.
+        EXPECT_EQ(occurrences(x, "<Sensor "), occurrences(readFile(EXAMPLES_DIR "/calibration-default.xml"), "<Sensor "))
+            << x;
+        EXPECT_NE(x.find("SensorTypeId=\"115\" SubTypeId=\"1\" VendorId=\"1\" InstanceId=\"0\""), std::string::npos);
+        r = sensortrim(hub, {"-ImportXml", "x.xml"});
+        if (c.importError.empty()) {
+            EXPECT_EQ(r.exitStatus, 0) << r.out;
+        } else {
+            EXPECT_EQ(r.exitStatus, 255) << r.out;
+            EXPECT_NE(r.out.find("Error:\n" + c.importError), std::string::npos) << r.out;
+        }
     }
 
     // A sensor whose record the firmware does not give (a cut answer) has none to back up.

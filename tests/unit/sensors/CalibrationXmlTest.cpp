@@ -199,7 +199,7 @@ TEST_F(CalibrationXmlFile, ImportErrors) {
         {acc + cd + "<AxisMapping>" + axes9.substr(0, axes9.rfind("<ZZ>")) + "</AxisMapping>" + end,
          "Axes mapping number of values was invalid. Line: 6"},
         {acc + cd + "<AxisMapping><XX>2</XX></AxisMapping>" + end,
-         "XML parsing error. Invalid value for axis element XX. Line: 6"},
+         "XML parsing error. Invalid value for axis element XX of sensor 7300010001000002. Line: 6"},
         {acc + cd + "<AxisMapping><XY>0</XY></AxisMapping>" + end, "XML parsing error. Unexpected element XY. Line: 6"},
         {acc + cd + "<AxisMapping><XX>one</XX></AxisMapping>" + end, "Conversion error. Value one is not a valid number"},
         {acc + cd + "<AxisMapping><XX>+1x</XX></AxisMapping>" + end, "Conversion error. Value +1x is not a valid number"},
