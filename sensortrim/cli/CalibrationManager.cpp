@@ -57,6 +57,24 @@ void CalibrationManager::initExportFolder() {
                      << kept << std::endl;
 }
 
+void CalibrationManager::keepUnwrittenRecords() {
+    // The records a calibration found and the hub did not take: the run has
+    // failed, so they are no result, but a transient fault of the hub must
+    // not cost the operator the handling again. They stay under a name no
+    // script takes for a success, for -ImportXml once the hub answers.
+    if (!exportAll || !args.ArgExists("Calibrate"))
+        return;
+    const std::string path = exportFolder + kUnwrittenRecords;
+    try {
+        saveToFile(path, false);
+    } catch (const std::exception&) {
+        return;
+    }
+    unwrittenKept = kUnwrittenRecords;
+    consoleOut() << "The new calibration data was not written to the hub; it is kept in " << path
+                 << ": write it with -ImportXml " << path << " once the hub answers" << std::endl;
+}
+
 void CalibrationManager::removeResult() {
     if (resultWritten)
         std::remove((exportFolder + "resultCalibration.xml").c_str());
@@ -167,7 +185,12 @@ void CalibrationManager::start() {
         }
         if (update) {
             consoleOut() << "Saving calibration data to FW" << std::endl;
-            flushCalibrationData();
+            try {
+                flushCalibrationData();
+            } catch (const std::exception&) {
+                keepUnwrittenRecords();
+                throw;
+            }
         }
     } catch (const CalibrationException& e) {
         if (collecting)

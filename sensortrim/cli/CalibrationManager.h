@@ -47,6 +47,8 @@ public:
     // "interrupted"), with its reason, written as "runEnd.xml" into the
     // export folder (nothing without one).
     void recordEnd(const std::string& verdict, const std::string& reason);
+    // The file the records of a calibration the hub did not take are kept in.
+    static constexpr const char* kUnwrittenRecords = "unwrittenCalibration.xml";
     // The step data collection is in, as the console numbers them (0: none).
     int stepInProgress() const;
     // The run log's name of the kind of run ("NewMotionFull", "Als", ...).
@@ -80,6 +82,8 @@ private:
     bool magTestRun = false;
     bool errorLogWritten = false;
     bool resultWritten = false;
+    // Where the records the hub did not take were kept ("" when none were).
+    std::string unwrittenKept;
     // The export folder is ready for this run's files (an earlier run's moved aside).
     bool exportPrepared = false;
     // Data collection is under way; the step it failed in, as the console
@@ -103,6 +107,8 @@ private:
     void initExportFolder();
     // Removes the result file this run wrote, once the run has failed.
     void removeResult();
+    // Saves the new records as kUnwrittenRecords after a failed write to the hub.
+    void keepUnwrittenRecords();
     void initType();
     void initPhysicalSensors();
     void initOfflineSensors();

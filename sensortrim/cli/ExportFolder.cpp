@@ -18,7 +18,7 @@ namespace {
 
 const char* const kRunFiles[] = {"currentCalibration.xml", "resultCalibration.xml", "LogFile.xml",
                                  "AGMLogFile.xml",         "AlsLogFile.xml",        "error.log",
-                                 "runEnd.xml",             "calibration-report.html"};
+                                 "runEnd.xml",             "calibration-report.html", "unwrittenCalibration.xml"};
 
 bool isDump(const std::string& name) {
     return name.size() > 12 && name.compare(0, 8, "dataDump") == 0 && name.compare(name.size() - 4, 4, ".csv") == 0;

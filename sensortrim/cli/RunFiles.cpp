@@ -93,6 +93,12 @@ void CalibrationManager::recordEnd(const std::string& verdict, const std::string
     TiXmlElement* why = new TiXmlElement("Reason");
     why->LinkEndChild(new TiXmlText(reason));
     root->LinkEndChild(why);
+    // The records the hub did not take, where they are kept.
+    if (!unwrittenKept.empty()) {
+        TiXmlElement* kept = new TiXmlElement("UnwrittenRecords");
+        kept->LinkEndChild(new TiXmlText(unwrittenKept));
+        root->LinkEndChild(kept);
+    }
     doc.LinkEndChild(root);
     // A record that cannot be written does not hide the run's own failure.
     xmlfile::save(doc, exportFolder + "runEnd.xml");

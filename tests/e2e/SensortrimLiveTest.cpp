@@ -394,14 +394,56 @@ namespace {
 
 TEST(SensortrimLive, RecordsTheFirmwareRefusesLeaveNoResultButTheDumps) {
     // The calibration succeeds, its result is saved, then the firmware refuses
-    // the new records: the run fails, its result file goes, its dumps stay.
-    HubSim hub(scenarioWith("<Faults><Fault command=\"5\" status=\"2\"/></Faults>"));
-    const ProcessResult r = operatorRun(hub, {"-Calibrate", "A", "-FourSteps", "-UpdateTSY", "-ExportAllFiles", "out"});
-    EXPECT_EQ(r.exitStatus, 255);
-    EXPECT_TRUE(contains(r.out, "Saving calibration data to FW\nSaving data dump to file out/dataDump\n")) << r.out;
-    EXPECT_TRUE(readFile(hub.dir() + "/out/resultCalibration.xml").empty());
-    EXPECT_FALSE(readFile(hub.dir() + "/out/dataDumpAccelerometer.csv").empty());
-    EXPECT_FALSE(readFile(hub.dir() + "/out/AGMLogFile.xml").empty());
+    // the new records: the run fails, its result file goes, its dumps stay,
+    // and the records it found are kept under a name no script takes for a
+    // success, named on the console and in runEnd.xml. Once the hub answers
+    // again (it refuses once here), -ImportXml of that file writes them.
+    struct Case {
+        std::string fault;
+        std::vector<std::string> args;
+        std::string refusal;
+    };
+    const Case cases[] = {
+        {"<Fault command=\"5\" status=\"2\" times=\"1\"/>", {"-Calibrate", "A", "-FourSteps"},
+         "SMHI Error: Set calibration data command failed"},
+        {"<Fault command=\"5\" status=\"1\" times=\"1\"/>", {"-Calibrate", "AGM"},
+         "SMHI Error: Set calibration data command failed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        HubSim hub(scenarioWith("<Faults>" + c.fault + "</Faults>"));
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"-UpdateTSY", "-ExportAllFiles", "out"});
+        ProcessResult r = operatorRun(hub, args);
+        EXPECT_EQ(r.exitStatus, 255);
+        EXPECT_TRUE(contains(r.out, "Saving calibration data to FW\nThe new calibration data was not written to the "
+                                    "hub; it is kept in out/unwrittenCalibration.xml: write it with -ImportXml "
+                                    "out/unwrittenCalibration.xml once the hub answers\nSaving data dump to file "
+                                    "out/dataDump\n"))
+            << r.out;
+        EXPECT_TRUE(contains(r.out, "out/dataDump\n" + c.refusal + "\n")) << r.out;
+        EXPECT_TRUE(readFile(hub.dir() + "/out/resultCalibration.xml").empty());
+        EXPECT_FALSE(readFile(hub.dir() + "/out/dataDumpAccelerometer.csv").empty());
+        EXPECT_FALSE(readFile(hub.dir() + "/out/AGMLogFile.xml").empty());
+        const std::string end = readFile(hub.dir() + "/out/runEnd.xml");
+        EXPECT_TRUE(contains(end, "<UnwrittenRecords>unwrittenCalibration.xml</UnwrittenRecords>")) << end;
+        const std::string kept = readFile(hub.dir() + "/out/unwrittenCalibration.xml");
+        ASSERT_FALSE(kept.empty());
+        ProcessOptions options;
+        options.workDir = hub.dir();
+        r = hub.run({SENSORTRIM_BIN, "-ImportXml", "out/unwrittenCalibration.xml"}, options);
+        EXPECT_EQ(r.exitStatus, 0) << r.out;
+        r = hub.run({SENSORTRIM_BIN, "-ExportXml", "now.xml"}, options);
+        EXPECT_EQ(r.exitStatus, 0) << r.out;
+        // The hub now holds what the calibration found.
+        const std::string now = readFile(hub.dir() + "/now.xml");
+        for (int type : {115, 118, 527}) {
+            const std::string luid = "SensorTypeId=\"" + std::to_string(type) + "\"";
+            if (kept.find(luid) == std::string::npos)
+                continue;
+            EXPECT_EQ(recordOf(kept, type), recordOf(now, type)) << type;
+        }
+    }
 }
 
 }  // namespace
