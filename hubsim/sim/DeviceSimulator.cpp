@@ -105,7 +105,8 @@ private:
 };
 
 std::vector<Stream> simulateLight(const SimOptions& o, std::mt19937& rng) {
-    Stream light{"AmbientLightSensor", "4100020001000000", "", "lux", 1, {}};
+    // The default hub's light sensor, as a live run's dump carries it.
+    Stream light{"AmbientLightSensor", "4100020001000002", "", "lux", 1, {}};
     std::normal_distribution<double> noise(0.0, o.lightNoise > 0 ? o.lightNoise : 1.0);
     const double noisy = o.lightNoise > 0 ? 1.0 : 0.0;
     const double changeMs = 300.0;

@@ -158,13 +158,19 @@ TEST(SensortrimXml, FailedImportsWriteNothing) {
 // into the sensor's record on the hub, whose steps stay; a hub without one
 // gets nothing.
 TEST(SensortrimXml, ALightCalibrationsOwnResultImportsBack) {
+    // The shipped light dump chains as a simulated one does: its offline
+    // result imports into the default hub, whose light sensor it carries.
+    HubSim shipped(defaultScenario());
+    ProcessResult r = sensortrim(shipped, {"-CalibrateOffline", "ALS", "-Auto", EXAMPLES_DIR "/als-levels.txt",
+                                           "-UseRawData", EXAMPLES_DIR "/dumps/als", "-ExportAllFiles", "out"});
+    ASSERT_EQ(r.exitStatus, 0) << r.out;
+    r = sensortrim(shipped, {"-ImportXml", "out/resultCalibration.xml"});
+    EXPECT_EQ(r.exitStatus, 0) << r.out;
+    EXPECT_EQ(sent(shipped, "05").size(), 1u);
+
     HubSim hub(defaultScenario());
-    ProcessResult r = runProcess({DEVICESIM_BIN, "--out", hub.dir() + "/als", "--flow", "als"});
+    r = runProcess({DEVICESIM_BIN, "--out", hub.dir() + "/als", "--flow", "als"});
     ASSERT_EQ(r.exitStatus, 0) << r.err;
-    // The hub's light sensor.
-    const std::string dump = readFile(hub.dir() + "/als/dataDumpAmbientLightSensor.csv");
-    writeFile(hub.dir() + "/als/dataDumpAmbientLightSensor.csv",
-              "LUID=4100020001000002" + dump.substr(dump.find('\n')));
     writeFile(hub.dir() + "/levels.txt", "values=100,500,1000\n");
     r = sensortrim(hub, {"-CalibrateOffline", "ALS", "-Auto", "levels.txt", "-UseRawData", "als", "-ExportAllFiles",
                          "out"});
