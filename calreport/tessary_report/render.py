@@ -73,14 +73,17 @@ def still_stretches(time, values, min_seconds=1.0):
 # ---------------------------------------------------------------- plots
 
 
-def figure_html(fig, ident, caption):
+def figure_html(fig, ident, caption, labels=None):
+    """The figure as an image; a plot per step also carries its steps' labels
+    (data-steps, separated by "|"), as its axis shows them."""
     import matplotlib.pyplot as plt
 
     buffer = io.BytesIO()
     fig.savefig(buffer, format="png", dpi=90, bbox_inches="tight")
     plt.close(fig)
     data = base64.b64encode(buffer.getvalue()).decode("ascii")
-    return (f'<figure id="{ident}"><img alt="{html.escape(caption)}" src="data:image/png;base64,{data}">'
+    steps = f' data-steps="{html.escape("|".join(labels))}"' if labels else ""
+    return (f'<figure id="{ident}"{steps}><img alt="{html.escape(caption)}" src="data:image/png;base64,{data}">'
             f"<figcaption>{html.escape(caption)}</figcaption></figure>")
 
 
@@ -155,7 +158,7 @@ def plot_steps(title, ylabel, labels, series, reference, ident, limits=None):
     bottom = low - pad if low - pad > 0 else (0 if low >= 0 else low - pad)
     ax.set_ylim(bottom, high + pad)
     fig.tight_layout()
-    return figure_html(fig, ident, title)
+    return figure_html(fig, ident, title, labels)
 
 
 def plot_trace(dump, stretches, ident):
@@ -263,6 +266,25 @@ def step_plots(sensor, figures):
     return parts
 
 
+def console_steps(sensor, folder, count):
+    """The labels of a sensor's steps as the console numbers them: the full
+    flow's holds are its odd steps and its turns its even ones (Z, Y, X); the
+    four-steps flow's turns end in steps 2 to 4 (Y, Z, X); the accelerometer
+    alone holds its four positions in steps 1 to 4."""
+    full = sensor.kind == "NewMotionFull"
+    turns = sensor.type == "Gyroscope"
+    if full:
+        others = {s.type for log in folder.logs for s in log.sensors}
+        seven = turns or bool(others & {"Gyroscope", "Magnetometer"})
+        if turns:
+            return [f"step {2 * i + 2}, {'ZYX'[i]}" if i < 3 else f"step {2 * i + 2}" for i in range(count)]
+        if seven:
+            return [f"step {2 * i + 1}" for i in range(count)]
+    if sensor.kind == "Motion4Steps" and turns:
+        return [f"step {i + 2}, {'YZX'[i]}" if i < 3 else f"step {i + 2}" for i in range(count)]
+    return [f"step {i + 1}" for i in range(count)]
+
+
 def sensor_section(folder, sensor, figures, facts):
     import numpy as np
 
@@ -281,7 +303,7 @@ def sensor_section(folder, sensor, figures, facts):
     averages, expected, calibrated = (log.matrix(t) for t in ("Averages", "ExpectedAverages", "CalibratedAverages"))
     steps = None
     if averages and calibrated and len(averages) == len(calibrated):
-        steps = [f"step {i + 1}" for i in range(len(averages))]
+        steps = console_steps(sensor, folder, len(averages))
         before = [float(np.linalg.norm(r)) for r in averages]
         after = [float(np.linalg.norm(r)) for r in calibrated]
         reference = [float(np.linalg.norm(r)) for r in expected] if expected and len(expected) == len(steps) else None

@@ -17,6 +17,7 @@ SCHEMA = "tessary-run-record/1"
 class SensorSummary:
     def __init__(self, log, kind, before, after, problems):
         self.log = log
+        self.kind = kind
         self.name = log.name
         self.luid = log.luid
         self.type = log.type

@@ -12,7 +12,13 @@ from conftest import DUMPS, calreport, offline, simulate
 
 
 def figures(page):
-    return re.findall(r'<figure id="([^"]+)"><img alt="[^"]*" src="data:image/png;base64,', page)
+    return re.findall(r'<figure id="([^"]+)"[^>]*><img alt="[^"]*" src="data:image/png;base64,', page)
+
+
+def steps_of(page, ident):
+    """The steps a plot per step labels, as its axis shows them."""
+    m = re.search(r'<figure id="' + re.escape(ident) + r'" data-steps="([^"]*)">', page)
+    return m.group(1).split("|") if m else None
 
 
 def page_of(folder):
@@ -50,6 +56,10 @@ def test_successful_live_calibration(runs):
         assert f'id="checks-{sensor}"' in page
     assert figures(page)[:3] == ["plot-acc-norm-Accelerometer", "plot-acc-norm-Accelerometer_2", "plot-gyro-turn"]
     assert "plot-mag-projections" in figures(page)
+    # The steps as the console numbers them: the full flow's holds are its odd
+    # steps, its turns the even ones, each with its axis.
+    assert steps_of(page, "plot-acc-norm-Accelerometer") == ["step 1", "step 3", "step 5", "step 7"]
+    assert steps_of(page, "plot-gyro-turn") == ["step 2, Z", "step 4, Y", "step 6, X"]
 
 
 def test_records_before_and_after_in_one_set_of_units(runs):
