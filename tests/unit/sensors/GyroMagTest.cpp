@@ -109,6 +109,33 @@ TEST(Gyroscope, MotionIsTwoHundredDegreesTurned) {
     EXPECT_FALSE(gyro.checkMotion(0.0));
 }
 
+// A turn as the gyroscope's reports tell it: each interval integrated by the
+// mean of the rates at its ends (a rate that changes across a gap, irregular
+// intervals), and the longest time without reports in a stretch, counted
+// when it ends inside it wherever it began.
+TEST(Gyroscope, ATurnAsItsReportsTellIt) {
+    struct Case {
+        const char* what;
+        std::vector<std::pair<double, double>> reports;  // time (ms), rate about Z (deg/s)
+        double turned;                                   // degrees over all the reports
+        double fromMs, toMs, gap;                        // the longest gap ending in (from, to]
+    };
+    const Case cases[] = {
+        {"a rate that falls across a gap", {{0, 0}, {10, 100}, {110, 0}}, 5.5, 0, 200, 100},
+        {"irregular intervals", {{0, 0}, {10, 100}, {25, 100}, {30, 0}}, 2.25, 0, 30, 15},
+        {"a gap that began before the stretch", {{0, 0}, {10, 100}, {120, 100}, {130, 0}}, 12, 50, 200, 110},
+        {"a gap that ends after the stretch", {{0, 0}, {10, 100}, {120, 100}, {130, 0}}, 12, 0, 100, 10},
+    };
+    for (const Case& c : cases) {
+        TestGyro gyro;
+        for (const auto& r : c.reports)
+            gyro.getBufferedData().emplace_back(r.first, std::vector<double>{0, 0, r.second});
+        EXPECT_NEAR(gyro.integrate(1, c.reports.size(), Vector(3))[2], c.turned, 1e-9) << c.what;
+        double at = 0;
+        EXPECT_NEAR(gyro.longestGap(c.fromMs, c.toMs, at), c.gap, 1e-9) << c.what;
+    }
+}
+
 TEST(Gyroscope, TestWithoutSegmentsFailsPlainly) {
     FakeManager manager(FLOW_FOUR_STEPS, PROCESS_CALIBRATION_TEST, 4);
     TestGyro gyro;

@@ -59,13 +59,15 @@ std::vector<double> addSteps(Sensor& sensor, const std::vector<Vector>& readings
 
 // Readings stuck at the end of a part's range during a turn, and what is not:
 // each row a turn about Z (a 1 - cos rate profile over 4 s, 10 ms apart) read
-// through a full scale and a resolution, with a small rate on X.
+// through a full scale and a resolution, with a small rate on X; or, with
+// stuck samples, a sharp peak that the full scale holds for that many.
 TEST(InertialCore, StuckReadingsAreClippingOnlyWhereTheTurnLostSomething) {
     struct Case {
         const char* what;
         double peak, fullScale, lsb, crossRate, windowEndMs;
         int axis;  // -1: no clipping
         double level;
+        int stuck = 0;
     };
     const Case cases[] = {
         {"clipped well below its peak", 180, 125, 0, 2, 4000, 2, 125},
@@ -74,9 +76,28 @@ TEST(InertialCore, StuckReadingsAreClippingOnlyWhereTheTurnLostSomething) {
         {"a coarse resolution holds the peak on one value", 90, 0, 0.244, 2, 4000, -1, 0},
         {"a coarse resolution holds the minor axis on one value", 180, 0, 0.5, 0.3, 4000, -1, 0},
         {"stuck up to the end of the stretch tells nothing", 180, 125, 0, 2, 2000, -1, 0},
+        // The least run of stuck samples that is clipping: three, not two.
+        {"three samples held at the full scale", 0, 125, 0, 0, 4000, 2, 125, 3},
+        {"two samples at the full scale", 0, 125, 0, 0, 4000, -1, 0, 2},
     };
     for (const Case& c : cases) {
         TestSensor sensor;
+        if (c.stuck > 0) {
+            // A smooth peak of 130 a few samples wide, read through the full
+            // scale: three samples or two (the peak between two) over it.
+            const double curve = c.stuck == 3 ? 2.0 : 4.0, shift = c.stuck == 3 ? 0.0 : 0.5;
+            for (int k = 0; k <= 14; ++k) {
+                const double n = k - 7 + shift;
+                sensor.getBufferedData().emplace_back(10.0 * k,
+                                                      std::vector<double>{0, 0.1, std::min(c.fullScale, 130 - curve * n * n)});
+            }
+            const InertialSensor::Clipping clip = sensor.findClipping(-1, c.windowEndMs);
+            EXPECT_EQ(clip.axis, c.axis) << c.what;
+            if (c.axis >= 0) {
+                EXPECT_EQ(clip.level, c.level) << c.what;
+            }
+            continue;
+        }
         const double pi = 3.14159265358979323846;
         for (int i = 0; i <= 400; ++i) {
             const double u = i / 400.0, shape = (1 - std::cos(2 * pi * u)) / 2;
