@@ -225,3 +225,54 @@ def test_a_device_history(line, tmp_path):
     page = (tmp_path / "fleet.html").read_text()
     linked = re.findall(r'<a href="#history-([^"]+)">', re.search(r'<p id="histories">(.*?)</p>', page).group(1))
     assert linked and all(f'id="history-{d}"' in page for d in linked)
+
+
+def spc():
+    """The drift rules themselves, as the fleet report applies them."""
+    import importlib
+    import sys
+    from conftest import ROOT
+    sys.path.insert(0, f"{ROOT}/calreport")
+    return importlib.import_module("tessary_report.spc")
+
+
+# A station's figure over its runs: twelve reference runs about 0 (deviation
+# 1 given), then the runs to judge, the last one latest.
+REFERENCE = [0.5, -0.5] * 6
+
+
+@pytest.mark.parametrize("later, rule", [
+    # Beyond 3 sigma, on either side.
+    ([0.2] * 7 + [3.1], "is beyond 3 sigma"),
+    ([0.2] * 7 + [-3.1], "is beyond 3 sigma"),
+    ([0.2] * 7 + [-2.9], None),
+    # Eight in a row on one side only for a shift of at least 1.5 sigma.
+    ([0.5] * 8, None),
+    ([1.6] * 8, "has 8 runs in a row above its mean"),
+    # An alarm stands while any of the latest 8 runs breaks a rule, the 8th
+    # latest included; a break 9 runs back has cleared.
+    ([0.2] * 2 + [3.5] + [0.2] * 7, "is beyond 3 sigma"),
+    ([0.2] * 1 + [3.5] + [0.2] * 8, None),
+])
+def test_drift_rules(later, rule):
+    rules = spc()
+    values = REFERENCE + later
+    found = rules.run_rules(list(enumerate(values)), 1.0)
+    if rule is None:
+        assert found is None, found
+    else:
+        assert found is not None and found[0].startswith(rule), found
+
+
+@pytest.mark.parametrize("tests, proposed", [(9, False), (10, True)])
+def test_a_limit_is_proposed_from_ten_runs(tmp_path, tests, proposed):
+    db = tmp_path / "tests.db"
+    rng = random.Random(11)
+    for n in range(tests):
+        out = tmp_path / f"test-{n:02d}"
+        assert offline_test(four_steps_dumps(tmp_path, n, rng), out, tmp_path).returncode == 0
+        assert calreport(out, "--store", db, "--station", "A", "--device-id", f"dev-{n:02d}").returncode == 0
+    result = calreport("--fleet", db, "-o", tmp_path / "fleet.html", "--propose-limits", tmp_path / "limits.xml")
+    assert result.returncode == 0, result.stderr
+    text = (tmp_path / "limits.xml").read_text() if (tmp_path / "limits.xml").exists() else ""
+    assert ("<acc_Threshold_G0>" in text) == proposed, text

@@ -233,6 +233,10 @@ def test_fleet_report(runs, tmp_path):
     history = calreport("--fleet", tmp_path / "luids.db", "--device", luid)
     assert history.returncode == 0 and history.stdout.startswith(f"history of {luid}:\n  20"), history.stdout
     assert "NewMotionFull  passed" in history.stdout
+    # Only a whole LUID: never the start, the end or the middle of one.
+    for part in (luid[:-1], luid[1:], luid[2:-2]):
+        partial = calreport("--fleet", tmp_path / "luids.db", "--device", part)
+        assert partial.returncode != 0 and f"no run of the device {part} in the store" in partial.stderr, part
 
 
 def test_fleet_of_nothing(tmp_path):
