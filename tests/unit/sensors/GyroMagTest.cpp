@@ -21,6 +21,7 @@ public:
     void setAngles(const Matrix& angles) { integratedAngles = angles; }
     void setMeasurements(const Matrix& m) { measurements = m; }
     void setExpected(const Matrix& e) { expectedResults = e; }
+    const Matrix& turns() const { return measurements; }
 };
 
 class TestMag : public Magnetometer {
@@ -133,6 +134,40 @@ TEST(Gyroscope, ATurnAsItsReportsTellIt) {
         EXPECT_NEAR(gyro.integrate(1, c.reports.size(), Vector(3))[2], c.turned, 1e-9) << c.what;
         double at = 0;
         EXPECT_NEAR(gyro.longestGap(c.fromMs, c.toMs, at), c.gap, 1e-9) << c.what;
+    }
+}
+
+// Each full-flow turn less the rest rate of the holds before and after it:
+// a bias that drifts evenly through the run leaves the turns as they were.
+TEST(Gyroscope, TheRestTakenOffATurnIsThatOfTheHoldsAroundIt) {
+    // The turns of a part whose bias drifts, against those of one whose bias does not.
+    auto turnsWith = [](double drift) {  // deg/s per second
+        // Seven steps of a second each way: holds, a turn of 360 degrees in a
+        // second about Z, Y and X (steps 2, 4, 6), moves without a turn.
+        std::vector<double> times;
+        for (int k = 0; k < 14; ++k)
+            times.push_back(1000.0 * k);
+        FakeManager manager(FLOW_FULL, PROCESS_INERTIAL_CALIBRATION, 7, times);
+        TestGyro gyro;
+        gyro.SetSensManager(&manager);
+        for (int i = 0; i <= 1400; ++i) {
+            // A reading that alternates by a hundredth is no coarse one.
+            const double t = 10.0 * i, bias = drift * t / 1000 + (i % 2 ? 0.01 : -0.01);
+            std::vector<double> rate = {bias, bias, bias};
+            const int segment = static_cast<int>(t / 1000);
+            if (t > 1000 * segment && (segment == 1 || segment == 5 || segment == 9))
+                rate[static_cast<size_t>(segment == 1 ? 2 : segment == 5 ? 1 : 0)] += 360;
+            gyro.getBufferedData().emplace_back(t, rate);
+        }
+        gyro.FindSegmentation();
+        return gyro.turns();
+    };
+    const Matrix steady = turnsWith(0);
+    for (const double drift : {0.5, 2.0}) {
+        const Matrix drifting = turnsWith(drift);
+        for (int r = 0; r < 3; ++r)
+            for (int k = 0; k < 3; ++k)
+                EXPECT_NEAR(drifting[r][k], steady[r][k], 1e-6) << "drift " << drift << " turn " << r;
     }
 }
 
