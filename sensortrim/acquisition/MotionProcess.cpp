@@ -261,9 +261,22 @@ void NewMotionProcess::CalibrationControl(SensorData& sample) {
 }
 
 std::string NewMotionProcess::stallCause() {
+    if (currentSegment >= staticStatesNumber || stepFailed)
+        return "";
+    // A step that waits for the move to its position while the device rests
+    // where the last step held it (a knock or a re-grip is no move).
+    InertialSensor* mover = flow == FLOW_MAG_FOUR_STEPS ? magnetometer.get() : accelerometer.get();
+    if (detectState == 3 && !firstSample && mover && currentSegment < static_cast<int>(positions.size())) {
+        const InertialSensor::Quiet quiet = mover->quietestSecond(lastChangeTime);
+        if (quiet.found && quiet.still())
+            return "the device was not moved to the position of step " + std::to_string(currentSegment + 1) + " (" +
+                   positions[static_cast<size_t>(currentSegment)] + "): it rests where step " +
+                   std::to_string(currentSegment) + " held it";
+        return "";
+    }
     // Only a step that waits for the device to be still can stall on a
     // sensor that never reads still.
-    if (currentSegment >= staticStatesNumber || stepFailed || (detectState != 0 && detectState != 2 && !firstSample))
+    if (detectState != 0 && detectState != 2 && !firstSample)
         return "";
     InertialSensor* other = gyroscope ? gyroscope.get() : magnetometer.get();
     for (InertialSensor* sensor : {accelerometer.get(), other}) {

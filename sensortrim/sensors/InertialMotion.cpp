@@ -64,6 +64,13 @@ Vector InertialSensor::DataMedian() {
     return Statistics::Median(bufferedData, findBufferRange(motionlessWindow));
 }
 
+Vector InertialSensor::recentLevel() {
+    const BufferRange range = findBufferRange(kMoveWindowMs);
+    if (range.first < 0 || range.last < range.first)
+        return Vector();
+    return Statistics::Median(bufferedData, range);
+}
+
 double InertialSensor::medianError() {
     const BufferRange range = findBufferRange(motionlessWindow);
     if (range.first < 0 || range.last < range.first)

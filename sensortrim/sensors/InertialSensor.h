@@ -133,6 +133,10 @@ public:
     BufferRange findBufferRange(double window);
     BufferRange findBufferRange(double start, double window);
     Vector DataMedian();
+    // The median of the samples of the last kMoveWindowMs: where the device
+    // is, a jolt of a sample or two apart.
+    Vector recentLevel();
+    static constexpr double kMoveWindowMs = 100.0;
     // How far the median of the last motionless window may be off for the
     // noise in it: the standard error of a median, on the noisiest axis.
     double medianError();

@@ -116,7 +116,8 @@ bool Magnetometer::checkMotion(double window) {
 bool Magnetometer::checkMovement() {
     if (bufferedData.empty() || bufferedData.back().values.size() < 3)
         return false;
-    return distanceFromLast(bufferedData.back().values) > movementDistance;
+    const Vector now = recentLevel();
+    return now.size() == 3 && distanceFromLast(now.elements()) > movementDistance;
 }
 
 void Magnetometer::setLastData(Vector data) {
