@@ -35,12 +35,8 @@ using truth::Device;
 using truth::Errors;
 using truth::Flow;
 using truth::has;
+using truth::draw;
 using V = truth::V;
-
-V draw(std::mt19937& rng, double low, double high) {
-    std::uniform_real_distribution<double> d(low, high);
-    return {d(rng), d(rng), d(rng)};
-}
 
 Device drawDevice(unsigned seed, bool realistic) {
     std::mt19937 rng(seed);

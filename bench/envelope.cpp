@@ -40,12 +40,8 @@ namespace {
 
 using records::M3;
 using truth::Errors;
+using truth::draw;
 using V = truth::V;
-
-V draw(std::mt19937& rng, double low, double high) {
-    std::uniform_real_distribution<double> d(low, high);
-    return {d(rng), d(rng), d(rng)};
-}
 
 struct Noise {
     const char* name;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <random>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -34,6 +35,12 @@ struct Device {
     double field = 480, dip = 62;
     bool realistic = false;
 };
+
+// Three values drawn evenly from [low, high).
+inline V draw(std::mt19937& rng, double low, double high) {
+    std::uniform_real_distribution<double> d(low, high);
+    return {d(rng), d(rng), d(rng)};
+}
 
 inline std::string triple(const V& v) {
     std::ostringstream out;
