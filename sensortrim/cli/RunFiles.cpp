@@ -1,11 +1,17 @@
-// The files of a run and its records: the calibration XML files, the run log,
-// the result text, and the new records written to the firmware.
+// The files of a run and its records: its export folder, the calibration XML
+// files, the run log, the result text, and the new records written to the
+// firmware (or kept when the hub refuses them).
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <ctime>
 
 #include "CalibrationManager.h"
 #include "CalibrationXml.h"
+#include "Console.h"
 #include "Exceptions.h"
+#include "ExportFolder.h"
+#include "FileUtil.h"
 #include "xml/XmlFile.h"
 #include "Sensor.h"
 #include "version/Version.h"
@@ -134,4 +140,50 @@ void CalibrationManager::writeLog() {
     const std::string path = exportFolder + name;
     if (!xmlfile::save(doc, path))
         throw CalibrationException("Failed to write to file " + path);
+}
+
+void CalibrationManager::initExportFolder() {
+    // The dumps a run reads from its own export folder are its input: they stay.
+    bool keepDumps = false;
+    if (args.ArgExists("UseRawData")) {
+        std::string dumps = dumpPath();
+        if (validateExtension(dumps, "csv")) {
+            const size_t slash = dumps.find_last_of('/');
+            dumps = slash == std::string::npos ? "." : dumps.substr(0, slash + 1);
+        }
+        char* a = realpath(dumps.c_str(), nullptr);
+        char* b = realpath(exportFolder.c_str(), nullptr);
+        keepDumps = a && b && std::string(a) == std::string(b);
+        free(a);
+        free(b);
+    }
+    const std::string kept = prepareExportFolder(exportFolder, keepDumps);
+    exportPrepared = true;
+    if (!kept.empty())
+        consoleOut() << "The files of an earlier run in " << args.GetArgValue("ExportAllFiles") << " were moved to "
+                     << kept << std::endl;
+}
+
+void CalibrationManager::keepUnwrittenRecords() {
+    // The records a calibration found and the hub did not take: the run has
+    // failed, so they are no result, but a transient fault of the hub must
+    // not cost the operator the handling again. They stay under a name no
+    // script takes for a success, for -ImportXml once the hub answers.
+    if (!exportAll || !args.ArgExists("Calibrate"))
+        return;
+    const std::string path = exportFolder + kUnwrittenRecords;
+    try {
+        saveToFile(path, false);
+    } catch (const std::exception&) {
+        return;
+    }
+    unwrittenKept = kUnwrittenRecords;
+    consoleOut() << "The new calibration data was not written to the hub; it is kept in " << path
+                 << ": write it with -ImportXml " << path << " once the hub answers" << std::endl;
+}
+
+void CalibrationManager::removeResult() {
+    if (resultWritten)
+        std::remove((exportFolder + "resultCalibration.xml").c_str());
+    resultWritten = false;
 }

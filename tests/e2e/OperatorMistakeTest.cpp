@@ -103,10 +103,11 @@ const Mistake kMistakes[] = {
     {"MagnetAtTheStation", "disturb@4", {"AGM"},
      {"Calibration failed for sensor Magnetometer. Reason: The field changed by ",
       " % while the device turned in step 4: keep magnets and steel away from the station.\n"}},
-    // The tool waits for the move that never comes.
+    // The tool waits for the move that never comes, and says so.
     {"SkippedPosition", "skip@3", {"A", "-FourSteps"},
      {"DATA COLLECTION FAILED\n Timeout, failed to get stable samples or to detect motion of the required sensors "
-      "(step 3)\n"}},
+      "(step 3; the device was not moved to the position of step 3 (Y axis directed UP): it rests where step 2 "
+      "held it)\n"}},
 };
 
 std::string mistakeName(const ::testing::TestParamInfo<Mistake>& info) {

@@ -232,7 +232,9 @@ TEST(SensortrimLive, NobodyMovesTheDevice) {
     EXPECT_EQ(r.exitStatus, 255);
     EXPECT_TRUE(contains(r.out, "\033[01;32mSTEP 1 PASSED\n")) << r.out;
     EXPECT_TRUE(contains(r.out, "Error:\nDATA COLLECTION FAILED\n Timeout, failed to get stable samples or to detect "
-                                "motion of the required sensors (step 2; the samples of Gyroscope stopped)\n"))
+                                "motion of the required sensors (step 2; the samples of Gyroscope stopped; the device was "
+                                "not moved to the position of step 2 (X axis directed DOWN): it rests where step 1 "
+                                "held it)\n"))
         << r.out;
     // What was recorded is kept; nothing is written to the firmware.
     EXPECT_FALSE(readFile(hub.dir() + "/out/dataDumpAccelerometer.csv").empty());
