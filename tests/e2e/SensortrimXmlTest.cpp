@@ -228,6 +228,43 @@ TEST(SensortrimXml, FirmwareRefusalsAreReported) {
     }
 }
 
+TEST(SensortrimXml, WhatExportWritesImportReadsBack) {
+    // The whole range of a record's fields, exported and imported again on a
+    // hub: the firmware gets back the bytes it held.
+    struct Case {
+        std::string from;
+        std::string to;
+        std::string written;  // the record the import writes, as hex
+    };
+    const std::string gyro = "01 00 64000000 00000000 00000000";
+    const std::string acc = "00 00 0c000000 f9ffffff 03000000 1027 0000 0000 0000 1027 0000 0000 0000 1027 1027 01010100 0000";
+    const Case cases[] = {
+        // A white noise of 2^31 and the largest one, in the unsigned 32 bits it has.
+        {gyro, "01 00 00000080 00000000 00000000", "010000000080"},
+        {gyro, "01 00 ffffffff 00000000 00000000", "0100ffffffff"},
+        // A scale factor of 40000 and the largest, in its unsigned 16 bits.
+        {acc, "00 00 0c000000 f9ffffff 03000000 1027 0000 0000 0000 1027 0000 0000 0000 1027 409c 01010100 0000",
+         "409c010101000000"},
+        {acc, "00 00 0c000000 f9ffffff 03000000 1027 0000 0000 0000 1027 0000 0000 0000 1027 ffff 01010100 0000",
+         "ffff010101000000"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.to);
+        std::string scenario = defaultScenario();
+        scenario.replace(scenario.find(c.from), c.from.size(), c.to);
+        HubSim hub(scenario);
+        ProcessResult r = sensortrim(hub, {"-ExportXml", "x.xml"});
+        ASSERT_EQ(r.exitStatus, 0) << r.out;
+        EXPECT_EQ(r.out.find("Warning"), std::string::npos) << r.out;
+        r = sensortrim(hub, {"-ImportXml", "x.xml"});
+        ASSERT_EQ(r.exitStatus, 0) << r.out;
+        bool found = false;
+        for (const std::string& m : sent(hub, "05"))
+            found = found || m.find(c.written) != std::string::npos;
+        EXPECT_TRUE(found) << c.written;
+    }
+}
+
 TEST(SensortrimXml, AnOddRecordCostsNoOtherSensorItsBackup) {
     // A record read from the firmware that does not fit its sensor is saved
     // as the firmware holds it, with every other sensor's; the console says
