@@ -3,7 +3,7 @@
 // device in hubsim, changes the light, presses Enter, types light levels.
 //
 //   hubop --socket PATH [--preload LIB] [--levels 100,500,1000] [--mistake KIND@STEP]... [--turn-seconds S] [--pty]
-//         -- COMMAND [ARGS...]
+//         [--hand] -- COMMAND [ARGS...]
 //
 // The tool runs with LIB in LD_PRELOAD (the device shim); with --pty on a
 // pseudo-terminal of hubop's size (a terminal's, when hubop runs on one), as
@@ -12,6 +12,11 @@
 //
 // --turn-seconds sets how long a full turn takes (default 4; a quarter turn
 // takes half as long): an operator in a hurry turns a full turn in 2.
+//
+// --hand moves the device as a person's hand does: turns in strokes with
+// re-grips (full turns in 3 s unless --turn-seconds says otherwise), quick
+// swings to the next position, jolts, a tremor as the hand lets go, and
+// placements a degree or so apart (hubsim's "hand on").
 //
 // --mistake makes the operator err in one step (numbered as the console
 // numbers them) the way a person at a station does:
@@ -23,6 +28,8 @@
 //   skip           leaves the device where it is
 //   upside-down    places the device with the other side up
 //   disturb        brings a magnet near the station while the device turns
+//   knock          knocks on the table before it does what the step asks (a
+//                  jolt while the device still rests where the last step held it)
 #include <pty.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -68,12 +75,12 @@ std::chrono::steady_clock::time_point busyUntil = std::chrono::steady_clock::now
 
 int usage() {
     std::fprintf(stderr, "usage: hubop --socket PATH [--preload LIB] [--levels a,b,c] [--mistake KIND@STEP]... "
-                         "[--turn-seconds S] [--pty] -- COMMAND [ARGS...]\n");
+                         "[--turn-seconds S] [--pty] [--hand] -- COMMAND [ARGS...]\n");
     return 2;
 }
 
 const char* const kMistakes[] = {"short-turn", "wrong-axis", "clockwise", "too-fast",
-                                 "move-in-hold", "skip", "upside-down", "disturb"};
+                                 "move-in-hold", "skip", "upside-down", "disturb", "knock"};
 
 // The words of an action ("turn +z 360 4").
 std::vector<std::string> words(const std::string& text) {
@@ -120,6 +127,11 @@ std::vector<std::string> mistaken(const std::string& mistake, const std::string&
         return {action, "turn +x 0 0.5", "turn +x 20 0.6", "turn +x -20 0.6"};
     } else if (place && mistake == "upside-down") {
         w[1] = opposite(w[1]);
+    } else if (mistake == "knock") {
+        // A knock a moment after the step began (the device still rests
+        // where the last step held it), the device left there for a second
+        // and a half, then what the step asks.
+        return {"turn +x 0 1.3", "knock", "turn +x 0 1.5", action};
     } else if (turn && mistake == "disturb") {
         // A magnet brought within a few centimetres while the device turns.
         return {"disturb 250 -150 100 " + w[3], action};
@@ -292,7 +304,7 @@ int main(int argc, char** argv) {
     std::string socketPath, preload;
     std::vector<int> levels = {100, 500, 1000};
     std::map<int, std::string> mistakes;
-    bool terminal = false;
+    bool terminal = false, hand = false, turnSecondsGiven = false;
     int i = 1;
     for (; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -302,6 +314,10 @@ int main(int argc, char** argv) {
             terminal = true;
             continue;
         }
+        if (arg == "--hand") {
+            hand = true;
+            continue;
+        }
         if (i + 1 >= argc)
             return usage();
         if (arg == "--socket")
@@ -309,6 +325,7 @@ int main(int argc, char** argv) {
         else if (arg == "--preload")
             preload = argv[++i];
         else if (arg == "--turn-seconds") {
+            turnSecondsGiven = true;
             fullTurnSeconds = std::atof(argv[++i]);
             if (!(fullTurnSeconds > 0 && fullTurnSeconds < 1000)) {
                 std::fprintf(stderr, "hubop: --turn-seconds takes the seconds of a full turn: '%s'\n", argv[i]);
@@ -329,7 +346,7 @@ int main(int argc, char** argv) {
                 known = known || what.compare(0, at, kind) == 0;
             if (!known || step < 1) {
                 std::fprintf(stderr, "hubop: a mistake is KIND@STEP, KIND one of short-turn, wrong-axis, clockwise, "
-                                     "too-fast, move-in-hold, skip, upside-down, disturb: '%s'\n",
+                                     "too-fast, move-in-hold, skip, upside-down, disturb, knock: '%s'\n",
                              what.c_str());
                 return 2;
             }
@@ -350,6 +367,11 @@ int main(int argc, char** argv) {
     if (hub < 0 || ::connect(hub, reinterpret_cast<struct sockaddr*>(&address), sizeof address) != 0) {
         std::fprintf(stderr, "hubop: cannot reach hubsim at %s\n", socketPath.c_str());
         return 1;
+    }
+    if (hand) {
+        act("hand on");
+        if (!turnSecondsGiven)
+            fullTurnSeconds = 3.0;
     }
 
     int in[2], out[2];

@@ -1,7 +1,10 @@
 #include "DeviceSimulator.h"
 
+#include "Hand.h"
+
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fstream>
@@ -24,6 +27,14 @@ struct Segment {
     double seconds;
     int position;  // the still position this segment starts at
     bool toNext;   // a move to the next position
+    // Made by hand: the piece (its re-grip's jolt, the sensor off the axis).
+    bool byHand = false;
+    Piece piece{};
+    // A hold after a motion by hand: the hand's tremor as it lets go.
+    bool tremor = false;
+    V3 tremorAxis{};
+    // A knock this far into a hold (ms; negative: none).
+    double knockMs = -1;
 };
 
 // The body moves of each flow between its positions, as the operator is told
@@ -57,12 +68,69 @@ std::vector<M3> positionsOf(const SimOptions& o) {
     return positions;
 }
 
+// A motion made by hand: its pieces, from the orientation given, and the
+// orientation it ends in.
+M3 byHand(std::vector<Segment>& segments, const M3& from, const std::vector<Piece>& pieces, int position, bool toNext) {
+    M3 current = from;
+    for (const Piece& piece : pieces) {
+        Segment s{true, current, piece.rotation, piece.seconds, position, toNext};
+        s.byHand = true;
+        s.piece = piece;
+        segments.push_back(s);
+        current = current * rotation(piece.rotation);
+    }
+    return current;
+}
+
+std::vector<Segment> handTimeline(const SimOptions& o) {
+    Hand hand(o.seed * 7919u + 7);
+    std::vector<M3> positions = positionsOf(o);
+    // Each placement a degree or so about the vertical off.
+    for (M3& placed : positions)
+        placed = rotation(V3{0, 0, hand.placement()}) * placed;
+    std::vector<Segment> segments;
+    auto hold = [&](const M3& at, int position, bool afterHand) {
+        Segment s{false, at, V3{}, o.holdSeconds, position, false};
+        s.tremor = afterHand;
+        s.tremorAxis = hand.tremorAxis();
+        segments.push_back(s);
+    };
+    M3 current = positions[0];
+    for (size_t p = 0; p < positions.size(); ++p) {
+        const int position = static_cast<int>(p);
+        hold(current, position, p > 0);
+        if (static_cast<int>(p) == o.knock)
+            segments.back().knockMs = std::min(2600.0, o.holdSeconds * 1000 - 250);
+        if (p + 1 == positions.size())
+            break;
+        if (o.flow == Flow::Full) {
+            const V3 up = current.transposed() * V3{0, 0, 1};
+            current = byHand(segments, current, hand.turn(up * (o.turnDegrees / kDegPerRad), 2 * o.turnSeconds),
+                             position, false);
+            hold(current, position, true);
+            current = byHand(segments, current,
+                             hand.move(rotationVector(current.transposed() * positions[p + 1]), o.turnSeconds), position,
+                             true);
+            continue;
+        }
+        // The other flows' steps are quarter turns: turned as the full ones are.
+        current = byHand(segments, current,
+                         hand.turn(rotationVector(current.transposed() * positions[p + 1]), o.turnSeconds), position,
+                         true);
+    }
+    return segments;
+}
+
 std::vector<Segment> timeline(const SimOptions& o) {
+    if (o.hand)
+        return handTimeline(o);
     const std::vector<M3> positions = positionsOf(o);
     std::vector<Segment> segments;
     for (size_t p = 0; p < positions.size(); ++p) {
         const int position = static_cast<int>(p);
         segments.push_back({false, positions[p], V3{}, o.holdSeconds, position, false});
+        if (static_cast<int>(p) == o.knock)
+            segments.back().knockMs = std::min(2600.0, o.holdSeconds * 1000 - 250);
         if (p + 1 == positions.size())
             break;
         if (o.flow == Flow::Full) {
@@ -177,11 +245,15 @@ std::vector<Stream> simulate(const SimOptions& o) {
     const M3 lid = lidFrame(o.hinge);
     Delivery delivery(o.stream, o.seed);
     double t = 0;
+    bool wasMoving = false;
     for (const Segment& segment : timeline(o)) {
         const int samples = static_cast<int>(segment.seconds * 1000 / o.periodMs + 0.5);
-        // The turns of the flow: the full flow's 360s, the other flows' moves.
-        if (segment.moving && (o.flow != Flow::Full || !segment.toNext))
+        const double segmentStart = t;
+        // The turns of the flow: the full flow's 360s, the other flows' moves
+        // (by hand, from their first stroke).
+        if (segment.moving && !wasMoving && (o.flow != Flow::Full || !segment.toNext))
             delivery.turnStarts(t);
+        wasMoving = segment.moving;
         for (int i = 0; i < samples; ++i, t += o.periodMs) {
             // A sample is taken a little early or late with irregular intervals.
             const double late = delivery.lateness(o.periodMs);
@@ -193,10 +265,29 @@ std::vector<Stream> simulate(const SimOptions& o) {
                                                                                   late / (samples * o.periodMs)))
                                             : 0.0;
             const double fraction = u - std::sin(2 * kPi * u) / (2 * kPi);
-            const M3 orientation = segment.from * rotation(segment.rotation * fraction);
+            M3 orientation = segment.from * rotation(segment.rotation * fraction);
+            // The rate over the time the samples span, which integrates to the
+            // rotation whatever the segment's length against the period.
+            const double spanned = samples * o.periodMs / 1000;
+            V3 rate = segment.moving && spanned > 0
+                          ? segment.rotation * ((1 - std::cos(2 * kPi * u)) / spanned * kDegPerRad)
+                          : V3{};
+            // What a hand adds: the sensor off the axis it turns about, the
+            // jolt of a re-grip, its tremor as it lets go; and a knock.
+            V3 linear;
+            const double into = at - segmentStart;
+            if (segment.byHand) {
+                linear = Hand::armAcceleration(segment.piece, u);
+                if (segment.piece.regrip)
+                    linear = linear + Hand::jolt(segment.piece.jolt, into);
+            }
+            if (segment.tremor) {
+                orientation = orientation * rotation(Hand::tremorAngle(segment.tremorAxis, into));
+                rate = rate + Hand::tremorRate(segment.tremorAxis, into);
+            }
+            if (segment.knockMs >= 0)
+                linear = linear + Hand::jolt(V3{0.9, 0.7, 0.9}, into - segment.knockMs);
             const M3 toDevice = orientation.transposed();
-            const V3 rate = segment.moving ? segment.rotation * ((1 - std::cos(2 * kPi * u)) / segment.seconds * kDegPerRad)
-                                           : V3{};
             double where = segment.position;
             if (segment.toNext)
                 where += fraction;  // the local field changes along the move to the next position
@@ -208,8 +299,8 @@ std::vector<Stream> simulate(const SimOptions& o) {
             const bool lost = delivery.inBurst(at);
             const double stamp = delivery.stamp(at);
             for (Output& out : outputs) {
-                const V3 truth = out.kind == Base ? gravity
-                                 : out.kind == Lid ? lid * gravity
+                const V3 truth = out.kind == Base ? gravity + linear
+                                 : out.kind == Lid ? lid * (gravity + linear)
                                  : out.kind == Rate ? rate
                                                     : toDevice * localField;
                 const Sample sample = out.reading(at, stamp, truth, gravity);

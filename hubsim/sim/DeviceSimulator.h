@@ -53,6 +53,12 @@ struct SimOptions {
     // What the stream of reports and the station add.
     StreamEffects stream;
     Station station;
+    // Moved by a person's hand (see Hand.h), not an even one.
+    bool hand = false;
+    // A knock on the table 2.6 s into the first hold of this position (or a
+    // quarter of a second before its end; 0 the first position, -1 none), as
+    // the device rests there and the step it held has ended.
+    int knock = -1;
 };
 
 struct Sample {

@@ -32,7 +32,7 @@ V3 deviceAxis(const std::string& name) {
     }
 }
 
-LiveDevice::LiveDevice(const DeviceSetup& s) : setup(s), rng(s.seed) {
+LiveDevice::LiveDevice(const DeviceSetup& s) : setup(s), rng(s.seed), hand(s.seed * 7919u + 7) {
     const SensorErrors* all[4] = {&setup.acc, &setup.lid, &setup.gyro, &setup.mag};
     for (int i = 0; i < 4; ++i) {
         inverse[i] = all[i]->correction.inverse();
@@ -44,10 +44,25 @@ double LiveDevice::queueStart(double startMs) const {
     return motions.empty() ? startMs : std::max(startMs, motions.back().startMs + motions.back().seconds * 1000);
 }
 
-void LiveDevice::add(double startMs, double seconds, const V3& rotation) {
+void LiveDevice::add(double startMs, double seconds, const V3& rotation, const Piece& piece) {
     const double from = queueStart(startMs);
     const M3 start = motions.empty() ? rest : orientation(from, nullptr);
-    motions.push_back({from, seconds, start, rotation});
+    Motion m{from, seconds, start, rotation, piece, false, V3{}, false};
+    m.piece.rotation = rotation;
+    m.piece.seconds = seconds;
+    motions.push_back(m);
+}
+
+void LiveDevice::addByHand(double startMs, const std::vector<Piece>& pieces) {
+    for (const Piece& p : pieces) {
+        add(startMs, p.seconds, p.rotation, p);
+        motions.back().byHand = true;
+    }
+    // The hand lets go: a tremor dies away.
+    if (!motions.empty()) {
+        motions.back().tremor = true;
+        motions.back().tremorAxis = hand.tremorAxis();
+    }
 }
 
 double LiveDevice::place(const std::string& up, const std::string& north, double startMs, double seconds) {
@@ -55,8 +70,11 @@ double LiveDevice::place(const std::string& up, const std::string& north, double
     if (std::fabs(dot(u, n)) > 0.5)
         throw std::runtime_error("up and north must differ: " + up + " " + north);
     const V3 e = cross(n, u);
-    // Device-to-world: its rows are the device's east, north and up.
-    const M3 target = M3::rows(e.x, e.y, e.z, n.x, n.y, n.z, u.x, u.y, u.z);
+    // Device-to-world: its rows are the device's east, north and up; by hand
+    // the device lands a degree or so about the vertical off.
+    M3 target = M3::rows(e.x, e.y, e.z, n.x, n.y, n.z, u.x, u.y, u.z);
+    if (setup.hand)
+        target = rotation(V3{0, 0, hand.placement()}) * target;
     const double from = queueStart(startMs);
     const M3 current = motions.empty() ? rest : orientation(from, nullptr);
     const M3 step = current.transposed() * target;
@@ -64,9 +82,17 @@ double LiveDevice::place(const std::string& up, const std::string& north, double
     const double c = (step.m[0][0] + step.m[1][1] + step.m[2][2] - 1) / 2;
     if (c < -0.99) {
         const V3 axis = std::fabs(step.m[0][0] - 1) < 1e-6 ? V3{1, 0, 0} : std::fabs(step.m[1][1] - 1) < 1e-6 ? V3{0, 1, 0} : V3{0, 0, 1};
-        add(from, seconds / 2, axis * (kPi / 2));
+        if (setup.hand)
+            addByHand(from, hand.move(axis * (kPi / 2), seconds / 2));
+        else
+            add(from, seconds / 2, axis * (kPi / 2));
         const M3 middle = orientation(queueStart(from), nullptr);
-        add(from, seconds / 2, rotationVector(middle.transposed() * target));
+        if (setup.hand)
+            addByHand(from, hand.move(rotationVector(middle.transposed() * target), seconds / 2));
+        else
+            add(from, seconds / 2, rotationVector(middle.transposed() * target));
+    } else if (setup.hand) {
+        addByHand(from, hand.move(rotationVector(step), seconds));
     } else {
         add(from, seconds, rotationVector(step));
     }
@@ -74,7 +100,17 @@ double LiveDevice::place(const std::string& up, const std::string& north, double
 }
 
 double LiveDevice::turn(const std::string& axis, double degrees, double startMs, double seconds) {
-    add(startMs, seconds, deviceAxis(axis) * (degrees / kDegPerRad));
+    const V3 rotationVector = deviceAxis(axis) * (degrees / kDegPerRad);
+    if (setup.hand)
+        addByHand(startMs, hand.turn(rotationVector, seconds));
+    else
+        add(startMs, seconds, rotationVector);
+    return queueStart(startMs);
+}
+
+double LiveDevice::knock(double startMs) {
+    Piece piece{V3{}, Hand::kJoltMs / 1000, true, V3{0.9, 0.7, 0.9}};
+    add(startMs, piece.seconds, V3{}, piece);
     return queueStart(startMs);
 }
 
@@ -103,30 +139,43 @@ V3 LiveDevice::disturbance(double tMs) const {
     return total;
 }
 
-M3 LiveDevice::orientation(double tMs, V3* rate) const {
+M3 LiveDevice::orientation(double tMs, V3* rate, V3* linear) const {
     if (rate)
         *rate = V3{};
+    if (linear)
+        *linear = V3{};
     M3 current = rest;
+    const Motion* last = nullptr;
     for (const Motion& m : motions) {
         if (tMs < m.startMs)
             break;
+        last = &m;
         const double duration = m.seconds * 1000;
         const double u = duration > 0 ? std::min(1.0, (tMs - m.startMs) / duration) : 1.0;
-        const double fraction = u - std::sin(2 * kPi * u) / (2 * kPi);
-        current = m.from * rotation(m.rotation * fraction);
+        current = m.from * rotation(m.rotation * turnedShare(u));
         if (rate)
-            *rate = u < 1.0 ? m.rotation * ((1 - std::cos(2 * kPi * u)) / m.seconds * kDegPerRad) : V3{};
+            *rate = u < 1.0 ? m.rotation * (rateShare(u, m.seconds) * kDegPerRad) : V3{};
+        if (linear)
+            *linear = (u < 1.0 && m.byHand ? Hand::armAcceleration(m.piece, u) : V3{}) +
+                      (m.piece.regrip ? Hand::jolt(m.piece.jolt, tMs - m.startMs) : V3{});
+    }
+    // The hand's tremor as it lets go.
+    if (last && last->tremor) {
+        const double after = tMs - (last->startMs + last->seconds * 1000);
+        current = current * rotation(Hand::tremorAngle(last->tremorAxis, after));
+        if (rate)
+            *rate = *rate + Hand::tremorRate(last->tremorAxis, after);
     }
     return current;
 }
 
 V3 LiveDevice::truth(SensorKind kind, double tMs) const {
-    V3 rate;
-    const M3 toDevice = orientation(tMs, &rate).transposed();
+    V3 rate, linear;
+    const M3 toDevice = orientation(tMs, &rate, &linear).transposed();
     const V3 gravity = toDevice * V3{0, 0, 1};
     switch (kind) {
-    case SensorKind::Base: return gravity;
-    case SensorKind::Lid: return lidFrame(setup.hinge) * gravity;
+    case SensorKind::Base: return gravity + linear;
+    case SensorKind::Lid: return lidFrame(setup.hinge) * (gravity + linear);
     case SensorKind::Rate: return rate;
     case SensorKind::Field:
         return toDevice * (stationField(setup.station, setup.fieldMilliGauss, setup.dipDegrees, tMs) + disturbance(tMs));

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "DeviceSimulator.h"
+#include "Hand.h"
 #include "Mat3.h"
 
 namespace sim {
@@ -24,6 +25,8 @@ struct DeviceSetup {
     unsigned seed = 1;
     StreamEffects stream;
     Station station;
+    // Moved by a person's hand, not an even one.
+    bool hand = false;
 };
 
 class LiveDevice {
@@ -42,6 +45,10 @@ public:
     // the world's east, north and up) that rises, stays for the time given
     // and falls again; it moves no part of the device. Returns when it is gone.
     double disturb(const V3& field, double startMs, double seconds);
+    // Whether a person's hand moves the device from now on.
+    void setHand(bool on) { setup.hand = on; }
+    // A knock on the table: a jolt of 1.5 g for 20 ms that moves nothing.
+    double knock(double startMs);
 
     // A raw reading of a sensor at a time, with its errors and noise.
     V3 raw(SensorKind kind, double tMs);
@@ -53,6 +60,10 @@ private:
         double startMs, seconds;
         M3 from;
         V3 rotation;  // body rotation vector, radians
+        Piece piece;  // as the hand made it (a jolt at a re-grip)
+        bool tremor = false;  // a hand's tremor after it
+        V3 tremorAxis;
+        bool byHand = false;  // the sensor off the axis the hand turns it about
     };
     struct Disturbance {
         double startMs, seconds;
@@ -66,10 +77,15 @@ private:
     std::mt19937 rng;
     M3 inverse[4];
     std::vector<Part> parts;
+    Hand hand;
 
     double queueStart(double startMs) const;
-    void add(double startMs, double seconds, const V3& rotation);
-    M3 orientation(double tMs, V3* rateDegPerS) const;
+    void add(double startMs, double seconds, const V3& rotation, const Piece& piece = Piece());
+    // The pieces of a motion as the hand makes it, added one after another.
+    void addByHand(double startMs, const std::vector<Piece>& pieces);
+    // The orientation at a time, its body rate, and the linear acceleration
+    // (device frame, g) the hand gives the sensor.
+    M3 orientation(double tMs, V3* rateDegPerS, V3* linear = nullptr) const;
     // The disturbances' field at a time, in the world frame.
     V3 disturbance(double tMs) const;
 };

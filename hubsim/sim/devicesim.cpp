@@ -13,6 +13,7 @@
 //             [--jitter ms] [--interval-spread share] [--drop-share share] [--burst ms[@TURN[+delay]]]
 //             [--bursts-per-minute n] [--ripple mG[,Hz]] [--field-drift mG] [--dip-drift degrees]
 //             [--heading degrees]              (where the station's north points, east of magnetic north)
+//             [--hand on|off] [--knock POSITION] (moved by a person's hand; a knock in that position's hold)
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -61,7 +62,7 @@ int usage() {
                  "[--device SCENARIO] [--S-full-scale v] [--S-lsb v] [--S-cubic share] [--S-drift x,y,z] [--S-random-walk v] "
                  "[--S-bias-instability v[,seconds]] [--gyro-g-sensitivity x,y,z|9 values] [--jitter ms] [--interval-spread share] "
                  "[--drop-share share] [--burst ms[@TURN[+delay]]] [--bursts-per-minute n] [--ripple mG[,Hz]] "
-                 "[--field-drift mG] [--dip-drift degrees] [--heading degrees]\n";
+                 "[--field-drift mG] [--dip-drift degrees] [--heading degrees] [--hand on|off] [--knock POSITION]\n";
     return 2;
 }
 
@@ -150,6 +151,7 @@ void fromScenario(const std::string& path, sim::SimOptions& o, std::map<std::str
     o.dipDegrees = d.dipDegrees;
     o.stream = d.stream;
     o.station = d.station;
+    o.hand = d.hand;
     o.hinge = d.hinge;
 }
 
@@ -228,6 +230,10 @@ int main(int argc, char** argv) {
             } else if (a == "--field-drift") o.station.fieldDrift = number(v);
             else if (a == "--dip-drift") o.station.dipDrift = number(v);
             else if (a == "--heading") o.station.headingDegrees = number(v);
+            else if (a == "--hand") {
+                if (v != "on" && v != "off") return usage();
+                o.hand = v == "on";
+            } else if (a == "--knock") o.knock = static_cast<int>(number(v));
             else return usage();
         }
         if (out.empty() || o.periodMs <= 0 || o.holdSeconds <= 0 || o.turnSeconds <= 0)

@@ -205,6 +205,7 @@ void parseDevice(const TiXmlElement* root, Scenario& s) {
     station.fieldDrift = real(d, "fieldDrift", 0, -1e5, 1e5);
     station.dipDrift = real(d, "dipDrift", 0, -90, 90);
     station.headingDegrees = real(d, "heading", 0, -360, 360);
+    s.device.hand = d->Attribute("hand") && std::string(d->Attribute("hand")) == "true";
     parseErrors(d, "Accelerometer", s.device.acc);
     parseErrors(d, "LidAccelerometer", s.device.lid);
     parseErrors(d, "Gyroscope", s.device.gyro);

@@ -233,6 +233,13 @@ long Streaming::operate(const std::string& command, std::string& error) {
             if (!(in >> field.x >> field.y >> field.z >> seconds) || seconds <= 0)
                 throw std::runtime_error("usage: disturb EAST NORTH UP SECONDS");
             done = device.disturb(field, t + kReactionMs, seconds);
+        } else if (verb == "knock") {
+            done = device.knock(t + kReactionMs);
+        } else if (verb == "hand") {
+            std::string state;
+            if (!(in >> state) || (state != "on" && state != "off"))
+                throw std::runtime_error("usage: hand on|off");
+            device.setHand(state == "on");
         } else if (verb == "light") {
             double lux = 0;
             if (!(in >> lux) || lux < 0)

@@ -76,12 +76,30 @@ void NewMotionProcess::checkTurn(int s, double t) {
     const std::string step = std::to_string(s + 1);
     const std::string axis = turnAxis(s);
     // Gravity stays where it is in the device while it turns about the axis
-    // that points up; a turn about another axis swings it round.
+    // that points up; a turn about another axis swings it round. Where it
+    // is, is the median of a tenth of a second: the jolt of a hand taking
+    // hold again is no swing.
     if (accelerometer && holdGravity.size() == 3) {
         double largest = 0;
+        std::vector<const SensorData*> turn;
         for (const SensorData& sample : accelerometer->getBufferedData())
             if (sample.timestamp > turnStart && sample.timestamp <= turnEnd && sample.values.size() == 3)
-                largest = std::max(largest, Vector(sample.values).vectorAngle(holdGravity) * kDegreesPerRadian);
+                turn.push_back(&sample);
+        size_t from = 0;
+        std::vector<double> window;
+        for (size_t i = 0; i < turn.size(); ++i) {
+            while (turn[i]->timestamp - turn[from]->timestamp > InertialSensor::kMoveWindowMs)
+                ++from;
+            Vector level(3);
+            for (size_t a = 0; a < 3; ++a) {
+                window.clear();
+                for (size_t k = from; k <= i; ++k)
+                    window.push_back(turn[k]->values[a]);
+                std::nth_element(window.begin(), window.begin() + static_cast<long>(window.size() / 2), window.end());
+                level[static_cast<int>(a)] = window[window.size() / 2];
+            }
+            largest = std::max(largest, level.vectorAngle(holdGravity) * kDegreesPerRadian);
+        }
         if (largest > kTurnTiltLimit)
             throw CalibrationException("The device was not turned about its " + axis + " axis in step " + step +
                                        " (gravity moved " + oneDecimal(largest) + " degrees in the device): keep the " +

@@ -132,7 +132,10 @@ void InertialSensor::setLimits(double stdValue, double range, double factor) {
 }
 
 double InertialSensor::ContinuMotionless(double start) {
-    const BufferRange range = findBufferRange(start, motionlessWindow);
+    // Still as the window that confirmed the hold, which ends at start: the
+    // second after it may already hold the next motion (a hand that turns
+    // at once), and would make that motion the measure of still.
+    const BufferRange range = findBufferRange(start - motionlessWindow, motionlessWindow);
     if (range.first < 0 || range.last - range.first < 2)
         return 0;
     const double s0 = Statistics::FindSTDMax(bufferedData, range);

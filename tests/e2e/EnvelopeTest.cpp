@@ -94,6 +94,19 @@ std::vector<Station> stations() {
                    {"Unexpected data dump size. Not enough data for completing the calibration process (step 1: the "
                     "Accelerometer never read still: its noise, ",
                     "the station shakes or the part is too noisy to calibrate)"}});
+    // A person's hand: turns in strokes with re-grips and their jolts, quick
+    // swings to the next position, a tremor, placements a degree apart; a
+    // turn 20 degrees short in strokes is still caught; a knock on the table
+    // in a hold of the four-position and four-steps flows is no move.
+    all.push_back({"ByHand", {"--hand", "on"}, kFullCalibration, {}});
+    all.push_back({"ByHandSouth", {"--hand", "on", "--dip", "-40", "--heading", "130"}, kFullCalibration, {}});
+    all.push_back({"ByHandTurnShort", {"--hand", "on", "--turn-degrees", "340"}, kFullCalibration,
+                   {"The device did not come back to where it started after the turn about Z in step 2 (",
+                    " degrees off): turn exactly 360 degrees"}});
+    all.push_back({"KnockFourPositions", {"--knock", "1"}, {"-CalibrateOffline", "A"}, {}});
+    all.push_back({"KnockFourPositionsByHand", {"--knock", "2", "--hand", "on"}, {"-CalibrateOffline", "A"}, {}});
+    all.push_back({"KnockFourSteps", {"--knock", "1", "--hold", "6"}, {"-CalibrateOffline", "AG", "-FourSteps"}, {},
+                   truth::kField, Flow::FourSteps});
     // The causes the noise allowances must not hide: a zero rate that
     // follows gravity in the four-steps flow.
     all.push_back({"FourStepsGSensitivity", {"--gyro-g-sensitivity", "0.3,0.3,0.3"},
@@ -131,10 +144,12 @@ TEST_P(Envelope, CalibratesTrueOrFailsWithItsOwnCause) {
     }
     ASSERT_EQ(r.exitStatus, 0) << r.out;
     const std::string xml = file("out/resultCalibration.xml");
-    truth::expectUndone("accelerometer", records::recordOf(xml, 115, 0), truth::kAccelerometer, 115, s.flow, false);
-    Errors gyro = truth::kGyroscope;
-    truth::expectUndone("gyroscope", records::recordOf(xml, 118), gyro, 118, s.flow, false);
-    if (!four)
+    const std::string selected = s.run[1];
+    if (truth::has(selected, 'A'))
+        truth::expectUndone("accelerometer", records::recordOf(xml, 115, 0), truth::kAccelerometer, 115, s.flow, false);
+    if (truth::has(selected, 'G'))
+        truth::expectUndone("gyroscope", records::recordOf(xml, 118), truth::kGyroscope, 118, s.flow, false);
+    if (truth::has(selected, 'M'))
         truth::expectUndone("magnetometer", records::recordOf(xml, 527), truth::kMagnetometer, 527, s.flow, false,
                             s.field);
 }
