@@ -41,8 +41,8 @@ using truth::kMagnetometer;
 // The default scenario with a device of these errors, its simulated time 20
 // times faster than wall time; realistic, as the part of examples/hub-realistic.xml.
 std::string scenario(const Errors& acc, const Errors& lid, const Errors& gyro, const Errors& mag,
-                     double field = kField, bool realistic = false, double dip = 62) {
-    return truth::scenario(Device{acc, lid, gyro, mag, field, dip, realistic}, 20, 3);
+                     double field = kField, bool realistic = false, double dip = 62, bool hand = false) {
+    return truth::scenario(Device{acc, lid, gyro, mag, field, dip, realistic, hand}, 20, 3);
 }
 
 ProcessResult sensortrim(const HubSim& hub, std::vector<std::string> args) {
@@ -77,11 +77,12 @@ std::vector<std::vector<std::string>> testsOf(const Cell& c) {
 }
 
 // A cell of the matrix on the ideal device or on the realistic part, at a
-// station of that dip.
+// station of that dip, moved evenly or by a person's hand.
 struct TruthCase {
     Cell cell;
     bool realistic;
     double dip = 62;
+    bool hand = false;
 };
 
 class Truth : public ::testing::TestWithParam<TruthCase> {};
@@ -89,7 +90,8 @@ class Truth : public ::testing::TestWithParam<TruthCase> {};
 TEST_P(Truth, CalibrationUndoesTheErrorsAndItsTestsPass) {
     const Cell& c = GetParam().cell;
     const bool realistic = GetParam().realistic;
-    HubSim hub(scenario(kAccelerometer, kLid, kGyroscope, kMagnetometer, kField, realistic, GetParam().dip));
+    HubSim hub(scenario(kAccelerometer, kLid, kGyroscope, kMagnetometer, kField, realistic, GetParam().dip,
+                        GetParam().hand));
     ProcessResult r = sensortrim(hub, truth::calibration(c));
     ASSERT_EQ(r.exitStatus, 0) << r.out;
     ASSERT_NE(r.out.find("\033[01;32mCalibration process completed successfully\n"), std::string::npos) << r.out;
@@ -125,13 +127,14 @@ TEST_P(Truth, CalibrationUndoesTheErrorsAndItsTestsPass) {
 // How the test lists name a cell.
 void PrintTo(const TruthCase& c, std::ostream* out) {
     *out << c.cell.sensors << (c.cell.primaryOnly ? " -PrimaryOnly" : "") << (c.realistic ? " (realistic part)" : "")
-         << (c.dip < 0 ? " (southern hemisphere)" : "");
+         << (c.dip < 0 ? " (southern hemisphere)" : "") << (c.hand ? " (by hand)" : "");
 }
 
 std::string cellName(const ::testing::TestParamInfo<TruthCase>& info) {
     const Cell& c = info.param.cell;
     return flowName(c.flow) + "_" + c.sensors + (c.primaryOnly ? "_PrimaryOnly" : "") +
-           (info.param.realistic ? "_Realistic" : "") + (info.param.dip < 0 ? "_SouthernHemisphere" : "");
+           (info.param.realistic ? "_Realistic" : "") + (info.param.dip < 0 ? "_SouthernHemisphere" : "") +
+           (info.param.hand ? "_ByHand" : "");
 }
 
 // Every cell on the ideal device and on the realistic part; under the
@@ -140,17 +143,21 @@ std::string cellName(const ::testing::TestParamInfo<TruthCase>& info) {
 std::vector<TruthCase> truthCases() {
     std::vector<TruthCase> all;
     for (const Cell& c : truth::cells())
-        all.push_back({c, false, 62});
+        all.push_back({c, false, 62, false});
     for (const Cell& c : truth::cells()) {
 #ifdef TESSARY_SANITIZED
         if (c.flow != Flow::Full || c.sensors != "AGM" || c.primaryOnly)
             continue;
 #endif
-        all.push_back({c, true, 62});
+        all.push_back({c, true, 62, false});
     }
     // A station in the southern magnetic hemisphere (the field points up
     // there), its records tested on the same hub.
-    all.push_back({Cell{Flow::Full, "AGM", false}, false, -42});
+    all.push_back({Cell{Flow::Full, "AGM", false}, false, -42, false});
+    // Turned and moved by a person's hand, the realistic part at the
+    // station: strokes, re-grips, jolts, a tremor, placements a degree apart.
+    all.push_back({Cell{Flow::Full, "AGM", false}, true, 62, true});
+    all.push_back({Cell{Flow::FourSteps, "AG", false}, false, 62, true});
     return all;
 }
 

@@ -18,6 +18,8 @@ struct Mistake {
     std::vector<std::string> args;
     // Pieces of the reason, in order; empty: the calibration succeeds.
     std::vector<std::string> reason;
+    // Made by a person's hand (hubop --hand): strokes, re-grips, jolts.
+    bool hand = false;
 };
 
 // The default scenario, its simulated time 20 times faster than wall time.
@@ -27,7 +29,8 @@ std::string fastScenario() {
     return xml.replace(xml.find(speed), speed.size(), "speed=\"20\"");
 }
 
-ProcessResult run(const HubSim& hub, std::vector<std::string> args, const std::vector<std::string>& mistakes = {}) {
+ProcessResult run(const HubSim& hub, std::vector<std::string> args, const std::vector<std::string>& mistakes = {},
+                  bool hand = false) {
     ProcessOptions options;
     options.workDir = hub.dir();
     options.timeoutSeconds = 120;
@@ -35,6 +38,8 @@ ProcessResult run(const HubSim& hub, std::vector<std::string> args, const std::v
     std::vector<std::string> operatorArgs;
     for (const std::string& mistake : mistakes)
         operatorArgs.insert(operatorArgs.end(), {"--mistake", mistake});
+    if (hand)
+        operatorArgs.push_back("--hand");
     return hub.runWithOperator(args, options, "", operatorArgs);
 }
 
@@ -50,14 +55,21 @@ TEST_P(OperatorMistake, FailsNamingTheStepOrCalibratesRight) {
     std::vector<std::string> args = {"-Calibrate"};
     args.insert(args.end(), m.args.begin(), m.args.end());
     args.push_back("-UpdateTSY");
-    const ProcessResult r = run(hub, args, {m.mistake});
+    const ProcessResult r = run(hub, args, {m.mistake}, m.hand);
     if (m.reason.empty()) {
         ASSERT_EQ(r.exitStatus, 0) << r.out;
-        // The records fit the device: its tests pass on the same hub.
-        for (const std::vector<std::string>& test :
-             {std::vector<std::string>{"-TestCalibration", "AG", "-FourSteps"},
-              std::vector<std::string>{"-TestCalibration", "M", "-MagAccuracyTest"}}) {
-            const ProcessResult t = run(hub, test);
+        // The records fit the device: the tests of what it calibrated pass on the same hub.
+        std::string inertial;
+        for (char s : std::string("AG"))
+            if (m.args[0].find(s) != std::string::npos)
+                inertial += s;
+        std::vector<std::vector<std::string>> tests;
+        if (!inertial.empty())
+            tests.push_back({"-TestCalibration", inertial, "-FourSteps"});
+        if (m.args[0].find('M') != std::string::npos)
+            tests.push_back({"-TestCalibration", "M", "-MagAccuracyTest"});
+        for (const std::vector<std::string>& test : tests) {
+            const ProcessResult t = run(hub, test, {}, m.hand);
             EXPECT_EQ(t.exitStatus, 0) << test[1] << "\n" << t.out;
         }
         return;
@@ -103,6 +115,13 @@ const Mistake kMistakes[] = {
     {"MagnetAtTheStation", "disturb@4", {"AGM"},
      {"Calibration failed for sensor Magnetometer. Reason: The field changed by ",
       " % while the device turned in step 4: keep magnets and steel away from the station.\n"}},
+    // By hand: a knock on the table while the device rests where the last
+    // step held it is no move, in the four-position and four-steps flows; a
+    // turn 20 degrees short made in strokes is still caught.
+    {"KnockFourPositionsByHand", "knock@3", {"A"}, {}, true},
+    {"KnockFourStepsByHand", "knock@2", {"A", "-FourSteps"}, {}, true},
+    {"ShortTurnInStrokes", "short-turn@2", {"AGM"}, {kShort + "Z in step 2 (", " degrees off): turn exactly 360 degrees\n"},
+     true},
     // The tool waits for the move that never comes, and says so.
     {"SkippedPosition", "skip@3", {"A", "-FourSteps"},
      {"DATA COLLECTION FAILED\n Timeout, failed to get stable samples or to detect motion of the required sensors "

@@ -34,6 +34,8 @@ struct Device {
     Errors acc, lid, gyro, mag;
     double field = 480, dip = 62;
     bool realistic = false;
+    // Moved by a person's hand.
+    bool hand = false;
 };
 
 // Three values drawn evenly from [low, high).
@@ -89,7 +91,7 @@ inline std::string scenario(const Device& d, double speed, unsigned seed) {
         d.realistic ? attributesOf(realisticScenario(), "Device", {"speed", "field", "dip", "seed", "lightGain"}) : "";
     const std::string device = "<Device speed=\"" + std::to_string(speed) + "\" field=\"" + std::to_string(d.field) +
                                "\" dip=\"" + std::to_string(d.dip) + "\" seed=\"" + std::to_string(seed) + "\"" +
-                               station + ">" + sensorElement("Accelerometer", d.acc, d.realistic) +
+                               (d.hand ? " hand=\"true\"" : "") + station + ">" + sensorElement("Accelerometer", d.acc, d.realistic) +
                                sensorElement("LidAccelerometer", d.lid, d.realistic) +
                                sensorElement("Gyroscope", d.gyro, d.realistic) +
                                sensorElement("Magnetometer", d.mag, d.realistic) + "</Device>";
