@@ -248,7 +248,7 @@ TEST(MotionScript, FullFlowTurnsAreChecked) {
          "The device did not come back to where it started after the turn about Z in step 2 (20.0 degrees off): "
          "turn exactly 360 degrees"},
         {360, 90, 2, true,
-         "The device was not turned about its Z axis in step 2 (gravity moved 90.0 degrees in the device): keep the "
+         "The device was not turned about its Z axis in step 2 (gravity moved 89.9 degrees in the device): keep the "
          "Z axis pointing up and turn about it"},
         {360, 0, 0.3, true,
          "The turn about Z in step 2 was too fast (1200.0 degrees per second): turn slowly, over at least two "

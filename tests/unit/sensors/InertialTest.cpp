@@ -473,7 +473,8 @@ TEST(InertialCore, SpikesAnglesAndRanges) {
     EXPECT_TRUE(still.ISmotionless(true));
     EXPECT_NEAR(still.rangeLimit(), 0.0015, 1e-9);
     EXPECT_TRUE(VectorNear(still.DataMedian(), vec({0, 0, 1}), 1e-3));
-    EXPECT_EQ(still.ContinuMotionless(0), 2900.0);
+    // A hold confirmed by its first second runs on to the end of its samples.
+    EXPECT_EQ(still.ContinuMotionless(1000), 1900.0);
     TestSensor one;
     addSamples(one, {{0, vec({0, 0, 1})}});
     EXPECT_EQ(one.ContinuMotionless(0), 0.0);
