@@ -373,6 +373,14 @@ TEST(MotionScript, ProgressOfATurn) {
         EXPECT_EQ(stopped.waitingFor, "holding still") << c.withGyroscope;
         EXPECT_LE(stopped.motion, 1.0) << c.withGyroscope;
         EXPECT_NEAR(stopped.turnedDegrees, 270.0, c.tolerance) << c.withGyroscope;
+        // A turn made in strokes: the pause ends nothing, the next stroke adds
+        // to what the first turned.
+        for (int i = 151; i <= 190; ++i)
+            sample(1.8 * i, 180);
+        StepProgress stroked;
+        ASSERT_TRUE(process->fillProgress(stroked));
+        EXPECT_EQ(stroked.step, 2);
+        EXPECT_NEAR(stroked.turnedDegrees, 342.0, c.tolerance) << c.withGyroscope;
     }
 }
 
