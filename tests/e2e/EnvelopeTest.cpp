@@ -107,6 +107,8 @@ std::vector<Station> stations() {
     all.push_back({"KnockFourPositionsByHand", {"--knock", "2", "--hand", "on"}, {"-CalibrateOffline", "A"}, {}});
     all.push_back({"KnockFourSteps", {"--knock", "1", "--hold", "6"}, {"-CalibrateOffline", "AG", "-FourSteps"}, {},
                    truth::kField, Flow::FourSteps});
+    all.push_back({"KnockFourStepsByHand", {"--knock", "2", "--hold", "6", "--hand", "on"},
+                   {"-CalibrateOffline", "AG", "-FourSteps"}, {}, truth::kField, Flow::FourSteps});
     // The causes the noise allowances must not hide: a zero rate that
     // follows gravity in the four-steps flow.
     all.push_back({"FourStepsGSensitivity", {"--gyro-g-sensitivity", "0.3,0.3,0.3"},
