@@ -342,8 +342,10 @@ TEST(SensortrimLive, InterruptAtRandomMoments) {
     }
     std::mt19937 random(2026);
     std::uniform_int_distribution<int> moment(0, lengthMs);
+    // A loaded machine runs some of these faster than the run that set their
+    // range, so moments past the end are drawn again, up to a bound.
     int interrupted = 0, withDumps = 0;
-    for (int run = 0; run < 6; ++run) {
+    for (int run = 0; run < 12 && (interrupted < 4 || withDumps < 2); ++run) {
         const int afterMs = moment(random);
         const std::string what = "SIGINT after " + std::to_string(afterMs) + " ms";
         HubSim hub(defaultScenario());
@@ -369,7 +371,7 @@ TEST(SensortrimLive, InterruptAtRandomMoments) {
     // The moments fell during and after the recording. The operator presses
     // Enter a moment after placing the device, so few moments fall before
     // sampling begins: that case is CtrlCWhileWaitingForTheOperatorEndsTheRun's.
-    EXPECT_GE(interrupted, 3);
+    EXPECT_GE(interrupted, 4);
     EXPECT_GE(withDumps, 2);
 }
 
