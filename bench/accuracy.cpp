@@ -35,17 +35,16 @@ using truth::Device;
 using truth::Errors;
 using truth::Flow;
 using truth::has;
-using truth::draw;
 using V = truth::V;
 
 Device drawDevice(unsigned seed, bool realistic) {
     std::mt19937 rng(seed);
     Device d;
     d.realistic = realistic;
-    d.acc = {draw(rng, -0.1, 0.1), draw(rng, 0.95, 1.05), draw(rng, -0.015, 0.015), 0.001};
-    d.lid = {draw(rng, -0.1, 0.1), draw(rng, 0.95, 1.05), draw(rng, -0.015, 0.015), 0.001};
-    d.gyro = {draw(rng, -3, 3), draw(rng, 0.85, 1.15), draw(rng, -0.02, 0.02), 0.05};
-    d.mag = {draw(rng, -200, 200), draw(rng, 0.85, 1.2), draw(rng, -0.03, 0.03), 1.0};
+    d.acc = truth::drawAccelerometer(rng, 0.001);
+    d.lid = truth::drawAccelerometer(rng, 0.001);
+    d.gyro = truth::drawGyroscope(rng, 0.05);
+    d.mag = truth::drawMagnetometer(rng, 1.0);
     std::uniform_real_distribution<double> field(350, 550), dip(40, 70);
     d.field = field(rng);
     d.dip = dip(rng);

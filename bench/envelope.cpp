@@ -38,10 +38,8 @@
 
 namespace {
 
-using records::M3;
 using truth::Errors;
-using truth::draw;
-using V = truth::V;
+using truth::number;
 
 struct Noise {
     const char* name;
@@ -67,16 +65,6 @@ struct Tally {
     double worstShare = 0;  // the largest residual over its tolerance, of the runs that completed
     std::string firstReject, firstAccept;
 };
-
-std::string triple(const V& v) {
-    return truth::triple(v);
-}
-
-std::string text(double v) {
-    std::ostringstream out;
-    out << v;
-    return out.str();
-}
 
 bool namesNoise(const std::string& out) {
     for (const char* reason : {"is too noisy for this calibration", "never read still", "white noise is too high",
@@ -104,18 +92,17 @@ double worstShare(const std::string& xml, const Errors& acc, const Errors& gyro,
         which = "a record missing";
         return 1e9;
     }
-    note(records::largestDifference(a.correction, acc.correction()) / 0.003, "accelerometer scale and axes");
-    note(records::largestDifference(g.correction, gyro.correction()) / 0.01, "gyroscope scale and axes");
-    const M3 c = mag.correction();
-    const double size = std::cbrt(records::determinant(m.correction) / records::determinant(c));
-    M3 shape = m.correction;
-    for (double& x : shape)
-        x /= size;
-    note(records::largestDifference(shape, c) / 0.03, "magnetometer shape");
+    note(records::largestDifference(a.correction, acc.correction()) / truth::kAccTolerance,
+         "accelerometer scale and axes");
+    note(records::largestDifference(g.correction, gyro.correction()) / truth::kGyroScaleTolerance,
+         "gyroscope scale and axes");
+    const records::M3 c = mag.correction();
+    note(records::largestDifference(truth::shapeOf(m.correction, c), c) / truth::kMagShapeTolerance,
+         "magnetometer shape");
     for (int i = 0; i < 3; ++i) {
-        note(std::fabs(a.offset[i] / 1e6 - acc.offset[i]) / 0.003, "accelerometer offset");
-        note(std::fabs(g.offset[i] / 1e5 - gyro.offset[i]) / 0.1, "gyroscope offset");
-        note(std::fabs(m.offset[i] / 1e3 - mag.offset[i]) / (0.01 * field), "magnetometer centre");
+        note(std::fabs(a.offset[i] / 1e6 - acc.offset[i]) / truth::kAccTolerance, "accelerometer offset");
+        note(std::fabs(g.offset[i] / 1e5 - gyro.offset[i]) / truth::kGyroOffsetTolerance, "gyroscope offset");
+        note(std::fabs(m.offset[i] / 1e3 - mag.offset[i]) / (truth::kMagCentreShare * field), "magnetometer centre");
     }
     return worst;
 }
@@ -125,9 +112,9 @@ bool keep = false;
 
 void runOne(const Cell& cell, int seed, const std::string& root, Tally& tally, std::mutex& lock) {
     std::mt19937 rng(static_cast<unsigned>(seed) * 7919u + static_cast<unsigned>(cell.dip * 13 + cell.field));
-    const Errors acc{draw(rng, -0.1, 0.1), draw(rng, 0.95, 1.05), draw(rng, -0.015, 0.015), cell.noise->acc};
-    const Errors gyro{draw(rng, -3, 3), draw(rng, 0.85, 1.15), draw(rng, -0.02, 0.02), cell.noise->gyro};
-    const Errors mag{draw(rng, -200, 200), draw(rng, 0.85, 1.2), draw(rng, -0.03, 0.03), cell.noise->mag};
+    const Errors acc = truth::drawAccelerometer(rng, cell.noise->acc);
+    const Errors gyro = truth::drawGyroscope(rng, cell.noise->gyro);
+    const Errors mag = truth::drawMagnetometer(rng, cell.noise->mag);
     std::uniform_real_distribution<double> heading(0, 360);
     // The field as the part reads it is the cell's: the station's field
     // through the part's gain (the calibration keeps the gain, and judges
@@ -136,17 +123,17 @@ void runOne(const Cell& cell, int seed, const std::string& root, Tally& tally, s
     for (double s : mag.scale)
         gain += 1 / s / 3;
     const double station = cell.field / gain;
-    const std::string dir = root + "/run" + std::to_string(seed) + "_" + text(cell.dip) + "_" + text(cell.field) +
+    const std::string dir = root + "/run" + std::to_string(seed) + "_" + number(cell.dip) + "_" + number(cell.field) +
                             "_" + std::to_string(cell.noise - kNoises);
     std::vector<std::string> simulate = {DEVICESIM_BIN, "--out", dir + "/dump", "--flow", "full", "--sensors", "A,G,M",
-                                         "--seed", std::to_string(seed), "--dip", text(cell.dip), "--field",
-                                         text(station), "--heading", text(heading(rng))};
+                                         "--seed", std::to_string(seed), "--dip", number(cell.dip), "--field",
+                                         number(station), "--heading", number(heading(rng))};
     for (const auto& sensor : {std::make_pair("acc", acc), std::make_pair("gyro", gyro), std::make_pair("mag", mag)}) {
         const std::string s = sensor.first;
         const Errors& e = sensor.second;
-        simulate.insert(simulate.end(), {"--" + s + "-offset", triple(e.offset), "--" + s + "-scale", triple(e.scale),
-                                         "--" + s + "-misalign", triple(e.misalign), "--" + s + "-noise",
-                                         text(e.noise)});
+        const std::vector<std::string> errors = truth::simulatorErrors(s, e);
+        simulate.insert(simulate.end(), errors.begin(), errors.end());
+        simulate.insert(simulate.end(), {"--" + s + "-noise", number(e.noise)});
     }
     ProcessResult r = runProcess(simulate);
     if (r.exitStatus != 0) {
@@ -168,7 +155,7 @@ void runOne(const Cell& cell, int seed, const std::string& root, Tally& tally, s
             ++tally.falseAccepts;
             wrong = true;
             if (tally.firstAccept.empty())
-                tally.firstAccept = "seed " + std::to_string(seed) + ": " + which + " " + text(share) + " x tolerance";
+                tally.firstAccept = "seed " + std::to_string(seed) + ": " + which + " " + number(share) + " x tolerance";
         } else {
             ++tally.right;
         }

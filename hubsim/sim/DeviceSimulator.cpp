@@ -68,6 +68,13 @@ std::vector<M3> positionsOf(const SimOptions& o) {
     return positions;
 }
 
+// The knock the options ask for, if in this position's hold: 2.6 s into it,
+// or a quarter of a second before its end.
+void knockIn(Segment& hold, const SimOptions& o, int position) {
+    if (position == o.knock)
+        hold.knockMs = std::min(2600.0, o.holdSeconds * 1000 - 250);
+}
+
 // A motion made by hand: its pieces, from the orientation given, and the
 // orientation it ends in.
 M3 byHand(std::vector<Segment>& segments, const M3& from, const std::vector<Piece>& pieces, int position, bool toNext) {
@@ -99,8 +106,7 @@ std::vector<Segment> handTimeline(const SimOptions& o) {
     for (size_t p = 0; p < positions.size(); ++p) {
         const int position = static_cast<int>(p);
         hold(current, position, p > 0);
-        if (static_cast<int>(p) == o.knock)
-            segments.back().knockMs = std::min(2600.0, o.holdSeconds * 1000 - 250);
+        knockIn(segments.back(), o, position);
         if (p + 1 == positions.size())
             break;
         if (o.flow == Flow::Full) {
@@ -129,8 +135,7 @@ std::vector<Segment> timeline(const SimOptions& o) {
     for (size_t p = 0; p < positions.size(); ++p) {
         const int position = static_cast<int>(p);
         segments.push_back({false, positions[p], V3{}, o.holdSeconds, position, false});
-        if (static_cast<int>(p) == o.knock)
-            segments.back().knockMs = std::min(2600.0, o.holdSeconds * 1000 - 250);
+        knockIn(segments.back(), o, position);
         if (p + 1 == positions.size())
             break;
         if (o.flow == Flow::Full) {
@@ -264,14 +269,12 @@ std::vector<Stream> simulate(const SimOptions& o) {
             const double u = segment.moving ? std::min(1.0, std::max(0.0, static_cast<double>(i) / samples +
                                                                                   late / (samples * o.periodMs)))
                                             : 0.0;
-            const double fraction = u - std::sin(2 * kPi * u) / (2 * kPi);
+            const double fraction = turnedShare(u);
             M3 orientation = segment.from * rotation(segment.rotation * fraction);
             // The rate over the time the samples span, which integrates to the
             // rotation whatever the segment's length against the period.
             const double spanned = samples * o.periodMs / 1000;
-            V3 rate = segment.moving && spanned > 0
-                          ? segment.rotation * ((1 - std::cos(2 * kPi * u)) / spanned * kDegPerRad)
-                          : V3{};
+            V3 rate = segment.moving ? segment.rotation * (rateShare(u, spanned) * kDegPerRad) : V3{};
             // What a hand adds: the sensor off the axis it turns about, the
             // jolt of a re-grip, its tremor as it lets go; and a knock.
             V3 linear;
@@ -286,7 +289,7 @@ std::vector<Stream> simulate(const SimOptions& o) {
                 rate = rate + Hand::tremorRate(segment.tremorAxis, into);
             }
             if (segment.knockMs >= 0)
-                linear = linear + Hand::jolt(V3{0.9, 0.7, 0.9}, into - segment.knockMs);
+                linear = linear + Hand::jolt(Hand::kKnock, into - segment.knockMs);
             const M3 toDevice = orientation.transposed();
             double where = segment.position;
             if (segment.toNext)

@@ -50,6 +50,8 @@ public:
     V3 tremorAxis();
 
     static constexpr double kJoltMs = 20.0;
+    // A knock on the table: its jolt's peak (device frame, g), about 1.5 g.
+    static constexpr V3 kKnock{0.9, 0.7, 0.9};
     // Where the sensor sits from the axis the hand turns the device about (m).
     static constexpr double kArm = 0.04;
 

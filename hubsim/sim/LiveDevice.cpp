@@ -82,21 +82,20 @@ double LiveDevice::place(const std::string& up, const std::string& north, double
     const double c = (step.m[0][0] + step.m[1][1] + step.m[2][2] - 1) / 2;
     if (c < -0.99) {
         const V3 axis = std::fabs(step.m[0][0] - 1) < 1e-6 ? V3{1, 0, 0} : std::fabs(step.m[1][1] - 1) < 1e-6 ? V3{0, 1, 0} : V3{0, 0, 1};
-        if (setup.hand)
-            addByHand(from, hand.move(axis * (kPi / 2), seconds / 2));
-        else
-            add(from, seconds / 2, axis * (kPi / 2));
+        addMove(from, seconds / 2, axis * (kPi / 2));
         const M3 middle = orientation(queueStart(from), nullptr);
-        if (setup.hand)
-            addByHand(from, hand.move(rotationVector(middle.transposed() * target), seconds / 2));
-        else
-            add(from, seconds / 2, rotationVector(middle.transposed() * target));
-    } else if (setup.hand) {
-        addByHand(from, hand.move(rotationVector(step), seconds));
+        addMove(from, seconds / 2, rotationVector(middle.transposed() * target));
     } else {
-        add(from, seconds, rotationVector(step));
+        addMove(from, seconds, rotationVector(step));
     }
     return queueStart(from);
+}
+
+void LiveDevice::addMove(double startMs, double seconds, const V3& rotation) {
+    if (setup.hand)
+        addByHand(startMs, hand.move(rotation, seconds));
+    else
+        add(startMs, seconds, rotation);
 }
 
 double LiveDevice::turn(const std::string& axis, double degrees, double startMs, double seconds) {
@@ -109,7 +108,7 @@ double LiveDevice::turn(const std::string& axis, double degrees, double startMs,
 }
 
 double LiveDevice::knock(double startMs) {
-    Piece piece{V3{}, Hand::kJoltMs / 1000, true, V3{0.9, 0.7, 0.9}};
+    Piece piece{V3{}, Hand::kJoltMs / 1000, true, Hand::kKnock};
     add(startMs, piece.seconds, V3{}, piece);
     return queueStart(startMs);
 }

@@ -83,6 +83,8 @@ private:
     void add(double startMs, double seconds, const V3& rotation, const Piece& piece = Piece());
     // The pieces of a motion as the hand makes it, added one after another.
     void addByHand(double startMs, const std::vector<Piece>& pieces);
+    // A move to a position: a quick swing by hand, an even one otherwise.
+    void addMove(double startMs, double seconds, const V3& rotation);
     // The orientation at a time, its body rate, and the linear acceleration
     // (device frame, g) the hand gives the sensor.
     M3 orientation(double tMs, V3* rateDegPerS, V3* linear = nullptr) const;

@@ -11,6 +11,7 @@
 #include "InertialSensor.h"
 #include "Matrix.h"
 #include "Sensor.h"
+#include "Statistics.h"
 
 namespace {
 
@@ -95,8 +96,7 @@ void NewMotionProcess::checkTurn(int s, double t) {
                 window.clear();
                 for (size_t k = from; k <= i; ++k)
                     window.push_back(turn[k]->values[a]);
-                std::nth_element(window.begin(), window.begin() + static_cast<long>(window.size() / 2), window.end());
-                level[static_cast<int>(a)] = window[window.size() / 2];
+                level[static_cast<int>(a)] = Statistics::Median(window);
             }
             largest = std::max(largest, level.vectorAngle(holdGravity) * kDegreesPerRadian);
         }

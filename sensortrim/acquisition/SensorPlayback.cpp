@@ -19,6 +19,7 @@ namespace {
 const size_t kProgressRows = 100000;
 
 }  // namespace
+
 void SensorManager::loadDataFromFile(const std::vector<std::shared_ptr<Sensor>>& dumpSensors,
                                      const std::string& folder, const std::string& prefix, bool readLuid) {
     consoleOut() << "Loading data dump, this might take a while..." << std::endl;

@@ -101,6 +101,8 @@ public:
     void checkSuccess();
     // Fails a calibration whose white noise is past its limit, once.
     void failOnNoise(const std::string& parameter);
+    // Logs the holds' averages, what they should read, and the records found.
+    void logFound(const Matrix& averages);
     // Fails a calibration whose axis mapping is a mirror image.
     void checkMirroredMapping();
     // What the operator did wrong when the mapping of one axis comes out

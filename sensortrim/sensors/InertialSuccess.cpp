@@ -30,6 +30,14 @@ void InertialSensor::failOnNoise(const std::string& parameter) {
         }
 }
 
+void InertialSensor::logFound(const Matrix& averages) {
+    addToLog(averages, "Averages", "The measured averages of the calibration process");
+    addToLog(expectedResults, "ExpectedAverages", "The averages that are expected at a perfectly calibrated system");
+    addToLog(o, "Offset", "The calculated offset of the sensor");
+    addToLog(S, "Scale", "The calculated scale matrix of the sensor");
+    addToLog(A, "AxisMapping", "The calculated axis mapping of the sensor");
+}
+
 void InertialSensor::checkMirroredMapping() {
     // A sensor's axes are right-handed, and so are the device's: the mapping
     // between them is a rotation. A mirror image comes of a position held the
@@ -51,11 +59,7 @@ void InertialSensor::checkMirroredMapping() {
 }
 
 void InertialSensor::checkSuccess() {
-    addToLog(staticMeans, "Averages", "The measured averages of the calibration process");
-    addToLog(expectedResults, "ExpectedAverages", "The averages that are expected at a perfectly calibrated system");
-    addToLog(o, "Offset", "The calculated offset of the sensor");
-    addToLog(S, "Scale", "The calculated scale matrix of the sensor");
-    addToLog(A, "AxisMapping", "The calculated axis mapping of the sensor");
+    logFound(staticMeans);
 
     // A part noisier than its limit fails for that first: the other
     // figures may follow from it.
@@ -119,11 +123,7 @@ void InertialSensor::checkSuccess() {
 void InertialSensor::checkSuccess(Matrix averages) {
     if (resetCalibration)
         return;
-    addToLog(averages, "Averages", "The measured averages of the calibration process");
-    addToLog(expectedResults, "ExpectedAverages", "The averages that are expected at a perfectly calibrated system");
-    addToLog(o, "Offset", "The calculated offset of the sensor");
-    addToLog(S, "Scale", "The calculated scale matrix of the sensor");
-    addToLog(A, "AxisMapping", "The calculated axis mapping of the sensor");
+    logFound(averages);
 
     failOnNoise("Noise");
     for (int i = 0; i < 3; ++i)

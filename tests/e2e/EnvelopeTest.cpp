@@ -16,8 +16,8 @@
 
 namespace {
 
-using truth::Errors;
 using truth::Flow;
+using truth::number;
 
 // One station and part: the simulator's options beyond the device's errors,
 // the run, and what it must end with (nothing: calibrates true).
@@ -34,17 +34,6 @@ void PrintTo(const Station& s, std::ostream* out) {
     *out << s.name;
 }
 
-std::vector<std::string> errorsOf(const char* sensor, const Errors& e) {
-    const std::string s = sensor;
-    return {"--" + s + "-offset", truth::triple(e.offset), "--" + s + "-scale", truth::triple(e.scale),
-            "--" + s + "-misalign", truth::triple(e.misalign)};
-}
-
-std::string number(double v) {
-    std::ostringstream out;
-    out << v;
-    return out.str();
-}
 
 const std::vector<std::string> kFullCalibration = {"-CalibrateOffline", "AGM"};
 const char* const kTooNoisy = " is too noisy for this calibration: its noise, ";
@@ -129,8 +118,9 @@ TEST_P(Envelope, CalibratesTrueOrFailsWithItsOwnCause) {
     const bool four = s.flow == Flow::FourSteps;
     std::vector<std::string> simulator = {"--seed", "4", "--flow", four ? "foursteps" : "full", "--sensors",
                                           four ? "A,G" : "A,G,M"};
-    for (const auto& e : {errorsOf("acc", truth::kAccelerometer), errorsOf("gyro", truth::kGyroscope),
-                          errorsOf("mag", truth::kMagnetometer)})
+    for (const auto& e : {truth::simulatorErrors("acc", truth::kAccelerometer),
+                          truth::simulatorErrors("gyro", truth::kGyroscope),
+                          truth::simulatorErrors("mag", truth::kMagnetometer)})
         simulator.insert(simulator.end(), e.begin(), e.end());
     simulator.insert(simulator.end(), s.simulator.begin(), s.simulator.end());
     simulate("dump", simulator);

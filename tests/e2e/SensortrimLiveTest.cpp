@@ -199,10 +199,8 @@ TEST(SensortrimLive, MisbehavingReports) {
          "Data streaming rate was invalid. Not enough data points were sampled for Accelerometer_2\n"},
     };
     for (const Case& c : cases) {
-        std::string scenario = defaultScenario();
         const std::string device = "<Device speed=\"8\"";
-        scenario.replace(scenario.find(device), device.size(), device + " " + c.device);
-        HubSim hub(scenario);
+        HubSim hub(scenarioReplacing(device, device + " " + c.device));
         const ProcessResult r = operatorRun(hub, c.args);
         EXPECT_EQ(r.exitStatus, c.status) << c.device << r.out;
         EXPECT_TRUE(contains(r.out, c.expected)) << c.device << r.out;
@@ -218,11 +216,8 @@ TEST(SensortrimLive, NobodyMovesTheDevice) {
     // No operator: the first position is held, then nothing happens for a
     // minute; meanwhile the gyroscope falls silent. The time-out names the
     // step and the sensor whose samples stopped.
-    std::string scenario = defaultScenario();
     const std::string device = "<Device speed=\"8\"";
-    scenario.replace(scenario.find(device), device.size(),
-                     device + " silentLuid=\"7600090002000002\" silentAfterMs=\"8000\"");
-    HubSim hub(scenario);
+    HubSim hub(scenarioReplacing(device, device + " silentLuid=\"7600090002000002\" silentAfterMs=\"8000\""));
     ProcessOptions options;
     options.workDir = hub.dir();
     options.timeoutSeconds = 120;
@@ -456,9 +451,8 @@ namespace {
 
 // The default scenario, its firmware never answering a stop of the recording.
 std::string neverStops() {
-    std::string scenario = defaultScenario();
     const std::string device = "<Device speed=\"8\"";
-    return scenario.replace(scenario.find(device), device.size(), device + " ignoreStop=\"true\"");
+    return scenarioReplacing(device, device + " ignoreStop=\"true\"");
 }
 
 TEST(SensortrimLive, AFirmwareThatNeverConfirmsTheStopHoldsNothing) {

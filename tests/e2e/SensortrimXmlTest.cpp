@@ -85,10 +85,7 @@ TEST(SensortrimXml, ExportWritesTheFirmwareRecords) {
 
 TEST(SensortrimXml, ImportWritesEachRecordThenResetsTheHub) {
     // A device whose records differ from the file: the import puts the file's back.
-    std::string scenario = defaultScenario();
-    const std::string original = "00 00 0c000000 f9ffffff 03000000";
-    scenario.replace(scenario.find(original), original.size(), "00 00 00000000 00000000 00000000");
-    HubSim hub(scenario);
+    HubSim hub(scenarioReplacing("00 00 0c000000 f9ffffff 03000000", "00 00 00000000 00000000 00000000"));
     const ProcessResult r = sensortrim(hub, {"-ImportXml", EXAMPLES_DIR "/calibration-default.xml"});
     EXPECT_EQ(r.exitStatus, 0) << r.out;
     EXPECT_EQ(r.out, kBanner +
@@ -250,9 +247,7 @@ TEST(SensortrimXml, WhatExportWritesImportReadsBack) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.to);
-        std::string scenario = defaultScenario();
-        scenario.replace(scenario.find(c.from), c.from.size(), c.to);
-        HubSim hub(scenario);
+        HubSim hub(scenarioReplacing(c.from, c.to));
         ProcessResult r = sensortrim(hub, {"-ExportXml", "x.xml"});
         ASSERT_EQ(r.exitStatus, 0) << r.out;
         EXPECT_EQ(r.out.find("Warning"), std::string::npos) << r.out;
@@ -290,9 +285,7 @@ TEST(SensortrimXml, AnOddRecordCostsNoOtherSensorItsBackup) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.to);
-        std::string scenario = defaultScenario();
-        scenario.replace(scenario.find(c.from), c.from.size(), c.to);
-        HubSim hub(scenario);
+        HubSim hub(scenarioReplacing(c.from, c.to));
         ProcessResult r = sensortrim(hub, {"-ExportXml", "x.xml"});
         EXPECT_EQ(r.exitStatus, 0) << r.out;
         EXPECT_NE(r.out.find("Warning: the calibration data of Accelerometer 7300010001000002 is saved as the firmware "

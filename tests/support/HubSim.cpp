@@ -104,6 +104,14 @@ std::string defaultScenario() {
     return readFile(EXAMPLES_DIR "/hub-default.xml");
 }
 
+std::string scenarioReplacing(const std::string& from, const std::string& to) {
+    std::string xml = defaultScenario();
+    const size_t at = xml.find(from);
+    if (at == std::string::npos)
+        throw std::runtime_error("the default scenario has no " + from);
+    return xml.replace(at, from.size(), to);
+}
+
 std::string scenarioWith(const std::string& extra) {
     std::string xml = defaultScenario();
     xml.insert(xml.rfind("</HubScenario>"), extra);

@@ -44,3 +44,5 @@ private:
 std::string defaultScenario();
 // The default scenario with elements added before its end.
 std::string scenarioWith(const std::string& extra);
+// The default scenario with the first text from in it replaced by to.
+std::string scenarioReplacing(const std::string& from, const std::string& to);

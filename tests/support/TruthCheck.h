@@ -32,9 +32,9 @@ inline void expectUndone(const std::string& what, const records::Record& r, cons
             return;
         }
         if (flow == Flow::Full) {
-            EXPECT_LE(records::largestDifference(r.correction, c), 0.003) << what;
+            EXPECT_LE(records::largestDifference(r.correction, c), kAccTolerance) << what;
             for (int i = 0; i < 3; ++i)
-                EXPECT_NEAR(r.offset[i] / g, truth.offset[i], 0.003) << what << " offset " << i;
+                EXPECT_NEAR(r.offset[i] / g, truth.offset[i], kAccTolerance) << what << " offset " << i;
             return;
         }
         // Three positions: the scale of each axis and the offsets, both to
@@ -48,9 +48,9 @@ inline void expectUndone(const std::string& what, const records::Record& r, cons
     }
     if (type == 118) {
         for (int i = 0; i < 3; ++i)
-            EXPECT_NEAR(r.offset[i] / 1e5, truth.offset[i], 0.1) << what << " offset " << i;
+            EXPECT_NEAR(r.offset[i] / 1e5, truth.offset[i], kGyroOffsetTolerance) << what << " offset " << i;
         if (flow == Flow::Full) {
-            EXPECT_LE(records::largestDifference(r.correction, c), 0.01) << what;
+            EXPECT_LE(records::largestDifference(r.correction, c), kGyroScaleTolerance) << what;
         } else if (flow == Flow::FourSteps) {
             for (int i = 0; i < 3; ++i)
                 EXPECT_NEAR(r.correction[4 * i] / c[4 * i], 1.0, 0.01) << what << " scale " << i;
@@ -59,13 +59,9 @@ inline void expectUndone(const std::string& what, const records::Record& r, cons
     }
     // The magnetometer's shape is known up to the field's strength; its centre
     // to 1 % of the field.
-    const double size = std::cbrt(records::determinant(r.correction) / records::determinant(c));
-    records::M3 shape = r.correction;
-    for (double& x : shape)
-        x /= size;
-    EXPECT_LE(records::largestDifference(shape, c), 0.03) << what;
+    EXPECT_LE(records::largestDifference(shapeOf(r.correction, c), c), kMagShapeTolerance) << what;
     for (int i = 0; i < 3; ++i)
-        EXPECT_NEAR(r.offset[i] / 1e3, truth.offset[i], 0.01 * field) << what << " centre " << i;
+        EXPECT_NEAR(r.offset[i] / 1e3, truth.offset[i], kMagCentreShare * field) << what << " centre " << i;
 }
 
 }  // namespace truth

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <random>
 #include <regex>
 #include <sstream>
@@ -44,11 +45,35 @@ inline V draw(std::mt19937& rng, double low, double high) {
     return {d(rng), d(rng), d(rng)};
 }
 
+// A part's errors drawn on every axis, as wide as the calibration takes them.
+inline Errors drawAccelerometer(std::mt19937& rng, double noise) {
+    return {draw(rng, -0.1, 0.1), draw(rng, 0.95, 1.05), draw(rng, -0.015, 0.015), noise};
+}
+inline Errors drawGyroscope(std::mt19937& rng, double noise) {
+    return {draw(rng, -3, 3), draw(rng, 0.85, 1.15), draw(rng, -0.02, 0.02), noise};
+}
+inline Errors drawMagnetometer(std::mt19937& rng, double noise) {
+    return {draw(rng, -200, 200), draw(rng, 0.85, 1.2), draw(rng, -0.03, 0.03), noise};
+}
+
 inline std::string triple(const V& v) {
     std::ostringstream out;
     out.precision(9);
     out << v[0] << "," << v[1] << "," << v[2];
     return out.str();
+}
+
+// A number as a command line takes it.
+inline std::string number(double v) {
+    std::ostringstream out;
+    out << v;
+    return out.str();
+}
+
+// The simulator's options that give a sensor ("acc", "gyro", "mag") its errors.
+inline std::vector<std::string> simulatorErrors(const std::string& sensor, const Errors& e) {
+    return {"--" + sensor + "-offset", triple(e.offset), "--" + sensor + "-scale", triple(e.scale),
+            "--" + sensor + "-misalign", triple(e.misalign)};
 }
 
 // The attributes (' name="value"') of the first element of that name in xml
@@ -175,5 +200,24 @@ inline const Errors kGyroscope{{2.5, -1.2, 0.8}, {1.15, 0.9, 1.06}, {0.02, -0.01
 inline const Errors kMagnetometer{{180, -120, 75}, {1.2, 0.88, 1.05}, {0.03, -0.02, 0.025}, 1.0};
 inline const double kField = 480;
 
+// What the full flow promises each record: the accelerometer's scale and axes
+// (a share) and offset (g), the gyroscope's scale and axes and its offset
+// (deg/s, in every flow), the magnetometer's shape and its centre (a share of
+// the field).
+inline constexpr double kAccTolerance = 0.003;
+inline constexpr double kGyroScaleTolerance = 0.01;
+inline constexpr double kGyroOffsetTolerance = 0.1;
+inline constexpr double kMagShapeTolerance = 0.03;
+inline constexpr double kMagCentreShare = 0.01;
+
+// A magnetometer's correction at the truth's size: its shape, which is all
+// the calibration determines of it beside the centre.
+inline records::M3 shapeOf(const records::M3& found, const records::M3& truth) {
+    const double size = std::cbrt(records::determinant(found) / records::determinant(truth));
+    records::M3 shape = found;
+    for (double& x : shape)
+        x /= size;
+    return shape;
+}
 
 }  // namespace truth
