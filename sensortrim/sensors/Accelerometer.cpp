@@ -258,8 +258,7 @@ bool Accelerometer::checkMovement() {
         return false;
     // Where the device is now: the median of the last tenth of a second, so
     // that a knock or a re-grip (a jolt of a sample or two) is no move.
-    const Vector now = recentLevel();
-    return now.size() == 3 && distanceFromLast(now.elements()) > movementThreshold;
+    return movedFurtherThan(movementThreshold);
 }
 
 std::vector<std::vector<double>> Accelerometer::getBuferedDataRange(unsigned long start, unsigned long count) {

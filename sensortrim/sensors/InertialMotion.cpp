@@ -71,6 +71,40 @@ Vector InertialSensor::recentLevel() {
     return Statistics::Median(bufferedData, range);
 }
 
+bool InertialSensor::movedFurtherThan(double distance) {
+    const BufferRange range = findBufferRange(kMoveWindowMs);
+    if (range.first < 0 || range.last < range.first)
+        return false;
+    const size_t first = static_cast<size_t>(range.first);
+    // Each axis's median lies between that axis's smallest and largest
+    // value, so with every value of the window within the band the median
+    // lies within distance of lastData (a hair less, for the rounding).
+    const double half = distance / std::sqrt(3.0) * (1 - 1e-12);
+    const size_t none = static_cast<size_t>(-1);
+    if (lastData.size() == 3 && half > 0 && std::isfinite(half) && bufferInTimeOrder()) {
+        if (bandChecked > bufferedData.size() || bandCentre.size() != 3 || half != bandHalfWidth ||
+            !(bandCentre == lastData)) {
+            bandCentre = lastData;
+            bandHalfWidth = half;
+            bandChecked = first;
+            bandOutside = none;
+        }
+        bandChecked = std::max(bandChecked, first);
+        for (; bandChecked < bufferedData.size(); ++bandChecked) {
+            const SampleValues& v = bufferedData[bandChecked].values;
+            bool inside = v.size() == 3;
+            for (size_t k = 0; inside && k < 3; ++k)
+                inside = std::fabs(v[k] - bandCentre[static_cast<int>(k)]) <= half;
+            if (!inside)
+                bandOutside = bandChecked;
+        }
+        if (bandOutside == none || bandOutside < first)
+            return false;
+    }
+    const Vector now = Statistics::Median(bufferedData, range);
+    return now.size() == 3 && distanceFromLast(now.elements()) > distance;
+}
+
 double InertialSensor::medianError() {
     const BufferRange range = findBufferRange(motionlessWindow);
     if (range.first < 0 || range.last < range.first)

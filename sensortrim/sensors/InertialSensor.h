@@ -139,6 +139,11 @@ public:
     // is, a jolt of a sample or two apart.
     Vector recentLevel();
     static constexpr double kMoveWindowMs = 100.0;
+    // Whether recentLevel() lies further than `distance` from lastData. The
+    // median is taken only when a sample of the window has left the band
+    // about lastData (distance / sqrt(3) on every axis) inside which no
+    // median of the window can lie that far: a hold costs no median.
+    bool movedFurtherThan(double distance);
     // How far the median of the last motionless window may be off for the
     // noise in it: the standard error of a median, on the noisiest axis.
     double medianError();
@@ -260,6 +265,12 @@ protected:
     int numStaticStates = 0;
     // How many leading buffered samples are known to be in time order.
     size_t timeOrdered = 0;
+    // The move check's band: its centre and half-width, the buffered
+    // samples checked against it, and the newest of them outside it.
+    Vector bandCentre;
+    double bandHalfWidth = -1.0;
+    size_t bandChecked = 0;
+    size_t bandOutside = static_cast<size_t>(-1);
 
     // Limits of the success criteria (sampling unit unless dimensionless).
     double offsetLimit = 0.0;

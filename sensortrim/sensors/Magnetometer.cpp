@@ -116,8 +116,7 @@ bool Magnetometer::checkMotion(double window) {
 bool Magnetometer::checkMovement() {
     if (bufferedData.empty() || bufferedData.back().values.size() < 3)
         return false;
-    const Vector now = recentLevel();
-    return now.size() == 3 && distanceFromLast(now.elements()) > movementDistance;
+    return movedFurtherThan(movementDistance);
 }
 
 void Magnetometer::setLastData(Vector data) {
