@@ -32,7 +32,25 @@ public:
     using InertialSensor::setLimits;
     void setLimits();
     void findRotation(const EllipsoidFit& fit);
-    // The calibration of a recording: fit, axes and records (S, A, o).
+    // From the records findRotation starts with (S, o), those that make every
+    // sample of the turns and holds most likely.
+    void refine();
+    static constexpr int kRefineIterations = 30;
+    // What the refinement found besides the records: the field's strength
+    // and, for each turn, its part along the turn's axis and the buffer
+    // indexes [first, second) of the turn with its holds.
+    struct Circles {
+        bool found = false;
+        double field = 0.0;
+        double along[3] = {0.0, 0.0, 0.0};
+        std::pair<size_t, size_t> stretches[3];
+    };
+    Circles circles;
+    // The point of the model nearest to the calibrated field u of buffer
+    // index i: on its turn's circle, or on the sphere.
+    Vector modelPoint(size_t i, const Vector& u) const;
+    // The calibration of a recording: fit, axes and records (S, A, o),
+    // returned as the fit whose transform and centre they are.
     EllipsoidFit solve();
     // What the field did while the device turned, through a fit: its
     // strength in the holds, and the largest change of the calibrated

@@ -66,19 +66,14 @@ EllipsoidFit Magnetometer::solve() {
     if (!S.isFinite() || !Matrix(o).isFinite())
         throw MathException("the fit is degenerate");
     endCalibration(false);
-    return fit;
+    // The records as a fit: what they make of a sample.
+    EllipsoidFit records = fit;
+    records.transform = S * A;
+    records.center = o;
+    return records;
 }
 
 void Magnetometer::findRotation(const EllipsoidFit& fit) {
-    std::vector<Vector> corrected;
-    double magnitude = 0;
-    for (int i = 0; i < 4; ++i) {
-        corrected.push_back(fit.calibrate(staticMeans.getRow(i)));
-        magnitude += corrected.back().norm() / 4;
-    }
-    double best = findBestAngle(50, magnitude, corrected, -kPi / 2, kPi / 2);
-    best = findBestAngle(100, magnitude, corrected, best - kPi / 50, best + kPi / 50);
-
     const std::vector<size_t> index = findIndex();
     if (index.size() < 11)
         throw CalibrationException(name + " Calibration Error: Failed splitting data to segments");
@@ -106,24 +101,36 @@ void Magnetometer::findRotation(const EllipsoidFit& fit) {
         down += share < -kLeastVerticalShare ? 1 : 0;
         up += share > kLeastVerticalShare ? 1 : 0;
     }
+    double side = 0;
     if (down + up == 3) {
-        const double side = down > up ? -1.0 : 1.0;
+        side = down > up ? -1.0 : 1.0;
         for (int t = 0; t < 3; ++t)
             if (along[t] * side < 0) {
                 axes[t] = axes[t] * -1.0;
                 along[t] = -along[t];
             }
-        // The dip's sign as the turns tell it; the search over the holds,
-        // which may take a mirror image for the field, gives its size.
-        if ((side < 0) != (best > 0))
-            best = -best;
     }
-    SetExpectation(best, magnitude);
     Matrix misalignment(3, 3);
     for (int t = 0; t < 3; ++t)
         misalignment.setRow(axes[t], 2 - t);
     S = misalignment * fit.transform;
     o = fit.center;
+    // From there, the records that make every sample most likely.
+    refine();
+
+    std::vector<Vector> corrected;
+    double magnitude = 0;
+    for (int i = 0; i < 4; ++i) {
+        corrected.push_back(S * (staticMeans.getRow(i) - o));
+        magnitude += corrected.back().norm() / 4;
+    }
+    double best = findBestAngle(50, magnitude, corrected, -kPi / 2, kPi / 2);
+    best = findBestAngle(100, magnitude, corrected, best - kPi / 50, best + kPi / 50);
+    // The dip's sign as the turns tell it; the search over the holds, which
+    // may take a mirror image for the field, gives its size.
+    if (side != 0 && (side < 0) != (best > 0))
+        best = -best;
+    SetExpectation(best, magnitude);
 }
 
 double Magnetometer::findBestAngle(int steps, double magnitude, const std::vector<Vector>& vectors, double low,

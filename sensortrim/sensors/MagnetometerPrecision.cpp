@@ -67,28 +67,35 @@ Vector Magnetometer::blockNoise(Vector& stepNoise) {
 }
 
 void Magnetometer::weighPrecision(const EllipsoidFit& fit, FieldFigures& null) {
-    // The recording as the records say it was, noise apart: each sample on
-    // the fitted sphere where the fit put it.
+    // The recording as the records say it was, noise apart: each sample
+    // where the model puts it, on its turn's circle or on the sphere (on the
+    // fitted sphere where the records were not refined).
     const std::vector<SensorData> recorded = bufferedData;
+    const Matrix& correction = fit.transform;
+    const Vector& centre = fit.center;
     double radius = 0;
     size_t count = 0;
     for (const SensorData& s : recorded)
         if (s.values.size() >= 3) {
-            radius += fit.calibrate(Vector(s.values)).norm();
+            radius += (correction * (Vector(s.values) - centre)).norm();
             ++count;
         }
     if (count == 0)
         return;
     radius /= static_cast<double>(count);
-    const Matrix inverse = fit.transform.invert3x3();
+    const Matrix inverse = correction.invert3x3();
     std::vector<SensorData> clean = recorded;
-    for (SensorData& s : clean)
-        if (s.values.size() >= 3) {
-            const Vector u = fit.calibrate(Vector(s.values));
-            const double length = u.norm();
-            if (length > 0)
-                s.values = (fit.center + inverse * (u * (radius / length))).elements();
-        }
+    for (size_t i = 0; i < clean.size(); ++i) {
+        SensorData& s = clean[i];
+        if (s.values.size() < 3)
+            continue;
+        const Vector u = correction * (Vector(s.values) - centre);
+        const double length = u.norm();
+        if (circles.found)
+            s.values = (centre + inverse * modelPoint(i, u)).elements();
+        else if (length > 0)
+            s.values = (centre + inverse * (u * (radius / length))).elements();
+    }
     // The noise the fit sees: at most what changes from one sample to the
     // next, less where a tenth of a second averages it out (an alternating
     // field); a field that wanders slowly, or a hold that still settles,
@@ -102,6 +109,7 @@ void Magnetometer::weighPrecision(const EllipsoidFit& fit, FieldFigures& null) {
     const Vector savedO = o, savedNoise = whiteNoise;
     const double savedSin = sinDip, savedCos = cosDip;
     const auto savedTurns = turnStretches;
+    const Circles savedCircles = circles;
     std::vector<FieldFigures> figures;
     std::normal_distribution<double> unit(0.0, 1.0);
     precision = spreadOf(
@@ -128,6 +136,7 @@ void Magnetometer::weighPrecision(const EllipsoidFit& fit, FieldFigures& null) {
     sinDip = savedSin;
     cosDip = savedCos;
     turnStretches = savedTurns;
+    circles = savedCircles;
     // What the noise alone makes of each figure: its mean and six of its
     // deviations above (a largest value's tail is longer than a normal one's,
     // and a few dozen solutions tell its deviation to a sixth or so), so

@@ -118,12 +118,19 @@ void InertialSensor::judgePrecision(double noise, double limit) {
                  "in percent");
         addToLog(t.scale * 100, "ScaleTolerance", "What the flow promises for the scale and axes, in percent");
         addToLog(scaleRisk, "ScaleRisk", "The chance that the scale and axes stray past what the flow promises");
+        if (precision.scaleElements.getRows() == 3)
+            addToLog(precision.scaleElements * 100, "ExpectedScaleErrors",
+                     "How far each element of the correction (scale matrix times axis mapping) may be off, one "
+                     "sigma, in percent");
     }
     if (precision.offset >= 0) {
         addToLog(precision.offset, "ExpectedOffsetError",
                  "How far the offset may be off for the noise and the samples it came from, one sigma");
         addToLog(t.offset, "OffsetTolerance", "What the flow promises for the offset");
         addToLog(offsetRisk, "OffsetRisk", "The chance that the offset strays past what the flow promises");
+        if (precision.offsetElements.size() == 3)
+            addToLog(precision.offsetElements, "ExpectedOffsetErrors",
+                     "How far each axis of the offset may be off, one sigma");
     }
 
     // A calibration that failed for a cause has that cause to name: what
