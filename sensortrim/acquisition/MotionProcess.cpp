@@ -112,6 +112,50 @@ bool NewMotionProcess::isMotionless() {
     return other ? other->ISmotionless(first) : false;
 }
 
+bool NewMotionProcess::heldLongEnough(double t) {
+    if (!isMotionless()) {
+        stillSince = -1.0;
+        holdNote.clear();
+        return false;
+    }
+    if (noiseHolders.empty())
+        return true;
+    std::string sensor;
+    const double needed = std::min(holdNeeded(sensor), kLongestHoldMs);
+    // The window that saw the device still is the hold's first second.
+    const double since = stillSince >= 0 ? stillSince : t - 1000.0;
+    if (t - since >= needed) {
+        holdNote.clear();
+        return true;
+    }
+    stillSince = since;
+    char text[160];
+    std::snprintf(text, sizeof text, "hold still: %d s more for the %s's noise",
+                  static_cast<int>(std::ceil((needed - (t - since)) / 1000.0)), sensor.c_str());
+    holdNote = text;
+    return false;
+}
+
+double NewMotionProcess::holdNeeded(std::string& sensor) {
+    // The full flow holds each of its first three positions twice, before
+    // and after the turn; the records take both.
+    const double holds = flow == FLOW_FULL && currentSegment < 6 ? 2.0 : 1.0;
+    double longest = 0;
+    for (const std::shared_ptr<InertialSensor>& s : noiseHolders) {
+        if (!s)
+            continue;
+        const double rate = s->recentRate();
+        if (!(rate > 0))
+            continue;
+        const double ms = s->holdSamplesNeeded(s->recentNoise()) / holds / rate;
+        if (ms > longest) {
+            longest = ms;
+            sensor = s->getName();
+        }
+    }
+    return longest;
+}
+
 void NewMotionProcess::updateStep(double t) {
     // What the parts and the stream did during a turn comes first: a sensor
     // at the end of its range or reports that never came make the operator's
@@ -145,9 +189,13 @@ void NewMotionProcess::updateStep(double t) {
     progressRate = gyroscope ? recentMedian(*gyroscope) : Vector();
     const size_t s = static_cast<size_t>(currentSegment);
     if (2 * s + 1 < segmentTimes.size()) {
-        segmentTimes[2 * s] = t - 1000.0;
+        // The hold began a motionless window before it was seen, or where it
+        // began to run on for the noise.
+        segmentTimes[2 * s] = stillSince >= 0 ? stillSince : t - 1000.0;
         segmentTimes[2 * s + 1] = t;
     }
+    stillSince = -1.0;
+    holdNote.clear();
     ++currentSegment;
     lastChangeTime = t;
     moveNext = true;
@@ -215,7 +263,7 @@ void NewMotionProcess::CalibrationControl(SensorData& sample) {
         return;
     switch (detectState) {
     case 0:
-        if (isMotionless()) {
+        if (heldLongEnough(t)) {
             updateStep(t);
             detectState = 1;
             if (gyroscope)
@@ -239,7 +287,7 @@ void NewMotionProcess::CalibrationControl(SensorData& sample) {
         }
         break;
     case 2:
-        if (isMotionless()) {
+        if (heldLongEnough(t)) {
             updateStep(t);
             detectState = 3;
             for (InertialSensor* s : {accelerometer.get(), gyroscope.get(), magnetometer.get()})

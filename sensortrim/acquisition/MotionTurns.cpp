@@ -282,6 +282,6 @@ bool NewMotionProcess::fillProgress(StepProgress& progress) {
     else if (moving)
         progress.waitingFor = turn && detectState == 2 ? "the end of the turn" : "the device to come to rest";
     else
-        progress.waitingFor = "holding still";
+        progress.waitingFor = holdNote.empty() ? "holding still" : holdNote;
     return true;
 }

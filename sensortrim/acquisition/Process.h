@@ -124,6 +124,11 @@ public:
     bool canCheckTurnEnds() const { return turnWatch || magnetometer; }
     bool fillProgress(StepProgress& progress) override;
     std::string stallCause() override;
+    // Live calibrations: a hold runs on until its samples can promise the
+    // records of these sensors their flow's tolerance for the noise they
+    // show, at most kLongestHoldMs, and the status line says why.
+    void holdForNoise(std::vector<std::shared_ptr<InertialSensor>> sensors) { noiseHolders = std::move(sensors); }
+    static constexpr double kLongestHoldMs = 15000.0;
 
     // Limits of the turn checks.
     static constexpr double kTurnEndTolerance = 5.0;  // degrees off where the turn started
@@ -170,6 +175,17 @@ private:
     uint64_t motionCheckInterval = 1;
 
     bool isMotionless();
+    // The device is still, and has been for as long as the noise of the
+    // sensors held for needs (or the longest hold).
+    bool heldLongEnough(double t);
+    // How long the hold in progress must last for the noise (ms), and the
+    // sensor that needs it most.
+    double holdNeeded(std::string& sensor);
+    std::vector<std::shared_ptr<InertialSensor>> noiseHolders;
+    // Where the hold running on for the noise began (below 0: none), and
+    // what the status line says of it.
+    double stillSince = -1.0;
+    std::string holdNote;
     void updateStep(double t);
     void improveSegmentation();
     // The checks of the turn that the hold ending at t followed (step s).

@@ -95,7 +95,7 @@ void CalibrationManager::start() {
         sensorManager.setType(process);
         if (turnWatch)
             sensorManager.addWatcher(turnWatch);
-        setUpTurnChecks();
+        setUpStepChecks();
     }
     if ((calibrate || test) && !useRawData) {
         // The recorder keeps a connection of its own while it records.
@@ -372,8 +372,17 @@ void CalibrationManager::initRecordedSensors() {
         turnWatch = recordedSensor("Magnetometer", 527);
 }
 
-void CalibrationManager::setUpTurnChecks() {
+void CalibrationManager::setUpStepChecks() {
     const auto script = std::dynamic_pointer_cast<NewMotionProcess>(process);
+    // A live calibration holds each position as long as its parts' noise
+    // needs; a dump's holds are what they are.
+    if (script && processType == PROCESS_INERTIAL_CALIBRATION && !args.ArgExists("UseRawData")) {
+        std::vector<std::shared_ptr<InertialSensor>> holders;
+        for (const std::shared_ptr<Sensor>& sensor : calibratingSensors)
+            if (auto inertial = std::dynamic_pointer_cast<InertialSensor>(sensor))
+                holders.push_back(inertial);
+        script->holdForNoise(holders);
+    }
     // The script knows its flow once its indicators are bound.
     if (!script || script->GetCalibrationFlow() != FLOW_FULL)
         return;

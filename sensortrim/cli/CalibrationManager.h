@@ -115,9 +115,10 @@ private:
     void initCalibratingSensors();
     void initDynamicMap();
     void initRecordedSensors();
-    // Gives the full flow's script the magnetometer that checks its turns, or
-    // says that the turns cannot be checked.
-    void setUpTurnChecks();
+    // Gives a live calibration's script the sensors whose noise its holds
+    // wait for, and the full flow's the magnetometer that checks its turns,
+    // or says that the turns cannot be checked.
+    void setUpStepChecks();
     // The platform's primary sensor of that name (live), or one made up for
     // its dump in the dump folder (offline); none when there is neither.
     std::shared_ptr<Sensor> recordedSensor(const std::string& name, uint16_t offlineType);

@@ -191,6 +191,19 @@ public:
     static constexpr double kRiskShare = 0.001;
     // A figure of this sensor in the unit an operator reads it in ("13.6 mg").
     std::string inOperatorUnit(double value) const;
+    // How many still samples a position's holds need in all for the records
+    // to promise the flow's tolerance at the risk the run allows, with this
+    // noise (the largest axis's, in the sampling unit); 0 where the holds'
+    // length does not decide it.
+    double holdSamplesNeeded(double noise) const;
+    static double holdSamplesFor(const std::string& sensor, CalibrationFlowType flow, double noise);
+    // How many deviations a figure of `elements` elements may stray for the
+    // chance that any of them does to be `share`.
+    static double sigmasForRisk(int elements, double share);
+    // The noise of the last motionless window (the largest axis's
+    // deviation) and its samples per millisecond.
+    double recentNoise();
+    double recentRate();
 
     // What the samples of a stretch (times in (fromMs, toMs]) tell of the part
     // and of the stream. Readings that stayed at the extreme they reached,

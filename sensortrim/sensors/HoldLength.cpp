@@ -1,0 +1,84 @@
+// How long a live hold must last for the noise a part shows: the samples a
+// position needs for the records to promise the flow's tolerance at the risk
+// the run allows. A record element's error is the level error of the holds it
+// comes from times a sensitivity of the flow's solution (measured over the
+// solutions drawn by the precision's own method, with a margin).
+#include <cmath>
+
+#include "Accelerometer.h"
+#include "Gyroscope.h"
+#include "Statistics.h"
+
+double InertialSensor::sigmasForRisk(int elements, double share) {
+    // elements * erfc(z / sqrt 2) = share, by bisection.
+    double low = 0, high = 40;
+    for (int i = 0; i < 100; ++i) {
+        const double z = (low + high) / 2;
+        if (elements * std::erfc(z / std::sqrt(2.0)) > share)
+            low = z;
+        else
+            high = z;
+    }
+    return high;
+}
+
+double InertialSensor::holdSamplesNeeded(double noise) const {
+    return holdSamplesFor(name, flowType(), noise);
+}
+
+double InertialSensor::holdSamplesFor(const std::string& sensor, CalibrationFlowType flow, double noise) {
+    if (!(noise > 0) || !std::isfinite(noise))
+        return 0.0;
+    // Half the risk the run allows: the noise of a second of samples tells
+    // the part's own to a tenth or so.
+    const double share = kRiskShare / 2;
+    auto samples = [](double sensitivity, double sigmas, double tolerance, double sigma) {
+        const double n = sensitivity * sigmas * sigma / tolerance;
+        return n * n;
+    };
+    if (sensor.compare(0, 13, "Accelerometer") == 0) {
+        // In g: the scale's tolerance is a share of 1 g.
+        switch (flow) {
+        case FLOW_FULL:
+        case FLOW_STATIC_FOUR_POSITIONS:
+            return std::max(samples(1.5, sigmasForRisk(9, share), 0.003, noise),
+                            samples(1.2, sigmasForRisk(3, share), 0.003, noise));
+        case FLOW_FOUR_STEPS:
+            return std::max(samples(2.0, sigmasForRisk(9, share), 0.015, noise),
+                            samples(2.0, sigmasForRisk(3, share), 0.02, noise));
+        case FLOW_MINIMAL:
+            return samples(1.0, sigmasForRisk(3, share), 0.003, noise);
+        default:
+            return 0.0;
+        }
+    }
+    if (sensor == "Gyroscope") {
+        // The zero rate comes from the holds; the turns' scale hardly feels
+        // their length.
+        switch (flow) {
+        case FLOW_FULL:
+        case FLOW_FOUR_STEPS:
+        case FLOW_MINIMAL:
+            return samples(1.0, sigmasForRisk(3, share), 0.1, noise);
+        default:
+            return 0.0;
+        }
+    }
+    return 0.0;
+}
+
+double InertialSensor::recentNoise() {
+    const BufferRange range = findBufferRange(motionlessWindow);
+    if (range.first < 0 || range.last <= range.first)
+        return 0.0;
+    return Statistics::FindSTDMax(bufferedData, range);
+}
+
+double InertialSensor::recentRate() {
+    const BufferRange range = findBufferRange(motionlessWindow);
+    if (range.first < 0 || range.last <= range.first)
+        return 0.0;
+    const double span = bufferedData[static_cast<size_t>(range.last)].timestamp -
+                        bufferedData[static_cast<size_t>(range.first)].timestamp;
+    return span > 0 ? (range.last - range.first) / span : 0.0;
+}
