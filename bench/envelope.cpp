@@ -1,27 +1,41 @@
-// The envelope of the calibration, judged as a production test is: a device
-// with errors drawn on every axis, recorded by the independent simulator at a
-// station anywhere inside the limits the tools set (a dip from -75 to +75
-// degrees, any heading, a field of 220 or 620 mG as the part reads it) with
-// parts of typical noise,
-// of a noisy but common kind, and as noisy as nine tenths of each
-// calibration's limit, calibrated offline in the full flow (AGM). Each run is
+// The envelope and the yield of the calibration, judged as a production test
+// is. A device with errors drawn on every axis is recorded by the independent
+// simulator at a station anywhere inside the limits the tools set, with holds
+// as long as a live run would hold them for its parts' noise, and calibrated
+// offline. Each run is
 //  - true: completed, every record within its flow's tolerance;
 //  - a false accept: completed with a record past its tolerance;
 //  - too noisy: failed naming the part's noise (the data cannot promise the
 //    tolerance, or the part is past its limit);
 //  - a false reject: failed for any other reason.
-// Per cell (dip, field, noise) the counts are printed as a Markdown table,
-// with the worst residual of the runs that completed as a share of its
-// tolerance.
+// And each record's logged expected error (one sigma per element) is held
+// against the error the record really has: the share of elements past two
+// and three of their sigmas (a normal error: 4.6 % and 0.27 %).
 //
-//   envelope [--seeds N] [--jobs J] [--keep yes]
-//   (N runs per cell, default 15: 1,050 runs; J at a time; --keep yes keeps
-//   the folders of the false accepts and rejects and names them)
+// Two tables, in Markdown:
+//  1. the yield: the full flow (AGM) per cell of parts (typical, noisy, each
+//     sensor at 0.5, 0.75 and 0.9 of its noise limit, a magnetometer of 14
+//     mG), field (220, 480, 620 mG as the part reads it) and dip (-75 to 75
+//     degrees), any heading;
+//  2. the honest sigma: per flow (full, four positions, four steps, face up),
+//     device (ideal, or the realistic part of examples/hub-realistic.xml) and
+//     sensor, over devices drawn at any dip, heading and field of 350 to 650
+//     mG with each sensor's noise anywhere up to nine tenths of its limit.
+//     The full flow and the four positions determine every element and are
+//     held against the truth; four steps and face up do not determine the
+//     misalignment, which their tolerance allows for, and are held against
+//     the same device recorded without white noise.
+//
+//   envelope [--seeds N] [--devices D] [--jobs J] [--keep yes] [--only yield|honesty]
+//   (N runs per yield cell, default 4: 1,092 runs; D devices per flow and
+//   device kind, default 150; J at a time; --keep yes keeps the folders of
+//   the false accepts and rejects and names them)
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <random>
@@ -32,39 +46,153 @@
 
 #include <unistd.h>
 
+#include "InertialSensor.h"
 #include "Records.h"
 #include "RunProcess.h"
 #include "TruthMatrix.h"
 
 namespace {
 
+using records::M3;
 using truth::Errors;
 using truth::number;
 
+// Each sensor's noise limit: the calibration's white-noise limits for the
+// accelerometer and the magnetometer, the test's for the gyroscope (the
+// calibration's 15 deg/s is beyond any real part).
+const double kAccLimit = 0.015, kGyroLimit = 0.5, kGyroCalibrationLimit = 15, kMagLimit = 15;
+
 struct Noise {
-    const char* name;
+    std::string name;
     double acc, gyro, mag;
 };
-// Typical parts; a noisy but common kind (a low-power magnetometer, a station
-// that shakes a little); one sensor at nine tenths of its calibration's limit.
-const Noise kNoises[] = {{"typical", 0.001, 0.05, 1.0},
-                         {"noisy", 0.004, 0.3, 3.0},
-                         {"accelerometer at 0.9 limit", 0.0135, 0.05, 1.0},
-                         {"gyroscope at 0.9 limit", 0.001, 13.5, 1.0},
-                         {"magnetometer at 0.9 limit", 0.001, 0.05, 13.5}};
+std::vector<Noise> noises() {
+    std::vector<Noise> n = {{"typical", 0.001, 0.05, 1.0}, {"noisy", 0.004, 0.3, 3.0}};
+    for (double share : {0.5, 0.75, 0.9}) {
+        const std::string at = " at " + number(share) + " limit";
+        n.push_back({"accelerometer" + at, share * kAccLimit, 0.05, 1.0});
+        n.push_back({"gyroscope" + at, 0.001, share * (share < 0.9 ? kGyroLimit : kGyroCalibrationLimit), 1.0});
+        n.push_back({"magnetometer" + at, 0.001, 0.05, share * kMagLimit});
+    }
+    n.push_back({"magnetometer of 14 mG", 0.001, 0.05, 14.0});
+    return n;
+}
 const double kDips[] = {-75, -40, -15, 0, 15, 40, 75};
-const double kFields[] = {220, 620};
+const double kFields[] = {220, 480, 620};
 
-struct Cell {
-    double dip, field;
-    const Noise* noise;
+// What a run's log says of one sensor: its records and their expected
+// errors, per element (empty where not logged).
+struct Logged {
+    bool found = false;
+    M3 correction{};
+    std::array<double, 3> offset{};
+    std::vector<double> scaleSigma, offsetSigma;
 };
 
-struct Tally {
-    int runs = 0, right = 0, falseAccepts = 0, tooNoisy = 0, falseRejects = 0;
-    double worstShare = 0;  // the largest residual over its tolerance, of the runs that completed
-    std::string firstReject, firstAccept;
+std::vector<double> valuesOf(const std::string& section, const std::string& tag) {
+    std::vector<double> values;
+    const size_t at = section.find("<" + tag + " ");
+    const size_t plain = section.find("<" + tag + ">");
+    const size_t from = std::min(at, plain);
+    if (from == std::string::npos)
+        return values;
+    const size_t open = section.find("<Values>", from), close = section.find("</Values>", from);
+    if (open == std::string::npos || close == std::string::npos || close < open)
+        return values;
+    std::string text = section.substr(open + 8, close - open - 8);
+    std::replace(text.begin(), text.end(), ';', ',');
+    std::stringstream in(text);
+    for (std::string item; std::getline(in, item, ',');)
+        if (!item.empty())
+            values.push_back(std::strtod(item.c_str(), nullptr));
+    return values;
+}
+
+Logged loggedOf(const std::string& log, const std::string& type) {
+    Logged l;
+    size_t at = log.find("Type=\"" + type + "\"");
+    while (at != std::string::npos &&
+           log.substr(at, log.find('>', at) - at).find("IsPrimary=\"true\"") == std::string::npos)
+        at = log.find("Type=\"" + type + "\"", at + 1);
+    if (at == std::string::npos)
+        return l;
+    const std::string section = log.substr(at, log.find("</Sensor>", at) - at);
+    const std::vector<double> offset = valuesOf(section, "Offset"), scale = valuesOf(section, "Scale"),
+                              mapping = valuesOf(section, "AxisMapping");
+    if (offset.size() != 3)
+        return l;
+    l.found = true;
+    for (int i = 0; i < 3; ++i)
+        l.offset[i] = offset[i];
+    if (scale.size() == 9 && mapping.size() == 9) {
+        M3 s, m;
+        std::copy(scale.begin(), scale.end(), s.begin());
+        std::copy(mapping.begin(), mapping.end(), m.begin());
+        l.correction = records::multiply(s, m);
+    }
+    l.scaleSigma = valuesOf(section, "ExpectedScaleErrors");
+    for (double& v : l.scaleSigma)
+        v /= 100;  // logged in percent
+    l.offsetSigma = valuesOf(section, "ExpectedOffsetErrors");
+    return l;
+}
+
+// Elements past two and three of their logged sigmas.
+struct Honesty {
+    long elements = 0, pastTwo = 0, pastThree = 0;
+    void add(double error, double sigma) {
+        if (!(sigma > 0))
+            return;
+        ++elements;
+        pastTwo += std::fabs(error) > 2 * sigma ? 1 : 0;
+        pastThree += std::fabs(error) > 3 * sigma ? 1 : 0;
+    }
+    void add(const Honesty& h) {
+        elements += h.elements;
+        pastTwo += h.pastTwo;
+        pastThree += h.pastThree;
+    }
+    std::string shares() const {
+        if (elements == 0)
+            return "| | ";
+        char text[64];
+        std::snprintf(text, sizeof text, "| %.1f %% | %.2f %%", 100.0 * pastTwo / elements,
+                      100.0 * pastThree / elements);
+        return text;
+    }
 };
+
+enum class Against { Truth, Twin };
+enum class FlowKind { Full, FourPositions, FourSteps, FaceUp };
+
+// The records' errors against the truth (the full flow and the four
+// positions: every element), or against the twin recorded without white
+// noise (what the flow determines: the scale of each axis and the offsets;
+// the offsets alone face up).
+void judge(const Logged& found, const Logged& twin, const Errors& truth, bool magnetometer, FlowKind flow,
+           Honesty& scale, Honesty& offset) {
+    if (!found.found)
+        return;
+    if (flow == FlowKind::Full || flow == FlowKind::FourPositions) {
+        const M3 c = truth.correction();
+        const M3 r = magnetometer ? truth::shapeOf(found.correction, c) : found.correction;
+        if (found.scaleSigma.size() == 9)
+            for (int k = 0; k < 9; ++k)
+                scale.add(r[k] - c[k], found.scaleSigma[k]);
+        if (found.offsetSigma.size() == 3)
+            for (int i = 0; i < 3; ++i)
+                offset.add(found.offset[i] - truth.offset[i], found.offsetSigma[i]);
+        return;
+    }
+    if (!twin.found)
+        return;
+    if (flow == FlowKind::FourSteps && found.scaleSigma.size() == 9)
+        for (int i = 0; i < 3; ++i)
+            scale.add(found.correction[4 * i] - twin.correction[4 * i], found.scaleSigma[4 * i]);
+    if (found.offsetSigma.size() == 3)
+        for (int i = 0; i < 3; ++i)
+            offset.add(found.offset[i] - twin.offset[i], found.offsetSigma[i]);
+}
 
 bool namesNoise(const std::string& out) {
     for (const char* reason : {"is too noisy for this calibration", "never read still", "white noise is too high",
@@ -96,7 +224,7 @@ double worstShare(const std::string& xml, const Errors& acc, const Errors& gyro,
          "accelerometer scale and axes");
     note(records::largestDifference(g.correction, gyro.correction()) / truth::kGyroScaleTolerance,
          "gyroscope scale and axes");
-    const records::M3 c = mag.correction();
+    const M3 c = mag.correction();
     note(records::largestDifference(truth::shapeOf(m.correction, c), c) / truth::kMagShapeTolerance,
          "magnetometer shape");
     for (int i = 0; i < 3; ++i) {
@@ -107,49 +235,116 @@ double worstShare(const std::string& xml, const Errors& acc, const Errors& gyro,
     return worst;
 }
 
+// How long the simulator holds each position: as long as a live run would
+// hold the position that is held once for its parts' noise (a second more,
+// as an operator takes to react), and never less than the simulator's own
+// 3 s.
+double holdSeconds(CalibrationFlowType flow, const Errors& acc, const Errors& gyro, double periodMs) {
+    const double samples = std::max(InertialSensor::holdSamplesFor("Accelerometer", flow, acc.noise),
+                                    InertialSensor::holdSamplesFor("Gyroscope", flow, gyro.noise));
+    const double seconds = std::min(samples * periodMs / 1000, 15.0) + 1;
+    return std::max(3.0, seconds);
+}
+
 // Keep the folders of false accepts and rejects (--keep), to look into them.
 bool keep = false;
 
-void runOne(const Cell& cell, int seed, const std::string& root, Tally& tally, std::mutex& lock) {
-    std::mt19937 rng(static_cast<unsigned>(seed) * 7919u + static_cast<unsigned>(cell.dip * 13 + cell.field));
-    const Errors acc = truth::drawAccelerometer(rng, cell.noise->acc);
-    const Errors gyro = truth::drawGyroscope(rng, cell.noise->gyro);
-    const Errors mag = truth::drawMagnetometer(rng, cell.noise->mag);
-    std::uniform_real_distribution<double> heading(0, 360);
-    // The field as the part reads it is the cell's: the station's field
-    // through the part's gain (the calibration keeps the gain, and judges
-    // the field it reads against its limits).
-    double gain = 0;
-    for (double s : mag.scale)
-        gain += 1 / s / 3;
-    const double station = cell.field / gain;
-    const std::string dir = root + "/run" + std::to_string(seed) + "_" + number(cell.dip) + "_" + number(cell.field) +
-                            "_" + std::to_string(cell.noise - kNoises);
-    std::vector<std::string> simulate = {DEVICESIM_BIN, "--out", dir + "/dump", "--flow", "full", "--sensors", "A,G,M",
-                                         "--seed", std::to_string(seed), "--dip", number(cell.dip), "--field",
-                                         number(station), "--heading", number(heading(rng))};
-    for (const auto& sensor : {std::make_pair("acc", acc), std::make_pair("gyro", gyro), std::make_pair("mag", mag)}) {
-        const std::string s = sensor.first;
-        const Errors& e = sensor.second;
-        const std::vector<std::string> errors = truth::simulatorErrors(s, e);
+struct Device {
+    Errors acc, gyro, mag;
+    double dip, heading, station;
+};
+
+std::vector<std::string> simulation(const Device& d, const std::string& out, int seed, const char* flow,
+                                    const char* sensors, bool realistic, double hold, double noiseScale) {
+    std::vector<std::string> simulate = {DEVICESIM_BIN, "--out", out, "--flow", flow, "--sensors", sensors,
+                                         "--seed", std::to_string(seed)};
+    if (realistic)
+        simulate.insert(simulate.end(), {"--device", EXAMPLES_DIR "/hub-realistic.xml"});
+    simulate.insert(simulate.end(), {"--dip", number(d.dip), "--field", number(d.station), "--heading",
+                                     number(d.heading), "--hold", number(hold)});
+    for (const auto& sensor :
+         {std::make_pair("acc", d.acc), std::make_pair("gyro", d.gyro), std::make_pair("mag", d.mag)}) {
+        const std::vector<std::string> errors = truth::simulatorErrors(sensor.first, sensor.second);
         simulate.insert(simulate.end(), errors.begin(), errors.end());
-        simulate.insert(simulate.end(), {"--" + s + "-noise", number(e.noise)});
+        // A twin's noise is too small to matter, yet drawn: its other random
+        // effects stay those of the noisy recording.
+        simulate.insert(simulate.end(), {std::string("--") + sensor.first + "-noise",
+                                         number(std::max(sensor.second.noise * noiseScale, 1e-12))});
     }
-    ProcessResult r = runProcess(simulate);
+    return simulate;
+}
+
+void simulate(const std::vector<std::string>& command) {
+    const ProcessResult r = runProcess(command);
     if (r.exitStatus != 0) {
         std::fprintf(stderr, "devicesim failed: %s\n", r.err.c_str());
         std::exit(1);
     }
+}
+
+ProcessResult calibrate(const std::string& dir, const std::vector<std::string>& modifiers, const char* sensors) {
     ProcessOptions options;
     options.workDir = dir;
-    r = runProcess({SENSORTRIM_BIN, "-CalibrateOffline", "AGM", "-UseRawData", "dump", "-ExportAllFiles", "out"},
-                   options);
+    // The face-up flow calibrates from a dump as its live command does.
+    const bool faceUp = std::find(modifiers.begin(), modifiers.end(), "-Minimal") != modifiers.end();
+    std::vector<std::string> command = {SENSORTRIM_BIN, faceUp ? "-Calibrate" : "-CalibrateOffline", sensors,
+                                        "-UseRawData", "dump", "-ExportAllFiles", "out"};
+    command.insert(command.end(), modifiers.begin(), modifiers.end());
+    return runProcess(command, options);
+}
+
+// A station's field as the part reads it is `field`: the station's field
+// through the part's gain (the calibration keeps the gain, and judges the
+// field it reads against its limits).
+double stationFor(const Errors& mag, double field) {
+    double gain = 0;
+    for (double s : mag.scale)
+        gain += 1 / s / 3;
+    return field / gain;
+}
+
+// ---- The yield -------------------------------------------------------------
+
+struct Cell {
+    double dip, field;
+    const Noise* noise;
+    size_t level;
+};
+
+struct Tally {
+    int runs = 0, right = 0, falseAccepts = 0, tooNoisy = 0, falseRejects = 0;
+    double worstShare = 0;  // the largest residual over its tolerance, of the runs that completed
+    Honesty honesty;
+    std::string firstReject, firstAccept;
+};
+
+void runYield(const Cell& cell, int seed, const std::string& root, Tally& tally, std::mutex& lock) {
+    std::mt19937 rng(static_cast<unsigned>(seed) * 7919u + static_cast<unsigned>(cell.dip * 13 + cell.field));
+    Device d;
+    d.acc = truth::drawAccelerometer(rng, cell.noise->acc);
+    d.gyro = truth::drawGyroscope(rng, cell.noise->gyro);
+    d.mag = truth::drawMagnetometer(rng, cell.noise->mag);
+    d.heading = std::uniform_real_distribution<double>(0, 360)(rng);
+    d.dip = cell.dip;
+    d.station = stationFor(d.mag, cell.field);
+    const std::string dir = root + "/yield" + std::to_string(seed) + "_" + number(cell.dip) + "_" +
+                            number(cell.field) + "_" + std::to_string(cell.level);
+    simulate(simulation(d, dir + "/dump", seed, "full", "A,G,M", false, holdSeconds(FLOW_FULL, d.acc, d.gyro, 10),
+                        1.0));
+    const ProcessResult r = calibrate(dir, {}, "AGM");
+    const std::string log = readFile(dir + "/out/AGMLogFile.xml");
+    Honesty h;
+    for (const auto& s : {std::make_pair("Accelerometer", &d.acc), std::make_pair("Gyroscope", &d.gyro),
+                          std::make_pair("Magnetometer", &d.mag)})
+        judge(loggedOf(log, s.first), Logged(), *s.second, std::string(s.first) == "Magnetometer", FlowKind::Full, h, h);
     std::lock_guard<std::mutex> guard(lock);
     ++tally.runs;
+    tally.honesty.add(h);
     bool wrong = false;
     if (r.exitStatus == 0) {
         std::string which;
-        const double share = worstShare(readFile(dir + "/out/resultCalibration.xml"), acc, gyro, mag, station, which);
+        const double share =
+            worstShare(readFile(dir + "/out/resultCalibration.xml"), d.acc, d.gyro, d.mag, d.station, which);
         tally.worstShare = std::max(tally.worstShare, share);
         if (share > 1) {
             ++tally.falseAccepts;
@@ -178,30 +373,80 @@ void runOne(const Cell& cell, int seed, const std::string& root, Tally& tally, s
         std::system(("rm -rf '" + dir + "'").c_str());
 }
 
-}  // namespace
+// ---- The honest sigma ------------------------------------------------------
 
-int main(int argc, char** argv) {
-    int seeds = 15, jobs = static_cast<int>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string arg = argv[i];
-        if (arg == "--seeds")
-            seeds = std::atoi(argv[i + 1]);
-        else if (arg == "--jobs")
-            jobs = std::max(1, std::atoi(argv[i + 1]));
-        else if (arg == "--keep")
-            keep = std::string(argv[i + 1]) == "yes";
+struct FlowSpec {
+    const char* name;
+    FlowKind kind;
+    CalibrationFlowType type;
+    const char* simFlow;
+    const char* simSensors;
+    const char* sensors;
+    std::vector<std::string> modifiers;
+};
+const std::vector<FlowSpec>& flows() {
+    static const std::vector<FlowSpec> f = {
+        {"full", FlowKind::Full, FLOW_FULL, "full", "A,G,M", "AGM", {}},
+        {"four positions", FlowKind::FourPositions, FLOW_STATIC_FOUR_POSITIONS, "full", "A", "A", {}},
+        {"four steps", FlowKind::FourSteps, FLOW_FOUR_STEPS, "foursteps", "A,G", "AG", {"-FourSteps"}},
+        {"face up", FlowKind::FaceUp, FLOW_MINIMAL, "minimal", "A,G", "AG", {"-Minimal"}},
+    };
+    return f;
+}
+
+// Per flow, device kind and sensor: the scale's and the offset's honesty.
+struct HonestyTally {
+    Honesty scale, offset;
+    int runs = 0, failed = 0;
+};
+
+// A noise drawn evenly on a log scale between a typical part's and nine
+// tenths of the limit.
+double drawNoise(std::mt19937& rng, double typical, double limit) {
+    std::uniform_real_distribution<double> u(std::log(typical), std::log(0.9 * limit));
+    return std::exp(u(rng));
+}
+
+void runHonesty(const FlowSpec& flow, bool realistic, int seed, const std::string& root,
+                std::map<std::string, HonestyTally>& tallies, std::mutex& lock) {
+    std::mt19937 rng(static_cast<unsigned>(seed) * 104729u + static_cast<unsigned>(flow.kind) * 31u +
+                     (realistic ? 7u : 0u));
+    Device d;
+    d.acc = truth::drawAccelerometer(rng, drawNoise(rng, 0.001, kAccLimit));
+    d.gyro = truth::drawGyroscope(rng, drawNoise(rng, 0.05, kGyroLimit));
+    d.mag = truth::drawMagnetometer(rng, drawNoise(rng, 1.0, kMagLimit));
+    d.dip = std::uniform_real_distribution<double>(-75, 75)(rng);
+    d.heading = std::uniform_real_distribution<double>(0, 360)(rng);
+    d.station = stationFor(d.mag, std::uniform_real_distribution<double>(350, 650)(rng));
+    const std::string dir = root + "/honesty" + std::to_string(seed) + "_" + std::to_string(int(flow.kind)) +
+                            (realistic ? "r" : "i");
+    const double hold = holdSeconds(flow.type, d.acc, d.gyro, 10);
+    simulate(simulation(d, dir + "/dump", seed, flow.simFlow, flow.simSensors, realistic, hold, 1.0));
+    const ProcessResult r = calibrate(dir, flow.modifiers, flow.sensors);
+    const std::string log = readFile(dir + "/out/AGMLogFile.xml");
+    std::string twinLog;
+    if (flow.kind == FlowKind::FourSteps || flow.kind == FlowKind::FaceUp) {
+        simulate(simulation(d, dir + "/twin/dump", seed, flow.simFlow, flow.simSensors, realistic, hold, 0.0));
+        calibrate(dir + "/twin", flow.modifiers, flow.sensors);
+        twinLog = readFile(dir + "/twin/out/AGMLogFile.xml");
     }
-    const std::string root = makeTempDir();
-    std::vector<Cell> cells;
-    for (const Noise& noise : kNoises)
-        for (double field : kFields)
-            for (double dip : kDips)
-                cells.push_back({dip, field, &noise});
-    std::vector<Tally> tallies(cells.size());
-    std::vector<std::pair<size_t, int>> work;
-    for (size_t c = 0; c < cells.size(); ++c)
-        for (int seed = 1; seed <= seeds; ++seed)
-            work.emplace_back(c, seed);
+    const std::string kind = realistic ? "realistic" : "ideal";
+    std::lock_guard<std::mutex> guard(lock);
+    for (const auto& s : {std::make_pair("Accelerometer", &d.acc), std::make_pair("Gyroscope", &d.gyro),
+                          std::make_pair("Magnetometer", &d.mag)}) {
+        if (std::string(flow.sensors).find(s.first[0]) == std::string::npos)
+            continue;
+        HonestyTally& t = tallies[std::string(flow.name) + "|" + kind + "|" + s.first];
+        ++t.runs;
+        t.failed += r.exitStatus == 0 ? 0 : 1;
+        judge(loggedOf(log, s.first), loggedOf(twinLog, s.first), *s.second, std::string(s.first) == "Magnetometer",
+              flow.kind, t.scale, t.offset);
+    }
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+// Runs the jobs J at a time.
+void inParallel(size_t count, int jobs, const std::function<void(size_t)>& job) {
     std::mutex lock;
     size_t next = 0;
     std::vector<std::thread> workers;
@@ -211,35 +456,97 @@ int main(int argc, char** argv) {
                 size_t k;
                 {
                     std::lock_guard<std::mutex> guard(lock);
-                    if (next >= work.size())
+                    if (next >= count)
                         return;
                     k = next++;
                 }
-                runOne(cells[work[k].first], work[k].second, root, tallies[work[k].first], lock);
+                job(k);
             }
         });
     for (std::thread& w : workers)
         w.join();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int seeds = 4, devices = 150, jobs = static_cast<int>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
+    std::string only;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string arg = argv[i];
+        if (arg == "--seeds")
+            seeds = std::atoi(argv[i + 1]);
+        else if (arg == "--devices")
+            devices = std::atoi(argv[i + 1]);
+        else if (arg == "--jobs")
+            jobs = std::max(1, std::atoi(argv[i + 1]));
+        else if (arg == "--keep")
+            keep = std::string(argv[i + 1]) == "yes";
+        else if (arg == "--only")
+            only = argv[i + 1];
+    }
+    const std::string root = makeTempDir();
+    std::mutex lock;
+    bool wrong = false;
+
+    if (only.empty() || only == "yield") {
+        static const std::vector<Noise> levels = noises();
+        std::vector<Cell> cells;
+        for (size_t level = 0; level < levels.size(); ++level)
+            for (double field : kFields)
+                for (double dip : kDips)
+                    cells.push_back({dip, field, &levels[level], level});
+        std::vector<Tally> tallies(cells.size());
+        inParallel(cells.size() * static_cast<size_t>(seeds), jobs, [&](size_t k) {
+            const size_t c = k / static_cast<size_t>(seeds);
+            runYield(cells[c], static_cast<int>(k % static_cast<size_t>(seeds)) + 1, root, tallies[c], lock);
+        });
+        std::printf("| parts | field (mG) | dip (degrees) | calibrations | true | false accepts | too noisy (named) | "
+                    "false rejects | worst record / tolerance | past 2 sigma | past 3 sigma | first false reject or "
+                    "accept |\n|---|---|---|---|---|---|---|---|---|---|---|---|\n");
+        Tally all;
+        for (size_t c = 0; c < cells.size(); ++c) {
+            const Tally& t = tallies[c];
+            std::printf("| %s | %g | %g | %d | %d | %d | %d | %d | %.2f %s | %s |\n", cells[c].noise->name.c_str(),
+                        cells[c].field, cells[c].dip, t.runs, t.right, t.falseAccepts, t.tooNoisy, t.falseRejects,
+                        t.worstShare, t.honesty.shares().c_str(),
+                        (t.firstReject.empty() ? t.firstAccept : t.firstReject).c_str());
+            all.runs += t.runs;
+            all.right += t.right;
+            all.falseAccepts += t.falseAccepts;
+            all.tooNoisy += t.tooNoisy;
+            all.falseRejects += t.falseRejects;
+            all.worstShare = std::max(all.worstShare, t.worstShare);
+            all.honesty.add(t.honesty);
+        }
+        std::printf("| all | | | %d | %d | %d | %d | %d | %.2f %s | |\n\n", all.runs, all.right, all.falseAccepts,
+                    all.tooNoisy, all.falseRejects, all.worstShare, all.honesty.shares().c_str());
+        wrong = wrong || all.falseAccepts + all.falseRejects > 0;
+    }
+
+    if (only.empty() || only == "honesty") {
+        std::map<std::string, HonestyTally> tallies;
+        const size_t perFlow = 2 * static_cast<size_t>(devices);
+        inParallel(flows().size() * perFlow, jobs, [&](size_t k) {
+            const FlowSpec& flow = flows()[k / perFlow];
+            const size_t i = k % perFlow;
+            runHonesty(flow, i % 2 == 1, static_cast<int>(i / 2) + 1, root, tallies, lock);
+        });
+        std::printf("| flow | device | sensor | runs (failed) | scale and axes: elements | past 2 sigma | past 3 sigma "
+                    "| offset: elements | past 2 sigma | past 3 sigma |\n|---|---|---|---|---|---|---|---|---|---|\n");
+        for (const FlowSpec& flow : flows())
+            for (const char* kind : {"ideal", "realistic"})
+                for (const char* sensor : {"Accelerometer", "Gyroscope", "Magnetometer"}) {
+                    const auto it = tallies.find(std::string(flow.name) + "|" + kind + "|" + sensor);
+                    if (it == tallies.end())
+                        continue;
+                    const HonestyTally& t = it->second;
+                    std::printf("| %s | %s | %s | %d (%d) | %ld %s | %ld %s |\n", flow.name, kind, sensor, t.runs,
+                                t.failed, t.scale.elements, t.scale.shares().c_str(), t.offset.elements,
+                                t.offset.shares().c_str());
+                }
+    }
     if (!keep)
         std::system(("rm -rf '" + root + "'").c_str());
-
-    std::printf("| noise | field (mG) | dip (degrees) | calibrations | true | false accepts | too noisy (named) | "
-                "false rejects | worst record / tolerance | first false reject or accept |\n"
-                "|---|---|---|---|---|---|---|---|---|---|\n");
-    Tally all;
-    for (size_t c = 0; c < cells.size(); ++c) {
-        const Tally& t = tallies[c];
-        std::printf("| %s | %g | %g | %d | %d | %d | %d | %d | %.2f | %s |\n", cells[c].noise->name, cells[c].field,
-                    cells[c].dip, t.runs, t.right, t.falseAccepts, t.tooNoisy, t.falseRejects, t.worstShare,
-                    (t.firstReject.empty() ? t.firstAccept : t.firstReject).c_str());
-        all.runs += t.runs;
-        all.right += t.right;
-        all.falseAccepts += t.falseAccepts;
-        all.tooNoisy += t.tooNoisy;
-        all.falseRejects += t.falseRejects;
-        all.worstShare = std::max(all.worstShare, t.worstShare);
-    }
-    std::printf("| all | | | %d | %d | %d | %d | %d | %.2f | |\n", all.runs, all.right, all.falseAccepts, all.tooNoisy,
-                all.falseRejects, all.worstShare);
-    return all.falseAccepts + all.falseRejects > 0 ? 1 : 0;
+    return wrong ? 1 : 0;
 }

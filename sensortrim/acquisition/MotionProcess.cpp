@@ -114,10 +114,18 @@ bool NewMotionProcess::isMotionless() {
 
 bool NewMotionProcess::heldLongEnough(double t) {
     if (!isMotionless()) {
+        // A recorded hold that ends before the noise is served ends the
+        // step where it ended; live, the operator is asked to hold on.
+        if (stillSince >= 0 && !liveHolds) {
+            endOfHold = lastStill;
+            return true;
+        }
         stillSince = -1.0;
         holdNote.clear();
         return false;
     }
+    endOfHold = t;
+    lastStill = t;
     if (noiseHolders.empty())
         return true;
     std::string sensor;
@@ -263,13 +271,8 @@ void NewMotionProcess::CalibrationControl(SensorData& sample) {
         return;
     switch (detectState) {
     case 0:
-        if (heldLongEnough(t)) {
-            updateStep(t);
-            detectState = 1;
-            if (gyroscope)
-                gyroscope->findOffset();
-            extraGuard = 0;
-        }
+        if (heldLongEnough(t))
+            holdEnded(endOfHold);
         break;
     case 1:
         if (t - lastMotionCheck >= static_cast<double>(motionCheckInterval)) {
@@ -287,13 +290,8 @@ void NewMotionProcess::CalibrationControl(SensorData& sample) {
         }
         break;
     case 2:
-        if (heldLongEnough(t)) {
-            updateStep(t);
-            detectState = 3;
-            for (InertialSensor* s : {accelerometer.get(), gyroscope.get(), magnetometer.get()})
-                if (s)
-                    s->setLastData(s->DataMedian());
-        }
+        if (heldLongEnough(t))
+            holdEnded(endOfHold);
         break;
     case 3: {
         InertialSensor* mover = flow == FLOW_MAG_FOUR_STEPS ? magnetometer.get() : accelerometer.get();
@@ -306,6 +304,31 @@ void NewMotionProcess::CalibrationControl(SensorData& sample) {
     default:
         break;
     }
+}
+
+void NewMotionProcess::holdEnded(double t) {
+    updateStep(t);
+    if (detectState == 0) {
+        detectState = 1;
+        if (gyroscope)
+            gyroscope->findOffset();
+        extraGuard = 0;
+        return;
+    }
+    detectState = 3;
+    for (InertialSensor* s : {accelerometer.get(), gyroscope.get(), magnetometer.get()})
+        if (s)
+            s->setLastData(s->DataMedian());
+}
+
+bool NewMotionProcess::recordingEnded() {
+    // A recorded hold still running on for the noise when the recording
+    // ends ends there.
+    if (liveHolds || stillSince < 0 || stepFailed || currentSegment >= staticStatesNumber ||
+        (detectState != 0 && detectState != 2))
+        return false;
+    holdEnded(lastStill);
+    return true;
 }
 
 std::string NewMotionProcess::stallCause() {

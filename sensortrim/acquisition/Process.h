@@ -43,6 +43,8 @@ public:
     // samples tell (a sensor too noisy ever to read still); empty otherwise.
     // Called with the samples' lock held.
     virtual std::string stallCause() { return ""; }
+    // A recording played back has ended: true when that ended a step.
+    virtual bool recordingEnded() { return false; }
 
     ProcessType getType() const { return type; }
     void setType(ProcessType t) { type = t; }
@@ -124,10 +126,16 @@ public:
     bool canCheckTurnEnds() const { return turnWatch || magnetometer; }
     bool fillProgress(StepProgress& progress) override;
     std::string stallCause() override;
-    // Live calibrations: a hold runs on until its samples can promise the
+    bool recordingEnded() override;
+    // Calibrations: a hold runs on until its samples can promise the
     // records of these sensors their flow's tolerance for the noise they
-    // show, at most kLongestHoldMs, and the status line says why.
-    void holdForNoise(std::vector<std::shared_ptr<InertialSensor>> sensors) { noiseHolders = std::move(sensors); }
+    // show, at most kLongestHoldMs, and the status line says why. Live, a
+    // move before then asks for the hold again; a recorded hold ends where
+    // it ended.
+    void holdForNoise(std::vector<std::shared_ptr<InertialSensor>> sensors, bool live) {
+        noiseHolders = std::move(sensors);
+        liveHolds = live;
+    }
     static constexpr double kLongestHoldMs = 15000.0;
 
     // Limits of the turn checks.
@@ -186,7 +194,13 @@ private:
     // what the status line says of it.
     double stillSince = -1.0;
     std::string holdNote;
+    bool liveHolds = true;
+    // The last time the device was seen still, and where the hold that
+    // heldLongEnough saw end ended.
+    double lastStill = 0.0, endOfHold = 0.0;
     void updateStep(double t);
+    // The hold that ended at t ends its step.
+    void holdEnded(double t);
     void improveSegmentation();
     // The checks of the turn that the hold ending at t followed (step s).
     void checkTurn(int s, double t);

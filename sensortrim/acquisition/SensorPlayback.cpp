@@ -116,6 +116,13 @@ void SensorManager::playData() {
                     throw CalibrationException("Unexpected error occurred");
             }
         }
+        if (!process->isExternal() && process->recordingEnded() && process->shouldMoveNext()) {
+            onStageChange();
+            std::lock_guard<std::mutex> lock(stageMutex);
+            stageFinished = false;
+            if (!stageSucceeded)
+                throw CalibrationException("Unexpected error occurred");
+        }
     } catch (const CalibrationException& e) {
         // The recording cannot be cut into the script's steps: the run ends
         // with that reason, never with calibrations of broken steps.

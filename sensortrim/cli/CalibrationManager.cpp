@@ -374,14 +374,15 @@ void CalibrationManager::initRecordedSensors() {
 
 void CalibrationManager::setUpStepChecks() {
     const auto script = std::dynamic_pointer_cast<NewMotionProcess>(process);
-    // A live calibration holds each position as long as its parts' noise
-    // needs; a dump's holds are what they are.
-    if (script && processType == PROCESS_INERTIAL_CALIBRATION && !args.ArgExists("UseRawData")) {
+    // A calibration holds each position as long as its parts' noise needs,
+    // live; a dump's holds are what they are, and its steps end as the live
+    // run's did.
+    if (script && processType == PROCESS_INERTIAL_CALIBRATION) {
         std::vector<std::shared_ptr<InertialSensor>> holders;
         for (const std::shared_ptr<Sensor>& sensor : calibratingSensors)
             if (auto inertial = std::dynamic_pointer_cast<InertialSensor>(sensor))
                 holders.push_back(inertial);
-        script->holdForNoise(holders);
+        script->holdForNoise(holders, !args.ArgExists("UseRawData"));
     }
     // The script knows its flow once its indicators are bound.
     if (!script || script->GetCalibrationFlow() != FLOW_FULL)

@@ -41,8 +41,8 @@ double InertialSensor::holdSamplesFor(const std::string& sensor, CalibrationFlow
         switch (flow) {
         case FLOW_FULL:
         case FLOW_STATIC_FOUR_POSITIONS:
-            return std::max(samples(1.5, sigmasForRisk(9, share), 0.003, noise),
-                            samples(1.2, sigmasForRisk(3, share), 0.003, noise));
+            return std::max(samples(1.8, sigmasForRisk(9, share), 0.003, noise),
+                            samples(1.3, sigmasForRisk(3, share), 0.003, noise));
         case FLOW_FOUR_STEPS:
             return std::max(samples(2.0, sigmasForRisk(9, share), 0.015, noise),
                             samples(2.0, sigmasForRisk(3, share), 0.02, noise));

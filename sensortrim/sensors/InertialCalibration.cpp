@@ -121,10 +121,40 @@ Vector InertialSensor::findSegmentAndNoise(const std::vector<SensorData>& buffer
         level[axis] = Statistics::RobustMean(values);
         if (standardError) {
             standardError->resize(3);
-            (*standardError)[axis] = values.empty() ? 0.0 : deviation / std::sqrt(static_cast<double>(values.size()));
+            const double independent = values.empty() ? 0.0 : deviation / std::sqrt(static_cast<double>(values.size()));
+            (*standardError)[axis] = independent;
+            const double blocks = blockError(values);
+            if (blocks >= 0) {
+                levelSquares[0] += independent * independent;
+                levelSquares[1] += blocks * blocks;
+            }
         }
     }
     return level;
+}
+
+double InertialSensor::blockError(const std::vector<double>& values) {
+    // The spread of the means of consecutive blocks, as the error of their
+    // mean: what the samples' spread says of it where they are independent,
+    // more where they are not (a bias that wanders or drifts, a hold's edge
+    // where the device still settles).
+    const size_t n = values.size();
+    if (n < kLevelBlocks * 5)
+        return -1.0;
+    std::vector<double> means(kLevelBlocks, 0.0);
+    for (size_t b = 0; b < kLevelBlocks; ++b) {
+        const size_t from = b * n / kLevelBlocks, to = (b + 1) * n / kLevelBlocks;
+        for (size_t i = from; i < to; ++i)
+            means[b] += values[i];
+        means[b] /= static_cast<double>(to - from);
+    }
+    double mean = 0;
+    for (double m : means)
+        mean += m / kLevelBlocks;
+    double squares = 0;
+    for (double m : means)
+        squares += (m - mean) * (m - mean);
+    return std::sqrt(squares / (kLevelBlocks - 1) / kLevelBlocks);
 }
 
 void InertialSensor::FindSegmentation() {
@@ -135,6 +165,7 @@ void InertialSensor::FindSegmentation() {
         staticMeans.init(ownSteps, 3);
     holdErrors.init(staticMeans.getRows(), 3);
     whiteNoise = Vector(3);
+    levelSquares[0] = levelSquares[1] = 0.0;
     for (int s = 0; s < ownSteps; ++s) {
         const size_t first = k * static_cast<size_t>(s);
         if (first + 1 >= index.size())
@@ -165,6 +196,11 @@ void InertialSensor::FindSegmentation() {
     for (int axis = 0; axis < 3; ++axis)
         if (std::isnan(whiteNoise[axis]))
             whiteNoise[axis] = defaultNoise;
+    // The levels are as far off as their blocks' means spread, over all the
+    // holds and axes together, where that is more than the samples' spread
+    // says.
+    if (levelSquares[0] > 0 && levelSquares[1] > levelSquares[0])
+        holdErrors = holdErrors * std::sqrt(levelSquares[1] / levelSquares[0]);
 }
 
 void InertialSensor::ComputeStaticSegmentsMeans() {

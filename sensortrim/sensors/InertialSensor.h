@@ -174,6 +174,9 @@ public:
         // Each element's (empty where not determined).
         Matrix scaleElements;
         Vector offsetElements;
+        // The share of the solutions from inputs moved by the noise that
+        // did not solve.
+        double failedShare = 0.0;
     };
     // What the flow promises for the same figures (0: nothing).
     struct Tolerance {
@@ -336,4 +339,12 @@ protected:
     void judgePrecision(double noise, double limit);
     // The samples of buffer indexes [from, to).
     std::vector<SensorData> stretch(size_t from, size_t to) const;
+    // The error of the mean of values in time order, as the spread of the
+    // means of kLevelBlocks consecutive blocks of them tells it; below 0
+    // for too few values.
+    static double blockError(const std::vector<double>& values);
+    static constexpr size_t kLevelBlocks = 10;
+    // Over a segmentation's holds and axes: the sums of the squared
+    // standard errors of the levels, and of their block errors.
+    double levelSquares[2] = {0.0, 0.0};
 };

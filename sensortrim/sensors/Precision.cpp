@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 #include "InertialSensor.h"
 
@@ -47,18 +48,24 @@ InertialSensor::Precision InertialSensor::spreadOf(
     const double size = shapeOnly ? cubeRoot(correction.determinant3x3()) : 1.0;
     Matrix squares(3, 3);
     Vector offsetSquares(3);
-    int used = 0;
-    for (int k = 0; k < (draws > 0 ? draws : kDraws); ++k) {
+    int used = 0, failed = 0;
+    const int total = draws > 0 ? draws : kDraws;
+    for (int k = 0; k < total; ++k) {
         std::pair<Matrix, Vector> solved;
         try {
             solved = draw(rng);
         } catch (const std::exception&) {
-            // Inputs this far off do not solve: they count as far off.
+            // Inputs this far off do not solve: records from such samples
+            // would be as far off as records can be.
+            ++failed;
             continue;
         }
         const double drawnSize = shapeOnly ? cubeRoot(solved.first.determinant3x3()) : 1.0;
-        if (!(std::fabs(drawnSize) > 0) || !solved.first.isFinite() || solved.second.size() != 3)
+        if (!(std::fabs(drawnSize) > 0) || !solved.first.isFinite() || solved.second.size() != 3 ||
+            !Matrix(solved.second).isFinite()) {
+            ++failed;
             continue;
+        }
         for (int i = 0; i < 3; ++i) {
             for (int j = 0; j < 3; ++j) {
                 const double d = solved.first[i][j] / drawnSize - correction[i][j] / size;
@@ -70,8 +77,12 @@ InertialSensor::Precision InertialSensor::spreadOf(
         ++used;
     }
     Precision p;
-    if (used == 0)
+    p.failedShare = static_cast<double>(failed) / total;
+    if (used == 0) {
+        // Nothing solved: nothing can be promised.
+        p.scale = p.offset = std::numeric_limits<double>::infinity();
         return p;
+    }
     p.scale = 0;
     p.offset = 0;
     p.scaleElements = Matrix(3, 3);
@@ -111,6 +122,12 @@ void InertialSensor::judgePrecision(double noise, double limit) {
         else
             offsetRisk = 3 * risk(t.offset, precision.offset);
     }
+    // A solution that failed from inputs moved by the noise alone is one
+    // whose records are past any tolerance.
+    if (t.scale > 0 && precision.scale >= 0)
+        scaleRisk = std::min(1.0, scaleRisk + precision.failedShare);
+    if (t.offset > 0 && precision.offset >= 0)
+        offsetRisk = std::min(1.0, offsetRisk + precision.failedShare);
     const double scaleShare = scaleRisk / kRiskShare, offsetShare = offsetRisk / kRiskShare;
     if (precision.scale >= 0) {
         addToLog(precision.scale * 100, "ExpectedScaleError",

@@ -72,7 +72,9 @@ std::vector<Station> stations() {
     all.push_back({"Gyroscope0p45", {"--gyro-noise", "0.45"}, kFullCalibration, {}});
     all.push_back({"FourStepsGyroscope0p6", {"--gyro-noise", "0.6"}, {"-CalibrateOffline", "AG", "-FourSteps"}, {},
                    truth::kField, Flow::FourSteps});
-    all.push_back({"FourStepsGyroscope1p0", {"--gyro-noise", "1.0"}, {"-CalibrateOffline", "AG", "-FourSteps"},
+    all.push_back({"FourStepsGyroscope1p0", {"--gyro-noise", "1.0"}, {"-CalibrateOffline", "AG", "-FourSteps"}, {},
+                   truth::kField, Flow::FourSteps});
+    all.push_back({"FourStepsGyroscope2p0", {"--gyro-noise", "2.0"}, {"-CalibrateOffline", "AG", "-FourSteps"},
                    {"Calibration failed for sensor Gyroscope. Reason: The Gyroscope", kTooNoisy,
                     "leaves its offset uncertain by "},
                    truth::kField, Flow::FourSteps});
