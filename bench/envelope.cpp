@@ -17,14 +17,16 @@
 //     sensor at 0.5, 0.75 and 0.9 of its noise limit, a magnetometer of 14
 //     mG), field (220, 480, 620 mG as the part reads it) and dip (-75 to 75
 //     degrees), any heading;
-//  2. the honest sigma: per flow (full, four positions, four steps, face up),
+//  2. the honest sigma: per flow that calibrates from a dump (full, four
+//     positions, four steps; the face-up flow is live only),
 //     device (ideal, or the realistic part of examples/hub-realistic.xml) and
 //     sensor, over devices drawn at any dip, heading and field of 350 to 650
 //     mG with each sensor's noise anywhere up to nine tenths of its limit.
 //     The full flow and the four positions determine every element and are
-//     held against the truth; four steps and face up do not determine the
-//     misalignment, which their tolerance allows for, and are held against
-//     the same device recorded without white noise.
+//     held against the truth; four steps does not determine the
+//     misalignment, which its tolerance allows for: its gyroscope is held
+//     against the truth of what it determines, its accelerometer against the
+//     same device recorded without white noise.
 //
 //   envelope [--seeds N] [--devices D] [--jobs J] [--keep yes] [--only yield|honesty]
 //   (N runs per yield cell, default 4: 1,092 runs; D devices per flow and
@@ -163,14 +165,15 @@ struct Honesty {
 };
 
 enum class Against { Truth, Twin };
-enum class FlowKind { Full, FourPositions, FourSteps, FaceUp };
+enum class FlowKind { Full, FourPositions, FourSteps };
 
 // The records' errors against the truth (the full flow and the four
-// positions: every element), or against the twin recorded without white
-// noise (what the flow determines: the scale of each axis and the offsets;
-// the offsets alone face up).
+// positions: every element; the four steps' gyroscope: the scale of each axis
+// and the zero rate of the positions held), or against the twin recorded
+// without white noise (the four steps' accelerometer, whose misalignment
+// leaks into its scale and offsets: the scale of each axis and the offsets).
 void judge(const Logged& found, const Logged& twin, const Errors& truth, bool magnetometer, FlowKind flow,
-           Honesty& scale, Honesty& offset) {
+           Honesty& scale, Honesty& offset, bool gyroscope = false, const M3& gSensitivity = M3{}) {
     if (!found.found)
         return;
     if (flow == FlowKind::Full || flow == FlowKind::FourPositions) {
@@ -182,6 +185,19 @@ void judge(const Logged& found, const Logged& twin, const Errors& truth, bool ma
         if (found.offsetSigma.size() == 3)
             for (int i = 0; i < 3; ++i)
                 offset.add(found.offset[i] - truth.offset[i], found.offsetSigma[i]);
+        return;
+    }
+    if (flow == FlowKind::FourSteps && gyroscope) {
+        // A gyroscope's misalignment leaks into its scale only as its square:
+        // the scale of each axis and the zero rate of the positions held.
+        const M3 c = truth.correction();
+        if (found.scaleSigma.size() == 9)
+            for (int i = 0; i < 3; ++i)
+                scale.add(found.correction[4 * i] - c[4 * i], found.scaleSigma[4 * i]);
+        const truth::V rate = truth::zeroRate(truth.offset, gSensitivity, truth::Flow::FourSteps);
+        if (found.offsetSigma.size() == 3)
+            for (int i = 0; i < 3; ++i)
+                offset.add(found.offset[i] - rate[i], found.offsetSigma[i]);
         return;
     }
     if (!twin.found)
@@ -285,10 +301,8 @@ void simulate(const std::vector<std::string>& command) {
 ProcessResult calibrate(const std::string& dir, const std::vector<std::string>& modifiers, const char* sensors) {
     ProcessOptions options;
     options.workDir = dir;
-    // The face-up flow calibrates from a dump as its live command does.
-    const bool faceUp = std::find(modifiers.begin(), modifiers.end(), "-Minimal") != modifiers.end();
-    std::vector<std::string> command = {SENSORTRIM_BIN, faceUp ? "-Calibrate" : "-CalibrateOffline", sensors,
-                                        "-UseRawData", "dump", "-ExportAllFiles", "out"};
+    std::vector<std::string> command = {SENSORTRIM_BIN, "-CalibrateOffline", sensors, "-UseRawData", "dump",
+                                        "-ExportAllFiles", "out"};
     command.insert(command.end(), modifiers.begin(), modifiers.end());
     return runProcess(command, options);
 }
@@ -389,7 +403,6 @@ const std::vector<FlowSpec>& flows() {
         {"full", FlowKind::Full, FLOW_FULL, "full", "A,G,M", "AGM", {}},
         {"four positions", FlowKind::FourPositions, FLOW_STATIC_FOUR_POSITIONS, "full", "A", "A", {}},
         {"four steps", FlowKind::FourSteps, FLOW_FOUR_STEPS, "foursteps", "A,G", "AG", {"-FourSteps"}},
-        {"face up", FlowKind::FaceUp, FLOW_MINIMAL, "minimal", "A,G", "AG", {"-Minimal"}},
     };
     return f;
 }
@@ -425,7 +438,7 @@ void runHonesty(const FlowSpec& flow, bool realistic, int seed, const std::strin
     const ProcessResult r = calibrate(dir, flow.modifiers, flow.sensors);
     const std::string log = readFile(dir + "/out/AGMLogFile.xml");
     std::string twinLog;
-    if (flow.kind == FlowKind::FourSteps || flow.kind == FlowKind::FaceUp) {
+    if (flow.kind == FlowKind::FourSteps) {
         simulate(simulation(d, dir + "/twin/dump", seed, flow.simFlow, flow.simSensors, realistic, hold, 0.0));
         calibrate(dir + "/twin", flow.modifiers, flow.sensors);
         twinLog = readFile(dir + "/twin/out/AGMLogFile.xml");
@@ -440,7 +453,8 @@ void runHonesty(const FlowSpec& flow, bool realistic, int seed, const std::strin
         ++t.runs;
         t.failed += r.exitStatus == 0 ? 0 : 1;
         judge(loggedOf(log, s.first), loggedOf(twinLog, s.first), *s.second, std::string(s.first) == "Magnetometer",
-              flow.kind, t.scale, t.offset);
+              flow.kind, t.scale, t.offset, std::string(s.first) == "Gyroscope",
+              realistic ? truth::gSensitivityOf(readFile(EXAMPLES_DIR "/hub-realistic.xml")) : M3{});
     }
     std::system(("rm -rf '" + dir + "'").c_str());
 }

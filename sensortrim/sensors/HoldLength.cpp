@@ -4,6 +4,7 @@
 // comes from times a sensitivity of the flow's solution (measured over the
 // solutions drawn by the precision's own method, with a margin).
 #include <cmath>
+#include <limits>
 
 #include "Accelerometer.h"
 #include "Gyroscope.h"
@@ -22,6 +23,32 @@ double InertialSensor::sigmasForRisk(int elements, double share) {
     return high;
 }
 
+InertialSensor::Tolerance InertialSensor::allowanceFor(const std::string& sensor, CalibrationFlowType flow) {
+    // Only where a flow determines every element against a tolerance of the
+    // same size as these: elsewhere what the flow cannot see is larger, and
+    // its tolerance carries it.
+    // A consumer accelerometer's nonlinearity (0.2 % of a 2 g full scale,
+    // cubic) moves the scale at 1 g by about 0.05 %; its zero-g level
+    // drifts by 0.2 mg a kelvin as the device warms in the hand. Only where
+    // the flow determines every element: elsewhere what the flow cannot see
+    // is larger, and its tolerance carries it.
+    if (sensor.compare(0, 13, "Accelerometer") == 0)
+        return flow == FLOW_FULL || flow == FLOW_STATIC_FOUR_POSITIONS ? Tolerance{0.0003, 0.00015} : Tolerance{};
+    // A gyroscope's zero rate drifts by about 0.02 deg/s a minute as it
+    // warms, and wanders (bias instability).
+    if (sensor == "Gyroscope")
+        return flow == FLOW_FULL || flow == FLOW_FOUR_STEPS ? Tolerance{0.0, 0.01} : Tolerance{};
+    // A magnetometer's field wanders with the station's (mains ripple, a
+    // drifting field) and its coarse readings.
+    if (sensor == "Magnetometer" && flow == FLOW_FULL)
+        return {0.0002, 0.15};
+    return {};
+}
+
+InertialSensor::Tolerance InertialSensor::allowance() const {
+    return allowanceFor(name, flowType());
+}
+
 double InertialSensor::holdSamplesNeeded(double noise) const {
     return holdSamplesFor(name, flowType(), noise);
 }
@@ -32,22 +59,26 @@ double InertialSensor::holdSamplesFor(const std::string& sensor, CalibrationFlow
     // Half the risk the run allows: the noise of a second of samples tells
     // the part's own to a tenth or so.
     const double share = kRiskShare / 2;
-    auto samples = [](double sensitivity, double sigmas, double tolerance, double sigma) {
-        const double n = sensitivity * sigmas * sigma / tolerance;
-        return n * n;
+    const Tolerance allowed = allowanceFor(sensor, flow);
+    // The noise's share of a record's error, sensitivity * sigma / sqrt(n),
+    // and the allowance together within the tolerance over the sigmas.
+    auto samples = [](double sensitivity, double sigmas, double tolerance, double sigma, double allowance) {
+        const double room = tolerance * tolerance / (sigmas * sigmas) - allowance * allowance;
+        const double spread = sensitivity * sigma;
+        return room > 0 ? spread * spread / room : std::numeric_limits<double>::infinity();
     };
     if (sensor.compare(0, 13, "Accelerometer") == 0) {
         // In g: the scale's tolerance is a share of 1 g.
         switch (flow) {
         case FLOW_FULL:
         case FLOW_STATIC_FOUR_POSITIONS:
-            return std::max(samples(1.8, sigmasForRisk(9, share), 0.003, noise),
-                            samples(1.3, sigmasForRisk(3, share), 0.003, noise));
+            return std::max(samples(1.8, sigmasForRisk(9, share), 0.003, noise, allowed.scale),
+                            samples(1.3, sigmasForRisk(3, share), 0.003, noise, allowed.offset));
         case FLOW_FOUR_STEPS:
-            return std::max(samples(2.0, sigmasForRisk(9, share), 0.015, noise),
-                            samples(2.0, sigmasForRisk(3, share), 0.02, noise));
+            return std::max(samples(2.0, sigmasForRisk(9, share), 0.015, noise, 0.0),
+                            samples(2.0, sigmasForRisk(3, share), 0.02, noise, 0.0));
         case FLOW_MINIMAL:
-            return samples(1.0, sigmasForRisk(3, share), 0.003, noise);
+            return samples(1.0, sigmasForRisk(3, share), 0.003, noise, 0.0);
         default:
             return 0.0;
         }
@@ -59,7 +90,7 @@ double InertialSensor::holdSamplesFor(const std::string& sensor, CalibrationFlow
         case FLOW_FULL:
         case FLOW_FOUR_STEPS:
         case FLOW_MINIMAL:
-            return samples(1.0, sigmasForRisk(3, share), 0.1, noise);
+            return samples(1.0, sigmasForRisk(3, share), 0.1, noise, allowed.offset);
         default:
             return 0.0;
         }

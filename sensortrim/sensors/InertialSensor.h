@@ -184,6 +184,11 @@ public:
         double offset = 0.0;
     };
     virtual Tolerance tolerance() const { return {}; }
+    // What a real part does besides its white noise that no recording of
+    // the flow shows (its nonlinearity, its bias drifting as it warms), as
+    // one sigma of the records' error (0: nothing allowed for).
+    Tolerance allowance() const;
+    static Tolerance allowanceFor(const std::string& sensor, CalibrationFlowType flow);
     const Precision& getPrecision() const { return precision; }
     // How far past what noise alone gives a figure judged against a limit
     // may lie, in its deviations: about once in thousands by chance.
@@ -337,6 +342,8 @@ protected:
     // and has failed for nothing else. A noise past its limit fails with that
     // reason alone.
     void judgePrecision(double noise, double limit);
+    // Adds the part's allowance to the precision's elements.
+    void withAllowance();
     // The samples of buffer indexes [from, to).
     std::vector<SensorData> stretch(size_t from, size_t to) const;
     // The error of the mean of values in time order, as the spread of the

@@ -98,7 +98,34 @@ InertialSensor::Precision InertialSensor::spreadOf(
     return p;
 }
 
+void InertialSensor::withAllowance() {
+    // What a real part does besides its white noise, and no recording of
+    // the flow shows, is as far off as the part's allowance says: on the
+    // scale of each axis (the correction's large elements) and on the offset.
+    const Tolerance a = allowance();
+    if (a.scale > 0 && precision.scaleElements.getRows() == 3) {
+        const Matrix correction = S * A;
+        precision.scale = 0;
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j) {
+                double& e = precision.scaleElements[i][j];
+                if (std::fabs(correction[i][j]) > 0.5)
+                    e = std::sqrt(e * e + a.scale * a.scale);
+                precision.scale = std::max(precision.scale, e);
+            }
+    }
+    if (a.offset > 0 && precision.offsetElements.size() == 3) {
+        precision.offset = 0;
+        for (int i = 0; i < 3; ++i) {
+            double& e = precision.offsetElements[i];
+            e = std::sqrt(e * e + a.offset * a.offset);
+            precision.offset = std::max(precision.offset, e);
+        }
+    }
+}
+
 void InertialSensor::judgePrecision(double noise, double limit) {
+    withAllowance();
     const Tolerance t = tolerance();
     // The chance that an element strays past the tolerance, summed over the
     // elements (each as far off as its own spread says); the figure that

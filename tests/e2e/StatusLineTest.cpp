@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "HubSim.h"
+#include "TruthCheck.h"
 
 namespace {
 
@@ -121,7 +122,7 @@ struct Status {
 
 std::vector<Status> statusLines(const std::vector<std::string>& screens) {
     const std::regex shape(
-        "step (\\d+): ([a-z ]+?)(?: \\| ([XYZ]) (-?\\d+)/\\d+ deg)?(?: \\| light \\d+)?"
+        "step (\\d+): ([a-zA-Z0-9:' ]+?)(?: \\| ([XYZ]) (-?\\d+)/\\d+ deg)?(?: \\| light \\d+)?"
         "(?: \\| (?:motion|light) \\[([#.!]{10})\\] (?:still|moving|steady|changing))? \\| (\\d+) s left.*");
     std::vector<Status> found;
     for (const std::string& screen : screens)
@@ -297,6 +298,41 @@ TEST(AtTheOperatorsTerminal, TheStatusLineOnlyWhereItFits) {
             for (const std::string& line : linesOf(screen))
                 EXPECT_FALSE(hasStrayStatus(line)) << c.name << ": " << line;
     }
+}
+
+// A part as noisy as nine tenths of its limit: its holds run on until their
+// samples can promise the tolerance, the line says for whose noise and how
+// much longer, and the records it writes undo the device's errors.
+TEST(AtTheOperatorsTerminal, ANoisyPartsHoldsRunOnAndTheLineSaysWhy) {
+    std::string xml = scenarioAtSpeed("4");
+    const std::string quiet = "noise=\"0.001\"/>";
+    const size_t at = xml.find(quiet, xml.find("<Accelerometer "));
+    ASSERT_NE(at, std::string::npos);
+    xml.replace(at, quiet.size(), "noise=\"0.0135\"/>");
+    HubSim hub(xml);
+    Pane pane(hub.dir(), 100, 60, operatorCommand(hub, {"-Calibrate", "AG", "-UpdateTSY", "-ExportAllFiles", "out"}));
+    ASSERT_TRUE(pane.ok()) << pane.error();
+    std::vector<std::string> screens;
+    ASSERT_EQ(pane.watch(screens, 240), 0) << pane.capture(true);
+    // Each hold ran on, the line counting down the seconds it still needs.
+    std::map<int, std::vector<int>> moreSeconds;
+    const std::regex note("hold still: (\\d+) s more for the Accelerometer's noise");
+    for (const Status& s : statusLines(screens)) {
+        std::smatch m;
+        if (std::regex_search(s.text, m, note))
+            moreSeconds[s.step].push_back(std::stoi(m[1]));
+    }
+    for (int step : {1, 3, 5, 7}) {
+        const std::vector<int>& seen = moreSeconds[step];
+        ASSERT_FALSE(seen.empty()) << "step " << step << " did not hold on for the noise";
+        EXPECT_GE(seen.front(), 2) << "step " << step;
+        EXPECT_LE(seen.back(), seen.front()) << "step " << step;
+    }
+    // The last position, held once, needs longer than those held twice.
+    EXPECT_GT(moreSeconds[7].front(), moreSeconds[1].front());
+    const records::Record r = records::recordOf(readFile(hub.dir() + "/out/resultCalibration.xml"), 115, 0);
+    const truth::Errors device{{0.12, -0.05, 0.03}, {1.03, 0.97, 1.02}, {0.01, 0, -0.01}, 0.0135};
+    truth::expectUndone("accelerometer", r, device, 115, truth::Flow::Full, false);
 }
 
 }  // namespace
