@@ -362,6 +362,7 @@ Scenario parseScenario(const std::string& xml, const std::string& baseDir) {
             fault.length = static_cast<int>(number(f, "length", -1, -1, 65536));
             fault.delayMs = static_cast<int>(number(f, "delayMs", 0, 0, 600000));
             fault.times = static_cast<int>(number(f, "times", -1, -1, 1000000));
+            fault.skip = static_cast<int>(number(f, "skip", 0, 0, 1000000));
             s.faults.push_back(fault);
         }
     }

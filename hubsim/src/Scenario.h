@@ -46,6 +46,7 @@ struct Fault {
     int length = -1;           // bytes of a short or long response
     int delayMs = 0;           // answer after this delay
     int times = -1;            // applies this many times (-1: always)
+    int skip = 0;              // after letting this many matching requests pass
 };
 
 struct I2cCounts {

@@ -218,6 +218,10 @@ void SmhiFirmware::applyFaults(uint8_t command, int property, Reply& reply) {
     for (Fault& f : s.faults) {
         if (f.times == 0 || (f.command >= 0 && f.command != command) || (f.property >= 0 && f.property != property))
             continue;
+        if (f.skip > 0) {
+            --f.skip;
+            continue;
+        }
         if (f.times > 0)
             --f.times;
         if (f.status >= 0 && reply.bytes.size() >= 4)

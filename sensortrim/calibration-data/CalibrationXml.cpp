@@ -136,7 +136,9 @@ std::shared_ptr<Sensor> CalibrationXml::deSerialize(TiXmlElement* element) {
         try {
             sensor->setScaling(record);
         } catch (const CalibrationException& e) {
-            throw CalibrationException("XML parsing error. Sensor " + l + ": " + e.what() + ". Line: " + row(custom));
+            // The record's own refusal as it stands, where it lies on a line of its own.
+            throw CalibrationException(std::string(e.what()) + "\nSensor: " + l + ", OEMCustomData. Line: " +
+                                       row(custom));
         }
         return sensor;
     }

@@ -111,12 +111,18 @@ void CalibrationManager::start() {
             consoleOut() << "Saving original calibration data to file " << args.GetArgValue("ExportXml") << std::endl;
             saveToFile(args.GetArgValue("ExportXml"), true);
         }
-        // What the firmware holds is saved; what would not come back in is said.
-        for (const std::shared_ptr<Sensor>& sensor : sensors)
+        // What the firmware holds is saved; what would not come back in, and
+        // what could not be saved, is said.
+        for (const std::shared_ptr<Sensor>& sensor : sensors) {
             if (!sensor->getExportProblem().empty())
                 consoleOut() << "Warning: the calibration data of " << sensor->getName() << " "
                              << sensor->getLuidString() << " is saved as the firmware holds it but will not "
                              << "import back: " << sensor->getExportProblem() << std::endl;
+            if (!sensor->getUnsavedReason().empty())
+                consoleOut() << "Warning: the calibration data of " << sensor->getName() << " "
+                             << sensor->getLuidString() << " is not saved: " << sensor->getUnsavedReason()
+                             << std::endl;
+        }
     }
     try {
         if (calibrate || test) {
@@ -400,15 +406,21 @@ void CalibrationManager::loadSensorsData() {
         // record that does not fit its sensor fails a run that would use it;
         // a backup keeps it as the firmware holds it, so one odd record costs
         // no other sensor its backup, and a backup restored replaces it.
+        // A backup names every sensor whose record the firmware holds but
+        // it could not read.
         try {
             sensor->initSDTCalibrationData(*sdt);
+        } catch (const SmhiAnswerException& e) {
+            if (backup)
+                sensor->setUnsavedReason(e.what());
         } catch (const SmhiException&) {
         } catch (const CalibrationException& e) {
             if (!backup)
                 throw;
             try {
                 sensor->keepFirmwareRecord(sdt->getCalibrationData(sensor->getLuid()), e.what());
-            } catch (const SmhiException&) {
+            } catch (const std::exception& again) {
+                sensor->setUnsavedReason(std::string(e.what()) + "; read again: " + again.what());
             }
         }
     };

@@ -12,6 +12,13 @@ public:
         : std::runtime_error("SMHI Error: " + message) {}
 };
 
+// An answer that does not hold what its command asked for (cut short,
+// garbled): the firmware has it, the tool could not read it.
+class SmhiAnswerException : public SmhiException {
+public:
+    using SmhiException::SmhiException;
+};
+
 class CalibrationException : public std::runtime_error {
 public:
     explicit CalibrationException(const std::string& message) : std::runtime_error(message) {}

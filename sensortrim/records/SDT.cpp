@@ -23,9 +23,12 @@ std::vector<unsigned char> SDT::getCalibrationData(const _sc_sensor_luid& luid) 
     size_t received = 0;
     const std::vector<uint8_t> r = exchange(smhi::buildGetProperty(luid, SMHI_PROP_CALIBRATION, true), received);
     std::vector<uint8_t> record;
-    // A record that runs past what was received is refused as well.
-    if (r[3] != 0 || !smhi::parseCalibrationRecord(doxi::ByteView(r.data(), received), record))
+    if (r[3] != 0)
         throw SmhiException("Get calibration data command failed");
+    // A record that runs past what was received is refused as well.
+    if (!smhi::parseCalibrationRecord(doxi::ByteView(r.data(), received), record))
+        throw SmhiAnswerException("Get calibration data command failed\nIts answer of " + std::to_string(received) +
+                                  " bytes holds no whole record");
     return record;
 }
 

@@ -142,11 +142,14 @@ void InertialSensor::parse(TiXmlHandle node, int importedFormat, int version) {
         if (noise == nullptr || noise->GetText() == nullptr)
             throw CalibrationException("XML parsing error. Missing white noise value");
         // The record holds an unsigned 32-bit value, and export writes it so;
-        // a negative one, as files written as signed numbers may hold, counts as none.
+        // a negative one, as files written as signed numbers hold a value of
+        // 2^31 or more, is that value's bits read unsigned (as a scale factor's are).
         const std::string text = textOf(noise);
         long long value = 0;
         if (!parseInteger(text, value) || value < INT32_MIN || value > UINT32_MAX)
             throw CalibrationException("Conversion error. Value " + text + " is not a valid number");
+        if (value < 0)
+            value += 4294967296LL;
         importedWhiteNoise = static_cast<double>(value);
         importedNoise = true;
         return;
@@ -166,7 +169,7 @@ std::vector<unsigned char> InertialSensor::parseStaticBody(TiXmlElement* data) {
             const int32_t v = toInt32(textOf(e));
             if (v < -1 || v > 1)
                 throw CalibrationException(std::string("XML parsing error. Invalid value for axis element ") +
-                                           e->Value() + " of sensor " + getLuidString() + ". Line: " + row(e));
+                                           e->Value() + ". Line: " + row(e) + "\nSensor: " + getLuidString());
             mapping[count / 3][count % 3] = v;
         }
         if (count < 9)

@@ -96,6 +96,10 @@ public:
     void keepFirmwareRecord(const std::vector<unsigned char>& record, const std::string& problem);
     // Why the record the last serialize wrote would not import back ("" when it would).
     const std::string& getExportProblem() const { return exportProblem; }
+    // Why a backup holds no record of this sensor (empty: it holds one, or
+    // none was asked for).
+    void setUnsavedReason(const std::string& reason) { unsavedReason = reason; }
+    const std::string& getUnsavedReason() const { return unsavedReason; }
     bool hasOriginalScaling() const { return originalPresent; }
 
     std::string getHingeConfig() const;
@@ -152,6 +156,7 @@ protected:
     // record serialize wrote last would not.
     std::string recordProblem;
     std::string exportProblem;
+    std::string unsavedReason;
     int numFields = 0;
     uint8_t hinge = 0;
     int formatId = 0;

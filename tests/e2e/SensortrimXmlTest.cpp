@@ -275,11 +275,11 @@ TEST(SensortrimXml, AnOddRecordCostsNoOtherSensorItsBackup) {
     const Case cases[] = {
         // 39 bytes: one short of a static record.
         {base, base.substr(0, base.size() - 2), "will not import back: Invalid calibration data size\n",
-         "XML parsing error. Sensor 7300010001000002: Invalid calibration data size. Line: "},
+         "Invalid calibration data size\nSensor: 7300010001000002, OEMCustomData. Line: "},
         // An axis-mapping field with bits "10" (-2), exported as decoded.
         {base, "00 00 0c000000 f9ffffff 03000000 1027 0000 0000 0000 1027 0000 0000 0000 1027 1027 02010100 0000",
          "will not import back: its axis mapping reads -2 at XX, which an import refuses\n",
-         "XML parsing error. Invalid value for axis element XX of sensor 7300010001000002. Line: "},
+         "XML parsing error. Invalid value for axis element XX. Line: "},
         // An OEM record of one byte: no version to write; it comes back as two.
         {base, "80", "will not import back: the firmware holds 1 byte, no version: it imports back as 2 bytes\n", ""},
     };
@@ -307,14 +307,38 @@ TEST(SensortrimXml, AnOddRecordCostsNoOtherSensorItsBackup) {
         }
     }
 
-    // A sensor whose record the firmware does not give (a cut answer) has none to back up.
+    // A sensor whose record the firmware does not give (a cut answer) has
+    // none to back up, and the console names it and says why.
     HubSim cut(scenarioWith("<Faults><Fault command=\"4\" property=\"0\" response=\"short\" length=\"40\"/></Faults>"));
-    const ProcessResult r = sensortrim(cut, {"-ExportXml", "y.xml"});
+    ProcessResult r = sensortrim(cut, {"-ExportXml", "y.xml"});
     EXPECT_EQ(r.exitStatus, 0);
     // Only the short dynamic record fits in 40 bytes.
     const std::string y = readFile(cut.dir() + "/y.xml");
     EXPECT_EQ(occurrences(y, "<Sensor "), 1u);
     EXPECT_NE(y.find("SensorTypeId=\"577\""), std::string::npos);
+    EXPECT_EQ(occurrences(r.out, " is not saved: "),
+              occurrences(readFile(EXAMPLES_DIR "/calibration-default.xml"), "<Sensor ") - 1)
+        << r.out;
+    EXPECT_NE(r.out.find("Warning: the calibration data of Accelerometer 7300010001000002 is not saved: "),
+              std::string::npos)
+        << r.out;
+
+    // An odd record whose second read fails: that sensor is named too,
+    // with both reasons, and every other sensor is saved.
+    std::string odd = scenarioReplacing(base, cases[0].to);
+    odd.insert(odd.rfind("</HubScenario>"),
+                "<Faults><Fault command=\"4\" property=\"0\" skip=\"1\" times=\"1\" response=\"short\" "
+                "length=\"11\"/></Faults>");
+    HubSim again(odd);
+    r = sensortrim(again, {"-ExportXml", "z.xml"});
+    EXPECT_EQ(r.exitStatus, 0) << r.out;
+    EXPECT_NE(r.out.find("Warning: the calibration data of Accelerometer 7300010001000002 is not saved: Invalid "
+                         "calibration data size; read again: "),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(occurrences(r.out, " is not saved: "), 1u) << r.out;
+    EXPECT_EQ(occurrences(readFile(again.dir() + "/z.xml"), "<Sensor "),
+              occurrences(readFile(EXAMPLES_DIR "/calibration-default.xml"), "<Sensor ") - 1);
 }
 
 TEST(SensortrimXml, NoHubAndUnwritablePaths) {

@@ -199,7 +199,7 @@ TEST_F(CalibrationXmlFile, ImportErrors) {
         {acc + cd + "<AxisMapping>" + axes9.substr(0, axes9.rfind("<ZZ>")) + "</AxisMapping>" + end,
          "Axes mapping number of values was invalid. Line: 6"},
         {acc + cd + "<AxisMapping><XX>2</XX></AxisMapping>" + end,
-         "XML parsing error. Invalid value for axis element XX of sensor 7300010001000002. Line: 6"},
+         "XML parsing error. Invalid value for axis element XX. Line: 6\nSensor: 7300010001000002"},
         {acc + cd + "<AxisMapping><XY>0</XY></AxisMapping>" + end, "XML parsing error. Unexpected element XY. Line: 6"},
         {acc + cd + "<AxisMapping><XX>one</XX></AxisMapping>" + end, "Conversion error. Value one is not a valid number"},
         {acc + cd + "<AxisMapping><XX>+1x</XX></AxisMapping>" + end, "Conversion error. Value +1x is not a valid number"},
@@ -281,6 +281,26 @@ TEST_F(CalibrationXmlFile, ValidImportsOfSpecialForms) {
     const std::vector<unsigned char> record = CalibrationXml::deSerialize(dir + "/in.xml")[0]->getScaling();
     EXPECT_EQ(record[14] | (record[15] << 8), 32767);
     EXPECT_EQ(static_cast<int16_t>(record[16] | (record[17] << 8)), -32768);
+
+    // An older file's signed numbers: a white noise of 2^31 or more, and a
+    // scale factor of 2^15 or more, written as negative read as their bits
+    // unsigned, alike.
+    const std::string dyn = "<Sensor SensorTypeId=\"577\" SubTypeId=\"2\" VendorId=\"9\" InstanceId=\"0\" Flags=\"1\">";
+    const std::pair<const char*, double> noises[] = {{"-5", 4294967291.0}, {"-2147483648", 2147483648.0}, {"5", 5.0}};
+    for (const auto& [text, value] : noises) {
+        EXPECT_EQ(importError(dyn + "<CalibrationData Version=\"0\" FormatId=\"1\"><WhiteNoise>" + text +
+                              "</WhiteNoise>" + tail),
+                  "")
+            << text;
+        const auto* dynamic = dynamic_cast<InertialSensor*>(CalibrationXml::deSerialize(dir + "/in.xml")[0].get());
+        ASSERT_NE(dynamic, nullptr);
+        EXPECT_EQ(dynamic->getImportedWhiteNoise(), value) << text;
+    }
+    EXPECT_EQ(importError(acc + "<CalibrationData Version=\"0\" FormatId=\"0\"><Matrix>" + mat9 +
+                          "<ScaleFactor>-5</ScaleFactor></Matrix>" + tail),
+              "");
+    const std::vector<unsigned char> factor = CalibrationXml::deSerialize(dir + "/in.xml")[0]->getScaling();
+    EXPECT_EQ(factor[staticrecord::kScaleFactor] | (factor[staticrecord::kScaleFactor + 1] << 8), 65531);
 
     // Upper-case OEM hex and an empty OEM record.
     const std::string gen = "<Sensor SensorTypeId=\"515\" SubTypeId=\"0\" VendorId=\"0\" InstanceId=\"0\" Flags=\"0\">";
