@@ -36,7 +36,10 @@ std::vector<Piece> Hand::turn(const V3& rotation, double seconds) {
     const V3 axis = rotation * (1 / angle);
     // Where the turn ends is a fraction of a degree off where it began.
     const double total = angle + std::normal_distribution<double>(0, 0.2 / kDegPerRad)(rng);
-    const int strokes = std::uniform_int_distribution<int>(3, 4)(rng);
+    // A turn given less than kFlickSeconds is flicked round in one stroke;
+    // otherwise the hand turns in three or four.
+    const int drawn = std::uniform_int_distribution<int>(3, 4)(rng);
+    const int strokes = seconds < kFlickSeconds ? 1 : drawn;
     std::vector<double> shares(static_cast<size_t>(strokes));
     double sum = 0;
     for (double& s : shares)
@@ -53,14 +56,20 @@ std::vector<Piece> Hand::turn(const V3& rotation, double seconds) {
             paused += pauses.back();
         }
     }
-    // Within the time the turn was given: strokes slower when it is short, a
-    // still end when it is long.
+    // Within the time the turn was given: a hand in a hurry re-grips within
+    // half of it at most and strokes faster in the rest; given long, the
+    // turn ends still.
+    if (paused > 0.5 * seconds) {
+        for (double& p : pauses)
+            p *= 0.5 * seconds / paused;
+        paused = 0.5 * seconds;
+    }
     const double room = seconds - paused;
-    const double slower = room > 0 && busy > room ? room / busy : 1.0;
+    const double faster = busy > room ? room / busy : 1.0;
     std::vector<Piece> pieces;
     double used = 0;
     for (int i = 0; i < strokes; ++i) {
-        const double t = active[static_cast<size_t>(i)] * slower;
+        const double t = active[static_cast<size_t>(i)] * faster;
         pieces.push_back({axis * (total * shares[static_cast<size_t>(i)] / sum), t});
         used += t;
         if (i + 1 < strokes) {

@@ -30,7 +30,9 @@ class Hand {
 public:
     explicit Hand(unsigned seed = 1) : rng(seed) {}
 
-    // A turn the operator was told to make, as the hand makes it in the same time.
+    // A turn the operator was told to make, as the hand makes it in the same
+    // time: in a hurry its re-grips take at most half of it and its strokes
+    // are faster; a flick is one stroke.
     std::vector<Piece> turn(const V3& rotation, double seconds);
     // A move to the next position: a quick swing within the time, still around it.
     std::vector<Piece> move(const V3& rotation, double seconds);
@@ -50,6 +52,8 @@ public:
     V3 tremorAxis();
 
     static constexpr double kJoltMs = 20.0;
+    // A turn given less than this (s) is flicked round in one stroke.
+    static constexpr double kFlickSeconds = 0.6;
     // A knock on the table: its jolt's peak (device frame, g), about 1.5 g.
     static constexpr V3 kKnock{0.9, 0.7, 0.9};
     // Where the sensor sits from the axis the hand turns the device about (m).

@@ -76,6 +76,19 @@ void NewMotionProcess::checkTurn(int s, double t) {
     const double turnEnd = t - 1000.0;
     const std::string step = std::to_string(s + 1);
     const std::string axis = turnAxis(s);
+    // First the turn's rate: a turn too fast swings the sensor round the
+    // hand's grip, and its centripetal pull reads as gravity gone astray.
+    if (gyroscope) {
+        const Vector offset = holdRate.size() == 3 ? holdRate : Vector(3);
+        double fastest = 0;
+        for (const SensorData& sample : gyroscope->getBufferedData())
+            if (sample.timestamp > turnStart && sample.timestamp <= turnEnd && sample.values.size() == 3)
+                fastest = std::max(fastest, (Vector(sample.values) - offset).norm());
+        if (fastest > kFastestTurn)
+            throw CalibrationException("The turn about " + axis + " in step " + step + " was too fast (" +
+                                       oneDecimal(fastest) + " degrees per second): turn slowly, over at least two "
+                                       "seconds");
+    }
     // Gravity stays where it is in the device while it turns about the axis
     // that points up; a turn about another axis swings it round. Where it
     // is, is the median of a tenth of a second: the jolt of a hand taking
@@ -104,17 +117,6 @@ void NewMotionProcess::checkTurn(int s, double t) {
             throw CalibrationException("The device was not turned about its " + axis + " axis in step " + step +
                                        " (gravity moved " + oneDecimal(largest) + " degrees in the device): keep the " +
                                        axis + " axis pointing up and turn about it");
-    }
-    if (gyroscope) {
-        const Vector offset = holdRate.size() == 3 ? holdRate : Vector(3);
-        double fastest = 0;
-        for (const SensorData& sample : gyroscope->getBufferedData())
-            if (sample.timestamp > turnStart && sample.timestamp <= turnEnd && sample.values.size() == 3)
-                fastest = std::max(fastest, (Vector(sample.values) - offset).norm());
-        if (fastest > kFastestTurn)
-            throw CalibrationException("The turn about " + axis + " in step " + step + " was too fast (" +
-                                       oneDecimal(fastest) + " degrees per second): turn slowly, over at least two "
-                                       "seconds");
     }
     // After a full turn the device is back where it started: the field reads
     // as it did (hard iron and all). How far it is off, as an angle, is told

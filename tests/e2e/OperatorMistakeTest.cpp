@@ -122,6 +122,10 @@ const Mistake kMistakes[] = {
     {"KnockFourStepsByHand", "knock@2", {"A", "-FourSteps"}, {}, true},
     {"ShortTurnInStrokes", "short-turn@2", {"AGM"}, {kShort + "Z in step 2 (", " degrees off): turn exactly 360 degrees\n"},
      true},
+    // A hand in a hurry: its re-grips and strokes fit the quarter second.
+    {"TurnTooFastInStrokes", "too-fast@4", {"AGM"},
+     {"The turn about Y in step 4 was too fast (", " degrees per second): turn slowly, over at least two seconds\n"},
+     true},
     // The tool waits for the move that never comes, and says so.
     {"SkippedPosition", "skip@3", {"A", "-FourSteps"},
      {"DATA COLLECTION FAILED\n Timeout, failed to get stable samples or to detect motion of the required sensors "
