@@ -82,63 +82,6 @@ std::vector<Noise> noises() {
 const double kDips[] = {-75, -40, -15, 0, 15, 40, 75};
 const double kFields[] = {220, 480, 620};
 
-// What a run's log says of one sensor: its records and their expected
-// errors, per element (empty where not logged).
-struct Logged {
-    bool found = false;
-    M3 correction{};
-    std::array<double, 3> offset{};
-    std::vector<double> scaleSigma, offsetSigma;
-};
-
-std::vector<double> valuesOf(const std::string& section, const std::string& tag) {
-    std::vector<double> values;
-    const size_t at = section.find("<" + tag + " ");
-    const size_t plain = section.find("<" + tag + ">");
-    const size_t from = std::min(at, plain);
-    if (from == std::string::npos)
-        return values;
-    const size_t open = section.find("<Values>", from), close = section.find("</Values>", from);
-    if (open == std::string::npos || close == std::string::npos || close < open)
-        return values;
-    std::string text = section.substr(open + 8, close - open - 8);
-    std::replace(text.begin(), text.end(), ';', ',');
-    std::stringstream in(text);
-    for (std::string item; std::getline(in, item, ',');)
-        if (!item.empty())
-            values.push_back(std::strtod(item.c_str(), nullptr));
-    return values;
-}
-
-Logged loggedOf(const std::string& log, const std::string& type) {
-    Logged l;
-    size_t at = log.find("Type=\"" + type + "\"");
-    while (at != std::string::npos &&
-           log.substr(at, log.find('>', at) - at).find("IsPrimary=\"true\"") == std::string::npos)
-        at = log.find("Type=\"" + type + "\"", at + 1);
-    if (at == std::string::npos)
-        return l;
-    const std::string section = log.substr(at, log.find("</Sensor>", at) - at);
-    const std::vector<double> offset = valuesOf(section, "Offset"), scale = valuesOf(section, "Scale"),
-                              mapping = valuesOf(section, "AxisMapping");
-    if (offset.size() != 3)
-        return l;
-    l.found = true;
-    for (int i = 0; i < 3; ++i)
-        l.offset[i] = offset[i];
-    if (scale.size() == 9 && mapping.size() == 9) {
-        M3 s, m;
-        std::copy(scale.begin(), scale.end(), s.begin());
-        std::copy(mapping.begin(), mapping.end(), m.begin());
-        l.correction = records::multiply(s, m);
-    }
-    l.scaleSigma = valuesOf(section, "ExpectedScaleErrors");
-    for (double& v : l.scaleSigma)
-        v /= 100;  // logged in percent
-    l.offsetSigma = valuesOf(section, "ExpectedOffsetErrors");
-    return l;
-}
-
 // Elements past two and three of their logged sigmas.
 struct Honesty {
     long elements = 0, pastTwo = 0, pastThree = 0;
@@ -172,7 +115,7 @@ enum class FlowKind { Full, FourPositions, FourSteps };
 // and the zero rate of the positions held), or against the twin recorded
 // without white noise (the four steps' accelerometer, whose misalignment
 // leaks into its scale and offsets: the scale of each axis and the offsets).
-void judge(const Logged& found, const Logged& twin, const Errors& truth, bool magnetometer, FlowKind flow,
+void judge(const records::Logged& found, const records::Logged& twin, const Errors& truth, bool magnetometer, FlowKind flow,
            Honesty& scale, Honesty& offset, bool gyroscope = false, const M3& gSensitivity = M3{}) {
     if (!found.found)
         return;
@@ -350,7 +293,7 @@ void runYield(const Cell& cell, int seed, const std::string& root, Tally& tally,
     Honesty h;
     for (const auto& s : {std::make_pair("Accelerometer", &d.acc), std::make_pair("Gyroscope", &d.gyro),
                           std::make_pair("Magnetometer", &d.mag)})
-        judge(loggedOf(log, s.first), Logged(), *s.second, std::string(s.first) == "Magnetometer", FlowKind::Full, h, h);
+        judge(records::loggedOf(log, s.first), records::Logged(), *s.second, std::string(s.first) == "Magnetometer", FlowKind::Full, h, h);
     std::lock_guard<std::mutex> guard(lock);
     ++tally.runs;
     tally.honesty.add(h);
@@ -452,7 +395,7 @@ void runHonesty(const FlowSpec& flow, bool realistic, int seed, const std::strin
         HonestyTally& t = tallies[std::string(flow.name) + "|" + kind + "|" + s.first];
         ++t.runs;
         t.failed += r.exitStatus == 0 ? 0 : 1;
-        judge(loggedOf(log, s.first), loggedOf(twinLog, s.first), *s.second, std::string(s.first) == "Magnetometer",
+        judge(records::loggedOf(log, s.first), records::loggedOf(twinLog, s.first), *s.second, std::string(s.first) == "Magnetometer",
               flow.kind, t.scale, t.offset, std::string(s.first) == "Gyroscope",
               realistic ? truth::gSensitivityOf(readFile(EXAMPLES_DIR "/hub-realistic.xml")) : M3{});
     }

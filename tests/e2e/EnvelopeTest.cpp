@@ -7,10 +7,12 @@
 // part noisier than its limit fails for that first.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "DumpRunTest.h"
+#include "Jolts.h"
 #include "TruthCheck.h"
 #include "TruthMatrix.h"
 
@@ -141,6 +143,20 @@ TEST_P(Envelope, CalibratesTrueOrFailsWithItsOwnCause) {
         simulator.insert(simulator.end(), e.begin(), e.end());
     simulator.insert(simulator.end(), s.simulator.begin(), s.simulator.end());
     simulate("dump", simulator);
+    // The effect a row uses is in the data: a knock of about 1.5 g, a hand's
+    // re-grips each with its jolt (those of the full flow's turns, about the
+    // axis that points up, seen against gravity at rest).
+    const std::string acc = file("dump/dataDumpAccelerometer.csv");
+    const auto uses = [&s](const std::string& option) {
+        return std::find(s.simulator.begin(), s.simulator.end(), option) != s.simulator.end();
+    };
+    if (uses("--knock")) {
+        EXPECT_GT(jolts::largest(acc), 0.9);
+        EXPECT_LT(jolts::largest(acc), 2.0);
+    }
+    if (uses("--hand") && !four) {
+        EXPECT_GE(jolts::count(acc, 0.3), 4);
+    }
     std::vector<std::string> args = s.run;
     args.insert(args.end(), {"-UseRawData", "dump", "-ExportAllFiles", "out"});
     const ProcessResult r = sensortrim(args);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "HubSim.h"
+#include "Jolts.h"
 
 namespace {
 
@@ -55,7 +56,16 @@ TEST_P(OperatorMistake, FailsNamingTheStepOrCalibratesRight) {
     std::vector<std::string> args = {"-Calibrate"};
     args.insert(args.end(), m.args.begin(), m.args.end());
     args.push_back("-UpdateTSY");
+    // A knock is first seen in the data: its jolt of about 1.5 g.
+    const bool knock = m.mistake.rfind("knock", 0) == 0;
+    if (knock)
+        args.insert(args.end(), {"-ExportAllFiles", "out"});
     const ProcessResult r = run(hub, args, {m.mistake}, m.hand);
+    if (knock) {
+        const std::string acc = readFile(hub.dir() + "/out/dataDumpAccelerometer.csv");
+        EXPECT_GT(jolts::largest(acc), 0.9);
+        EXPECT_LT(jolts::largest(acc), 2.0);
+    }
     if (m.reason.empty()) {
         ASSERT_EQ(r.exitStatus, 0) << r.out;
         // The records fit the device: the tests of what it calibrated pass on the same hub.

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "HubSim.h"
+#include "Records.h"
 
 namespace {
 
@@ -434,14 +435,32 @@ TEST(SensortrimLive, RecordsTheFirmwareRefusesLeaveNoResultButTheDumps) {
         EXPECT_EQ(r.exitStatus, 0) << r.out;
         r = hub.run({SENSORTRIM_BIN, "-ExportXml", "now.xml"}, options);
         EXPECT_EQ(r.exitStatus, 0) << r.out;
-        // The hub now holds what the calibration found.
+        // The file keeps what the calibration found (as its log has it, to
+        // the records' resolution), not what the hub held before; and the hub
+        // now holds it.
         const std::string now = readFile(hub.dir() + "/now.xml");
-        for (int type : {115, 118, 527}) {
-            const std::string luid = "SensorTypeId=\"" + std::to_string(type) + "\"";
-            if (kept.find(luid) == std::string::npos)
+        const std::string log = readFile(hub.dir() + "/out/AGMLogFile.xml");
+        const std::string before = readFile(hub.dir() + "/out/currentCalibration.xml");
+        const struct {
+            int type;
+            const char* name;
+            double perUnit;  // the record's offset units per sampling unit
+        } sensors[] = {{115, "Accelerometer", 1e6}, {118, "Gyroscope", 1e5}, {527, "Magnetometer", 1e3}};
+        int compared = 0;
+        for (const auto& s : sensors) {
+            const records::Logged found = records::loggedOf(log, s.name);
+            if (!found.found)
                 continue;
-            EXPECT_EQ(recordOf(kept, type), recordOf(now, type)) << type;
+            ++compared;
+            const records::Record k = records::recordOf(kept, s.type, s.type == 115 ? 0 : -1);
+            ASSERT_TRUE(k.found) << s.name;
+            EXPECT_LT(records::largestDifference(k.correction, found.correction), 2e-4) << s.name;
+            for (int i = 0; i < 3; ++i)
+                EXPECT_NEAR(k.offset[i], found.offset[i] * s.perUnit, 1.0) << s.name << " offset " << i;
+            EXPECT_NE(recordOf(kept, s.type), recordOf(before, s.type)) << s.name;
+            EXPECT_EQ(recordOf(kept, s.type), recordOf(now, s.type)) << s.name;
         }
+        EXPECT_EQ(compared, c.args[1] == "AGM" ? 3 : 1);
     }
 }
 

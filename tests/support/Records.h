@@ -4,8 +4,11 @@
 
 #include <array>
 #include <cmath>
+#include <algorithm>
 #include <cstdlib>
+#include <sstream>
 #include <string>
+#include <vector>
 
 namespace records {
 
@@ -101,6 +104,65 @@ inline double largestDifference(const M3& a, const M3& b) {
     for (int k = 0; k < 9; ++k)
         largest = std::max(largest, std::fabs(a[k] - b[k]));
     return largest;
+}
+
+// What a run log (AGMLogFile.xml) says of one primary sensor of that type:
+// its records as the run computed them, in its sampling unit, and their
+// expected errors, per element (empty where not logged).
+struct Logged {
+    bool found = false;
+    M3 correction{};
+    std::array<double, 3> offset{};
+    std::vector<double> scaleSigma, offsetSigma;
+};
+
+// The Values of a run log's element tag in a sensor's section, in order.
+inline std::vector<double> valuesOf(const std::string& section, const std::string& tag) {
+    std::vector<double> values;
+    const size_t at = section.find("<" + tag + " ");
+    const size_t plain = section.find("<" + tag + ">");
+    const size_t from = std::min(at, plain);
+    if (from == std::string::npos)
+        return values;
+    const size_t open = section.find("<Values>", from), close = section.find("</Values>", from);
+    if (open == std::string::npos || close == std::string::npos || close < open)
+        return values;
+    std::string text = section.substr(open + 8, close - open - 8);
+    std::replace(text.begin(), text.end(), ';', ',');
+    std::stringstream in(text);
+    for (std::string item; std::getline(in, item, ',');)
+        if (!item.empty())
+            values.push_back(std::strtod(item.c_str(), nullptr));
+    return values;
+}
+
+inline Logged loggedOf(const std::string& log, const std::string& type) {
+    Logged l;
+    size_t at = log.find("Type=\"" + type + "\"");
+    while (at != std::string::npos &&
+           log.substr(at, log.find('>', at) - at).find("IsPrimary=\"true\"") == std::string::npos)
+        at = log.find("Type=\"" + type + "\"", at + 1);
+    if (at == std::string::npos)
+        return l;
+    const std::string section = log.substr(at, log.find("</Sensor>", at) - at);
+    const std::vector<double> offset = valuesOf(section, "Offset"), scale = valuesOf(section, "Scale"),
+                              mapping = valuesOf(section, "AxisMapping");
+    if (offset.size() != 3)
+        return l;
+    l.found = true;
+    for (int i = 0; i < 3; ++i)
+        l.offset[i] = offset[i];
+    if (scale.size() == 9 && mapping.size() == 9) {
+        M3 s, m;
+        std::copy(scale.begin(), scale.end(), s.begin());
+        std::copy(mapping.begin(), mapping.end(), m.begin());
+        l.correction = multiply(s, m);
+    }
+    l.scaleSigma = valuesOf(section, "ExpectedScaleErrors");
+    for (double& v : l.scaleSigma)
+        v /= 100;  // logged in percent
+    l.offsetSigma = valuesOf(section, "ExpectedOffsetErrors");
+    return l;
 }
 
 }  // namespace records
