@@ -30,14 +30,28 @@ BufferRange InertialSensor::findBufferRange(double start, double window) {
     int first = -1, last = -1;
     if (bufferInTimeOrder() && window >= 0) {
         // In time order the newest sample at or before a time is found by
-        // bisection; it is the one the backward scan below stops at.
-        auto newestAtOrBefore = [this](double t) {
+        // bisection; it is the one the backward scan below stops at. The
+        // windows of consecutive samples move forward a sample or two: from
+        // where the last one began, a few steps find it.
+        auto newestAtOrBefore = [this](double t, size_t& hint) {
+            const size_t n = bufferedData.size();
+            if (hint < n && bufferedData[hint].timestamp <= t) {
+                size_t i = hint;
+                for (int step = 0; step < 8 && i + 1 < n && bufferedData[i + 1].timestamp <= t; ++step)
+                    ++i;
+                if (i + 1 >= n || bufferedData[i + 1].timestamp > t) {
+                    hint = i;
+                    return static_cast<int>(i);
+                }
+            }
             const auto it = std::upper_bound(bufferedData.begin(), bufferedData.end(), t,
                                              [](double value, const SensorData& s) { return value < s.timestamp; });
-            return static_cast<int>(it - bufferedData.begin()) - 1;
+            const int found = static_cast<int>(it - bufferedData.begin()) - 1;
+            hint = found >= 0 ? static_cast<size_t>(found) : 0;
+            return found;
         };
-        first = newestAtOrBefore(start);
-        last = newestAtOrBefore(start + window);
+        first = newestAtOrBefore(start, rangeHints[0]);
+        last = newestAtOrBefore(start + window, rangeHints[1]);
     } else {
         for (int i = static_cast<int>(bufferedData.size()) - 1; i >= 0; --i) {
             const double t = bufferedData[static_cast<size_t>(i)].timestamp;

@@ -286,6 +286,8 @@ protected:
     int numStaticStates = 0;
     // How many leading buffered samples are known to be in time order.
     size_t timeOrdered = 0;
+    // Where the last window's first and last samples were found.
+    size_t rangeHints[2] = {0, 0};
     // The move check's band: its centre and half-width, the buffered
     // samples checked against it, and the newest of them outside it.
     Vector bandCentre;

@@ -36,6 +36,9 @@ public:
     // sample of the turns and holds most likely.
     void refine();
     static constexpr int kRefineIterations = 30;
+    // The arc of a turn whose consecutive samples the refinement takes as
+    // one point, their mean (degrees).
+    static constexpr double kTurnArcDegrees = 0.5;
     // What the refinement found besides the records: the field's strength
     // and, for each turn, its part along the turn's axis and the buffer
     // indexes [first, second) of the turn with its holds.

@@ -236,11 +236,27 @@ void Magnetometer::refine() {
     for (int t = 0; t < 3; ++t) {
         const size_t first = 4 * static_cast<size_t>(t);
         hold(index[first], index[first + 1], t);
-        for (size_t i = index[first + 1]; i < index[first + 2] && i < bufferedData.size(); ++i)
-            if (bufferedData[i].values.size() >= 3)
-                points.push_back({{bufferedData[i].values[0], bufferedData[i].values[1], bufferedData[i].values[2]},
-                                  1.0,
-                                  t});
+        // A slow turn, or a fast stream, gives more samples than the circle
+        // needs: consecutive samples within kTurnArcDegrees of the turn stand
+        // as their mean (what they lose is the arc's sagitta, a
+        // hundred-thousandth of the radius), so a calibration costs the same
+        // at any rate.
+        const size_t from = index[first + 1], to = std::min(index[first + 2], bufferedData.size());
+        const size_t run =
+            std::max<size_t>(1, static_cast<size_t>((to > from ? to - from : 0) * kTurnArcDegrees / 360.0));
+        for (size_t i = from; i < to;) {
+            double sum[3] = {0, 0, 0};
+            double n = 0;
+            const size_t end = std::min(to, i + run);
+            for (; i < end; ++i)
+                if (bufferedData[i].values.size() >= 3) {
+                    for (int k = 0; k < 3; ++k)
+                        sum[k] += bufferedData[i].values[static_cast<size_t>(k)];
+                    ++n;
+                }
+            if (n > 0)
+                points.push_back({{sum[0] / n, sum[1] / n, sum[2] / n}, n, t});
+        }
         hold(index[first + 2], index[first + 3], t);
     }
     hold(index[12], index[13], 3);
@@ -306,7 +322,7 @@ void Magnetometer::refine() {
                 cost = nextCost;
                 damping = std::max(1e-9, damping / 10);
                 improved = true;
-                if (gain <= 1e-12 * cost)
+                if (gain <= 1e-9 * cost)
                     iteration = kRefineIterations;
             } else {
                 damping *= 10;
