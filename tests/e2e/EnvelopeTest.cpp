@@ -98,6 +98,10 @@ std::vector<Station> stations() {
     // Beyond the limits: the noise is the reason, first.
     all.push_back({"MagnetometerBeyondLimit", {"--mag-noise", "22"}, kFullCalibration,
                    {"Calibration failed for sensor Magnetometer. Reason: Calculated white noise is too high.\n"}});
+    // Past its calibration's limit yet within what counts as still (20 mg):
+    // the steps end, and the noise is named as too high.
+    all.push_back({"AccelerometerPastLimitStill", {"--acc-noise", "0.017"}, kFullCalibration,
+                   {"Calibration failed for sensor Accelerometer. Reason: Calculated white noise is too high.\n"}});
     all.push_back({"AccelerometerBeyondLimit", {"--acc-noise", "0.025"}, kFullCalibration,
                    {"Unexpected data dump size. Not enough data for completing the calibration process (step 1: the "
                     "Accelerometer never read still: its noise, ",

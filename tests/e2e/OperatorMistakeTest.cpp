@@ -110,6 +110,9 @@ const Mistake kMistakes[] = {
     {"ClockwiseTurn", "clockwise@2", {"AGM"},
      {"Calibration failed for sensor Gyroscope. Reason: " + kMirrored +
       "the turn about Z in step 2 went the wrong way round.\n"}},
+    // The magnetometer alone: where the field has a dip, its vertical part
+    // tells which way round the turn went, and the calibration stands.
+    {"ClockwiseTurnMagnetometerAlone", "clockwise@4", {"M"}, {}},
     {"ClockwiseQuarterTurn", "clockwise@3", {"AG", "-FourSteps"},
      {"Calibration failed for sensor Gyroscope. Reason: " + kMirrored +
       "the turn about Z in step 3 went the wrong way round.\n"}},

@@ -307,6 +307,18 @@ TEST(SensortrimXml, AnOddRecordCostsNoOtherSensorItsBackup) {
         }
     }
 
+    // A sensor mounted the other way round (-1 on two axes) is no odd
+    // record: it is saved without a word and imports back.
+    {
+        HubSim turned(scenarioReplacing(base, base.substr(0, base.size() - 13) + "03030100 0000"));
+        ProcessResult r = sensortrim(turned, {"-ExportXml", "t.xml"});
+        EXPECT_EQ(r.exitStatus, 0) << r.out;
+        EXPECT_EQ(r.out.find("Warning"), std::string::npos) << r.out;
+        EXPECT_NE(readFile(turned.dir() + "/t.xml").find("<XX>-1</XX>"), std::string::npos);
+        r = sensortrim(turned, {"-ImportXml", "t.xml"});
+        EXPECT_EQ(r.exitStatus, 0) << r.out;
+    }
+
     // A sensor whose record the firmware does not give (a cut answer) has
     // none to back up, and the console names it and says why.
     HubSim cut(scenarioWith("<Faults><Fault command=\"4\" property=\"0\" response=\"short\" length=\"40\"/></Faults>"));

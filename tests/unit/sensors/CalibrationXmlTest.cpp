@@ -212,6 +212,9 @@ TEST_F(CalibrationXmlFile, ImportErrors) {
          "XML parsing error. Invalid value for element Mat11. Line: 6"},
         {acc + cd + "<Matrix><Mat11>-32769</Mat11></Matrix>" + end,
          "XML parsing error. Invalid value for element Mat11. Line: 6"},
+        // The scale factor is unsigned 16 bits: 65535 is its largest.
+        {acc + cd + "<Matrix>" + mat9 + "<ScaleFactor>65536</ScaleFactor></Matrix>" + end,
+         "XML parsing error. Invalid value for element ScaleFactor. Line: 6"},
         {acc + cd + "<Matrix>\n<Mat11>1</Mat11></Matrix>" + end,
          "XML parsing error. Invalid number of fields in scaling matrix. Line: 7"},
         {acc + cd + "<Matrix>" + mat9 + "<ScaleFactor>1</ScaleFactor><Mat11>1</Mat11></Matrix>" + end,
