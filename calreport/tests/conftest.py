@@ -100,7 +100,8 @@ def runs(tmp_path_factory):
     """Export folders of real runs, by name:
     agm (offline AGM calibration, passed, the dumps copied in),
     agm-failed (offline calibration of a device held wrongly in a step),
-    test-passed, test-failed (offline four-steps tests),
+    test-passed, test-failed (offline four-steps tests), foursteps (an offline
+    four-steps calibration),
     live-test-failed (the uncalibrated hub's live test), live-calibration (its
     live AGM calibration), live-test-passed (its live test afterwards),
     light (offline light calibration), collection-failed (an offline
@@ -123,6 +124,8 @@ def runs(tmp_path_factory):
     off = simulate(base / "off-dumps", "--flow", "foursteps", "--sensors", "A,G", "--mode", "test", "--acc-offset",
                    "0.15,0,0", "--seed", "4")
     made("test-failed", offline_test(base / "test-failed", "AG", "-FourSteps", off), 255)
+    four = simulate(base / "four-dumps", "--flow", "foursteps", "--sensors", "A,G", "--seed", "5")
+    made("foursteps", offline(base / "foursteps", "AG", four, "-FourSteps"), 0)
     made("light", offline(base / "light", "ALS", os.path.join(DUMPS, "als"), "-Auto",
                           os.path.join(ROOT, "examples", "als-levels.txt")), 0)
     short = simulate(base / "short-dumps", "--flow", "full", "--sensors", "A,G,M", "--turn-degrees", "340")

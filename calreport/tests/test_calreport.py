@@ -62,6 +62,13 @@ def test_successful_live_calibration(runs):
     assert steps_of(page, "plot-gyro-turn") == ["step 2, Z", "step 4, Y", "step 6, X"]
 
 
+def test_four_steps_turns_as_that_flow_turns(runs):
+    # The four-steps flow turns about Y, Z and X, ending steps 2 to 4.
+    folder = runs["foursteps"]
+    assert calreport(folder).returncode == 0
+    assert steps_of(page_of(folder), "plot-gyro-turn") == ["step 2, Y", "step 3, Z", "step 4, X"]
+
+
 def test_records_before_and_after_in_one_set_of_units(runs):
     # The accelerometer's firmware record (currentCalibration.xml) holds an
     # offset of 12, -7 and 3 micro-g; the new one about 0.12, -0.05 and 0.03 g:
