@@ -35,9 +35,14 @@ InertialSensor::Tolerance InertialSensor::allowanceFor(const std::string& sensor
     if (sensor.compare(0, 13, "Accelerometer") == 0)
         return flow == FLOW_FULL || flow == FLOW_STATIC_FOUR_POSITIONS ? Tolerance{0.0003, 0.00015} : Tolerance{};
     // A gyroscope's zero rate drifts by about 0.02 deg/s a minute as it
-    // warms, and wanders (bias instability).
+    // warms, and wanders (bias instability); a turn made by hand ends a
+    // fraction of a degree (0.2, one sigma) off the angle asked for, which
+    // the gyroscope takes for its scale: of a full turn 0.06 %, of a quarter
+    // turn 0.22 %.
     if (sensor == "Gyroscope")
-        return flow == FLOW_FULL || flow == FLOW_FOUR_STEPS ? Tolerance{0.0, 0.01} : Tolerance{};
+        return flow == FLOW_FULL         ? Tolerance{0.0006, 0.01}
+               : flow == FLOW_FOUR_STEPS ? Tolerance{0.0022, 0.01}
+                                         : Tolerance{};
     // A magnetometer's field wanders with the station's (mains ripple, a
     // drifting field) and its coarse readings.
     if (sensor == "Magnetometer" && flow == FLOW_FULL)

@@ -93,7 +93,7 @@ std::vector<Station> stations() {
                    truth::kField, Flow::FourSteps});
     all.push_back({"FourStepsGyroscope1p0", {"--gyro-noise", "1.0"}, {"-CalibrateOffline", "AG", "-FourSteps"},
                    {"Calibration failed for sensor Gyroscope. Reason: The Gyroscope", kTooNoisy,
-                    "leaves its offset uncertain by "},
+                    "(one sigma), too much to promise"},
                    truth::kField, Flow::FourSteps});
     // Beyond the limits: the noise is the reason, first.
     all.push_back({"MagnetometerBeyondLimit", {"--mag-noise", "22"}, kFullCalibration,
@@ -174,6 +174,37 @@ TEST_P(Envelope, CalibratesTrueOrFailsWithItsOwnCause) {
     ASSERT_EQ(r.exitStatus, 0) << r.out;
     const std::string xml = file("out/resultCalibration.xml");
     const std::string selected = s.run[1];
+    // Each record's logged expected error is its real one: the largest
+    // element's sigma as logged (percent), and no element past five of its
+    // own sigmas from the truth.
+    if (s.flow == Flow::Full) {
+        const std::string log = file("out/AGMLogFile.xml");
+        const struct {
+            char letter;
+            const char* type;
+            const truth::Errors* truth;
+        } sensors[] = {{'A', "Accelerometer", &truth::kAccelerometer},
+                       {'G', "Gyroscope", &truth::kGyroscope},
+                       {'M', "Magnetometer", &truth::kMagnetometer}};
+        for (const auto& sensor : sensors) {
+            if (!truth::has(selected, sensor.letter))
+                continue;
+            const records::Logged found = records::loggedOf(log, sensor.type);
+            ASSERT_TRUE(found.found && found.scaleSigma.size() == 9 && found.offsetSigma.size() == 3) << sensor.type;
+            const std::string section = log.substr(log.find(std::string("Type=\"") + sensor.type + "\""));
+            const std::vector<double> largest = records::valuesOf(section, "ExpectedScaleError");
+            ASSERT_EQ(largest.size(), 1u) << sensor.type;
+            EXPECT_NEAR(largest[0] / 100, *std::max_element(found.scaleSigma.begin(), found.scaleSigma.end()), 1e-6)
+                << sensor.type;
+            const records::M3 c = sensor.truth->correction();
+            const records::M3 correction = sensor.letter == 'M' ? truth::shapeOf(found.correction, c) : found.correction;
+            for (int k = 0; k < 9; ++k)
+                EXPECT_LE(std::fabs(correction[k] - c[k]), 5 * found.scaleSigma[k] + 1e-4) << sensor.type << " " << k;
+            for (int i = 0; i < 3; ++i)
+                EXPECT_LE(std::fabs(found.offset[i] - sensor.truth->offset[i]), 5 * found.offsetSigma[i])
+                    << sensor.type << " offset " << i;
+        }
+    }
     if (truth::has(selected, 'A'))
         truth::expectUndone("accelerometer", records::recordOf(xml, 115, 0), truth::kAccelerometer, 115, s.flow, false);
     if (truth::has(selected, 'G'))
