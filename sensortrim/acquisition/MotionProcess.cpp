@@ -321,14 +321,13 @@ void NewMotionProcess::holdEnded(double t) {
             s->setLastData(s->DataMedian());
 }
 
-bool NewMotionProcess::recordingEnded() {
+void NewMotionProcess::recordingEnded() {
     // A recorded hold still running on for the noise when the recording
     // ends ends there.
     if (liveHolds || stillSince < 0 || stepFailed || currentSegment >= staticStatesNumber ||
         (detectState != 0 && detectState != 2))
-        return false;
+        return;
     holdEnded(lastStill);
-    return true;
 }
 
 std::string NewMotionProcess::stallCause() {

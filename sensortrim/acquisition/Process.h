@@ -43,8 +43,8 @@ public:
     // samples tell (a sensor too noisy ever to read still); empty otherwise.
     // Called with the samples' lock held.
     virtual std::string stallCause() { return ""; }
-    // A recording played back has ended: true when that ended a step.
-    virtual bool recordingEnded() { return false; }
+    // A recording played back has ended (a step it ends asks to move next).
+    virtual void recordingEnded() {}
 
     ProcessType getType() const { return type; }
     void setType(ProcessType t) { type = t; }
@@ -126,7 +126,7 @@ public:
     bool canCheckTurnEnds() const { return turnWatch || magnetometer; }
     bool fillProgress(StepProgress& progress) override;
     std::string stallCause() override;
-    bool recordingEnded() override;
+    void recordingEnded() override;
     // Calibrations: a hold runs on until its samples can promise the
     // records of these sensors their flow's tolerance for the noise they
     // show, at most kLongestHoldMs, and the status line says why. Live, a

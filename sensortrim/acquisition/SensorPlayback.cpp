@@ -116,7 +116,9 @@ void SensorManager::playData() {
                     throw CalibrationException("Unexpected error occurred");
             }
         }
-        if (!process->isExternal() && process->recordingEnded() && process->shouldMoveNext()) {
+        if (!process->isExternal())
+            process->recordingEnded();
+        if (!process->isExternal() && process->shouldMoveNext()) {
             onStageChange();
             std::lock_guard<std::mutex> lock(stageMutex);
             stageFinished = false;
