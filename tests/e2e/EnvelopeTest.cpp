@@ -221,7 +221,7 @@ INSTANTIATE_TEST_SUITE_P(Stations, Envelope, ::testing::ValuesIn(stations()), st
 class EnvelopeTest : public DumpRunTest {};
 
 TEST_F(EnvelopeTest, TheMagnetometerAccuracyTestAtAnyDip) {
-    for (double dip : {-75, -30, 0, 45, 75}) {
+    for (double dip : {-75, -70, -30, 0, 45, 70, 75}) {
         SCOPED_TRACE(dip);
         simulate("test", {"--flow", "magfoursteps", "--sensors", "M", "--mode", "test", "--mag-noise", "2", "--dip",
                           number(dip)});
