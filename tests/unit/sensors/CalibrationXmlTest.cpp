@@ -295,7 +295,9 @@ TEST_F(CalibrationXmlFile, ValidImportsOfSpecialForms) {
                               "</WhiteNoise>" + tail),
                   "")
             << text;
-        const auto* dynamic = dynamic_cast<InertialSensor*>(CalibrationXml::deSerialize(dir + "/in.xml")[0].get());
+        const auto imported = CalibrationXml::deSerialize(dir + "/in.xml");
+        ASSERT_EQ(imported.size(), 1u) << text;
+        const auto* dynamic = dynamic_cast<const InertialSensor*>(imported[0].get());
         ASSERT_NE(dynamic, nullptr);
         EXPECT_EQ(dynamic->getImportedWhiteNoise(), value) << text;
     }
