@@ -78,13 +78,6 @@ Vector InertialSensor::DataMedian() {
     return Statistics::Median(bufferedData, findBufferRange(motionlessWindow));
 }
 
-Vector InertialSensor::recentLevel() {
-    const BufferRange range = findBufferRange(kMoveWindowMs);
-    if (range.first < 0 || range.last < range.first)
-        return Vector();
-    return Statistics::Median(bufferedData, range);
-}
-
 bool InertialSensor::movedFurtherThan(double distance) {
     const BufferRange range = findBufferRange(kMoveWindowMs);
     if (range.first < 0 || range.last < range.first)

@@ -135,14 +135,13 @@ public:
     BufferRange findBufferRange(double window);
     BufferRange findBufferRange(double start, double window);
     Vector DataMedian();
-    // The median of the samples of the last kMoveWindowMs: where the device
-    // is, a jolt of a sample or two apart.
-    Vector recentLevel();
     static constexpr double kMoveWindowMs = 100.0;
-    // Whether recentLevel() lies further than `distance` from lastData. The
-    // median is taken only when a sample of the window has left the band
-    // about lastData (distance / sqrt(3) on every axis) inside which no
-    // median of the window can lie that far: a hold costs no median.
+    // Whether the median of the samples of the last kMoveWindowMs (where the
+    // device is, a jolt of a sample or two apart) lies further than
+    // `distance` from lastData. The median is taken only when a sample of
+    // the window has left the band about lastData (distance / sqrt(3) on
+    // every axis) inside which no median of the window can lie that far: a
+    // hold costs no median.
     bool movedFurtherThan(double distance);
     // How far the median of the last motionless window may be off for the
     // noise in it: the standard error of a median, on the noisiest axis.

@@ -71,30 +71,28 @@ void Magnetometer::weighPrecision(const EllipsoidFit& fit, FieldFigures& null) {
     // where the model puts it, on its turn's circle or on the sphere (on the
     // fitted sphere where the records were not refined).
     const std::vector<SensorData> recorded = bufferedData;
-    const Matrix& correction = fit.transform;
-    const Vector& centre = fit.center;
     double radius = 0;
     size_t count = 0;
     for (const SensorData& s : recorded)
         if (s.values.size() >= 3) {
-            radius += (correction * (Vector(s.values) - centre)).norm();
+            radius += fit.calibrate(Vector(s.values)).norm();
             ++count;
         }
     if (count == 0)
         return;
     radius /= static_cast<double>(count);
-    const Matrix inverse = correction.invert3x3();
+    const Matrix inverse = fit.transform.invert3x3();
     std::vector<SensorData> clean = recorded;
     for (size_t i = 0; i < clean.size(); ++i) {
         SensorData& s = clean[i];
         if (s.values.size() < 3)
             continue;
-        const Vector u = correction * (Vector(s.values) - centre);
+        const Vector u = fit.calibrate(Vector(s.values));
         const double length = u.norm();
         if (circles.found)
-            s.values = (centre + inverse * modelPoint(i, u)).elements();
+            s.values = (fit.center + inverse * modelPoint(i, u)).elements();
         else if (length > 0)
-            s.values = (centre + inverse * (u * (radius / length))).elements();
+            s.values = (fit.center + inverse * (u * (radius / length))).elements();
     }
     // The noise the fit sees: at most what changes from one sample to the
     // next, less where a tenth of a second averages it out (an alternating

@@ -219,9 +219,10 @@ void Magnetometer::refine() {
     const std::vector<size_t> index = findIndex();
     if (index.size() < 14)
         return;
-    // The points: each turn's samples one by one, each hold as its mean.
+    // The points: each hold as its mean, each turn as the means of short
+    // runs of its samples; each weighs as many samples as it stands for.
     std::vector<Point> points;
-    auto hold = [&](size_t from, size_t to, int set) {
+    auto mean = [&](size_t from, size_t to, int set) {
         double sum[3] = {0, 0, 0};
         double n = 0;
         for (size_t i = from; i < to && i < bufferedData.size(); ++i)
@@ -235,7 +236,7 @@ void Magnetometer::refine() {
     };
     for (int t = 0; t < 3; ++t) {
         const size_t first = 4 * static_cast<size_t>(t);
-        hold(index[first], index[first + 1], t);
+        mean(index[first], index[first + 1], t);
         // A slow turn, or a fast stream, gives more samples than the circle
         // needs: consecutive samples within kTurnArcDegrees of the turn stand
         // as their mean (what they lose is the arc's sagitta, a
@@ -244,22 +245,11 @@ void Magnetometer::refine() {
         const size_t from = index[first + 1], to = std::min(index[first + 2], bufferedData.size());
         const size_t run =
             std::max<size_t>(1, static_cast<size_t>((to > from ? to - from : 0) * kTurnArcDegrees / 360.0));
-        for (size_t i = from; i < to;) {
-            double sum[3] = {0, 0, 0};
-            double n = 0;
-            const size_t end = std::min(to, i + run);
-            for (; i < end; ++i)
-                if (bufferedData[i].values.size() >= 3) {
-                    for (int k = 0; k < 3; ++k)
-                        sum[k] += bufferedData[i].values[static_cast<size_t>(k)];
-                    ++n;
-                }
-            if (n > 0)
-                points.push_back({{sum[0] / n, sum[1] / n, sum[2] / n}, n, t});
-        }
-        hold(index[first + 2], index[first + 3], t);
+        for (size_t i = from; i < to; i += run)
+            mean(i, std::min(to, i + run), t);
+        mean(index[first + 2], index[first + 3], t);
     }
-    hold(index[12], index[13], 3);
+    mean(index[12], index[13], 3);
     if (points.size() < kParameters)
         return;
 
