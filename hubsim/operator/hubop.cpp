@@ -23,7 +23,8 @@
 //   short-turn     stops a turn 20 degrees short (340 of 360, 70 of 90)
 //   wrong-axis     turns about another axis of the device
 //   clockwise      turns the other way round
-//   too-fast       turns in a quarter of a second
+//   too-fast       turns in half a second (a hand's stroke stays within
+//                  the gyroscope's 2000 degrees per second)
 //   move-in-hold   tilts the device and back while it should be held still
 //   skip           leaves the device where it is
 //   upside-down    places the device with the other side up
@@ -120,7 +121,7 @@ std::vector<std::string> mistaken(const std::string& mistake, const std::string&
         w[2] = w[2][0] == '-' ? w[2].substr(1) : "-" + w[2];
     } else if (turn && mistake == "too-fast") {
         // Reads the instruction, then flicks the device round.
-        w[3] = "0.25";
+        w[3] = "0.5";
         return {"turn " + w[1] + " 0 1", joined(w)};
     } else if (mistake == "move-in-hold") {
         // Half a second still, a tilt of 20 degrees and back, then still.

@@ -135,7 +135,7 @@ const Mistake kMistakes[] = {
     {"KnockFourStepsByHand", "knock@2", {"A", "-FourSteps"}, {}, true},
     {"ShortTurnInStrokes", "short-turn@2", {"AGM"}, {kShort + "Z in step 2 (", " degrees off): turn exactly 360 degrees\n"},
      true},
-    // A hand in a hurry: its re-grips and strokes fit the quarter second.
+    // A hand in a hurry: its re-grips and strokes fit the half second.
     {"TurnTooFastInStrokes", "too-fast@4", {"AGM"},
      {"The turn about Y in step 4 was too fast (", " degrees per second): turn slowly, over at least two seconds\n"},
      true},
