@@ -2,7 +2,8 @@
 """calreport: what a finished sensortrim run comes to, for a person and for the line.
 
     calreport FOLDER [-o REPORT] [--json FILE] [--store DB] [--device-id ID] [--station NAME] [--operator NAME]
-    calreport --fleet DB [-o REPORT] [--propose-limits FILE [--target-yield Y | --sigma K] [--looser]]
+    calreport --fleet DB [--since DATE | --days N] [-o REPORT]
+              [--propose-limits FILE [--target-yield Y | --sigma K] [--looser]]
     calreport --fleet DB --device ID [-o REPORT]
 
 FOLDER is a run's export folder (-ExportAllFiles): the run log ("AGMLogFile.xml",
@@ -17,8 +18,12 @@ record (one JSON document, "-" for standard output; its schema is
 run-record.schema.json); --store DB adds the run to a station store (a SQLite
 file, or "postgresql://..."); the same run stored twice keeps one row. With
 either, the report is written only when -o names it. --fleet DB writes the
-fleet report of every run in a store (default fleet-report.html) and prints
-its summary: yields, drift alarms per station and figure (a control chart of
+fleet report of a store's runs (default fleet-report.html) and prints its
+summary. It covers a window of time: the 30 days up to the store's latest run,
+the N days up to it with --days N, or the runs since a date with --since
+YYYY-MM-DD (the store's totals of every run are shown as well); the database
+does the counting, so the report's cost follows the window, not the store's
+history. The summary: yields, drift alarms per station and figure (a control chart of
 each station's figures against its first runs, with the usual run rules), the
 capability (Cpk) of each check, the test limits the data supports and the
 histories of the devices nearest a limit. --propose-limits FILE writes those
@@ -86,7 +91,7 @@ def fleet_main(args):
     try:
         store = Store(args.fleet)
         try:
-            runs = fleet.Fleet(store)
+            runs = fleet.Fleet(store, since=args.since, days=args.days)
             if args.device is not None:
                 lines = fleet.history_lines(runs, store, args.device)
                 if not lines:
@@ -205,12 +210,27 @@ def main(argv=None):
                      help="propose the mean plus K deviations of each figure (default 4)")
     parser.add_argument("--looser", action="store_true",
                         help="allow proposed limits looser than the built-in ones")
+    window = parser.add_mutually_exclusive_group()
+    window.add_argument("--since", metavar="DATE",
+                        help="with --fleet: the runs since this day (YYYY-MM-DD)")
+    window.add_argument("--days", type=int, metavar="N",
+                        help="with --fleet: the N days up to the store's latest run (default 30)")
     parser.add_argument("--device", metavar="ID",
                         help="with --fleet: the device's runs (by --device-id, else by a LUID) and how its records "
                              "changed")
     args = parser.parse_args(argv)
-    if args.fleet is None and (args.propose_limits is not None or args.device is not None):
-        parser.error("--propose-limits and --device go with --fleet DB")
+    if args.fleet is None and (args.propose_limits is not None or args.device is not None or
+                               args.since is not None or args.days is not None):
+        parser.error("--propose-limits, --device, --since and --days go with --fleet DB")
+    if args.since is not None:
+        import datetime
+
+        try:
+            args.since = datetime.date.fromisoformat(args.since).isoformat()
+        except ValueError:
+            parser.error(f"--since takes a day as YYYY-MM-DD, not '{args.since}'")
+    if args.days is not None and args.days < 1:
+        parser.error("--days is a whole number of days, at least 1")
     if args.target_yield is not None and not 0 < args.target_yield <= 1:
         parser.error("--target-yield is a share from 0 to 1")
     if not args.sigma > 0:

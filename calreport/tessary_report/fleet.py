@@ -30,117 +30,178 @@ def relative_margin(margin, high, low):
     return margin / room if room > 0 else None
 
 
+# The report's window when none is asked for: the days up to the store's
+# latest run.
+DEFAULT_DAYS = 30
+
+# In SQL: a check's margin as a share of the room its limit gives (see
+# relative_margin), where it has one.
+SHARE = ("c.margin / (CASE WHEN k.limit_low IS NOT NULL THEN (k.limit_high - k.limit_low) / 2 "
+         "ELSE ABS(k.limit_high) END)")
+HAS_SHARE = ("c.margin IS NOT NULL AND k.limit_high IS NOT NULL AND "
+             "(CASE WHEN k.limit_low IS NOT NULL THEN (k.limit_high - k.limit_low) / 2 ELSE ABS(k.limit_high) END) > 0")
+PASSED = "SUM(CASE WHEN r.verdict = 'passed' THEN 1 ELSE 0 END)"
+
+
+def day_before(text, days):
+    """The date (YYYY-MM-DD) that many days before a stored time."""
+    import datetime
+
+    try:
+        day = datetime.date.fromisoformat(text[:10])
+    except ValueError:
+        return None
+    return (day - datetime.timedelta(days=days - 1)).isoformat()
+
+
 class Fleet:
-    def __init__(self, store):
-        runs = store.query("SELECT run_id, time, stored_at, device, station, verdict, reasons, run_type FROM runs")
-        # In time order; a run without a time counts when it was stored.
-        runs.sort(key=lambda r: (r[1] or r[2] or "", r[2] or ""))
-        self.runs = runs
-        self.devices = OrderedDict()
-        for run_id, time, stored, device, station, verdict, reasons, kind in runs:
-            self.devices.setdefault(device, run_id)
-        self.first = set(self.devices.values())
-        self.station_of = {r[0]: r[4] or "(none)" for r in runs}
-        self.time_of = {r[0]: (r[1] or r[2] or "")[:10] for r in runs}
-        self.device_of = {r[0]: r[3] for r in runs}
-        self.verdict_of = {r[0]: r[5] for r in runs}
-        self.reasons_of = {r[0]: r[6] for r in runs}
-        self.sensor_rows = store.query("SELECT run_id, name, verdict FROM sensors")
-        self.check_rows = store.query("SELECT run_id, sensor, name, value, limit_high, limit_low, unit, margin, "
-                                      "verdict FROM checks")
+    """The store's figures over a window of time: the runs made since a date
+    (every run when there is none), and the first runs of the devices first
+    seen since then. The database does the counting: what comes back are
+    counts, sums and the few rows a table lists."""
+
+    def __init__(self, store, since=None, days=None):
+        self.store = store
+        latest = store.query("SELECT MAX(at) FROM run_rows")[0][0]
+        if since is not None:
+            self.since, self.window = since, f"since {since}"
+        elif latest is None:
+            self.since, self.window = None, "every run"
+        else:
+            days = DEFAULT_DAYS if days is None else days
+            self.since = day_before(latest, days)
+            self.window = (f"the {days} days up to the latest run ({self.since} to {latest[:10]})" if self.since
+                           else "every run")
+        # Every run when the window has no start.
+        self.since_key = self.since or ""
+        self.total_runs = store.query("SELECT COUNT(*) FROM run_rows")[0][0]
+        self.total_devices = store.query("SELECT COUNT(*) FROM devices")[0][0]
+        self.run_count, self.device_count = store.query(
+            "SELECT COUNT(*), COUNT(DISTINCT device) FROM run_rows WHERE at >= ?", (self.since_key,))[0]
+
+    def rows(self, text, *parameters):
+        """A query over the window: its first parameter is the window's start."""
+        return self.store.query(text, (self.since_key,) + parameters)
+
+    # The first runs of the devices first seen in the window.
+    FIRST = "FROM devices d JOIN run_rows r ON r.id = d.first_run WHERE d.first_at >= ?"
 
     @staticmethod
     def share(passed, total):
         return passed / total if total else None
 
     def yield_overall(self):
-        passed = sum(1 for r in self.first if self.verdict_of[r] == "passed")
-        return passed, len(self.first)
+        total, passed = self.rows(f"SELECT COUNT(*), {PASSED} {self.FIRST}")[0]
+        return passed or 0, total
 
-    def yield_by(self, rows, key, verdict):
-        """First-pass yield by a key of rows of first runs: {key: (passed, total)}."""
-        counts = defaultdict(lambda: [0, 0])
-        for row in rows:
-            if row[0] not in self.first:
-                continue
-            counts[key(row)][1] += 1
-            if verdict(row) == "passed":
-                counts[key(row)][0] += 1
-        return {k: tuple(v) for k, v in sorted(counts.items())}
+    @staticmethod
+    def pairs(rows):
+        return {key: (passed or 0, total) for key, total, passed in sorted(rows, key=lambda r: r[0])}
 
     def per_station(self):
-        return self.yield_by([(r,) for r in self.first], lambda row: self.station_of[row[0]],
-                             lambda row: self.verdict_of[row[0]])
+        return self.pairs(self.rows(f"SELECT COALESCE(r.station, '(none)'), COUNT(*), {PASSED} {self.FIRST} "
+                                    "GROUP BY COALESCE(r.station, '(none)')"))
 
     def per_sensor(self):
-        return self.yield_by(self.sensor_rows, lambda row: row[1], lambda row: row[2])
+        return self.pairs(self.rows("SELECT s.name, COUNT(*), SUM(CASE WHEN s.verdict = 'passed' THEN 1 ELSE 0 END) "
+                                    "FROM devices d JOIN sensor_rows s ON s.run = d.first_run "
+                                    "WHERE d.first_at >= ? GROUP BY s.name"))
 
     def per_check(self):
-        return self.yield_by(self.check_rows, lambda row: row[2], lambda row: "failed" if row[8] == "failed"
-                             else "passed")
+        return self.pairs(self.rows("SELECT k.name, COUNT(*), SUM(CASE WHEN c.verdict = 'failed' THEN 0 ELSE 1 END) "
+                                    "FROM devices d JOIN check_rows c ON c.run = d.first_run "
+                                    "JOIN check_kinds k ON k.id = c.kind WHERE d.first_at >= ? GROUP BY k.name"))
 
     def nearest(self):
-        """Per device, its last run's check nearest to (or beyond) its limit."""
-        last = {}
-        for run_id, *_ in self.runs:
-            last[self.device_of[run_id]] = run_id
-        latest = set(last.values())
-        best = {}
-        for run_id, sensor, name, value, high, low, unit, margin, verdict in self.check_rows:
-            if run_id not in latest:
-                continue
-            share = relative_margin(margin, high, low)
-            if share is None:
-                continue
-            if run_id not in best or share < best[run_id][0]:
-                best[run_id] = (share, name, value, high, low, unit, margin)
-        rows = sorted(((v[0], run_id) + v[1:] for run_id, v in best.items()), key=lambda r: r[0])
-        return rows[:NEAREST]
+        """Per device last seen in the window, its last run's check nearest to
+        (or beyond) its limit: the nearest devices first, (share, device,
+        station, check, value, high, low, unit, margin)."""
+        return self.rows(
+            "SELECT share, device, station, name, value, limit_high, limit_low, unit, margin FROM ("
+            f"SELECT {SHARE} AS share, d.device, COALESCE(r.station, '(none)') AS station, k.name, c.value, "
+            "k.limit_high, k.limit_low, k.unit, c.margin, "
+            f"ROW_NUMBER() OVER (PARTITION BY c.run ORDER BY {SHARE}, c.seq) AS n "
+            "FROM devices d JOIN run_rows r ON r.id = d.last_run JOIN check_rows c ON c.run = d.last_run "
+            f"JOIN check_kinds k ON k.id = c.kind WHERE d.last_at >= ? AND {HAS_SHARE}) AS ranked "
+            "WHERE n = 1 ORDER BY share, device LIMIT ?", NEAREST)
 
     def reasons(self):
-        """The most frequent failure reasons, their numbers taken out."""
+        """The most frequent failure reasons in the window, their numbers taken out."""
         counts = Counter()
-        for run_id, *_ in self.runs:
-            if self.verdict_of[run_id] == "passed":
-                continue
+        for text, runs in self.rows("SELECT reasons, COUNT(*) FROM run_rows WHERE at >= ? AND verdict <> 'passed' "
+                                    "GROUP BY reasons"):
             try:
-                reasons = json.loads(self.reasons_of[run_id])
+                reasons = json.loads(text)
             except ValueError:
                 continue
             for reason in reasons:
                 # "X: 0.12 g (limit 0.1 g, margin -0.02) FAILED" counts as "X".
-                text = re.sub(r": [-0-9.e+?]+ .*\) FAILED$", "", reason)
-                counts[text] += 1
+                counts[re.sub(r": [-0-9.e+?]+ .*\) FAILED$", "", reason)] += runs
         return counts.most_common(10)
 
     def over_time(self):
         """Per day: runs, and the first-pass yield of the devices first seen that day."""
         days = OrderedDict()
-        for run_id, *_ in self.runs:
-            day = self.time_of[run_id] or "unknown"
-            entry = days.setdefault(day, [0, 0, 0])
-            entry[0] += 1
-            if run_id in self.first:
-                entry[2] += 1
-                entry[1] += self.verdict_of[run_id] == "passed"
-        return days
+        for day, runs in self.rows("SELECT SUBSTR(at, 1, 10), COUNT(*) FROM run_rows WHERE at >= ? "
+                                   "GROUP BY SUBSTR(at, 1, 10)"):
+            days[day or "unknown"] = [runs, 0, 0]
+        for day, total, passed in self.rows(f"SELECT SUBSTR(d.first_at, 1, 10), COUNT(*), {PASSED} {self.FIRST} "
+                                            "GROUP BY SUBSTR(d.first_at, 1, 10)"):
+            entry = days.setdefault(day or "unknown", [0, 0, 0])
+            entry[1], entry[2] = passed or 0, total
+        return OrderedDict(sorted(days.items()))
 
     def distributions(self):
-        """The checks to plot (those whose values come nearest to their limits),
-        each with its values, limits and unit."""
-        values = defaultdict(list)
-        limits = {}
-        closeness = defaultdict(list)
-        for run_id, sensor, name, value, high, low, unit, margin, verdict in self.check_rows:
-            if value is None:
-                continue
-            values[name].append(value)
-            limits[name] = (low, high, unit)
-            share = relative_margin(margin, high, low)
-            if share is not None:
-                closeness[name].append(share)
-        ranked = sorted(values, key=lambda n: min(closeness[n]) if closeness[n] else 1e9)
-        return [(name, values[name]) + limits[name] for name in ranked[:PLOTTED_CHECKS]]
+        """The checks to plot (those whose values come nearest to their
+        limits), each as (name, histogram, low, high, unit): the histogram's
+        bins are counted in the database."""
+        ranked = self.rows(
+            f"SELECT k.name, MIN(CASE WHEN {HAS_SHARE} THEN {SHARE} END) AS closest, COUNT(c.value) "
+            "FROM run_rows r JOIN check_rows c ON c.run = r.id JOIN check_kinds k ON k.id = c.kind "
+            "WHERE r.at >= ? GROUP BY k.name")
+        ranked = [r for r in ranked if r[2]]
+        ranked.sort(key=lambda r: (r[1] if r[1] is not None else 1e9, r[0]))
+        found = []
+        for name, _, count in ranked[:PLOTTED_CHECKS]:
+            low, high, unit = self.rows(
+                "SELECT k.limit_low, k.limit_high, k.unit FROM run_rows r JOIN check_rows c ON c.run = r.id "
+                "JOIN check_kinds k ON k.id = c.kind WHERE r.at >= ? AND k.name = ? ORDER BY r.at DESC, r.id DESC "
+                "LIMIT 1", name)[0]
+            found.append((name, self.histogram(name, count, low, high), low, high, unit))
+        return found
+
+    def value_at(self, name, count, share):
+        """The check's value at a share of its values in the window (the
+        nearest rank)."""
+        index = min(count - 1, max(0, int(round(share * (count - 1)))))
+        return self.rows("SELECT c.value FROM run_rows r JOIN check_rows c ON c.run = r.id "
+                         "JOIN check_kinds k ON k.id = c.kind WHERE r.at >= ? AND k.name = ? AND c.value IS NOT NULL "
+                         "ORDER BY c.value LIMIT 1 OFFSET ?", name, index)[0][0]
+
+    def histogram(self, name, count, low, high):
+        """The bulk of the values and the limits; a few far outliers are
+        counted, not drawn, so that the limits stay readable: (edges, counts,
+        outside)."""
+        lo, hi = self.value_at(name, count, 0.01), self.value_at(name, count, 0.99)
+        for limit in (low, high):
+            if limit is not None:
+                lo, hi = min(lo, limit), max(hi, limit)
+        pad = (hi - lo) * 0.1 or abs(hi) * 0.1 or 1.0
+        lo, hi = lo - pad, hi + pad
+        shown = self.rows("SELECT COUNT(*) FROM run_rows r JOIN check_rows c ON c.run = r.id "
+                          "JOIN check_kinds k ON k.id = c.kind WHERE r.at >= ? AND k.name = ? "
+                          "AND c.value >= ? AND c.value <= ?", name, lo, hi)[0][0]
+        bins = min(40, max(5, shown // 10))
+        width = (hi - lo) / bins
+        counts = [0] * bins
+        bin_of = self.store.floor("(c.value - ?) / ?")
+        for index, n in self.store.query(
+                f"SELECT {bin_of} AS b, COUNT(*) FROM run_rows r JOIN check_rows c ON c.run = r.id "
+                "JOIN check_kinds k ON k.id = c.kind WHERE r.at >= ? AND k.name = ? AND c.value >= ? "
+                "AND c.value <= ? GROUP BY 1", (lo, width, self.since_key, name, lo, hi)):
+            counts[min(bins - 1, max(0, int(index)))] += n
+        edges = [lo + width * i for i in range(bins + 1)]
+        return edges, counts, count - shown
 
 
 def percent(pair):
@@ -148,23 +209,12 @@ def percent(pair):
     return f"{100.0 * passed / total:.1f} % ({passed} of {total})" if total else "no runs"
 
 
-def plot_distribution(name, values, low, high, unit, ident):
+def plot_distribution(name, histogram, low, high, unit, ident):
     import matplotlib.pyplot as plt
-    import numpy as np
 
-    data = np.array(values, dtype=float)
-    # The bulk of the values and the limits; a few far outliers are counted,
-    # not drawn, so that the limits stay readable.
-    lo, hi = np.percentile(data, [1, 99])
-    for limit in (low, high):
-        if limit is not None:
-            lo, hi = min(lo, limit), max(hi, limit)
-    pad = (hi - lo) * 0.1 or abs(hi) * 0.1 or 1.0
-    lo, hi = lo - pad, hi + pad
-    shown = data[(data >= lo) & (data <= hi)]
-    outside = len(data) - len(shown)
+    edges, counts, outside = histogram
     fig, ax = plt.subplots(figsize=(6, 3))
-    ax.hist(shown, bins=min(40, max(5, len(shown) // 10)), range=(lo, hi), color="tab:blue", alpha=0.8)
+    ax.stairs(counts, edges, fill=True, color="tab:blue", alpha=0.8)
     for limit, label in ((low, "lower limit"), (high, "limit")):
         if limit is not None:
             ax.axvline(limit, color="tab:red", linewidth=2, label=label)
@@ -282,8 +332,10 @@ def report(fleet, store=None, found=None):
     drift = spc.alarms(fleet, store) if store is not None else []
     capability = spc.capabilities(fleet)
     found = spc.proposals(fleet) if found is None else found
-    summary = [f"runs: {len(fleet.runs)}, devices: {len(fleet.devices)}",
-               f"first-pass yield: {percent(overall)}"]
+    summary = [f"window: {fleet.window}",
+               f"runs: {fleet.run_count}, devices: {fleet.device_count}",
+               f"first-pass yield: {percent(overall)}",
+               f"all time: {fleet.total_runs} runs, {fleet.total_devices} devices"]
     if len(stations) > 1:
         summary.extend(f"  station {name}: {percent(pair)}" for name, pair in stations.items())
     if drift:
@@ -301,8 +353,11 @@ def report(fleet, store=None, found=None):
 
     # The alarms and figures first, the long tables last.
     body = ["<h1>Fleet report</h1>",
-            f'<p id="counts">{len(fleet.runs)} runs of {len(fleet.devices)} devices; first-pass yield '
-            f'<b id="yield">{percent(overall)}</b></p>',
+            f'<p id="window">Window: {html.escape(fleet.window)} (<code>--since DATE</code>, '
+            '<code>--days N</code>); all time: '
+            f'{fleet.total_runs} runs of {fleet.total_devices} devices.</p>',
+            f'<p id="counts">{fleet.run_count} runs of {fleet.device_count} devices; first-pass yield of the '
+            f'devices first seen in the window <b id="yield">{percent(overall)}</b></p>',
             '<h2>Drift alarms</h2><ul id="alarms">' +
             ("".join(f"<li>{html.escape(a.text())}</li>" for a in drift) if drift else
              "<li>None: every station's figures hold to their reference runs.</li>") + "</ul>"]
@@ -320,10 +375,11 @@ def report(fleet, store=None, found=None):
     body.append("<h2>Most frequent failure reasons</h2>" +
                 (table([(count, text) for text, count in reasons], ("runs", "reason"), "reasons")
                  if reasons else "<p>None: every run passed.</p>"))
-    rows = [(fleet.device_of[r[1]], fleet.station_of[r[1]], r[2], f"{r[3]:.6g}",
-             (f"{r[5]:.6g} to " if r[5] is not None else "") + f"{r[4]:.6g}", r[6], f"{r[7]:.3g}",
-             f"{100 * r[0]:.0f} %" if r[0] >= 0 else "beyond") for r in fleet.nearest()]
-    nearest_devices = list(OrderedDict.fromkeys(fleet.device_of[r[1]] for r in fleet.nearest()))
+    nearest = fleet.nearest()
+    rows = [(device, station, name, f"{value:.6g}", (f"{low:.6g} to " if low is not None else "") + f"{high:.6g}",
+             unit, f"{margin:.3g}", f"{100 * share:.0f} %" if share >= 0 else "beyond")
+            for share, device, station, name, value, high, low, unit, margin in nearest]
+    nearest_devices = list(OrderedDict.fromkeys(r[1] for r in nearest))
     body.append("<h2>Devices nearest to or beyond a limit</h2>" +
                 table(rows, ("device", "station", "check", "value", "limit", "unit", "margin",
                              "room left"), "nearest") +
@@ -334,8 +390,8 @@ def report(fleet, store=None, found=None):
     if found:
         body.append(proposal_section(found))
     body.append('<h2>Distributions</h2><p>The checks whose values come nearest to their limits.</p><div class="grid">')
-    for n, (name, values, low, high, unit) in enumerate(fleet.distributions()):
-        body.append(plot_distribution(name, values, low, high, unit, f"plot-distribution-{n + 1}"))
+    for n, (name, histogram, low, high, unit) in enumerate(fleet.distributions()):
+        body.append(plot_distribution(name, histogram, low, high, unit, f"plot-distribution-{n + 1}"))
     body.append("</div>")
     # The checks that fail most first.
     checks = sorted(fleet.per_check().items(), key=lambda kv: (kv[1][0] / kv[1][1] if kv[1][1] else 1, kv[0]))

@@ -71,12 +71,12 @@ def cpk(mean, deviation, high, low):
 
 
 class Capability:
-    def __init__(self, station, name, unit, values, high, low, passed):
+    def __init__(self, station, name, unit, count, mean, deviation, high, low, passed):
         self.station = station
         self.name = name
         self.unit = unit
-        self.count = len(values)
-        self.mean, self.deviation = mean_and_deviation(values)
+        self.count = count
+        self.mean, self.deviation = mean, deviation
         self.high, self.low = high, low
         self.cpk = cpk(self.mean, self.deviation, high, low)
         self.passed = passed
@@ -86,20 +86,61 @@ class Capability:
         return self.cpk is not None and self.cpk < CAPABLE
 
 
+class Sums:
+    """A figure's count, sum and sum of squares about a reference value (so
+    that a figure far from zero keeps its spread's digits), added up group by
+    group as the database returns them."""
+
+    def __init__(self, reference):
+        self.reference = reference
+        self.count = 0
+        self.total = 0.0
+        self.squares = 0.0
+
+    def add(self, count, total, squares, reference):
+        # The group's sums about its own reference, moved to this one.
+        shift = reference - self.reference
+        self.squares += squares + 2 * shift * total + count * shift * shift
+        self.total += total + count * shift
+        self.count += count
+
+    def mean_and_deviation(self):
+        if self.count == 0:
+            return None, None
+        mean = self.total / self.count
+        if self.count < 2:
+            return self.reference + mean, 0.0
+        variance = max(0.0, (self.squares - self.total * mean) / (self.count - 1))
+        return self.reference + mean, math.sqrt(variance)
+
+
 def capabilities(fleet):
-    """Per check, over the first runs of distinct devices: overall (station
-    None) and per station. The limits are those of the latest run."""
+    """Per check, over the first runs of the devices first seen in the
+    window: overall (station None) and per station. The limits are those of
+    the latest run. The database sums each check's values and squares."""
+    rows = fleet.rows(
+        "SELECT COALESCE(r.station, '(none)'), k.name, k.unit, k.limit_high, k.limit_low, "
+        "COALESCE(k.reference, 0), COUNT(c.value), SUM(c.value - COALESCE(k.reference, 0)), "
+        "SUM((c.value - COALESCE(k.reference, 0)) * (c.value - COALESCE(k.reference, 0))), "
+        "SUM(CASE WHEN c.verdict = 'failed' THEN 0 ELSE 1 END), MAX(r.at) "
+        "FROM devices d JOIN run_rows r ON r.id = d.first_run JOIN check_rows c ON c.run = r.id "
+        "JOIN check_kinds k ON k.id = c.kind WHERE d.first_at >= ? AND c.value IS NOT NULL "
+        "GROUP BY COALESCE(r.station, '(none)'), k.id, k.name, k.unit, k.limit_high, k.limit_low, k.reference")
     groups = OrderedDict()
-    for run_id, sensor, name, value, high, low, unit, margin, verdict in fleet.check_rows:
-        if run_id not in fleet.first or value is None:
-            continue
-        for station in (None, fleet.station_of[run_id]):
-            entry = groups.setdefault((station, name), {"values": [], "passed": 0, "unit": unit, "limits": (high, low)})
-            entry["values"].append(value)
-            entry["passed"] += verdict != "failed"
-            entry["limits"] = (high, low)
-    result = [Capability(station, name, g["unit"], g["values"], g["limits"][0], g["limits"][1], g["passed"])
-              for (station, name), g in groups.items()]
+    for station, name, unit, high, low, reference, count, total, squares, passed, latest in rows:
+        for key in ((None, name), (station, name)):
+            entry = groups.get(key)
+            if entry is None:
+                entry = groups[key] = {"sums": Sums(reference), "passed": 0, "unit": unit, "latest": ""}
+            entry["sums"].add(count, total, squares, reference)
+            entry["passed"] += passed
+            if latest > entry["latest"]:
+                entry["latest"], entry["limits"], entry["unit"] = latest, (high, low), unit
+    result = []
+    for (station, name), g in groups.items():
+        mean, deviation = g["sums"].mean_and_deviation()
+        result.append(Capability(station, name, g["unit"], g["sums"].count, mean, deviation, g["limits"][0],
+                                 g["limits"][1], g["passed"]))
     result.sort(key=lambda c: (c.station is not None, c.station or "", c.name))
     return result
 
@@ -113,16 +154,16 @@ def key_of(name):
 
 
 class Proposal:
-    def __init__(self, key, default, checks, per_run, limit):
+    def __init__(self, key, default, checks, runs, mean, deviation, limit, passed, passed_today):
         self.key = key
         self.default = default
         self.checks = checks
-        self.runs = len(per_run)
-        self.mean, self.deviation = mean_and_deviation(list(per_run.values()))
+        self.runs = runs
+        self.mean, self.deviation = mean, deviation
         self.limit = limit
-        self.passed = sum(1 for v in per_run.values() if v <= limit)
+        self.passed = passed
         # What today's limit passes of the same runs.
-        self.passed_today = sum(1 for v in per_run.values() if v <= default)
+        self.passed_today = passed_today
 
 
 def proposals(fleet, target_yield=None, sigma=4.0, looser=False):
@@ -133,39 +174,65 @@ def proposals(fleet, target_yield=None, sigma=4.0, looser=False):
     factor): the run passes a limit when its figure is within it. The default
     is the figures' mean plus sigma deviations; with a target yield, the
     smallest limit that passes that share of the stored runs. A proposal is
-    never looser than the built-in value unless asked."""
-    by_run = defaultdict(lambda: defaultdict(list))
-    for run_id, sensor, name, value, high, low, unit, margin, verdict in fleet.check_rows:
-        if value is None or high is None or high <= 0:
-            continue
-        key, default = key_of(name)
-        if key is not None:
-            by_run[key][run_id].append((value, high))
+    never looser than the built-in value unless asked. Over the runs of the
+    window; the database works out each run's figure and their order."""
+    store = fleet.store
+    kinds = [(kind, key_of(name)[0]) for kind, name in store.query("SELECT id, name FROM check_kinds")]
+    kinds = [(kind, key) for kind, key in kinds if key is not None]
+    if not kinds:
+        return []
+    store.execute("DROP TABLE IF EXISTS proposal_keys")
+    store.execute("DROP TABLE IF EXISTS proposal_figures")
+    store.execute("CREATE TEMPORARY TABLE proposal_keys (kind BIGINT PRIMARY KEY, key TEXT NOT NULL)")
+    store.executemany("INSERT INTO proposal_keys (kind, key) VALUES (?, ?)", kinds)
+    # The run's own value of the key: its smallest threshold (a step that is
+    # not hand-held).
+    store.execute(
+        "CREATE TEMPORARY TABLE proposal_figures AS SELECT p.key, c.run, "
+        "MIN(k.limit_high) * MAX(c.value / k.limit_high) AS figure, COUNT(*) AS checks "
+        "FROM run_rows r JOIN check_rows c ON c.run = r.id JOIN proposal_keys p ON p.kind = c.kind "
+        "JOIN check_kinds k ON k.id = c.kind WHERE r.at >= ? AND c.value IS NOT NULL AND k.limit_high > 0 "
+        "GROUP BY p.key, c.run", (fleet.since_key,))
     result = []
-    for key, default in OrderedDict((key, default) for _, key, default in KEY_PATTERNS).items():
-        if key not in by_run:
+    defaults = OrderedDict((key, default) for _, key, default in KEY_PATTERNS)
+    found = {key: rest for key, *rest in store.query(
+        "SELECT key, COUNT(*), SUM(checks), SUM(figure), SUM(figure * figure) FROM proposal_figures GROUP BY key")}
+    for key, default in defaults.items():
+        if key not in found:
             continue
-        per_run, checks = {}, 0
-        for run_id, found in by_run[key].items():
-            # The run's own value of the key: its smallest threshold (a step
-            # that is not hand-held).
-            used = min(high for _, high in found)
-            per_run[run_id] = max(value * used / high for value, high in found)
-            checks += len(found)
-        if len(per_run) < LEAST_FOR_A_LIMIT:
+        runs, checks, total, squares = found[key]
+        if runs < LEAST_FOR_A_LIMIT:
             continue
-        mean, deviation = mean_and_deviation(list(per_run.values()))
+        # The spread about the built-in value, where the figures gather.
+        sums = Sums(default)
+        sums.add(runs, total - runs * default, squares - 2 * default * total + runs * default * default, default)
+        mean, deviation = sums.mean_and_deviation()
         if target_yield is not None:
-            ordered = sorted(per_run.values())
-            limit = ordered[min(len(ordered) - 1, max(0, math.ceil(target_yield * len(ordered)) - 1))]
+            limit = order_statistic(store, key, runs, target_yield)
         else:
             limit = mean + sigma * deviation
         if not looser:
             limit = min(limit, default)
         # Rounded up, so that the runs the limit was drawn from stay within it.
         limit = round_up(limit)
-        result.append(Proposal(key, default, checks, per_run, limit))
+        passed, passed_today = store.query(
+            "SELECT SUM(CASE WHEN figure <= ? THEN 1 ELSE 0 END), SUM(CASE WHEN figure <= ? THEN 1 ELSE 0 END) "
+            "FROM proposal_figures WHERE key = ?", (limit, default, key))[0]
+        result.append(Proposal(key, default, checks, runs, mean, deviation, limit, passed, passed_today))
+    store.execute("DROP TABLE proposal_figures")
+    store.execute("DROP TABLE proposal_keys")
     return result
+
+
+def order_statistic(store, key, runs, share):
+    """The smallest figure of the key that at least that share of the runs
+    are within."""
+    if store.engine == "postgresql":
+        return store.query("SELECT percentile_disc(?) WITHIN GROUP (ORDER BY figure) FROM proposal_figures "
+                           "WHERE key = ?", (share, key))[0][0]
+    index = min(runs - 1, max(0, math.ceil(share * runs) - 1))
+    return store.query("SELECT figure FROM proposal_figures WHERE key = ? ORDER BY figure LIMIT 1 OFFSET ?",
+                       (key, index))[0][0]
 
 
 def round_up(value, digits=4):
@@ -210,32 +277,38 @@ class Alarm:
                 f"(reference mean {self.mean:.6g}, deviation {self.deviation:.6g})")
 
 
+# A drift chart holds a station's latest runs of its figure in the window.
+CHART_RUNS = 200
+
+
 def figures(fleet, store):
-    """Per station and figure, its values in time order: (time, value)."""
+    """Per station and figure, its latest values in the window in time order:
+    (time, value). The database picks each chart's latest runs."""
     series = defaultdict(list)
-    calibrations = {r[0] for r in fleet.runs if r[7] in ("NewMotionFull", "Motion4Steps", "MotionMin")}
-    order = {r[0]: n for n, r in enumerate(fleet.runs)}
-    when = {r[0]: r[1] or r[2] for r in fleet.runs}
-    for run_id, record in store.query("SELECT run_id, record FROM runs WHERE verdict = 'passed'"):
-        if run_id not in calibrations:
-            continue
-        try:
-            sensors = json.loads(record)["sensors"]
-        except (ValueError, KeyError, TypeError):
-            continue
-        for sensor in sensors:
-            after = sensor.get("after") or {}
-            offset = after.get("offset")
-            if isinstance(offset, list) and len(offset) == 3:
-                what = "centre" if sensor.get("name") == "Magnetometer" else "offset"
-                for axis, value in zip("XYZ", offset):
-                    series[(fleet.station_of[run_id], f"{sensor.get('name')} {what} {axis} [{after.get('unit')}]")] \
-                        .append((order[run_id], when[run_id], value))
-    for run_id, sensor, name, value, high, low, unit, margin, verdict in fleet.check_rows:
-        if value is not None and DRIFT_CHECKS.search(name) and fleet.verdict_of.get(run_id) == "passed":
-            series[(fleet.station_of[run_id], f"{name} [{unit}]" if unit else name)] \
-                .append((order[run_id], when[run_id], value))
-    return {k: [(t, v) for _, t, v in sorted(points)] for k, points in series.items()}
+    calibrations = "('NewMotionFull', 'Motion4Steps', 'MotionMin')"
+    for station, name, unit, at, x, y, z in fleet.rows(
+            "SELECT station, name, unit, at, offset_x, offset_y, offset_z FROM ("
+            "SELECT COALESCE(r.station, '(none)') AS station, s.name, s.unit, r.at, r.id, s.offset_x, s.offset_y, "
+            "s.offset_z, ROW_NUMBER() OVER (PARTITION BY COALESCE(r.station, '(none)'), s.name, s.unit "
+            "ORDER BY r.at DESC, r.id DESC) AS n FROM run_rows r JOIN sensor_rows s ON s.run = r.id "
+            f"WHERE r.at >= ? AND r.verdict = 'passed' AND r.run_type IN {calibrations} "
+            "AND s.offset_x IS NOT NULL) AS latest WHERE n <= ? ORDER BY at, id", CHART_RUNS):
+        what = "centre" if name == "Magnetometer" else "offset"
+        for axis, value in zip("XYZ", (x, y, z)):
+            if value is not None:
+                series[(station, f"{name} {what} {axis} [{unit}]")].append((at, value))
+    watched = [kind for kind, name in store.query("SELECT id, name FROM check_kinds") if DRIFT_CHECKS.search(name)]
+    if watched:
+        kinds = ", ".join(str(int(kind)) for kind in watched)
+        for station, name, unit, at, value in fleet.rows(
+                "SELECT station, name, unit, at, value FROM ("
+                "SELECT COALESCE(r.station, '(none)') AS station, k.name, k.unit, r.at, r.id, c.value, "
+                "ROW_NUMBER() OVER (PARTITION BY COALESCE(r.station, '(none)'), k.name, k.unit "
+                "ORDER BY r.at DESC, r.id DESC, c.seq DESC) AS n FROM run_rows r JOIN check_rows c ON c.run = r.id "
+                f"JOIN check_kinds k ON k.id = c.kind WHERE r.at >= ? AND r.verdict = 'passed' AND c.kind IN ({kinds}) "
+                "AND c.value IS NOT NULL) AS latest WHERE n <= ? ORDER BY at, id", CHART_RUNS):
+            series[(station, f"{name} [{unit}]" if unit else name)].append((at, value))
+    return dict(series)
 
 
 def broken_rules(values, mean, deviation):
@@ -321,28 +394,28 @@ def history(fleet, store, device):
     """A device's runs in time order, and how its records changed between
     calibrations: [(time, station, run type, verdict, reasons, changes)]. The
     device is found by its --device-id, else by one of its sensors' LUIDs."""
-    rows = store.query("SELECT run_id, record FROM runs WHERE device = ?", (device,))
-    if not rows:
-        rows = store.query("SELECT run_id, record FROM runs WHERE device_id IS NULL AND "
-                           "(',' || luids || ',') LIKE ?", (f"%,{device},%",))
-    records = {run_id: json.loads(record) for run_id, record in rows}
+    runs = store.query("SELECT id, at, station, run_type, verdict, reasons FROM run_rows WHERE device = ? "
+                       "ORDER BY at, id", (device,))
+    if not runs:
+        runs = store.query("SELECT id, at, station, run_type, verdict, reasons FROM run_rows WHERE device_id IS NULL "
+                           "AND (',' || luids || ',') LIKE ? ORDER BY at, id", (f"%,{device},%",))
+    found = defaultdict(list)
+    if runs:
+        ids = ", ".join(str(int(r[0])) for r in runs)
+        for run, name, unit, x, y, z, correction in store.query(
+                "SELECT run, name, unit, offset_x, offset_y, offset_z, correction FROM sensor_rows "
+                f"WHERE run IN ({ids}) AND offset_x IS NOT NULL AND correction IS NOT NULL ORDER BY run, seq"):
+            found[run].append((name, unit, (x, y, z), json.loads(correction)))
     previous = {}
     listed = []
-    for run_id, time, stored, _, station, verdict, reasons, kind in fleet.runs:
-        if run_id not in records:
-            continue
+    for run, at, station, kind, verdict, reasons in runs:
         changes = []
-        for sensor in records[run_id].get("sensors", []):
-            after = sensor.get("after")
-            if not after or "offset" not in after:
-                continue
-            name = sensor.get("name")
+        for name, unit, offset, correction in found[run]:
             before = previous.get(name)
             if before is not None:
-                offset = max(abs(a - b) for a, b in zip(after["offset"], before["offset"]))
-                correction = max(abs(a - b) for ra, rb in zip(after["correction"], before["correction"])
-                                 for a, b in zip(ra, rb))
-                changes.append(f"{name}: offset moved {offset:.4g} {after['unit']}, correction {correction:.4g}")
-            previous[name] = after
-        listed.append((time or stored, station or "(none)", kind or "", verdict, json.loads(reasons), changes))
+                moved = max(abs(a - b) for a, b in zip(offset, before[0]))
+                turned = max(abs(a - b) for ra, rb in zip(correction, before[1]) for a, b in zip(ra, rb))
+                changes.append(f"{name}: offset moved {moved:.4g} {unit}, correction {turned:.4g}")
+            previous[name] = (offset, correction)
+        listed.append((at, station or "(none)", kind or "", verdict, json.loads(reasons), changes))
     return listed

@@ -195,7 +195,11 @@ def test_proposed_limits_are_what_sensortrim_applies(line, tmp_path):
 
 
 @pytest.mark.parametrize("args, message", [
-    (("--propose-limits", "x.xml"), "--propose-limits and --device go with --fleet DB"),
+    (("--propose-limits", "x.xml"), "--propose-limits, --device, --since and --days go with --fleet DB"),
+    (("--days", "3"), "--propose-limits, --device, --since and --days go with --fleet DB"),
+    (("--fleet", "DB", "--since", "2026-13-01"), "--since takes a day as YYYY-MM-DD, not '2026-13-01'"),
+    (("--fleet", "DB", "--days", "0"), "--days is a whole number of days, at least 1"),
+    (("--fleet", "DB", "--days", "3", "--since", "2026-01-01"), "not allowed with argument"),
     (("--fleet", "DB", "--device", "nobody"), "no run of the device nobody in the store"),
     (("--fleet", "DB", "--target-yield", "0.9", "--sigma", "3"), "not allowed with argument"),
     (("--fleet", "DB", "--target-yield", "1.5"), "--target-yield is a share from 0 to 1"),
