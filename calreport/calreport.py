@@ -19,7 +19,7 @@ run-record.schema.json); --store DB adds the run to a station store (a SQLite
 file, or "postgresql://..."); the same run stored twice keeps one row. With
 either, the report is written only when -o names it. --fleet DB writes the
 fleet report of a store's runs (default fleet-report.html) and prints its
-summary. It covers a window of time: the 30 days up to the store's latest run,
+summary. It covers a window of time: the 7 days up to the store's latest run,
 the N days up to it with --days N, or the runs since a date with --since
 YYYY-MM-DD (the store's totals of every run are shown as well); the database
 does the counting, so the report's cost follows the window, not the store's
@@ -214,7 +214,7 @@ def main(argv=None):
     window.add_argument("--since", metavar="DATE",
                         help="with --fleet: the runs since this day (YYYY-MM-DD)")
     window.add_argument("--days", type=int, metavar="N",
-                        help="with --fleet: the N days up to the store's latest run (default 30)")
+                        help="with --fleet: the N days up to the store's latest run (default 7)")
     parser.add_argument("--device", metavar="ID",
                         help="with --fleet: the device's runs (by --device-id, else by a LUID) and how its records "
                              "changed")

@@ -32,7 +32,7 @@ def relative_margin(margin, high, low):
 
 # The report's window when none is asked for: the days up to the store's
 # latest run.
-DEFAULT_DAYS = 30
+DEFAULT_DAYS = 7
 
 # In SQL: a check's margin as a share of the room its limit gives (see
 # relative_margin), where it has one.
@@ -78,10 +78,51 @@ class Fleet:
         self.total_devices = store.query("SELECT COUNT(*) FROM devices")[0][0]
         self.run_count, self.device_count = store.query(
             "SELECT COUNT(*), COUNT(DISTINCT device) FROM run_rows WHERE at >= ?", (self.since_key,))[0]
+        # The window's runs, kept aside in a small table of what the queries
+        # over their checks need: where a check's run stands is found there
+        # rather than in the store's wide rows.
+        store.execute("DROP TABLE IF EXISTS window_runs")
+        store.execute("CREATE TEMPORARY TABLE window_runs (id BIGINT PRIMARY KEY, station TEXT NOT NULL, "
+                      "station_no INTEGER NOT NULL, at TEXT NOT NULL, verdict TEXT NOT NULL, run_type TEXT, "
+                      "device TEXT NOT NULL, first INTEGER NOT NULL, last INTEGER NOT NULL)")
+        self.stations = [s for (s,) in store.query(
+            "SELECT DISTINCT COALESCE(station, '(none)') FROM run_rows WHERE at >= ?", (self.since_key,))]
+        self.stations.sort()
+        number = "CASE COALESCE(r.station, '(none)') " + " ".join(
+            f"WHEN ? THEN {n}" for n in range(len(self.stations))) + " ELSE -1 END" if self.stations else "-1"
+        store.execute("INSERT INTO window_runs (id, station, station_no, at, verdict, run_type, device, first, last) "
+                      f"SELECT r.id, COALESCE(r.station, '(none)'), {number}, r.at, r.verdict, r.run_type, r.device, "
+                      "0, 0 FROM run_rows r WHERE r.at >= ?", tuple(self.stations) + (self.since_key,))
+        for end in ("first", "last"):
+            store.execute(f"UPDATE window_runs SET {end} = 1 WHERE id IN "
+                          f"(SELECT {end}_run FROM devices WHERE {end}_at >= ?)", (self.since_key,))
+        if store.engine == "postgresql":
+            store.execute("ANALYZE window_runs")
+        # Where the window's runs begin among the stored ones: SQLite reads
+        # each kind's check rows from there on.
+        self.lo = store.query("SELECT COALESCE(MIN(id), 0) FROM window_runs")[0][0]
 
     def rows(self, text, *parameters):
         """A query over the window: its first parameter is the window's start."""
         return self.store.query(text, (self.since_key,) + parameters)
+
+    def over(self, which, text, *parameters):
+        """A query over the check rows of the window's runs ("all"), of the
+        first runs of the devices first seen in it ("first") or of the last
+        runs of the devices last seen in it ("last"). TEXT holds {checks}
+        where its FROM and WHERE go (k the check's kind, c its row, w its
+        run in window_runs), then what follows them; its parameters follow
+        the window's.
+        The kinds come first, so that SQLite reads each kind's stretch of
+        the window's rows in order."""
+        only = {"all": "", "first": " AND w.first = 1", "last": " AND w.last = 1"}[which]
+        clause = ("FROM check_kinds k CROSS JOIN check_rows c JOIN window_runs w ON w.id = c.run "
+                  f"WHERE c.kind = k.id AND c.run >= ?{only}")
+        return text.format(checks=clause), (self.lo,) + parameters
+
+    def checks(self, which, text, *parameters):
+        """The rows of a query over check rows (see over)."""
+        return self.store.query(*self.over(which, text, *parameters))
 
     # The first runs of the devices first seen in the window.
     FIRST = "FROM devices d JOIN run_rows r ON r.id = d.first_run WHERE d.first_at >= ?"
@@ -107,23 +148,55 @@ class Fleet:
                                     "FROM devices d JOIN sensor_rows s ON s.run = d.first_run "
                                     "WHERE d.first_at >= ? GROUP BY s.name"))
 
+    def kinds(self):
+        """Every kind of check: {id: (sensor, name, unit, high, low, reference)}."""
+        if not hasattr(self, "_kinds"):
+            self._kinds = {row[0]: row[1:] for row in self.store.query(
+                "SELECT id, sensor, name, unit, limit_high, limit_low, COALESCE(reference, 0) FROM check_kinds")}
+        return self._kinds
+
+    def first_sums(self):
+        """Over the first runs of the devices first seen in the window, per
+        kind of check and station: (kind, station, rows, rows passed, values,
+        their sum and sum of squares about the kind's reference, values
+        passed, the latest run)."""
+        if not hasattr(self, "_first_sums"):
+            rows = self.checks(
+                "first", "SELECT k.id, w.station_no, COUNT(*), SUM(CASE WHEN c.verdict = 'failed' THEN 0 ELSE 1 END), "
+                "COUNT(c.value), SUM(c.value - COALESCE(k.reference, 0)), "
+                "SUM((c.value - COALESCE(k.reference, 0)) * (c.value - COALESCE(k.reference, 0))), "
+                "SUM(CASE WHEN c.value IS NOT NULL AND c.verdict <> 'failed' THEN 1 ELSE 0 END), MAX(c.run) "
+                "{checks} GROUP BY k.id, w.station_no")
+            self._first_sums = [(kind, self.stations[no] if 0 <= no < len(self.stations) else "(none)", *rest)
+                                for kind, no, *rest in rows]
+        return self._first_sums
+
     def per_check(self):
-        return self.pairs(self.rows("SELECT k.name, COUNT(*), SUM(CASE WHEN c.verdict = 'failed' THEN 0 ELSE 1 END) "
-                                    "FROM devices d JOIN check_rows c ON c.run = d.first_run "
-                                    "JOIN check_kinds k ON k.id = c.kind WHERE d.first_at >= ? GROUP BY k.name"))
+        counts = defaultdict(lambda: [0, 0])
+        for kind, station, rows, passed, *_ in self.first_sums():
+            entry = counts[self.kinds()[kind][1]]
+            entry[0] += passed
+            entry[1] += rows
+        return {name: tuple(v) for name, v in sorted(counts.items())}
 
     def nearest(self):
         """Per device last seen in the window, its last run's check nearest to
         (or beyond) its limit: the nearest devices first, (share, device,
         station, check, value, high, low, unit, margin)."""
-        return self.rows(
-            "SELECT share, device, station, name, value, limit_high, limit_low, unit, margin FROM ("
-            f"SELECT {SHARE} AS share, d.device, COALESCE(r.station, '(none)') AS station, k.name, c.value, "
-            "k.limit_high, k.limit_low, k.unit, c.margin, "
-            f"ROW_NUMBER() OVER (PARTITION BY c.run ORDER BY {SHARE}, c.seq) AS n "
-            "FROM devices d JOIN run_rows r ON r.id = d.last_run JOIN check_rows c ON c.run = d.last_run "
-            f"JOIN check_kinds k ON k.id = c.kind WHERE d.last_at >= ? AND {HAS_SHARE}) AS ranked "
-            "WHERE n = 1 ORDER BY share, device LIMIT ?", NEAREST)
+        found, limit = [], NEAREST * 4
+        while True:
+            rows = self.checks("last", f"SELECT {SHARE} AS share, w.device, w.station, k.name, "
+                               "c.value, k.limit_high, k.limit_low, k.unit, c.margin, c.run, c.seq "
+                               f"{{checks}} AND {HAS_SHARE} ORDER BY share, w.device, c.seq LIMIT ?", limit)
+            seen, found = set(), []
+            for row in rows:
+                if row[9] not in seen:
+                    seen.add(row[9])
+                    found.append(row[:9])
+            # The nearest checks of a few runs may fill the first rows: more then.
+            if len(found) >= NEAREST or len(rows) < limit:
+                return found[:NEAREST]
+            limit *= 4
 
     def reasons(self):
         """The most frequent failure reasons in the window, their numbers taken out."""
@@ -153,55 +226,59 @@ class Fleet:
 
     def distributions(self):
         """The checks to plot (those whose values come nearest to their
-        limits), each as (name, histogram, low, high, unit): the histogram's
-        bins are counted in the database."""
-        ranked = self.rows(
-            f"SELECT k.name, MIN(CASE WHEN {HAS_SHARE} THEN {SHARE} END) AS closest, COUNT(c.value) "
-            "FROM run_rows r JOIN check_rows c ON c.run = r.id JOIN check_kinds k ON k.id = c.kind "
-            "WHERE r.at >= ? GROUP BY k.name")
-        ranked = [r for r in ranked if r[2]]
-        ranked.sort(key=lambda r: (r[1] if r[1] is not None else 1e9, r[0]))
+        limits), each as (name, histogram, low, high, unit). The database
+        gives each kind's count, extremes, sums and closest share, then counts
+        the plotted checks' bins."""
+        kinds = {}
+        for kind, closest, count, least, most, total, squares, latest in self.checks(
+                "all", f"SELECT k.id, MIN(CASE WHEN {HAS_SHARE} THEN {SHARE} END), COUNT(c.value), MIN(c.value), "
+                "MAX(c.value), SUM(c.value - COALESCE(k.reference, 0)), "
+                "SUM((c.value - COALESCE(k.reference, 0)) * (c.value - COALESCE(k.reference, 0))), MAX(c.run) "
+                "{checks} GROUP BY k.id"):
+            _, name, unit, high, low, reference = self.kinds()[kind]
+            if not count:
+                continue
+            entry = kinds.setdefault(name, {"kinds": [], "closest": None, "count": 0, "least": least, "most": most,
+                                            "sums": spc.Sums(reference), "latest": -1})
+            entry["kinds"].append(kind)
+            if closest is not None and (entry["closest"] is None or closest < entry["closest"]):
+                entry["closest"] = closest
+            entry["count"] += count
+            entry["least"], entry["most"] = min(entry["least"], least), max(entry["most"], most)
+            entry["sums"].add(count, total, squares, reference)
+            if latest > entry["latest"]:
+                entry["latest"], entry["limits"] = latest, (low, high, unit)
+        ranked = sorted(kinds, key=lambda n: (kinds[n]["closest"] if kinds[n]["closest"] is not None else 1e9, n))
         found = []
-        for name, _, count in ranked[:PLOTTED_CHECKS]:
-            low, high, unit = self.rows(
-                "SELECT k.limit_low, k.limit_high, k.unit FROM run_rows r JOIN check_rows c ON c.run = r.id "
-                "JOIN check_kinds k ON k.id = c.kind WHERE r.at >= ? AND k.name = ? ORDER BY r.at DESC, r.id DESC "
-                "LIMIT 1", name)[0]
-            found.append((name, self.histogram(name, count, low, high), low, high, unit))
+        for name in ranked[:PLOTTED_CHECKS]:
+            entry = kinds[name]
+            low, high, unit = entry["limits"]
+            found.append((name, self.histogram(entry, low, high), low, high, unit))
         return found
 
-    def value_at(self, name, count, share):
-        """The check's value at a share of its values in the window (the
-        nearest rank)."""
-        index = min(count - 1, max(0, int(round(share * (count - 1)))))
-        return self.rows("SELECT c.value FROM run_rows r JOIN check_rows c ON c.run = r.id "
-                         "JOIN check_kinds k ON k.id = c.kind WHERE r.at >= ? AND k.name = ? AND c.value IS NOT NULL "
-                         "ORDER BY c.value LIMIT 1 OFFSET ?", name, index)[0][0]
-
-    def histogram(self, name, count, low, high):
-        """The bulk of the values and the limits; a few far outliers are
-        counted, not drawn, so that the limits stay readable: (edges, counts,
-        outside)."""
-        lo, hi = self.value_at(name, count, 0.01), self.value_at(name, count, 0.99)
+    def histogram(self, entry, low, high):
+        """The bulk of the values (four deviations about their mean, within
+        their extremes) and the limits; a few far outliers are counted, not
+        drawn, so that the limits stay readable: (edges, counts, outside)."""
+        mean, deviation = entry["sums"].mean_and_deviation()
+        lo, hi = max(entry["least"], mean - 4 * deviation), min(entry["most"], mean + 4 * deviation)
         for limit in (low, high):
             if limit is not None:
                 lo, hi = min(lo, limit), max(hi, limit)
         pad = (hi - lo) * 0.1 or abs(hi) * 0.1 or 1.0
         lo, hi = lo - pad, hi + pad
-        shown = self.rows("SELECT COUNT(*) FROM run_rows r JOIN check_rows c ON c.run = r.id "
-                          "JOIN check_kinds k ON k.id = c.kind WHERE r.at >= ? AND k.name = ? "
-                          "AND c.value >= ? AND c.value <= ?", name, lo, hi)[0][0]
-        bins = min(40, max(5, shown // 10))
+        bins = 40
         width = (hi - lo) / bins
         counts = [0] * bins
-        bin_of = self.store.floor("(c.value - ?) / ?")
-        for index, n in self.store.query(
-                f"SELECT {bin_of} AS b, COUNT(*) FROM run_rows r JOIN check_rows c ON c.run = r.id "
-                "JOIN check_kinds k ON k.id = c.kind WHERE r.at >= ? AND k.name = ? AND c.value >= ? "
-                "AND c.value <= ? GROUP BY 1", (lo, width, self.since_key, name, lo, hi)):
+        kinds = ", ".join(str(int(k)) for k in entry["kinds"])
+        bin_of = self.store.floor(f"(c.value - {float(lo)!r}) / {float(width)!r}")
+        shown = 0
+        for index, n in self.checks("all", f"SELECT {bin_of} AS b, COUNT(*) {{checks}} AND k.id IN ({kinds}) "
+                                    "AND c.value >= ? AND c.value <= ? GROUP BY 1", lo, hi):
             counts[min(bins - 1, max(0, int(index)))] += n
+            shown += n
         edges = [lo + width * i for i in range(bins + 1)]
-        return edges, counts, count - shown
+        return edges, counts, entry["count"] - shown
 
 
 def percent(pair):

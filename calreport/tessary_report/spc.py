@@ -10,6 +10,8 @@ import math
 import re
 from collections import OrderedDict, defaultdict
 
+from .store import unpacked
+
 # Below this a check's capability stands out.
 CAPABLE = 1.33
 
@@ -118,21 +120,17 @@ def capabilities(fleet):
     """Per check, over the first runs of the devices first seen in the
     window: overall (station None) and per station. The limits are those of
     the latest run. The database sums each check's values and squares."""
-    rows = fleet.rows(
-        "SELECT COALESCE(r.station, '(none)'), k.name, k.unit, k.limit_high, k.limit_low, "
-        "COALESCE(k.reference, 0), COUNT(c.value), SUM(c.value - COALESCE(k.reference, 0)), "
-        "SUM((c.value - COALESCE(k.reference, 0)) * (c.value - COALESCE(k.reference, 0))), "
-        "SUM(CASE WHEN c.verdict = 'failed' THEN 0 ELSE 1 END), MAX(r.at) "
-        "FROM devices d JOIN run_rows r ON r.id = d.first_run JOIN check_rows c ON c.run = r.id "
-        "JOIN check_kinds k ON k.id = c.kind WHERE d.first_at >= ? AND c.value IS NOT NULL "
-        "GROUP BY COALESCE(r.station, '(none)'), k.id, k.name, k.unit, k.limit_high, k.limit_low, k.reference")
     groups = OrderedDict()
-    for station, name, unit, high, low, reference, count, total, squares, passed, latest in rows:
+    kinds = fleet.kinds()
+    for kind, station, _, _, count, total, squares, passed, latest in fleet.first_sums():
+        if not count:
+            continue
+        sensor, name, unit, high, low, reference = kinds[kind]
         for key in ((None, name), (station, name)):
             entry = groups.get(key)
             if entry is None:
-                entry = groups[key] = {"sums": Sums(reference), "passed": 0, "unit": unit, "latest": ""}
-            entry["sums"].add(count, total, squares, reference)
+                entry = groups[key] = {"sums": Sums(reference), "passed": 0, "unit": unit, "latest": -1}
+            entry["sums"].add(count, total or 0.0, squares or 0.0, reference)
             entry["passed"] += passed
             if latest > entry["latest"]:
                 entry["latest"], entry["limits"], entry["unit"] = latest, (high, low), unit
@@ -181,18 +179,17 @@ def proposals(fleet, target_yield=None, sigma=4.0, looser=False):
     kinds = [(kind, key) for kind, key in kinds if key is not None]
     if not kinds:
         return []
-    store.execute("DROP TABLE IF EXISTS proposal_keys")
     store.execute("DROP TABLE IF EXISTS proposal_figures")
-    store.execute("CREATE TEMPORARY TABLE proposal_keys (kind BIGINT PRIMARY KEY, key TEXT NOT NULL)")
-    store.executemany("INSERT INTO proposal_keys (kind, key) VALUES (?, ?)", kinds)
+    store.execute("CREATE TEMPORARY TABLE proposal_figures (key TEXT, run BIGINT, figure DOUBLE PRECISION, "
+                  "checks INTEGER)")
     # The run's own value of the key: its smallest threshold (a step that is
     # not hand-held).
-    store.execute(
-        "CREATE TEMPORARY TABLE proposal_figures AS SELECT p.key, c.run, "
-        "MIN(k.limit_high) * MAX(c.value / k.limit_high) AS figure, COUNT(*) AS checks "
-        "FROM run_rows r JOIN check_rows c ON c.run = r.id JOIN proposal_keys p ON p.kind = c.kind "
-        "JOIN check_kinds k ON k.id = c.kind WHERE r.at >= ? AND c.value IS NOT NULL AND k.limit_high > 0 "
-        "GROUP BY p.key, c.run", (fleet.since_key,))
+    for key in sorted({key for _, key in kinds}):
+        ids = ", ".join(str(int(kind)) for kind, k in kinds if k == key)
+        store.execute(*fleet.over(
+            "all", f"INSERT INTO proposal_figures (key, run, figure, checks) SELECT '{key}', c.run, "
+            "MIN(k.limit_high) * MAX(c.value / k.limit_high), COUNT(*) {checks} "
+            f"AND k.id IN ({ids}) AND c.value IS NOT NULL AND k.limit_high > 0 GROUP BY c.run"))
     result = []
     defaults = OrderedDict((key, default) for _, key, default in KEY_PATTERNS)
     found = {key: rest for key, *rest in store.query(
@@ -220,7 +217,6 @@ def proposals(fleet, target_yield=None, sigma=4.0, looser=False):
             "FROM proposal_figures WHERE key = ?", (limit, default, key))[0]
         result.append(Proposal(key, default, checks, runs, mean, deviation, limit, passed, passed_today))
     store.execute("DROP TABLE proposal_figures")
-    store.execute("DROP TABLE proposal_keys")
     return result
 
 
@@ -300,13 +296,12 @@ def figures(fleet, store):
     watched = [kind for kind, name in store.query("SELECT id, name FROM check_kinds") if DRIFT_CHECKS.search(name)]
     if watched:
         kinds = ", ".join(str(int(kind)) for kind in watched)
-        for station, name, unit, at, value in fleet.rows(
-                "SELECT station, name, unit, at, value FROM ("
-                "SELECT COALESCE(r.station, '(none)') AS station, k.name, k.unit, r.at, r.id, c.value, "
-                "ROW_NUMBER() OVER (PARTITION BY COALESCE(r.station, '(none)'), k.name, k.unit "
-                "ORDER BY r.at DESC, r.id DESC, c.seq DESC) AS n FROM run_rows r JOIN check_rows c ON c.run = r.id "
-                f"JOIN check_kinds k ON k.id = c.kind WHERE r.at >= ? AND r.verdict = 'passed' AND c.kind IN ({kinds}) "
-                "AND c.value IS NOT NULL) AS latest WHERE n <= ? ORDER BY at, id", CHART_RUNS):
+        for station, name, unit, at, value in fleet.checks(
+                "all", "SELECT station, name, unit, at, value FROM ("
+                "SELECT w.station, k.name, k.unit, w.at, w.id, c.value, "
+                "ROW_NUMBER() OVER (PARTITION BY w.station, k.name, k.unit "
+                "ORDER BY w.at DESC, w.id DESC, c.seq DESC) AS n {checks} AND w.verdict = 'passed' "
+                f"AND k.id IN ({kinds}) AND c.value IS NOT NULL) AS latest WHERE n <= ? ORDER BY at, id", CHART_RUNS):
             series[(station, f"{name} [{unit}]" if unit else name)].append((at, value))
     return dict(series)
 
@@ -405,7 +400,7 @@ def history(fleet, store, device):
         for run, name, unit, x, y, z, correction in store.query(
                 "SELECT run, name, unit, offset_x, offset_y, offset_z, correction FROM sensor_rows "
                 f"WHERE run IN ({ids}) AND offset_x IS NOT NULL AND correction IS NOT NULL ORDER BY run, seq"):
-            found[run].append((name, unit, (x, y, z), json.loads(correction)))
+            found[run].append((name, unit, (x, y, z), unpacked(correction)))
     previous = {}
     listed = []
     for run, at, station, kind, verdict, reasons in runs:
