@@ -71,6 +71,12 @@ def plotting():
 
 
 def write_atomically(path, text):
+    """The file whole or not at all; a device or pipe named as the output
+    (-o /dev/null, a FIFO) is written to, never replaced."""
+    if os.path.exists(path) and not os.path.isfile(path):
+        with open(path, "w", encoding="utf-8") as f:
+            f.write(text)
+        return
     temporary = path + ".part"
     with open(temporary, "w", encoding="utf-8") as f:
         f.write(text)
