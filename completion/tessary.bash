@@ -82,10 +82,10 @@ _calreport() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
     case $prev in
         -o|--output|--json|--store|--fleet) _tessary_files "$cur"; return ;;
-        --device-id|--station|--operator) return ;;
+        --device-id|--station|--operator|--since|--days) return ;;
     esac
     if [[ $cur == -* ]]; then
-        _tessary_words "$cur" $'-o\n--output\n--json\n--store\n--fleet\n--device-id\n--station\n--operator\n-h\n--help'
+        _tessary_words "$cur" $'-o\n--output\n--json\n--store\n--fleet\n--since\n--days\n--device-id\n--station\n--operator\n-h\n--help'
     else
         _tessary_dirs "$cur"
     fi
