@@ -67,37 +67,71 @@ def add(target, records):
     return int(result.stdout)
 
 
-def first_version_store(path, records):
-    connection = sqlite3.connect(path)
+def connect(target):
+    """A DB-API connection to either engine, and its parameter mark."""
+    if target.startswith("postgresql://"):
+        import psycopg2
+
+        return psycopg2.connect(target), "%s"
+    return sqlite3.connect(target), "?"
+
+
+def fresh_database(server, name):
+    """A new, empty database on the throw-away PostgreSQL server: its URL."""
+    import psycopg2
+
+    connection = psycopg2.connect(server)
+    connection.autocommit = True
+    connection.cursor().execute(f"CREATE DATABASE {name}")
+    connection.close()
+    return server.replace("/station?", f"/{name}?")
+
+
+def first_version_store(target, records):
+    connection, mark = connect(target)
+    cursor = connection.cursor()
     for statement in FIRST_VERSION:
-        connection.execute(statement)
+        cursor.execute(statement)
+
+    def insert(table, row):
+        cursor.execute(f"INSERT INTO {table} VALUES ({', '.join([mark] * len(row))})", row)
+
     for n, r in enumerate(records):
-        connection.execute("INSERT INTO runs VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
-                           (r["run_id"], r["time"], f"2026-12-01T00:00:{n:02d}", r["tool_version"], r["run_type"],
-                            r["flow"], r["device"]["device_id"], r["device"]["device_id"], r["device"]["station"],
-                            None, ",".join(r["device"]["luids"]), r["verdict"], json.dumps(r["reasons"]),
-                            json.dumps(r)))
+        insert("runs", (r["run_id"], r["time"], f"2026-12-01T00:00:{n:02d}", r["tool_version"], r["run_type"],
+                        r["flow"], r["device"]["device_id"], r["device"]["device_id"], r["device"]["station"], None,
+                        ",".join(r["device"]["luids"]), r["verdict"], json.dumps(r["reasons"]), json.dumps(r)))
         for s in r["sensors"]:
-            connection.execute("INSERT INTO sensors VALUES (?, ?, ?, ?, ?)",
-                               (r["run_id"], s["luid"], s["name"], s["type"], s["verdict"]))
+            insert("sensors", (r["run_id"], s["luid"], s["name"], s["type"], s["verdict"]))
             for c in s["checks"]:
-                connection.execute("INSERT INTO checks VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
-                                   (r["run_id"], s["name"], c["name"], c["value"], c["limit"], c["low"], c["unit"],
-                                    c["margin"], c["verdict"], c["step"]))
+                insert("checks", (r["run_id"], s["name"], c["name"], c["value"], c["limit"], c["low"], c["unit"],
+                                  c["margin"], c["verdict"], c["step"]))
     connection.commit()
     connection.close()
 
 
-def test_a_first_version_store_is_brought_up_to_date(runs, record, tmp_path):
-    db = tmp_path / "old.db"
+def scalar(target, query):
+    connection, _ = connect(target)
+    cursor = connection.cursor()
+    cursor.execute(query)
+    rows = cursor.fetchall()
+    connection.close()
+    return rows
+
+
+@pytest.mark.parametrize("engine", ["sqlite", "postgresql"])
+def test_a_first_version_store_is_brought_up_to_date(runs, record, tmp_path, request, engine):
+    if engine == "sqlite":
+        db = str(tmp_path / "old.db")
+    else:
+        db = fresh_database(request.getfixturevalue("postgresql"), "first_version")
     # One device calibrated twice (its magnetometer's centre moved), another once.
     second = made(record, 2, 20, "SN-1")
     for sensor in second["sensors"]:
         if sensor["name"] == "Magnetometer":
             sensor["after"]["offset"][0] += 12.5
     first_version_store(db, [made(record, 1, 10, "SN-1"), second, made(record, 3, 21, "SN-2")])
-    checks = sqlite3.connect(db).execute("SELECT COUNT(*) FROM checks").fetchone()[0]
-    before = os.path.getsize(db)
+    checks = scalar(db, "SELECT COUNT(*) FROM checks")
+    before = os.path.getsize(db) if engine == "sqlite" else 0
 
     result = calreport("--fleet", db, "-o", tmp_path / "fleet.html", "--since", "2026-11-01")
     assert result.returncode == 0, result.stderr
@@ -105,15 +139,20 @@ def test_a_first_version_store_is_brought_up_to_date(runs, record, tmp_path):
     history = calreport("--fleet", db, "--device", "SN-1")
     assert history.returncode == 0, history.stderr
     assert "Magnetometer: offset moved 12.5 mG" in history.stdout, history.stdout
-    connection = sqlite3.connect(db)
     # The rows as the first version showed them, without a second copy of each run.
-    assert connection.execute("SELECT COUNT(*) FROM checks").fetchone()[0] == checks
-    assert connection.execute("SELECT version FROM store_version").fetchall() == [(2,)]
-    assert "record" not in [c[1] for c in connection.execute("PRAGMA table_info(runs)")]
-    assert os.path.getsize(db) < before
+    assert scalar(db, "SELECT COUNT(*) FROM checks") == checks
+    assert scalar(db, "SELECT version FROM store_version") == [(2,)]
+    assert scalar(db, "SELECT * FROM runs WHERE 1 = 0") == []
+    columns = scalar(db, "SELECT name FROM pragma_table_info('runs')" if engine == "sqlite" else
+                     "SELECT column_name FROM information_schema.columns WHERE table_name = 'runs'")
+    assert columns and ("record",) not in columns, columns
+    if engine == "sqlite":
+        assert os.path.getsize(db) < before
     # A store of this version opens as it is; one of a newer version is refused.
-    connection.execute("UPDATE store_version SET version = 3")
+    connection, _ = connect(db)
+    connection.cursor().execute("UPDATE store_version SET version = 3")
     connection.commit()
+    connection.close()
     for args in (("--fleet", db), (runs["agm"], "--store", db)):
         refused = calreport(*args)
         assert refused.returncode == 1
