@@ -33,6 +33,7 @@ public:
         A = mapping;
     }
     void setLimitsForTest() { setLimits(); }
+    void setFieldError(double error) { fieldError = error; }
 };
 
 Vector v3(double x, double y, double z) {
@@ -185,18 +186,26 @@ TEST(Magnetometer, FieldStrengthLimits) {
     struct Case {
         double field;
         std::string reason;
+        // The fit's one-sigma uncertainty of the strength: a field within
+        // four of them past a limit may be the limit's, and calibrates.
+        double error = 0;
     };
     const Case cases[] = {
         {199, "Calculated magnetic field is too low.\n "},
         {200, ""},
         {650, ""},
         {651, "Calculated magnetic field is too high.\n "},
+        {196.5, "", 1.0},
+        {195.5, "Calculated magnetic field is too low.\n ", 1.0},
+        {653.5, "", 1.0},
+        {654.5, "Calculated magnetic field is too high.\n ", 1.0},
     };
     for (const Case& c : cases) {
         FakeManager manager(FLOW_FULL, PROCESS_INERTIAL_CALIBRATION, 7);
         TestMag mag;
         mag.SetSensManager(&manager);
         mag.setLimitsForTest();
+        mag.setFieldError(c.error);
         mag.SetExpectation(1.0, c.field);
         mag.setModel(Matrix::Identity(3), Matrix::Identity(3));
         // Averages that meet every other criterion.
