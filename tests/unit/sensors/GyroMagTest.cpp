@@ -182,6 +182,38 @@ TEST(Gyroscope, TestWithoutSegmentsFailsPlainly) {
               "Gyroscope Calibration Error: Failed splitting data to segments");
 }
 
+TEST(Gyroscope, ZeroRateAcrossFourStepsPositions) {
+    // Two holds of 100 samples: the difference of their rest rates counts
+    // only past four standard errors of the two levels (the part's noise
+    // alone moves them apart), and fails past 0.2 degrees per second.
+    struct Case {
+        double difference;
+        double noise;
+        std::string error;
+    };
+    const std::string moved = "Calibration failed for sensor Gyroscope. Reason: The zero rate changes with the "
+                              "device's position: on the X axis by ";
+    const Case cases[] = {
+        // A noisy part whose raw difference passes 0.2 by noise alone calibrates.
+        {0.25, 1.0, ""},
+        {0.75, 1.0, ""},
+        {0.80, 1.0, moved + "0.80 degrees per second between step 1 and step 2"},
+        // A quiet part: its difference counts almost whole.
+        {0.25, 0.01, moved + "0.25 degrees per second between step 1 and step 2"},
+        {0.19, 0.01, ""},
+    };
+    for (const Case& c : cases) {
+        TestGyro gyro;
+        const std::map<size_t, Vector> levels = {{0, v3(0, 0, 0)}, {1, v3(c.difference, 0, 0)}};
+        const std::map<size_t, size_t> sizes = {{0, 100}, {1, 100}};
+        const std::string error = calibrationError([&] { gyro.checkZeroRateAcross(levels, sizes, v3(c.noise, 0, 0)); });
+        if (c.error.empty())
+            EXPECT_EQ(error, "") << c.difference << " at " << c.noise;
+        else
+            EXPECT_EQ(error.rfind(c.error, 0), 0u) << error;
+    }
+}
+
 TEST(Magnetometer, FieldStrengthLimits) {
     struct Case {
         double field;
