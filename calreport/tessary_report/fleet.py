@@ -249,36 +249,50 @@ class Fleet:
             if latest > entry["latest"]:
                 entry["latest"], entry["limits"] = latest, (low, high, unit)
         ranked = sorted(kinds, key=lambda n: (kinds[n]["closest"] if kinds[n]["closest"] is not None else 1e9, n))
-        found = []
-        for name in ranked[:PLOTTED_CHECKS]:
-            entry = kinds[name]
-            low, high, unit = entry["limits"]
-            found.append((name, self.histogram(entry, low, high), low, high, unit))
-        return found
+        plotted = {name: kinds[name] for name in ranked[:PLOTTED_CHECKS]}
+        histograms = self.histograms(plotted)
+        return [(name, histograms[name]) + entry["limits"] for name, entry in plotted.items()]
 
-    def histogram(self, entry, low, high):
-        """The bulk of the values (four deviations about their mean, within
-        their extremes) and the limits; a few far outliers are counted, not
-        drawn, so that the limits stay readable: (edges, counts, outside)."""
-        mean, deviation = entry["sums"].mean_and_deviation()
-        lo, hi = max(entry["least"], mean - 4 * deviation), min(entry["most"], mean + 4 * deviation)
-        for limit in (low, high):
-            if limit is not None:
-                lo, hi = min(lo, limit), max(hi, limit)
-        pad = (hi - lo) * 0.1 or abs(hi) * 0.1 or 1.0
-        lo, hi = lo - pad, hi + pad
+    def histograms(self, plotted):
+        """Per check plotted, the bulk of its values (four deviations about
+        their mean, within their extremes) and its limits, in 40 bins; a few
+        far outliers are counted, not drawn, so that the limits stay
+        readable: {name: (edges, counts, outside)}. One query counts every
+        check's bins."""
         bins = 40
-        width = (hi - lo) / bins
-        counts = [0] * bins
-        kinds = ", ".join(str(int(k)) for k in entry["kinds"])
-        bin_of = self.store.floor(f"(c.value - {float(lo)!r}) / {float(width)!r}")
-        shown = 0
-        for index, n in self.checks("all", f"SELECT {bin_of} AS b, COUNT(*) {{checks}} AND k.id IN ({kinds}) "
-                                    "AND c.value >= ? AND c.value <= ? GROUP BY 1", lo, hi):
-            counts[min(bins - 1, max(0, int(index)))] += n
-            shown += n
-        edges = [lo + width * i for i in range(bins + 1)]
-        return edges, counts, entry["count"] - shown
+        ranges = {}
+        for name, entry in plotted.items():
+            low, high, _ = entry["limits"]
+            mean, deviation = entry["sums"].mean_and_deviation()
+            lo, hi = max(entry["least"], mean - 4 * deviation), min(entry["most"], mean + 4 * deviation)
+            for limit in (low, high):
+                if limit is not None:
+                    lo, hi = min(lo, limit), max(hi, limit)
+            if not (math.isfinite(lo) and math.isfinite(hi)):
+                # Values no range holds (a run that logged infinity): the limits, else a unit.
+                lo, hi = (low if low is not None else 0.0), (high if high is not None else 1.0)
+            pad = (hi - lo) * 0.1 or abs(hi) * 0.1 or 1.0
+            ranges[name] = (lo - pad, hi + pad, (hi - lo + 2 * pad) / bins)
+        found = {name: [0] * bins for name in plotted}
+        of_kind = {kind: name for name, entry in plotted.items() for kind in entry["kinds"]}
+        if of_kind:
+            def per_kind(value):
+                return "CASE k.id " + " ".join(f"WHEN {int(kind)} THEN {value(ranges[name])!r}"
+                                               for kind, name in of_kind.items()) + " END"
+
+            lo, hi, width = per_kind(lambda r: float(r[0])), per_kind(lambda r: float(r[1])), \
+                per_kind(lambda r: float(r[2]))
+            bin_of = self.store.floor(f"(c.value - {lo}) / {width}")
+            ids = ", ".join(str(int(kind)) for kind in of_kind)
+            for kind, index, n in self.checks("all", f"SELECT k.id, {bin_of} AS b, COUNT(*) {{checks}} "
+                                              f"AND k.id IN ({ids}) AND c.value >= {lo} AND c.value <= {hi} "
+                                              "GROUP BY k.id, 2"):
+                found[of_kind[kind]][min(bins - 1, max(0, int(index)))] += n
+        result = {}
+        for name, counts in found.items():
+            lo, hi, width = ranges[name]
+            result[name] = ([lo + width * i for i in range(bins + 1)], counts, plotted[name]["count"] - sum(counts))
+        return result
 
 
 def percent(pair):

@@ -184,12 +184,12 @@ def proposals(fleet, target_yield=None, sigma=4.0, looser=False):
                   "checks INTEGER)")
     # The run's own value of the key: its smallest threshold (a step that is
     # not hand-held).
-    for key in sorted({key for _, key in kinds}):
-        ids = ", ".join(str(int(kind)) for kind, k in kinds if k == key)
-        store.execute(*fleet.over(
-            "all", f"INSERT INTO proposal_figures (key, run, figure, checks) SELECT '{key}', c.run, "
-            "MIN(k.limit_high) * MAX(c.value / k.limit_high), COUNT(*) {checks} "
-            f"AND k.id IN ({ids}) AND c.value IS NOT NULL AND k.limit_high > 0 GROUP BY c.run"))
+    which = " ".join(f"WHEN {int(kind)} THEN '{key}'" for kind, key in kinds)
+    ids = ", ".join(str(int(kind)) for kind, _ in kinds)
+    store.execute(*fleet.over(
+        "all", f"INSERT INTO proposal_figures (key, run, figure, checks) SELECT CASE k.id {which} END, c.run, "
+        "MIN(k.limit_high) * MAX(c.value / k.limit_high), COUNT(*) {checks} "
+        f"AND k.id IN ({ids}) AND c.value IS NOT NULL AND k.limit_high > 0 GROUP BY CASE k.id {which} END, c.run"))
     result = []
     defaults = OrderedDict((key, default) for _, key, default in KEY_PATTERNS)
     found = {key: rest for key, *rest in store.query(
