@@ -58,8 +58,10 @@ std::vector<V3> movesOf(Flow flow) {
 
 std::vector<M3> positionsOf(const SimOptions& o) {
     std::vector<M3> positions{M3::identity()};
+    // The magnetometer's test turns a quarter of a full turn, short where the full one is.
+    const double share = o.flow == Flow::MagFourSteps ? o.turnDegrees / 360.0 : 1.0;
     for (const V3& move : movesOf(o.flow))
-        positions.push_back(positions.back() * rotation(move));
+        positions.push_back(positions.back() * rotation(move * share));
     if (o.wrongStep >= 0 && o.wrongStep < static_cast<int>(positions.size())) {
         // Held wrongly: tilted 60 degrees about a level axis of the world.
         M3& wrong = positions[static_cast<size_t>(o.wrongStep)];

@@ -30,7 +30,8 @@ struct SimOptions {
     SensorErrors acc, acc2, gyro, mag;
     double holdSeconds = 3.0;
     double turnSeconds = 2.0;
-    // The full flow's turns; an operator may stop short.
+    // The full flow's turns; an operator may stop short. The magnetometer's
+    // four-steps test turns a quarter of it.
     double turnDegrees = 360.0;
     double periodMs = 10.0;
     double fieldMilliGauss = 500.0;
