@@ -395,6 +395,10 @@ class Store:
         runs must not be in the store yet. Returns how many were stored."""
         try:
             with self.transaction() as cursor:
+                if self.engine == "postgresql":
+                    # The ids are given here: no station stores meanwhile (SQLite's
+                    # transaction already keeps other writers out).
+                    cursor.execute("LOCK TABLE run_rows IN EXCLUSIVE MODE")
                 cursor.execute("SELECT COALESCE(MAX(id), 0) FROM run_rows")
                 next_id = cursor.fetchone()[0] + 1
                 runs, sensors, checks = [], [], []

@@ -4,6 +4,7 @@ report's window of time, and many stations storing at once into one SQLite
 file and one PostgreSQL database. The runs are real ones of sensortrim,
 stored again as the runs of other devices and days."""
 import copy
+import itertools
 import json
 import os
 import sqlite3
@@ -32,13 +33,15 @@ FIRST_VERSION = (
 )
 
 # Stores a JSON list of run records (standard input) into a store, one run at
-# a time as a station does: how many were stored.
+# a time as a station does, or all at once as a store is filled in bulk: how
+# many were stored.
 ADD = """
 import json, sys
 sys.path.insert(0, sys.argv[2])
 from tessary_report.store import Store
 store = Store(sys.argv[1])
-print(sum(store.add(record) for record in json.load(sys.stdin)))
+records = json.load(sys.stdin)
+print(store.add_many(records) if sys.argv[3:] == ["bulk"] else sum(store.add(record) for record in records))
 store.close()
 """
 
@@ -60,8 +63,9 @@ def made(record, n, day, device, station="A"):
     return other
 
 
-def add(target, records):
-    result = subprocess.run([sys.executable, "-c", ADD, str(target), os.path.join(ROOT, "calreport")],
+def add(target, records, bulk=False):
+    result = subprocess.run([sys.executable, "-c", ADD, str(target), os.path.join(ROOT, "calreport")] +
+                            (["bulk"] if bulk else []),
                             input=json.dumps(records), capture_output=True, text=True, timeout=600)
     assert result.returncode == 0, result.stderr
     return int(result.stdout)
@@ -74,6 +78,9 @@ def connect(target):
 
         return psycopg2.connect(target), "%s"
     return sqlite3.connect(target), "?"
+
+
+DATABASES = itertools.count()
 
 
 def fresh_database(server, name):
@@ -160,6 +167,8 @@ def test_a_first_version_store_is_brought_up_to_date(runs, record, tmp_path, req
                 in refused.stderr), refused.stderr
 
 
+@pytest.mark.parametrize("engine", ["sqlite", "postgresql"])
+@pytest.mark.parametrize("bulk", [False, True], ids=["one by one", "in bulk"])
 @pytest.mark.parametrize("window, count, devices, first_yield", [
     # The default: the 7 days up to the latest run (21 November).
     ((), 4, 3, "100.0 % (2 of 2)"),
@@ -169,15 +178,19 @@ def test_a_first_version_store_is_brought_up_to_date(runs, record, tmp_path, req
     (("--since", "2026-11-01"), 6, 3, "66.7 % (2 of 3)"),
     (("--since", "2026-12-01"), 0, 0, "no runs"),
 ])
-def test_the_fleet_report_covers_its_window(record, tmp_path, window, count, devices, first_yield):
-    db = tmp_path / "window.db"
+def test_the_fleet_report_covers_its_window(record, tmp_path, request, window, count, devices, first_yield, bulk,
+                                           engine):
+    if engine == "sqlite":
+        db = tmp_path / "window.db"
+    else:
+        db = fresh_database(request.getfixturevalue("postgresql"), f"window_{next(DATABASES)}")
     failed = copy.deepcopy(record)
     failed["verdict"] = "failed"
     failed["reasons"] = ["Magnetometer: too noisy"]
     plan = [(made(failed, 1, 5, "SN-1"), 1), (made(record, 2, 10, "SN-1"), 1), (made(record, 3, 15, "SN-2"), 1),
             (made(record, 4, 16, "SN-1"), 1), (made(record, 5, 20, "SN-3"), 1), (made(record, 6, 21, "SN-2"), 1)]
     # Stored out of time order, as a station's late upload is.
-    assert add(db, [r for r, _ in plan[::-1]]) == 6
+    assert add(db, [r for r, _ in plan[::-1]], bulk) == 6
     result = calreport("--fleet", db, "-o", tmp_path / "fleet.html", *window)
     assert result.returncode == 0, result.stderr
     assert f"  runs: {count}, devices: {devices}\n" in result.stdout, result.stdout
