@@ -21,21 +21,9 @@ PLOTTED_CHECKS = 12
 NEAREST = 15
 
 
-def relative_margin(margin, high, low):
-    """The margin as a share of the room the limit gives (1 far inside, 0 at
-    the limit, negative beyond), or None."""
-    if margin is None or high is None:
-        return None
-    room = (high - low) / 2 if low is not None else abs(high)
-    return margin / room if room > 0 else None
-
-
-# The report's window when none is asked for: the days up to the store's
-# latest run.
-DEFAULT_DAYS = 7
-
-# In SQL: a check's margin as a share of the room its limit gives (see
-# relative_margin), where it has one.
+# In SQL: a check's margin as a share of the room its limit gives (1 far
+# inside, 0 at the limit, negative beyond; half the band of a two-sided
+# limit), where it has one.
 SHARE = ("c.margin / (CASE WHEN k.limit_low IS NOT NULL THEN (k.limit_high - k.limit_low) / 2 "
          "ELSE ABS(k.limit_high) END)")
 HAS_SHARE = ("c.margin IS NOT NULL AND k.limit_high IS NOT NULL AND "
