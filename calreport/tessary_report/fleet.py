@@ -20,6 +20,9 @@ GRID = "tr.poor td { background: #fde2e1; } .grid { display: grid; grid-template
 PLOTTED_CHECKS = 12
 NEAREST = 15
 
+# The report's window when none is asked for: the days up to the store's
+# latest run.
+DEFAULT_DAYS = 7
 
 # In SQL: a check's margin as a share of the room its limit gives (1 far
 # inside, 0 at the limit, negative beyond; half the band of a two-sided
