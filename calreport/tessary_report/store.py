@@ -472,14 +472,6 @@ class Store:
         except self.errors as e:
             raise StoreError(f"cannot read the store {redacted(self.target)}: {str(e).strip()}") from None
 
-    def executemany(self, text, rows):
-        try:
-            cursor = self.connection.cursor()
-            cursor.executemany(self.sql(text), rows)
-            cursor.close()
-        except self.errors as e:
-            raise StoreError(f"cannot read the store {redacted(self.target)}: {str(e).strip()}") from None
-
     def floor(self, expression):
         """The whole number at or below a non-negative expression."""
         return f"CAST(FLOOR({expression}) AS INTEGER)" if self.engine == "postgresql" else \
