@@ -202,7 +202,7 @@ def proposals(fleet, target_yield=None, sigma=4.0, looser=False):
             continue
         # The spread about the built-in value, where the figures gather.
         sums = Sums(default)
-        sums.add(runs, total - runs * default, squares - 2 * default * total + runs * default * default, default)
+        sums.add(runs, total, squares, 0.0)
         mean, deviation = sums.mean_and_deviation()
         if target_yield is not None:
             limit = order_statistic(store, key, runs, target_yield)

@@ -453,24 +453,20 @@ class Store:
 
     # ------------------------------------------------------------ reading
 
-    def query(self, text, parameters=()):
+    def query(self, text, parameters=(), rows=True):
+        """The rows of a query; with rows=False a statement whose rows nobody
+        reads (a temporary table being made)."""
         try:
             cursor = self.connection.cursor()
             cursor.execute(self.sql(text), parameters)
-            rows = cursor.fetchall()
+            found = cursor.fetchall() if rows else None
             cursor.close()
-            return rows
+            return found
         except self.errors as e:
             raise StoreError(f"cannot read the store {redacted(self.target)}: {str(e).strip()}") from None
 
     def execute(self, text, parameters=()):
-        """A statement whose rows nobody reads (a temporary table being made)."""
-        try:
-            cursor = self.connection.cursor()
-            cursor.execute(self.sql(text), parameters)
-            cursor.close()
-        except self.errors as e:
-            raise StoreError(f"cannot read the store {redacted(self.target)}: {str(e).strip()}") from None
+        self.query(text, parameters, rows=False)
 
     def floor(self, expression):
         """The whole number at or below a non-negative expression."""
