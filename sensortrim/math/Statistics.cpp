@@ -109,23 +109,49 @@ double Median(std::vector<double> list) {
 }
 
 double RobustMean(const std::vector<double>& list) {
-    const double middle = Median(list);
+    // The median and the median deviation from it, selected in one working
+    // copy: the deviations take the place of the values (a selection's result
+    // does not depend on the order it is given). The mean is summed over the
+    // list in its own order.
+    if (list.empty())
+        throw CalibrationException(kInternalError);
+    std::vector<double> work(list);
+    const size_t n = work.size();
+    double middle = 0;
+    bool selected = false;
+    if (std::none_of(work.begin(), work.end(), [](double x) { return std::isnan(x); })) {
+        const auto at = work.begin() + static_cast<std::ptrdiff_t>(n / 2);
+        std::nth_element(work.begin(), at, work.end());
+        if (*at != 0.0) {
+            if (n % 2 == 1) {
+                middle = *at;
+                selected = true;
+            } else {
+                const double below = *std::max_element(work.begin(), at);
+                if (below != 0.0) {
+                    middle = (below + *at) / 2.0;
+                    selected = true;
+                }
+            }
+        }
+    }
+    // NaN, or a zero in the middle: the median as Median gives it.
+    if (!selected)
+        middle = Median(list);
     if (std::isnan(middle))
         return middle;
-    std::vector<double> deviations;
-    deviations.reserve(list.size());
     double step = std::numeric_limits<double>::infinity();
-    for (double x : list) {
-        const double d = std::fabs(x - middle);
-        deviations.push_back(d);
+    for (size_t i = 0; i < n; ++i) {
+        const double d = std::fabs(list[i] - middle);
+        work[i] = d;
         if (d > 0 && d < step)
             step = d;
     }
     // Every value the median itself.
     if (std::isinf(step))
         return middle;
-    const auto half = deviations.begin() + static_cast<std::ptrdiff_t>(deviations.size() / 2);
-    std::nth_element(deviations.begin(), half, deviations.end());
+    const auto half = work.begin() + static_cast<std::ptrdiff_t>(n / 2);
+    std::nth_element(work.begin(), half, work.end());
     const double width = std::max(4 * 1.4826 * *half, 1.5 * step);
     double sum = 0.0;
     size_t count = 0;

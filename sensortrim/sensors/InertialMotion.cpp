@@ -13,7 +13,7 @@
 #include "TestingThresholds.h"
 #include "XmlUtil.h"
 
-bool InertialSensor::bufferInTimeOrder() {
+bool InertialSensor::bufferInTimeOrder() const {
     // Samples only ever join at the end: the leading run in time order grows
     // with them and is checked once.
     if (timeOrdered > bufferedData.size())
@@ -22,6 +22,18 @@ bool InertialSensor::bufferInTimeOrder() {
            (timeOrdered == 0 || bufferedData[timeOrdered].timestamp >= bufferedData[timeOrdered - 1].timestamp))
         ++timeOrdered;
     return timeOrdered == bufferedData.size();
+}
+
+std::pair<size_t, size_t> InertialSensor::spanOf(double fromMs, double toMs) const {
+    if (!bufferInTimeOrder())
+        return {0, bufferedData.size()};
+    const auto after = [](double t, const SensorData& s) { return t < s.timestamp; };
+    const size_t first = static_cast<size_t>(
+        std::upper_bound(bufferedData.begin(), bufferedData.end(), fromMs, after) - bufferedData.begin());
+    const size_t last = static_cast<size_t>(
+        std::upper_bound(bufferedData.begin() + static_cast<std::ptrdiff_t>(first), bufferedData.end(), toMs, after) -
+        bufferedData.begin());
+    return {first, std::max(first, last)};
 }
 
 BufferRange InertialSensor::findBufferRange(double start, double window) {

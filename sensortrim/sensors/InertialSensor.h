@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <random>
+#include <utility>
 
 #include "BufferRange.h"
 #include "Matrix.h"
@@ -284,7 +285,7 @@ protected:
     int ownSteps = 0;
     int numStaticStates = 0;
     // How many leading buffered samples are known to be in time order.
-    size_t timeOrdered = 0;
+    mutable size_t timeOrdered = 0;
     // Where the last window's first and last samples were found.
     size_t rangeHints[2] = {0, 0};
     // The move check's band: its centre and half-width, the buffered
@@ -325,7 +326,11 @@ protected:
     void fail(const std::string& parameter, const std::string& reason);
     void setLogAttribute(const std::string& name, const std::string& value);
     // True when the buffered samples are in time order (checked once per sample).
-    bool bufferInTimeOrder();
+    bool bufferInTimeOrder() const;
+    // The indices [first, last) of the buffer outside which no sample has a
+    // time in (fromMs, toMs]: found by bisection when the buffer is in time
+    // order, else the whole buffer. Callers still test each sample's time.
+    std::pair<size_t, size_t> spanOf(double fromMs, double toMs) const;
     // |values - lastData|, as the vectors would give it, computed for every
     // sample without building them.
     double distanceFromLast(const SampleValues& values) const;

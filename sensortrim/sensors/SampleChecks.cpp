@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <tuple>
 
 #include "InertialSensor.h"
 #include "Statistics.h"
@@ -56,7 +57,8 @@ bool parabola(const std::vector<std::pair<double, double>>& points, double& a, d
 InertialSensor::Clipping InertialSensor::findClipping(double fromMs, double toMs) const {
     Clipping worst;
     std::vector<size_t> at;
-    for (size_t i = 0; i < bufferedData.size(); ++i)
+    const auto span = spanOf(fromMs, toMs);
+    for (size_t i = span.first; i < span.second; ++i)
         if (bufferedData[i].timestamp > fromMs && bufferedData[i].timestamp <= toMs && bufferedData[i].values.size() >= 3)
             at.push_back(i);
     if (at.size() < kLeastStuck + 2 * kLeastFlank)
@@ -169,7 +171,16 @@ double InertialSensor::longestGap(double fromMs, double toMs, double& atMs) cons
     double longest = 0;
     atMs = fromMs;
     double previous = NAN;
-    for (const SensorData& s : bufferedData) {
+    // In time order, the samples up to toMs lead the buffer, and the one
+    // before the stretch is where its first gap begins.
+    size_t first = 0, last = bufferedData.size();
+    if (bufferInTimeOrder()) {
+        std::tie(first, last) = spanOf(fromMs, toMs);
+        if (first > 0)
+            --first;
+    }
+    for (size_t i = first; i < last; ++i) {
+        const SensorData& s = bufferedData[i];
         if (s.timestamp > toMs)
             continue;
         // A gap that ends inside the stretch counts, wherever it began.

@@ -93,6 +93,10 @@ TEST(Statistics, ListStatistics) {
     EXPECT_DOUBLE_EQ(Statistics::RobustMean({10, 10.1, 9.9, 10, 10.05, 9.95, 100}), 10.0);
     EXPECT_EQ(Statistics::RobustMean({4, 4, 4}), 4.0);
     EXPECT_TRUE(std::isnan(Statistics::RobustMean({1, NAN, 2})));
+    // An even count: the median between the middle two, the spike past four
+    // deviations of it left out; a zero in the middle.
+    EXPECT_DOUBLE_EQ(Statistics::RobustMean({1, 2, 3, 4, 100, 2.5}), 2.5);
+    EXPECT_DOUBLE_EQ(Statistics::RobustMean({0, 0, 1, -1, 5, 0, 0.5}), 0.5 / 6);
 }
 
 TEST(Statistics, BufferStatistics) {

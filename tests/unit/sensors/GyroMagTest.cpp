@@ -127,6 +127,9 @@ TEST(Gyroscope, ATurnAsItsReportsTellIt) {
         {"irregular intervals", {{0, 0}, {10, 100}, {25, 100}, {30, 0}}, 2.25, 0, 30, 15},
         {"a gap that began before the stretch", {{0, 0}, {10, 100}, {120, 100}, {130, 0}}, 12, 50, 200, 110},
         {"a gap that ends after the stretch", {{0, 0}, {10, 100}, {120, 100}, {130, 0}}, 12, 0, 100, 10},
+        {"a gap that ends at the stretch's end", {{0, 0}, {10, 100}, {120, 100}, {130, 0}}, 12, 0, 120, 110},
+        {"a stretch that begins at a report", {{0, 0}, {10, 100}, {20, 100}, {130, 0}}, 7, 10, 200, 110},
+        {"reports out of time order (a clock set back)", {{0, 0}, {10, 100}, {5, 100}, {300, 0}}, 14.75, 0, 400, 295},
     };
     for (const Case& c : cases) {
         TestGyro gyro;

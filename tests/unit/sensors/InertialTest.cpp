@@ -68,6 +68,7 @@ TEST(InertialCore, StuckReadingsAreClippingOnlyWhereTheTurnLostSomething) {
         int axis;  // -1: no clipping
         double level;
         int stuck = 0;
+        double windowStartMs = -1;
     };
     const Case cases[] = {
         {"clipped well below its peak", 180, 125, 0, 2, 4000, 2, 125},
@@ -76,6 +77,7 @@ TEST(InertialCore, StuckReadingsAreClippingOnlyWhereTheTurnLostSomething) {
         {"a coarse resolution holds the peak on one value", 90, 0, 0.244, 2, 4000, -1, 0},
         {"a coarse resolution holds the minor axis on one value", 180, 0, 0.5, 0.3, 4000, -1, 0},
         {"stuck up to the end of the stretch tells nothing", 180, 125, 0, 2, 2000, -1, 0},
+        {"stuck from the start of the stretch tells nothing", 180, 125, 0, 2, 4000, -1, 0, 0, 2000},
         // The least run of stuck samples that is clipping: three, not two.
         {"three samples held at the full scale", 0, 125, 0, 0, 4000, 2, 125, 3},
         {"two samples at the full scale", 0, 125, 0, 0, 4000, -1, 0, 2},
@@ -110,7 +112,7 @@ TEST(InertialCore, StuckReadingsAreClippingOnlyWhereTheTurnLostSomething) {
             }
             sensor.getBufferedData().emplace_back(10.0 * i, v.elements());
         }
-        const InertialSensor::Clipping clip = sensor.findClipping(-1, c.windowEndMs);
+        const InertialSensor::Clipping clip = sensor.findClipping(c.windowStartMs, c.windowEndMs);
         EXPECT_EQ(clip.axis, c.axis) << c.what;
         if (c.axis >= 0) {
             EXPECT_EQ(clip.level, c.level) << c.what;
