@@ -206,18 +206,22 @@ TEST(MotionScript, FullFlowWithTurnsUsesFourteenBoundaries) {
 // The first position and turn of the full flow: Z up, held 3 s, a turn about
 // the device's axis (degrees over 2 s, tilting gravity by up to `tilt`
 // degrees), held 3 s. The magnetometer sees a 480 mG field with a dip of 62
-// degrees and a hard iron of (50, -30, 20) mG.
+// degrees and a hard iron of (50, -30, 20) mG, and reads it with a noise of
+// `noise` up, down and none in turn (whose median over a window is the field).
 void feedFirstTurn(SensorManager& manager, const std::shared_ptr<Sensor>& acc, const std::shared_ptr<Sensor>& gyro,
-                   const std::shared_ptr<Sensor>& mag, double degrees, double tilt, double seconds = 2) {
+                   const std::shared_ptr<Sensor>& mag, double degrees, double tilt, double seconds = 2,
+                   double noise = 0) {
     const double kDeg = 3.14159265358979323846 / 180;
     const double horizontal = 480 * std::cos(62 * kDeg), down = -480 * std::sin(62 * kDeg);
     double t = 1000, heading = 0;
+    int count = 0;
     auto sample = [&](double rate, double tiltNow) {
         manager.handleData(acc, t, {0, std::sin(tiltNow * kDeg), std::cos(tiltNow * kDeg)});
         manager.handleData(gyro, t, {0.5, -0.3, 0.2 + rate});
         // The device turns counterclockwise: the field turns the other way in it.
-        manager.handleData(mag, t, {50 - horizontal * std::sin(-heading * kDeg),
-                                    -30 + horizontal * std::cos(-heading * kDeg), 20 + down});
+        const double n = noise * (count++ % 3 - 1);
+        manager.handleData(mag, t, {50 - horizontal * std::sin(-heading * kDeg) + n,
+                                    -30 + horizontal * std::cos(-heading * kDeg) + n, 20 + down + n});
         t += 10;
     };
     for (int i = 0; i < 300; ++i)
@@ -236,11 +240,20 @@ TEST(MotionScript, FullFlowTurnsAreChecked) {
         double degrees, tilt, seconds;
         bool watch;  // the magnetometer only watches (not selected)
         std::string error;
+        double noise = 0;  // the magnetometer's, mG
     };
     const Case cases[] = {
         {360, 0, 2, true, ""},
         {360, 0, 2, false, ""},
         {364, 10, 2, true, ""},
+        // A noisy magnetometer's medians are known to 1.5 mG each: 6.3 degrees
+        // off is within four of their joint deviations past the tolerance (7.1
+        // degrees; one deviation would be 5.5), 7.7 degrees is not.
+        {366.5, 0, 2, true, "", 15},
+        {368, 0, 2, true,
+         "The device did not come back to where it started after the turn about Z in step 2 (7.7 degrees off): "
+         "turn exactly 360 degrees",
+         15},
         {340, 0, 2, true,
          "The device did not come back to where it started after the turn about Z in step 2 (20.0 degrees off): "
          "turn exactly 360 degrees"},
@@ -270,7 +283,7 @@ TEST(MotionScript, FullFlowTurnsAreChecked) {
             process->setTurnWatch(std::dynamic_pointer_cast<InertialSensor>(mag));
         }
         ASSERT_TRUE(process->canCheckTurnEnds());
-        feedFirstTurn(manager, acc, gyro, mag, c.degrees, c.tilt, c.seconds);
+        feedFirstTurn(manager, acc, gyro, mag, c.degrees, c.tilt, c.seconds, c.noise);
         std::string error;
         try {
             // Both steps' ends were reported; the last one says how it went.
