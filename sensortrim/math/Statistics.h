@@ -1,6 +1,7 @@
 // Statistics over sample buffers; "axis" indexes a sample's value list.
 #pragma once
 
+#include <utility>
 #include <vector>
 
 #include "BufferRange.h"
@@ -23,6 +24,11 @@ double Median(std::vector<double> list);
 // median, and not held, as a median is, to one of the values a coarse
 // resolution allows.
 double RobustMean(const std::vector<double>& list);
+// The values of ranks k - 1 and k (0-based, 0 < k < size) of a list without
+// NaN, as std::nth_element would place them; the list's order is lost. A long
+// list is bracketed about rank k from a sample of it, so that one pass and a
+// selection over a small share of it find them.
+std::pair<double, double> ranksBelowAndAt(std::vector<double>& values, size_t k);
 // One median per axis over the samples of the range (both ends inclusive).
 Vector Median(const std::vector<SensorData>& buf, const BufferRange& range);
 // Largest per-axis spread (max - min) over axes 0..2 of the range.

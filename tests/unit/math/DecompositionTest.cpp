@@ -1,7 +1,10 @@
 // SVD, quaternions, statistics and interpolation.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
+#include <random>
 
 #include "Interpolation.h"
 #include "MathTestUtil.h"
@@ -97,6 +100,44 @@ TEST(Statistics, ListStatistics) {
     // deviations of it left out; a zero in the middle.
     EXPECT_DOUBLE_EQ(Statistics::RobustMean({1, 2, 3, 4, 100, 2.5}), 2.5);
     EXPECT_DOUBLE_EQ(Statistics::RobustMean({0, 0, 1, -1, 5, 0, 0.5}), 0.5 / 6);
+}
+
+// The two ranks a median needs, as a full selection gives them, whether a
+// long list is bracketed from a sample of it or selected whole: short and
+// long lists, the ranks at both ends, values in order (a drift), long runs of
+// equal values (a coarse resolution), a sample all of one value.
+TEST(Statistics, RanksAsAFullSelectionGivesThem) {
+    struct Case {
+        const char* what;
+        size_t n, k;
+        std::function<double(size_t, std::mt19937&)> value;
+    };
+    std::normal_distribution<double> normal(0.0, 1.0);
+    const auto noise = [&](size_t, std::mt19937& r) { return normal(r); };
+    const Case cases[] = {
+        {"short", 999, 499, noise},
+        {"long, the middle", 200001, 100000, noise},
+        {"long, the second", 100000, 1, noise},
+        {"long, the last", 100000, 99999, noise},
+        {"in order", 120000, 60000, [](size_t i, std::mt19937&) { return 1e-3 * static_cast<double>(i); }},
+        {"coarse", 150000, 75000, [&](size_t, std::mt19937& r) { return std::round(normal(r) * 2) / 2; }},
+        {"nearly all one value", 100000, 50000,
+         [](size_t i, std::mt19937&) { return i % 1000 == 7 ? static_cast<double>(i) : 1.0; }},
+    };
+    for (const Case& c : cases) {
+        std::mt19937 random(7);
+        std::vector<double> values(c.n);
+        for (size_t i = 0; i < c.n; ++i)
+            values[i] = c.value(i, random);
+        std::vector<double> whole = values;
+        std::sort(whole.begin(), whole.end());
+        const std::pair<double, double> ranks = Statistics::ranksBelowAndAt(values, c.k);
+        EXPECT_EQ(ranks.first, whole[c.k - 1]) << c.what;
+        EXPECT_EQ(ranks.second, whole[c.k]) << c.what;
+    }
+    std::vector<double> two = {2, 1};
+    EXPECT_EQ(calibrationError([&] { Statistics::ranksBelowAndAt(two, 0); }), "Internal error");
+    EXPECT_EQ(calibrationError([&] { Statistics::ranksBelowAndAt(two, 2); }), "Internal error");
 }
 
 TEST(Statistics, BufferStatistics) {
