@@ -100,6 +100,9 @@ TEST(Statistics, ListStatistics) {
     // deviations of it left out; a zero in the middle.
     EXPECT_DOUBLE_EQ(Statistics::RobustMean({1, 2, 3, 4, 100, 2.5}), 2.5);
     EXPECT_DOUBLE_EQ(Statistics::RobustMean({0, 0, 1, -1, 5, 0, 0.5}), 0.5 / 6);
+    // Where the middle lies decides which values count: 11.0 and 11.9 are
+    // past four deviations of the median 10.05, 10.7 is not.
+    EXPECT_DOUBLE_EQ(Statistics::RobustMean({10.7, 9.9, 11.9, 10.0, 9.7, 10.2, 10.0, 11.0, 9.9, 10.1}), 80.5 / 8);
 }
 
 // The two ranks a median needs, as a full selection gives them, whether a
@@ -123,6 +126,10 @@ TEST(Statistics, RanksAsAFullSelectionGivesThem) {
         {"coarse", 150000, 75000, [&](size_t, std::mt19937& r) { return std::round(normal(r) * 2) / 2; }},
         {"nearly all one value", 100000, 50000,
          [](size_t i, std::mt19937&) { return i % 1000 == 7 ? static_cast<double>(i) : 1.0; }},
+        // Every sampled value is the largest: the rank lies at the bracket's
+        // foot, the one below it under the bracket.
+        {"a sample of the largest value only", 100000, 98969,
+         [](size_t i, std::mt19937&) { return i % 97 == 0 ? 1.0 : static_cast<double>(i % 1000) / 1000; }},
     };
     for (const Case& c : cases) {
         std::mt19937 random(7);
