@@ -129,6 +129,7 @@ TEST(Gyroscope, ATurnAsItsReportsTellIt) {
         {"a gap that began before the stretch", {{0, 0}, {10, 100}, {120, 100}, {130, 0}}, 12, 50, 200, 110},
         {"a gap that ends after the stretch", {{0, 0}, {10, 100}, {120, 100}, {130, 0}}, 12, 0, 100, 10},
         {"a gap that ends at the stretch's end", {{0, 0}, {10, 100}, {120, 100}, {130, 0}}, 12, 0, 120, 110},
+        {"a stretch from before the first report", {{0, 0}, {10, 100}, {120, 100}, {130, 0}}, 12, -5, 200, 110},
         {"a stretch that begins at a report", {{0, 0}, {10, 100}, {20, 100}, {130, 0}}, 7, 10, 200, 110},
         {"reports out of time order (a clock set back)", {{0, 0}, {10, 100}, {5, 100}, {300, 0}}, 14.75, 0, 400, 295},
     };
