@@ -93,6 +93,7 @@ TEST(Statistics, ListStatistics) {
     EXPECT_EQ(calibrationError([] { Statistics::Median(std::vector<double>{}); }), "Internal error");
     // The mean near the median: a coarse resolution's second code counts, a spike does not.
     EXPECT_DOUBLE_EQ(Statistics::RobustMean({1, 1, 1, 1, 1, 1, 1, 1, 1, 2}), 1.1);
+    EXPECT_DOUBLE_EQ(Statistics::RobustMean({1, 1, 1, 1, 1, 1, 1, 1, 1, 2, 3.5}), 1.1);  // 2.5 codes away: out
     EXPECT_DOUBLE_EQ(Statistics::RobustMean({10, 10.1, 9.9, 10, 10.05, 9.95, 100}), 10.0);
     EXPECT_EQ(Statistics::RobustMean({4, 4, 4}), 4.0);
     EXPECT_TRUE(std::isnan(Statistics::RobustMean({1, NAN, 2})));
@@ -130,6 +131,10 @@ TEST(Statistics, RanksAsAFullSelectionGivesThem) {
         // foot, the one below it under the bracket.
         {"a sample of the largest value only", 100000, 98969,
          [](size_t i, std::mt19937&) { return i % 97 == 0 ? 1.0 : static_cast<double>(i % 1000) / 1000; }},
+        // ... and the rank just above the bracket's top.
+        {"a sample of one value, the rank just above it", 100000, 99901, [](size_t i, std::mt19937&) {
+             return i % 97 == 0 ? 1.0 : i % 1000 == 500 ? 2.0 : static_cast<double>(i % 1000) / 1000;
+         }},
     };
     for (const Case& c : cases) {
         std::mt19937 random(7);
