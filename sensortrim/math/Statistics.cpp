@@ -80,28 +80,43 @@ double mean(const std::vector<double>& list) {
     return sum / static_cast<double>(list.size());
 }
 
+namespace {
+
+// The median by selection in `work`, whose order is lost; false where only
+// the full sort gives it. Equal values are the same bits, so any way of
+// ordering gives the same median, with two exceptions that keep the sort,
+// whose arrangement the results have always come from: NaN (no place in an
+// order), and a zero in the middle (-0 and +0 compare equal, yet print apart).
+bool middleBySelection(std::vector<double>& work, double& middle) {
+    const size_t n = work.size();
+    if (n < 2 || std::any_of(work.begin(), work.end(), [](double x) { return std::isnan(x); }))
+        return false;
+    const std::pair<double, double> ranks = ranksBelowAndAt(work, n / 2);
+    if (ranks.second == 0.0)
+        return false;
+    if (n % 2 == 1) {
+        middle = ranks.second;
+        return true;
+    }
+    if (ranks.first == 0.0)
+        return false;
+    middle = (ranks.first + ranks.second) / 2.0;
+    return true;
+}
+
+}  // namespace
+
 double Median(std::vector<double> list) {
     if (list.empty())
         throw CalibrationException(kInternalError);
+    // Only the middle of the order is needed, and selecting it is linear; the
+    // sort, where it is still needed, must see the list as it came, so the
+    // selection works on a copy.
+    std::vector<double> order = list;
+    double middle = 0;
+    if (middleBySelection(order, middle))
+        return middle;
     const size_t n = list.size();
-    // Only the middle of the order is needed, and selecting it is linear.
-    // Equal values are the same bits, so any way of ordering gives the same
-    // median, with two exceptions that keep the full sort, whose arrangement
-    // the results have always come from: NaN (no place in an order), and a
-    // zero in the middle (-0 and +0 compare equal, yet print apart). The sort
-    // must then see the list as it came, so the selection works on a copy.
-    if (std::none_of(list.begin(), list.end(), [](double x) { return std::isnan(x); })) {
-        std::vector<double> order = list;
-        const auto middle = order.begin() + static_cast<std::ptrdiff_t>(n / 2);
-        std::nth_element(order.begin(), middle, order.end());
-        if (*middle != 0.0) {
-            if (n % 2 == 1)
-                return *middle;
-            const double below = *std::max_element(order.begin(), middle);
-            if (below != 0.0)
-                return (below + *middle) / 2.0;
-        }
-    }
     std::sort(list.begin(), list.end());
     if (n % 2 == 1)
         return list[n / 2];
@@ -156,23 +171,10 @@ double RobustMean(const std::vector<double>& list) {
     if (list.empty())
         throw CalibrationException(kInternalError);
     const size_t n = list.size();
-    double middle = 0;
-    bool selected = false;
     std::vector<double> work(list);
-    if (n > 1 && std::none_of(work.begin(), work.end(), [](double x) { return std::isnan(x); })) {
-        const std::pair<double, double> ranks = ranksBelowAndAt(work, n / 2);
-        if (ranks.second != 0.0) {
-            if (n % 2 == 1) {
-                middle = ranks.second;
-                selected = true;
-            } else if (ranks.first != 0.0) {
-                middle = (ranks.first + ranks.second) / 2.0;
-                selected = true;
-            }
-        }
-    }
+    double middle = 0;
     // One value, NaN, or a zero in the middle: the median as Median gives it.
-    if (!selected)
+    if (!middleBySelection(work, middle))
         middle = Median(list);
     if (std::isnan(middle))
         return middle;

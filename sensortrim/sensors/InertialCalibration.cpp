@@ -62,12 +62,7 @@ std::vector<size_t> InertialSensor::findIndex() {
         // time order, which finds the one the scan from the start finds.
         size_t i = 0;
         if (ordered) {
-            const double t = times[j];
-            i = static_cast<size_t>(std::upper_bound(bufferedData.begin(), bufferedData.end(), t,
-                                                     [](double value, const SensorData& s) {
-                                                         return value < s.timestamp;
-                                                     }) -
-                                    bufferedData.begin());
+            i = firstAfter(times[j]);
         } else {
             while (i < bufferedData.size() && !(bufferedData[i].timestamp > times[j]))
                 ++i;

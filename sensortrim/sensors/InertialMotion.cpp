@@ -24,16 +24,19 @@ bool InertialSensor::bufferInTimeOrder() const {
     return timeOrdered == bufferedData.size();
 }
 
+size_t InertialSensor::firstAfter(double t, size_t from) const {
+    const auto after = [](double value, const SensorData& s) { return value < s.timestamp; };
+    return static_cast<size_t>(
+        std::upper_bound(bufferedData.begin() + static_cast<std::ptrdiff_t>(std::min(from, bufferedData.size())),
+                         bufferedData.end(), t, after) -
+        bufferedData.begin());
+}
+
 std::pair<size_t, size_t> InertialSensor::spanOf(double fromMs, double toMs) const {
     if (!bufferInTimeOrder())
         return {0, bufferedData.size()};
-    const auto after = [](double t, const SensorData& s) { return t < s.timestamp; };
-    const size_t first = static_cast<size_t>(
-        std::upper_bound(bufferedData.begin(), bufferedData.end(), fromMs, after) - bufferedData.begin());
-    const size_t last = static_cast<size_t>(
-        std::upper_bound(bufferedData.begin() + static_cast<std::ptrdiff_t>(first), bufferedData.end(), toMs, after) -
-        bufferedData.begin());
-    return {first, std::max(first, last)};
+    const size_t first = firstAfter(fromMs);
+    return {first, firstAfter(toMs, first)};
 }
 
 BufferRange InertialSensor::findBufferRange(double start, double window) {
@@ -56,9 +59,7 @@ BufferRange InertialSensor::findBufferRange(double start, double window) {
                     return static_cast<int>(i);
                 }
             }
-            const auto it = std::upper_bound(bufferedData.begin(), bufferedData.end(), t,
-                                             [](double value, const SensorData& s) { return value < s.timestamp; });
-            const int found = static_cast<int>(it - bufferedData.begin()) - 1;
+            const int found = static_cast<int>(firstAfter(t)) - 1;
             hint = found >= 0 ? static_cast<size_t>(found) : 0;
             return found;
         };

@@ -327,6 +327,9 @@ protected:
     void setLogAttribute(const std::string& name, const std::string& value);
     // True when the buffered samples are in time order (checked once per sample).
     bool bufferInTimeOrder() const;
+    // The index of the first buffered sample later than t, searched from
+    // `from` on (the buffer in time order).
+    size_t firstAfter(double t, size_t from = 0) const;
     // The indices [first, last) of the buffer outside which no sample has a
     // time in (fromMs, toMs]: found by bisection when the buffer is in time
     // order, else the whole buffer. Callers still test each sample's time.

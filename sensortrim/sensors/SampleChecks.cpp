@@ -173,12 +173,10 @@ double InertialSensor::longestGap(double fromMs, double toMs, double& atMs) cons
     double previous = NAN;
     // In time order, the samples up to toMs lead the buffer, and the one
     // before the stretch is where its first gap begins.
-    size_t first = 0, last = bufferedData.size();
-    if (bufferInTimeOrder()) {
-        std::tie(first, last) = spanOf(fromMs, toMs);
-        if (first > 0)
-            --first;
-    }
+    size_t first = 0, last = 0;
+    std::tie(first, last) = spanOf(fromMs, toMs);
+    if (first > 0)
+        --first;
     for (size_t i = first; i < last; ++i) {
         const SensorData& s = bufferedData[i];
         if (s.timestamp > toMs)
