@@ -8,6 +8,7 @@
 #include "Console.h"
 #include "Exceptions.h"
 #include "InertialSensor.h"
+#include "MovingWindow.h"
 #include "SVD.h"
 #include "Statistics.h"
 #include "TestingThresholds.h"
@@ -194,6 +195,10 @@ double InertialSensor::ContinuMotionless(double start) {
         return 0;
     const double s0 = Statistics::FindSTDMax(bufferedData, range);
     const double r0 = Statistics::FindRangeMax(bufferedData, range);
+    // The windows overlap nine tenths: in time order one window moves
+    // through them, each sample entering and leaving it once.
+    Statistics::MovingWindow moving(bufferedData);
+    bool follows = bufferInTimeOrder();
     int n = 1;
     for (; bufferedData.back().timestamp > start + 100.0 * n; ++n) {
         const BufferRange next = findBufferRange(start + 100.0 * n, motionlessWindow);
@@ -202,8 +207,10 @@ double InertialSensor::ContinuMotionless(double start) {
         // stepping through it 100 ms at a time would take as long as the gap.
         if (next.first < 0 || next.last - next.first < 1)
             break;
-        if (Statistics::FindRangeMax(bufferedData, next) > 1.5 * r0 ||
-            Statistics::FindSTDMax(bufferedData, next) > 1.5 * s0)
+        follows = follows && moving.moveTo(next);
+        if (follows ? moving.rangeMax() > 1.5 * r0 || moving.stdMaxAbove(1.5 * s0)
+                    : Statistics::FindRangeMax(bufferedData, next) > 1.5 * r0 ||
+                          Statistics::FindSTDMax(bufferedData, next) > 1.5 * s0)
             break;
     }
     return 100.0 * (n - 1);
