@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <memory>
 #include <cmath>
 
 namespace {
@@ -142,20 +143,23 @@ std::pair<double, double> ranksBelowAndAt(std::vector<double>& values, size_t k)
         const size_t at = static_cast<size_t>(static_cast<double>(k) / static_cast<double>(n) * kSample);
         const double low = sample[at > kMargin ? at - kMargin : 0];
         const double high = sample[std::min(kSample - 1, at + kMargin)];
-        size_t under = 0;
-        std::vector<double> inside;
-        inside.reserve(n / 4);
+        // Without branches: which side of the bracket a value falls on is
+        // a toss-up the processor cannot predict. Each value is written at
+        // the bracket's end and kept by counting it; the storage is only
+        // touched as far as the bracket reaches.
+        size_t under = 0, kept = 0;
+        const std::unique_ptr<double[]> inside(new double[n]);
         for (double x : values) {
-            if (x < low)
-                ++under;
-            else if (x <= high)
-                inside.push_back(x);
+            under += x < low;
+            inside[kept] = x;
+            kept += (x >= low) & (x <= high);
         }
         // Both ranks inside the bracket: found there.
-        if (k > under && k - under < inside.size()) {
-            const auto place = inside.begin() + static_cast<std::ptrdiff_t>(k - under);
-            std::nth_element(inside.begin(), place, inside.end());
-            return {*std::max_element(inside.begin(), place), *place};
+        if (k > under && k - under < kept) {
+            double* const begin = inside.get();
+            double* const place = begin + (k - under);
+            std::nth_element(begin, place, begin + kept);
+            return {*std::max_element(begin, place), *place};
         }
     }
     const auto place = values.begin() + static_cast<std::ptrdiff_t>(k);
