@@ -50,6 +50,27 @@ inline const char* parseLongValue(const char* text, const char* end, double& val
     return p;
 }
 
+// The six digits after the point at point, as "%f" writes them, read as
+// one eight-byte word: the digit before the point and the point itself
+// become two leading zeros. False where any of the six is not a digit.
+inline bool sixDecimals(const char* point, uint64_t& value) {
+#if __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
+    return false;
+#endif
+    uint64_t word;
+    __builtin_memcpy(&word, point - 1, 8);
+    // The first character in the lowest byte: the digit and the point there.
+    word = (word & ~uint64_t(0xffff)) | 0x3030;
+    const uint64_t high = 0xf0f0f0f0f0f0f0f0ull;
+    if (((word & high) | (((word + 0x0606060606060606ull) & high) >> 4)) != 0x3333333333333333ull)
+        return false;
+    // Pairs, then fours, then all eight digits, each by one multiplication.
+    word = ((word & 0x0f0f0f0f0f0f0f0full) * 2561) >> 8;
+    word = ((word & 0x00ff00ff00ff00ffull) * 6553601) >> 16;
+    value = ((word & 0x0000ffff0000ffffull) * 42949672960001ull) >> 32;
+    return true;
+}
+
 // The same; a number of at most 15 digits in all (as "%f" writes them) is
 // read without counting, anything longer by parseLongValue.
 inline const char* parseValue(const char* text, const char* end, double& value) {
@@ -65,10 +86,17 @@ inline const char* parseValue(const char* text, const char* end, double& value) 
         return nullptr;
     long decimals = 0;
     if (p < end && *p == '.') {
-        const char* fracStart = ++p;
-        for (; p < end && isDigit(*p); ++p)
-            mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
-        decimals = p - fracStart;
+        uint64_t six = 0;
+        if (end - p >= 7 && (end - p == 7 || !isDigit(p[7])) && sixDecimals(p, six)) {
+            mantissa = mantissa * 1000000 + six;
+            p += 7;
+            decimals = 6;
+        } else {
+            const char* fracStart = ++p;
+            for (; p < end && isDigit(*p); ++p)
+                mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
+            decimals = p - fracStart;
+        }
     }
     if (intDigits + decimals > 15)
         return parseLongValue(text, end, value);
