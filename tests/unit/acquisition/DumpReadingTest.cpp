@@ -12,6 +12,7 @@
 #include "Accelerometer.h"
 #include "CsvParser.h"
 #include "DumpNumbers.h"
+#include "MovingWindow.h"
 #include "Statistics.h"
 
 namespace {
@@ -46,8 +47,11 @@ TEST(DumpNumbers, ValuesAreStrtodsOrDeclined) {
         {"5.", true},        {"12", true},        {"0.1", true},            {"123456.123456789", true},
         {"0.3", true},       {"-1e3", false},     {".5", false},            {"-.5", false},
         {"+1", false},       {"nan", false},      {"-", false},             {"", false},
-        {" 1", false},       {"1234567890123456", false}, {"0.00000000000000000000001", false},
+        {" 1", false},       {"1234567890.123456", false}, {"0.00000000000000000000001", false},
         {"9007199254740993", false},             {"000000000000000000000000001.5", true},
+        // Six decimals read as one word, and what stops or declines it.
+        {"1.999999", true},  {"-7.000001", true}, {"0.1234567", true},      {"1.12a456", false},
+        {"1.12345a", false}, {"1.:23456", false}, {"1./23456", false},      {"1234567890.123456", false},
     };
     for (const Case& c : cases) {
         double value = 42;
@@ -208,6 +212,79 @@ TEST(DumpStatistics, WindowStatisticsAsTheirListForms) {
         EXPECT_TRUE(sameBits(Statistics::FindRangeMax(buffer, range), spreads.Max())) << range.first;
         EXPECT_TRUE(sameBits(Statistics::FindSTDMax(buffer, range), deviations.Max())) << range.first;
     }
+}
+
+// A window moved forward through a buffer gives FindRangeMax's spread bit for
+// bit and FindSTDMax's comparison with a limit, also a limit at the very
+// deviation or a hair below it, and declines what it cannot follow.
+TEST(DumpStatistics, MovingWindowAsTheWindowStatistics) {
+    std::mt19937 random(11);
+    std::normal_distribution<double> noise(0, 0.01);
+    auto still = [&](int n, double level, double spread) {
+        std::vector<SensorData> buffer;
+        for (int i = 0; i < n; ++i)
+            buffer.emplace_back(i, SampleValues{spread * noise(random), level + spread * noise(random), 1});
+        return buffer;
+    };
+    struct Case {
+        const char* name;
+        std::vector<SensorData> buffer;
+        int failsAt;  // the first window it declines, or -1
+    };
+    std::vector<Case> cases;
+    cases.push_back({"noisy and still", still(6000, 0, 1), -1});
+    cases.push_back({"one value throughout", still(6000, 0.25, 0), -1});
+    Case step{"a step and a spike", still(6000, 0, 1), -1};
+    for (size_t i = 3000; i < step.buffer.size(); ++i)
+        step.buffer[i].values[0] += 0.5;
+    step.buffer[4321].values[2] = -7;
+    step.buffer[100].values[1] = -0.0;
+    step.buffer[101].values[1] = 0.0;
+    cases.push_back(step);
+    Case coarse{"a coarse resolution", still(6000, 0, 1), -1};
+    for (SensorData& s : coarse.buffer)
+        s.values[0] = std::round(s.values[0] / 0.004) * 0.004;
+    cases.push_back(coarse);
+    Case large{"large values, tiny noise", still(6000, 1e6, 1e-7), -1};
+    cases.push_back(large);
+    Case broken{"NaN", still(6000, 0, 1), 0};
+    broken.buffer[2500].values[1] = NAN;
+    cases.push_back(broken);
+    Case two{"two values", still(6000, 0, 1), 0};
+    two.buffer[2500].values = SampleValues{1, 2};
+    cases.push_back(two);
+    for (Case& c : cases) {
+        Statistics::MovingWindow window(c.buffer);
+        bool declined = false;
+        // Windows of 1000 samples every 37, then one jump past the last.
+        std::vector<BufferRange> ranges;
+        for (int first = 0; first + 1000 <= 5000; first += 37)
+            ranges.emplace_back(first, first + 999);
+        ranges.emplace_back(5100, 5999);
+        for (const BufferRange& range : ranges) {
+            if (!window.moveTo(range)) {
+                declined = true;
+                EXPECT_LE(range.first, 2500) << c.name;
+                EXPECT_GE(range.last, 2500) << c.name;
+                break;
+            }
+            ASSERT_TRUE(sameBits(window.rangeMax(), Statistics::FindRangeMax(c.buffer, range))) << c.name << range.first;
+            const double deviation = Statistics::FindSTDMax(c.buffer, range);
+            for (const double limit : {deviation, std::nextafter(deviation, 0.0), deviation * 0.999, deviation * 1.001,
+                                       1.5 * deviation, 0.0}) {
+                ASSERT_EQ(window.stdMaxAbove(limit), deviation > limit) << c.name << " " << range.first << " " << limit;
+            }
+        }
+        EXPECT_EQ(declined, c.failsAt == 0) << c.name;
+    }
+    // An end that moves back is declined.
+    std::vector<SensorData> buffer = still(100, 0, 1);
+    Statistics::MovingWindow window(buffer);
+    EXPECT_TRUE(window.moveTo(BufferRange(10, 50)));
+    EXPECT_FALSE(window.moveTo(BufferRange(9, 60)));
+    EXPECT_TRUE(window.moveTo(BufferRange(10, 50)));
+    EXPECT_FALSE(window.moveTo(BufferRange(12, 40)));
+    EXPECT_FALSE(window.moveTo(BufferRange(0, 100)));
 }
 
 }  // namespace
