@@ -56,40 +56,54 @@ bool parabola(const std::vector<std::pair<double, double>>& points, double& a, d
 
 InertialSensor::Clipping InertialSensor::findClipping(double fromMs, double toMs) const {
     Clipping worst;
-    std::vector<size_t> at;
+    // The samples of the stretch with three values. In time order the span
+    // holds just the stretch's samples: where all have three values, they
+    // are the span itself and no list of them is made.
     const auto span = spanOf(fromMs, toMs);
-    for (size_t i = span.first; i < span.second; ++i)
-        if (bufferedData[i].timestamp > fromMs && bufferedData[i].timestamp <= toMs && bufferedData[i].values.size() >= 3)
-            at.push_back(i);
-    if (at.size() < kLeastStuck + 2 * kLeastFlank)
+    bool contiguous = bufferInTimeOrder();
+    for (size_t i = span.first; contiguous && i < span.second; ++i)
+        contiguous = bufferedData[i].values.size() >= 3;
+    std::vector<size_t> at;
+    if (!contiguous)
+        for (size_t i = span.first; i < span.second; ++i)
+            if (bufferedData[i].timestamp > fromMs && bufferedData[i].timestamp <= toMs &&
+                bufferedData[i].values.size() >= 3)
+                at.push_back(i);
+    const size_t count = contiguous ? span.second - span.first : at.size();
+    if (count < kLeastStuck + 2 * kLeastFlank)
         return worst;
-    auto value = [&](size_t k, int axis) { return bufferedData[at[k]].values[static_cast<size_t>(axis)]; };
-    auto time = [&](size_t k) { return bufferedData[at[k]].timestamp; };
+    auto sample = [&](size_t k) -> const SensorData& { return bufferedData[contiguous ? span.first + k : at[k]]; };
+    auto value = [&](size_t k, int axis) { return sample(k).values[static_cast<size_t>(axis)]; };
+    auto time = [&](size_t k) { return sample(k).timestamp; };
     // The whole motion of the stretch, and the largest reading on any axis:
     // a part clips on the axis that carries the motion, so a minor axis read
     // through a coarse resolution that stays on one value is no clipping.
+    // Per axis, in the same pass, the first sample at the extreme the axis
+    // reached.
     double whole = 0, largest = 0;
-    for (size_t k = 0; k < at.size(); ++k) {
-        const SampleValues& v = bufferedData[at[k]].values;
+    size_t tops[3] = {0, 0, 0};
+    for (size_t k = 0; k < count; ++k) {
+        const SampleValues& v = sample(k).values;
         const double size = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
         largest = std::max(largest, std::max(std::fabs(v[0]), std::max(std::fabs(v[1]), std::fabs(v[2]))));
-        if (k > 0)
+        if (k > 0) {
             whole += size * (time(k) - time(k - 1)) / 1000;
+            for (int axis = 0; axis < 3; ++axis)
+                if (std::fabs(v[static_cast<size_t>(axis)]) > std::fabs(value(tops[axis], axis)))
+                    tops[axis] = k;
+        }
     }
     for (int axis = 0; axis < 3; ++axis) {
         // The extreme the axis reached, and the longest run of samples that
         // stayed exactly there.
-        size_t top = 0;
-        for (size_t k = 1; k < at.size(); ++k)
-            if (std::fabs(value(k, axis)) > std::fabs(value(top, axis)))
-                top = k;
+        const size_t top = tops[axis];
         const double level = value(top, axis);
         if (level == 0 || std::fabs(level) < largest / 2)
             continue;
         size_t runFrom = 0, runLength = 0;
-        for (size_t k = 0; k < at.size();) {
+        for (size_t k = 0; k < count;) {
             size_t n = 0;
-            while (k + n < at.size() && same(value(k + n, axis), level))
+            while (k + n < count && same(value(k + n, axis), level))
                 ++n;
             if (n > runLength) {
                 runLength = n;
@@ -100,7 +114,7 @@ InertialSensor::Clipping InertialSensor::findClipping(double fromMs, double toMs
         const size_t runTo = runFrom + runLength;  // one past
         // A peak needs readings heading up to it and down from it inside the
         // stretch; one at an end of the stretch is not judged.
-        if (runLength < kLeastStuck || runFrom < kLeastFlank || at.size() - runTo < kLeastFlank)
+        if (runLength < kLeastStuck || runFrom < kLeastFlank || count - runTo < kLeastFlank)
             continue;
         // Where the readings were heading, from the samples on both sides
         // (times about the middle of the run, values towards the extreme
@@ -111,7 +125,7 @@ InertialSensor::Clipping InertialSensor::findClipping(double fromMs, double toMs
         std::vector<std::pair<double, double>> flank;
         for (size_t k = runFrom >= kFlank ? runFrom - kFlank : 0; k < runFrom; ++k)
             flank.emplace_back((time(k) - middle) / 1000, sign * value(k, axis));
-        for (size_t k = runTo; k < at.size() && k < runTo + kFlank; ++k)
+        for (size_t k = runTo; k < count && k < runTo + kFlank; ++k)
             flank.emplace_back((time(k) - middle) / 1000, sign * value(k, axis));
         double a = 0, b = 0, c = 0;
         double lost = 0;
