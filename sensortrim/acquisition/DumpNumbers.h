@@ -18,6 +18,19 @@ inline bool isDigit(char c) {
 constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
+// -magnitude where negative, without a branch: the sign of a reading near
+// zero is a toss-up the processor cannot predict. The magnitude is never
+// negative, so setting its sign bit negates it (0 becomes -0, as strtod
+// reads "-0").
+inline double withSign(double magnitude, bool negative) {
+    uint64_t bits;
+    __builtin_memcpy(&bits, &magnitude, 8);
+    bits |= static_cast<uint64_t>(negative) << 63;
+    double value;
+    __builtin_memcpy(&value, &bits, 8);
+    return value;
+}
+
 // [-]digits[.digits] with at most 15 significant digits and 22 decimals: the
 // digits make an integer a double holds exactly, and dividing it by an exact
 // power of ten is one correctly rounded operation, as strtod's result is.
@@ -45,8 +58,7 @@ inline const char* parseLongValue(const char* text, const char* end, double& val
     }
     if (digits > 15 || decimals > 22)
         return nullptr;
-    const double magnitude = static_cast<double>(mantissa) / kPowersOfTen[decimals];
-    value = negative ? -magnitude : magnitude;
+    value = withSign(static_cast<double>(mantissa) / kPowersOfTen[decimals], negative);
     return p;
 }
 
@@ -100,8 +112,7 @@ inline const char* parseValue(const char* text, const char* end, double& value) 
     }
     if (intDigits + decimals > 15)
         return parseLongValue(text, end, value);
-    const double magnitude = static_cast<double>(mantissa) / kPowersOfTen[decimals];
-    value = negative ? -magnitude : magnitude;
+    value = withSign(static_cast<double>(mantissa) / kPowersOfTen[decimals], negative);
     return p;
 }
 
@@ -115,9 +126,14 @@ inline const char* parseTimestamp(const char* text, const char* end, double& val
     const long length = p - text;
     if (length == 0 || length > 18 || (*text == '0' && length > 1))
         return nullptr;
-    if (p < end && *p == '.')
+    if (p < end && *p == '.') {
+        // Six decimals as "%f" writes them are passed over as one word.
+        uint64_t six = 0;
+        if (end - p >= 7 && sixDecimals(p, six))
+            p += 6;
         for (++p; p < end && isDigit(*p); ++p) {
         }
+    }
     value = static_cast<double>(whole);
     return p;
 }
