@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "DumpNumbers.h"
+#include "DumpRows.h"
 #include "Exceptions.h"
 #include "LargePages.h"
 #include "FileUtil.h"
@@ -42,70 +43,6 @@ bool luidFitsSensor(const _sc_sensor_luid& luid, const Sensor& sensor) {
         return false;
     return (luid.instance == 0) == (sensor.getLuid().instance == 0);
 }
-
-// Lines of a stream read a block at a time: a dump of millions of rows costs
-// one copy per block instead of one stream call per row. A line is given
-// without its end, and without the carriage return of a file written elsewhere.
-class LineReader {
-public:
-    explicit LineReader(std::istream& stream) : in(stream) {}
-
-    bool next(std::string_view& line) {
-        while (true) {
-            const char* begin = buffer.data() + start;
-            const char* end = static_cast<const char*>(std::memchr(begin, '\n', filled - start));
-            if (end) {
-                start = static_cast<size_t>(end - buffer.data()) + 1;
-                return give(begin, end, line);
-            }
-            if (!fill()) {
-                if (start == filled)
-                    return false;
-                end = buffer.data() + filled;
-                start = filled;
-                return give(begin, end, line);
-            }
-        }
-    }
-
-    bool next(std::string& line) {
-        std::string_view view;
-        if (!next(view))
-            return false;
-        line.assign(view);
-        return true;
-    }
-
-private:
-    static constexpr size_t kBlock = 1 << 16;
-    std::istream& in;
-    std::vector<char> buffer = std::vector<char>(kBlock);
-    size_t start = 0, filled = 0;
-
-    static bool give(const char* begin, const char* end, std::string_view& line) {
-        if (end > begin && end[-1] == '\r')
-            --end;
-        line = std::string_view(begin, static_cast<size_t>(end - begin));
-        return true;
-    }
-
-    // Keeps the unfinished line and reads more after it; false at the end.
-    bool fill() {
-        if (!in)
-            return false;
-        const size_t kept = filled - start;
-        std::memmove(buffer.data(), buffer.data() + start, kept);
-        start = 0;
-        filled = kept;
-        // A line longer than the buffer grows it.
-        if (buffer.size() - filled < kBlock / 2)
-            buffer.resize(buffer.size() * 2);
-        in.read(buffer.data() + filled, static_cast<std::streamsize>(buffer.size() - filled));
-        const size_t got = static_cast<size_t>(in.gcount());
-        filled += got;
-        return got > 0;
-    }
-};
 
 }  // namespace
 
@@ -230,32 +167,9 @@ std::vector<SensorData> CsvParser::readSensorStream(std::istream& in, const std:
     return samples;
 }
 
-bool CsvParser::parseSimpleLine(std::string_view line, size_t expected) {
-    // A row as the tools write it: only plain numbers between the commas.
-    // Anything else is left to the general reading, with its checks and messages.
-    const char* p = line.data();
-    const char* const end = p + line.size();
-    p = dumpnumbers::parseTimestamp(p, end, currentData.timestamp);
-    if (!p)
-        return false;
-    currentData.values.clear();
-    for (size_t field = 1; field < expected; ++field) {
-        if (p == end || *p != ',')
-            return false;
-        double value = 0;
-        p = dumpnumbers::parseValue(p + 1, end, value);
-        if (!p)
-            return false;
-        if (convertUnits)
-            value = Conversions::Convert(value, fileUnit, sensorUnit);
-        currentData.values.push_back(value);
-    }
-    return p == end;
-}
-
 void CsvParser::readSamples(std::istream& in, const std::string& path, const std::shared_ptr<Sensor>& sensor,
                             bool readLuid, const std::function<void(const SensorData&)>& onSample) {
-    LineReader reader(in);
+    dumprows::LineReader reader(in);
     std::string line;
     // The number of the line read last, for the messages.
     size_t lineNumber = 1;
@@ -308,16 +222,24 @@ void CsvParser::readSamples(std::istream& in, const std::string& path, const std
     double lastTime = 0;
     const bool light = sensor->getSensorType() == 2;
     bool apart = false;
-    std::string_view row;
-    while (reader.next(row)) {
+    dumprows::RowUnits units;
+    units.convert = convertUnits;
+    units.from = fileUnit;
+    units.to = sensorUnit;
+    // Each row in the order of the file: a plain row as it was converted,
+    // any other by the general reading, with its checks and messages.
+    auto take = [&](const dumprows::Row& each) {
         ++lineNumber;
-        if (!parseSimpleLine(row, expected)) {
+        if (each.plain) {
+            currentData = each.sample;
+        } else {
+            const std::string_view row = each.text;
             if (!row.empty() && row[0] == '#')
-                continue;
+                return;
             line.assign(row);
             splitLine(line, ',');
             if (columns.empty())
-                continue;
+                return;
             if (columns.size() != expected && columns.size() != 1)
                 throw CalibrationException("Unexpected number of values at input file " + path);
             try {
@@ -344,7 +266,12 @@ void CsvParser::readSamples(std::istream& in, const std::string& path, const std
         any = true;
         lastTime = currentData.timestamp;
         onSample(currentData);
-    }
+    };
+    dumprows::RowChunks chunks(reader, expected, units);
+    const std::vector<dumprows::Row>* rows = nullptr;
+    while (chunks.next(rows))
+        for (const dumprows::Row& each : *rows)
+            take(each);
 }
 
 SensorDump CsvParser::readFromFile(const std::string& basePath, const std::vector<std::shared_ptr<Sensor>>& sensors,

@@ -61,7 +61,6 @@ private:
     std::vector<std::string> columns;
     SensorData currentData;
 
-    bool parseSimpleLine(std::string_view line, size_t expected);
     std::vector<SensorData> readSensorFile(const std::string& path, const std::shared_ptr<Sensor>& sensor,
                                            bool readLuid);
 };
