@@ -84,7 +84,26 @@ TEST_F(Dumps, ReadErrors) {
         std::string content;
         std::string error;
     };
+    // A dump of many rows, one of them broken: its chunks are read on two
+    // threads, its errors still named by the first broken line.
+    auto many = [](const std::vector<std::pair<int, std::string>>& broken) {
+        std::string text = kAccHeader;
+        for (int i = 0; i < 60000; ++i) {
+            std::string row = std::to_string(i) + ".000000,0.100000,-0.200000,1.000000\n";
+            for (const auto& b : broken)
+                if (b.first == i)
+                    row = b.second;
+            text += row;
+        }
+        return text;
+    };
     const Case cases[] = {
+        {many({{45000, "45000,1,b,3\n"}}), "CSV parsing error. Invalid value b at line 45002 of input file " + path},
+        {many({{30000, "30000,1,c,3\n"}, {45000, "45000,1,b,3\n"}}),
+         "CSV parsing error. Invalid value c at line 30002 of input file " + path},
+        {many({{14000, "1,1,2,3\n"}}), "Invalid order of data at input file " + path},
+        {many({{59999, "59999,1,2\n"}}), "Unexpected number of values at input file " + path},
+        {many({{20000, "# note\r\n"}, {20001, "\n"}}), ""},
         {"", "Input file " + path + " is empty"},
         {"time[ms],a,b\n", "Unexpected number of columns at input file " + path},
         {"LUID=7300010001000002\n\nHINGE=TOP\n# c\n" + std::string(kAccHeader), "Unexpected number of columns at input file " + path},

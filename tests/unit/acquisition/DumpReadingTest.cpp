@@ -12,6 +12,7 @@
 #include "Accelerometer.h"
 #include "CsvParser.h"
 #include "DumpNumbers.h"
+#include "DumpRows.h"
 #include "MovingWindow.h"
 #include "Statistics.h"
 
@@ -285,6 +286,54 @@ TEST(DumpStatistics, MovingWindowAsTheWindowStatistics) {
     EXPECT_TRUE(window.moveTo(BufferRange(10, 50)));
     EXPECT_FALSE(window.moveTo(BufferRange(12, 40)));
     EXPECT_FALSE(window.moveTo(BufferRange(0, 100)));
+}
+
+// The body read in chunks of whole lines, at any chunk size, gives the lines
+// a line reader gives, with the same plain rows, whatever the reader took
+// of the stream before.
+TEST(DumpRows, ChunksGiveTheLinesOfTheLineReader) {
+    const char* texts[] = {
+        "h\n1,2,3,4\n5,6,7,8\n",
+        "h\r\n1,2,3,4\r\n\r\n# c\r\n5,6,7,8",  // CRLF, an empty line, no end at the end
+        "h\n1.000000,-0.000550,0.001403,1.001583\n\n\n2,x,3,4\n3,1,2\n",
+        "h",
+        "h\n",
+        "\n\n\n",
+    };
+    std::string longLine = "h\n7," + std::string(300, '1') + ",2,3\n8,1,2,3\n";
+    std::vector<std::string> all(std::begin(texts), std::end(texts));
+    all.push_back(longLine);
+    std::string many = "h\n";
+    for (int i = 0; i < 3000; ++i)
+        many += std::to_string(i) + ".000000,0.25,-0." + std::to_string(i % 7) + ",1\n";
+    all.push_back(many);
+    const dumprows::RowUnits units;
+    for (const std::string& text : all) {
+        std::vector<std::pair<std::string, bool>> expected;
+        {
+            std::istringstream in(text);
+            dumprows::LineReader reader(in);
+            std::string_view line;
+            reader.next(line);
+            while (reader.next(line)) {
+                SensorData sample;
+                expected.emplace_back(std::string(line), dumprows::parsePlainRow(line, 4, units, sample));
+            }
+        }
+        for (const size_t bytes : {size_t(1), size_t(2), size_t(3), size_t(7), size_t(64), size_t(1) << 19}) {
+            std::istringstream in(text);
+            dumprows::LineReader reader(in);
+            std::string_view header;
+            reader.next(header);
+            dumprows::RowChunks chunks(reader, 4, units, bytes);
+            std::vector<std::pair<std::string, bool>> got;
+            const std::vector<dumprows::Row>* rows = nullptr;
+            while (chunks.next(rows))
+                for (const dumprows::Row& row : *rows)
+                    got.emplace_back(std::string(row.text), row.plain);
+            ASSERT_EQ(got, expected) << text.substr(0, 40) << " in chunks of " << bytes;
+        }
+    }
 }
 
 }  // namespace
