@@ -83,26 +83,32 @@ double mean(const std::vector<double>& list) {
 
 namespace {
 
-// The median by selection in `work`, whose order is lost; false where only
-// the full sort gives it. Equal values are the same bits, so any way of
-// ordering gives the same median, with two exceptions that keep the sort,
-// whose arrangement the results have always come from: NaN (no place in an
-// order), and a zero in the middle (-0 and +0 compare equal, yet print apart).
-bool middleBySelection(std::vector<double>& work, double& middle) {
+// How the median by selection came out.
+enum class Middle {
+    Found,
+    // Zero, and only the full sort tells its sign: -0 and +0 compare equal,
+    // yet print apart.
+    Zero,
+    // NaN (no place in an order) or fewer than two values: only the sort gives it.
+    Declined,
+};
+
+// The median by selection in `work`, whose order is lost. Equal values are
+// the same bits, so any way of ordering gives the same median, but for the
+// sign of a zero, which the full sort's arrangement has always decided. A
+// zero beside a nonzero value in the middle of an even count leaves no sign
+// to decide: their mean is half the other value either way.
+Middle middleBySelection(std::vector<double>& work, double& middle) {
     const size_t n = work.size();
     if (n < 2 || std::any_of(work.begin(), work.end(), [](double x) { return std::isnan(x); }))
-        return false;
+        return Middle::Declined;
     const std::pair<double, double> ranks = ranksBelowAndAt(work, n / 2);
-    if (ranks.second == 0.0)
-        return false;
     if (n % 2 == 1) {
         middle = ranks.second;
-        return true;
+        return ranks.second == 0.0 ? Middle::Zero : Middle::Found;
     }
-    if (ranks.first == 0.0)
-        return false;
     middle = (ranks.first + ranks.second) / 2.0;
-    return true;
+    return ranks.first == 0.0 && ranks.second == 0.0 ? Middle::Zero : Middle::Found;
 }
 
 }  // namespace
@@ -115,7 +121,7 @@ double Median(std::vector<double> list) {
     // selection works on a copy.
     std::vector<double> order = list;
     double middle = 0;
-    if (middleBySelection(order, middle))
+    if (middleBySelection(order, middle) == Middle::Found)
         return middle;
     const size_t n = list.size();
     std::sort(list.begin(), list.end());
@@ -177,11 +183,15 @@ double RobustMean(const std::vector<double>& list) {
     const size_t n = list.size();
     std::vector<double> work(list);
     double middle = 0;
-    // One value, NaN, or a zero in the middle: the median as Median gives it.
-    if (!middleBySelection(work, middle))
+    // One value or NaN: the median as Median gives it.
+    const Middle found = middleBySelection(work, middle);
+    if (found == Middle::Declined)
         middle = Median(list);
     if (std::isnan(middle))
         return middle;
+    // A zero in the middle: its sign changes no distance from it, and is
+    // taken from Median's sort only where the median itself is the answer.
+    auto answer = [&] { return found == Middle::Zero ? Median(list) : middle; };
     double step = std::numeric_limits<double>::infinity();
     for (size_t i = 0; i < n; ++i) {
         const double d = std::fabs(list[i] - middle);
@@ -191,7 +201,7 @@ double RobustMean(const std::vector<double>& list) {
     }
     // Every value the median itself.
     if (std::isinf(step))
-        return middle;
+        return answer();
     const double width = std::max(4 * 1.4826 * ranksBelowAndAt(work, n / 2).second, 1.5 * step);
     double sum = 0.0;
     size_t count = 0;
@@ -200,7 +210,7 @@ double RobustMean(const std::vector<double>& list) {
             sum += x;
             ++count;
         }
-    return count > 0 ? sum / static_cast<double>(count) : middle;
+    return count > 0 ? sum / static_cast<double>(count) : answer();
 }
 
 Vector Median(const std::vector<SensorData>& buf, const BufferRange& range) {

@@ -190,6 +190,37 @@ TEST(DumpStatistics, MedianAsTheSortGivesIt) {
     }
     std::vector<double> withNan{1, NAN, 3, 2, 0};
     EXPECT_TRUE(sameBits(Statistics::Median(withNan), sortedMedian(withNan)));
+    // The robust level as its sorted form gives it, zeros of both signs in
+    // the middle included, short lists and lists long enough to be bracketed.
+    auto sortedRobust = [&](const std::vector<double>& list) {
+        const double middle = sortedMedian(list);
+        std::vector<double> d;
+        double step = INFINITY;
+        for (double x : list) {
+            d.push_back(std::fabs(x - middle));
+            if (d.back() > 0 && d.back() < step)
+                step = d.back();
+        }
+        if (std::isinf(step))
+            return middle;
+        std::sort(d.begin(), d.end());
+        const double width = std::max(4 * 1.4826 * d[list.size() / 2], 1.5 * step);
+        double sum = 0;
+        size_t count = 0;
+        for (double x : list)
+            if (std::fabs(x - middle) <= width) {
+                sum += x;
+                ++count;
+            }
+        return count > 0 ? sum / static_cast<double>(count) : middle;
+    };
+    const double zeros[] = {-0.0, 0.0, -0.0, 0.0, 1e-6, -1e-6, 2e-6, -0.0};
+    for (int round = 0; round < 600; ++round) {
+        std::vector<double> list(round % 50 == 0 ? 20000 + random() % 3 : 1 + random() % 40);
+        for (double& x : list)
+            x = zeros[random() % (round % 3 == 0 ? 4 : 8)];
+        ASSERT_TRUE(sameBits(Statistics::RobustMean(list), sortedRobust(list))) << round;
+    }
 }
 
 TEST(DumpStatistics, WindowStatisticsAsTheirListForms) {
