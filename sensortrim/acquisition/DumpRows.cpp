@@ -1,7 +1,6 @@
 #include "DumpRows.h"
 
 #include <cstring>
-#include <future>
 
 #include <string.h>
 
@@ -164,29 +163,48 @@ void RowChunks::convert(Chunk& chunk) const {
     }
 }
 
-bool RowChunks::next(const std::vector<Row>*& rows) {
-    if (given < ready) {
-        rows = &chunks[given++].rows;
-        return true;
-    }
-    given = ready = 0;
-    if (!read(chunks[0]))
-        return false;
-    ready = 1;
+void RowChunks::start(int slot) {
+    pendingSlot = -1;
+    if (!read(chunks[slot]))
+        return;
+    pendingSlot = slot;
     if (ended && carry.empty()) {
         // The whole rest of the file: no second thread for it.
-        convert(chunks[0]);
-    } else {
-        // The first chunk on the second thread while this one reads and
-        // converts the next.
-        std::future<void> first = std::async(std::launch::async, [this] { convert(chunks[0]); });
-        if (read(chunks[1])) {
-            convert(chunks[1]);
-            ready = 2;
-        }
-        first.get();
+        convert(chunks[slot]);
+        return;
     }
-    rows = &chunks[given++].rows;
+    pending = std::async(std::launch::async, [this, slot] { convert(chunks[slot]); });
+}
+
+bool RowChunks::next(const std::vector<Row>*& rows) {
+    if (given < readyCount) {
+        rows = &chunks[ready[given++]].rows;
+        return true;
+    }
+    given = readyCount = 0;
+    if (!started) {
+        started = true;
+        start(0);
+    }
+    if (pendingSlot < 0)
+        return false;
+    // This thread reads and converts the chunk after the pending one, then
+    // sets the second thread on the one after that, and takes their rows
+    // meanwhile.
+    const int waiting = pendingSlot;
+    const int own = (waiting + 1) % 3;
+    const bool more = read(chunks[own]);
+    if (more)
+        convert(chunks[own]);
+    if (pending.valid())
+        pending.get();
+    ready[readyCount++] = waiting;
+    pendingSlot = -1;
+    if (more) {
+        ready[readyCount++] = own;
+        start((waiting + 2) % 3);
+    }
+    rows = &chunks[ready[given++]].rows;
     return true;
 }
 

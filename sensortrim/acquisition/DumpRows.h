@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <future>
 #include <istream>
 #include <string>
 #include <string_view>
@@ -57,8 +58,8 @@ struct Row {
 
 // The body of a dump after the lines a LineReader gave, in chunks of whole
 // lines. Every other chunk's plain rows are converted on a second thread
-// while this one converts the chunk after it; the rows still come in the
-// order of the file.
+// while this one converts the chunk after it and takes the rows of those
+// before; the rows still come in the order of the file.
 class RowChunks {
 public:
     RowChunks(LineReader& reader, size_t expected, const RowUnits& units, size_t chunkBytes = size_t(1) << 19);
@@ -78,11 +79,23 @@ private:
     const size_t chunkBytes;
     std::vector<char> carry;  // the unfinished line after the last chunk read
     bool ended = false;
-    Chunk chunks[2];
-    size_t given = 2, ready = 0;
+    bool started = false;
+    Chunk chunks[3];
+    // The chunks whose rows are ready, in the order of the file, and how
+    // many of them were given.
+    int ready[2] = {0, 0};
+    int readyCount = 0, given = 0;
+    // The chunk the second thread converts (the next in the file after the
+    // ready ones); declared after the chunks, so that it is waited for
+    // before they go.
+    int pendingSlot = -1;
+    std::future<void> pending;
 
     bool read(Chunk& chunk);
     void convert(Chunk& chunk) const;
+    // Reads the next chunk into slot and has it converted: on the second
+    // thread, or here where it is the last.
+    void start(int slot);
 };
 
 }  // namespace dumprows
