@@ -578,6 +578,46 @@ TEST(InertialSensor, BufferRangeInAndOutOfTimeOrder) {
     }
 }
 
+// A hold runs on while every later second is as still as the one that
+// confirmed it: a spread of exactly 1.5 times its spread runs on, a hair more
+// ends it, whether the windows move through a buffer in time order or are
+// measured one by one in a buffer out of it.
+TEST(InertialSensor, HoldRunsOnWhileStillAsItsFirstSecond) {
+    struct Case {
+        double low, high;  // two readings 10 ms apart at 3 s
+        bool ordered;
+        double extension;
+    };
+    const Case cases[] = {
+        {-0.5, 2.5, true, 4900},
+        {-0.5, 2.5 + 1e-9, true, 1000},
+        {-0.5, 2.5, false, 4900},
+        {-0.5, 2.5 + 1e-9, false, 1000},
+    };
+    for (const Case& c : cases) {
+        TestSensor sensor;
+        std::vector<SensorData>& buffer = sensor.getBufferedData();
+        if (!c.ordered)
+            buffer.emplace_back(-5.0, std::vector<double>{1, 0, 1});
+        for (int i = 0; i < 600; ++i) {
+            const double t = 10.0 * i;
+            double x = 1;
+            if (t == 200 || t == 400)
+                x = 0;
+            if (t == 300 || t == 500)
+                x = 2;  // the first second spreads 2
+            if (t == 3000)
+                x = c.low;
+            if (t == 3010)
+                x = c.high;
+            buffer.emplace_back(t, std::vector<double>{x, 0, 1});
+        }
+        if (!c.ordered)
+            std::swap(buffer[0], buffer[1]);
+        EXPECT_EQ(sensor.ContinuMotionless(1000), c.extension) << c.high << (c.ordered ? " ordered" : " unordered");
+    }
+}
+
 TEST(InertialCore, DiagonalEndKeepsEachScaleOnItsAxis) {
     // The scales a gyroscope's turns give, with a little cross-talk: whatever
     // their order, each stays on its own axis and the axis mapping is found
