@@ -69,6 +69,7 @@ TEST(InertialCore, StuckReadingsAreClippingOnlyWhereTheTurnLostSomething) {
         double level;
         int stuck = 0;
         double windowStartMs = -1;
+        bool longBefore = false;  // a sample long before the stretch, a gap no motion crosses
     };
     const Case cases[] = {
         {"clipped well below its peak", 180, 125, 0, 2, 4000, 2, 125},
@@ -81,6 +82,7 @@ TEST(InertialCore, StuckReadingsAreClippingOnlyWhereTheTurnLostSomething) {
         // The least run of stuck samples that is clipping: three, not two.
         {"three samples held at the full scale", 0, 125, 0, 0, 4000, 2, 125, 3},
         {"two samples at the full scale", 0, 125, 0, 0, 4000, -1, 0, 2},
+        {"a long gap before the stretch is none of its motion", 180, 125, 0, 2, 4000, 2, 125, 0, -1, true},
     };
     for (const Case& c : cases) {
         TestSensor sensor;
@@ -101,6 +103,8 @@ TEST(InertialCore, StuckReadingsAreClippingOnlyWhereTheTurnLostSomething) {
             continue;
         }
         const double pi = 3.14159265358979323846;
+        if (c.longBefore)
+            sensor.getBufferedData().emplace_back(-1e9, std::vector<double>{0, 0.1, 0});
         for (int i = 0; i <= 400; ++i) {
             const double u = i / 400.0, shape = (1 - std::cos(2 * pi * u)) / 2;
             Vector v(std::vector<double>{c.crossRate * shape, 0.1, c.peak * shape});
@@ -112,6 +116,8 @@ TEST(InertialCore, StuckReadingsAreClippingOnlyWhereTheTurnLostSomething) {
             }
             sensor.getBufferedData().emplace_back(10.0 * i, v.elements());
         }
+        // No room past the last sample: a read past it is one past the buffer.
+        sensor.getBufferedData().shrink_to_fit();
         const InertialSensor::Clipping clip = sensor.findClipping(c.windowStartMs, c.windowEndMs);
         EXPECT_EQ(clip.axis, c.axis) << c.what;
         if (c.axis >= 0) {
