@@ -288,9 +288,14 @@ TEST(DumpStatistics, MovingWindowAsTheWindowStatistics) {
     for (Case& c : cases) {
         Statistics::MovingWindow window(c.buffer);
         bool declined = false;
-        // Windows of 1000 samples every 37, then one jump past the last.
-        std::vector<BufferRange> ranges;
+        // Windows of 1000 samples every 37, two of them ending just before
+        // the step and the spike, then one jump past the last.
+        std::vector<int> firsts{2000, 3321};
         for (int first = 0; first + 1000 <= 5000; first += 37)
+            firsts.push_back(first);
+        std::sort(firsts.begin(), firsts.end());
+        std::vector<BufferRange> ranges;
+        for (const int first : firsts)
             ranges.emplace_back(first, first + 999);
         ranges.emplace_back(5100, 5999);
         for (const BufferRange& range : ranges) {
