@@ -18,12 +18,14 @@ const size_t kFreshSums = 4096;
 
 void MovingWindow::clear() {
     from = to = base = 0;
-    for (int axis = 0; axis < 3; ++axis) {
-        low[axis].clear();
-        high[axis].clear();
-    }
-    for (int axis = 0; axis < 3; ++axis)
-        sum[axis] = squares[axis] = 0;
+    for (std::vector<double>& extremes : low)
+        extremes.clear();
+    for (std::vector<double>& extremes : high)
+        extremes.clear();
+    for (double& s : sum)
+        s = 0;
+    for (double& s : squares)
+        s = 0;
     changes = 0;
     largestSquare = 0;
     largestCount = 0;
