@@ -1,8 +1,9 @@
 #include "DumpRows.h"
 
+#include <algorithm>
 #include <cstring>
 
-#include <string.h>
+#include <string.h>  // memrchr
 
 #include "DumpNumbers.h"
 
@@ -108,18 +109,24 @@ RowChunks::RowChunks(LineReader& reader, size_t expectedFields, const RowUnits& 
 
 bool RowChunks::read(Chunk& chunk) {
     chunk.rows.clear();
-    chunk.text.swap(carry);
+    // The unfinished line after the last chunk first. The text's storage
+    // keeps its size from chunk to chunk: only its first use clears it.
+    chunk.length = carry.size();
+    if (chunk.text.size() < chunk.length + chunkBytes)
+        chunk.text.resize(chunk.length + chunkBytes);
+    std::copy(carry.begin(), carry.end(), chunk.text.begin());
     carry.clear();
     if (ended)
-        return !chunk.text.empty();
+        return chunk.length > 0;
     // At least chunkBytes, and on to the end of a line: a line longer than
     // a chunk makes its chunk longer.
     while (true) {
-        const size_t had = chunk.text.size();
-        chunk.text.resize(had + chunkBytes);
+        const size_t had = chunk.length;
+        if (chunk.text.size() < had + chunkBytes)
+            chunk.text.resize(had + chunkBytes);
         in.read(chunk.text.data() + had, static_cast<std::streamsize>(chunkBytes));
         const size_t got = static_cast<size_t>(in.gcount());
-        chunk.text.resize(had + got);
+        chunk.length = had + got;
         if (got == 0) {
             ended = true;
             break;
@@ -128,17 +135,17 @@ bool RowChunks::read(Chunk& chunk) {
         const char* last = static_cast<const char*>(::memrchr(data + had, '\n', got));
         if (last) {
             const size_t cut = static_cast<size_t>(last - data) + 1;
-            carry.assign(chunk.text.begin() + static_cast<std::ptrdiff_t>(cut), chunk.text.end());
-            chunk.text.resize(cut);
+            carry.assign(data + cut, data + chunk.length);
+            chunk.length = cut;
             break;
         }
     }
-    return !chunk.text.empty();
+    return chunk.length > 0;
 }
 
 void RowChunks::convert(Chunk& chunk) const {
     const char* p = chunk.text.data();
-    const char* const end = p + chunk.text.size();
+    const char* const end = p + chunk.length;
     while (p < end) {
         Row row;
         // A plain row is read where it stands: its numbers end where its

@@ -70,7 +70,8 @@ public:
 
 private:
     struct Chunk {
-        std::vector<char> text;
+        std::vector<char> text;  // its first length characters
+        size_t length = 0;
         std::vector<Row> rows;
     };
     std::istream& in;
