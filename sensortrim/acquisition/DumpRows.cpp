@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <system_error>
 
 #include <string.h>  // memrchr
 
@@ -180,7 +181,12 @@ void RowChunks::start(int slot) {
         convert(chunks[slot]);
         return;
     }
-    pending = std::async(std::launch::async, [this, slot] { convert(chunks[slot]); });
+    try {
+        pending = std::async(std::launch::async, [this, slot] { convert(chunks[slot]); });
+    } catch (const std::system_error&) {
+        // No thread to be had: the chunk is converted here.
+        convert(chunks[slot]);
+    }
 }
 
 bool RowChunks::next(const std::vector<Row>*& rows) {
