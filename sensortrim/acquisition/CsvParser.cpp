@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <string_view>
 
 #include "DumpNumbers.h"
 #include "DumpRows.h"

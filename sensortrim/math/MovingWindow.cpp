@@ -18,10 +18,10 @@ const size_t kFreshSums = 4096;
 
 void MovingWindow::clear() {
     from = to = base = 0;
-    for (std::vector<double>& extremes : low)
-        extremes.clear();
-    for (std::vector<double>& extremes : high)
-        extremes.clear();
+    for (std::vector<double>& blocks : low)
+        blocks.clear();
+    for (std::vector<double>& blocks : high)
+        blocks.clear();
     for (double& s : sum)
         s = 0;
     for (double& s : squares)
@@ -92,11 +92,17 @@ void MovingWindow::remove(size_t i) {
 
 void MovingWindow::extremes(size_t first, size_t end, int axis, double& least, double& most) const {
     least = most = buf[first].values[static_cast<size_t>(axis)];
-    for (size_t i = first + 1; i < end; ++i) {
-        const double x = buf[i].values[static_cast<size_t>(axis)];
-        least = x < least ? x : least;
-        most = x < most ? most : x;
-    }
+    widen(first + 1, end, axis, least, most);
+}
+
+void MovingWindow::widen(size_t first, size_t end, int axis, double& least, double& most) const {
+    for (size_t i = first; i < end; ++i)
+        widen(buf[i].values[static_cast<size_t>(axis)], least, most);
+}
+
+void MovingWindow::widen(double x, double& least, double& most) {
+    least = x < least ? x : least;
+    most = x < most ? most : x;
 }
 
 void MovingWindow::sumAfresh() {
@@ -127,14 +133,10 @@ double MovingWindow::rangeMax() const {
         double least = 0, most = 0;
         extremes(from, head > from ? head : from + 1, axis, least, most);
         for (size_t b = firstBlock; b < endBlock; ++b) {
-            least = low[axis][b] < least ? low[axis][b] : least;
-            most = high[axis][b] < most ? most : high[axis][b];
+            widen(low[axis][b], least, most);
+            widen(high[axis][b], least, most);
         }
-        for (size_t i = tail; i < to; ++i) {
-            const double x = buf[i].values[static_cast<size_t>(axis)];
-            least = x < least ? x : least;
-            most = x < most ? most : x;
-        }
+        widen(tail, to, axis, least, most);
         spreads[axis] = most - least;
     }
     return spreads.Max();

@@ -45,7 +45,11 @@ private:
     void clear();
     void add(size_t i);
     void remove(size_t i);
+    // The smallest and largest value of an axis over [first, end), and the
+    // same folded into least and most as they stand.
     void extremes(size_t first, size_t end, int axis, double& least, double& most) const;
+    void widen(size_t first, size_t end, int axis, double& least, double& most) const;
+    static void widen(double x, double& least, double& most);
     void sumAfresh();
 };
 
