@@ -117,7 +117,7 @@ void CsvParser::parseSensorDataLine(const std::vector<std::string>& fields) {
         throw CalibrationException("CSV parsing error. Invalid timestamp value " + time);
     if (std::strtod(time.c_str(), nullptr) < 0)
         throw CalibrationException("CSV parsing error. Negative timestamp is invalid. " + time);
-    currentData.timestamp = static_cast<double>(std::strtoul(time.c_str(), nullptr, 0));
+    currentData.timestamp = dumpnumbers::generalTimestamp(time.c_str(), time.c_str() + time.size());
     for (size_t i = 1; i < fields.size(); ++i) {
         // Not a number, or one that is not finite: no sample has such a value.
         if (!isOnlyDouble(fields[i]) || !std::isfinite(std::atof(fields[i].c_str())))

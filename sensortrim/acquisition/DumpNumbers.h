@@ -1,13 +1,14 @@
 // The numbers of a data dump in the form the tools write them ("%f": digits,
 // a point, six decimals), read without the general conversion's cost. Each
 // reader gives exactly the value the general one would (strtod for a value,
-// strtoul with a base prefix for a time stamp) or declines, and the caller
+// generalTimestamp below for a time stamp) or declines, and the caller
 // then takes the general path. A reader starts at text and stops at the first
 // character that is not part of the number, which it returns; nullptr means
 // declined.
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 
 namespace dumpnumbers {
 
@@ -116,8 +117,24 @@ inline const char* parseValue(const char* text, const char* end, double& value) 
     return p;
 }
 
-// A time stamp as the dump reader takes it: the integer part of a plain
-// decimal number (no sign, no leading zero that would make it octal).
+// The fraction of a time stamp, from the point at p: "%f" writes
+// microseconds, which a turn's integral needs (a millisecond is a tenth of a
+// report's interval at 100 Hz). Nine digits count, a nanosecond; any more are
+// passed over. Leaves p after the digits.
+inline double timeFraction(const char*& p, const char* end) {
+    uint64_t digits = 0;
+    int count = 0;
+    for (++p; p < end && isDigit(*p); ++p)
+        if (count < 9) {
+            digits = digits * 10 + static_cast<uint64_t>(*p - '0');
+            ++count;
+        }
+    return static_cast<double>(digits) / kPowersOfTen[count];
+}
+
+// A time stamp as the dump reader takes it: a plain decimal number (no sign,
+// no leading zero that would make its integer part octal), its fraction
+// included.
 inline const char* parseTimestamp(const char* text, const char* end, double& value) {
     const char* p = text;
     uint64_t whole = 0;
@@ -126,16 +143,34 @@ inline const char* parseTimestamp(const char* text, const char* end, double& val
     const long length = p - text;
     if (length == 0 || length > 18 || (*text == '0' && length > 1))
         return nullptr;
+    double fraction = 0;
     if (p < end && *p == '.') {
-        // Six decimals as "%f" writes them are passed over as one word.
+        // Six decimals as "%f" writes them are read as one word.
         uint64_t six = 0;
-        if (end - p >= 7 && sixDecimals(p, six))
-            p += 6;
-        for (++p; p < end && isDigit(*p); ++p) {
+        if (end - p >= 7 && (end - p == 7 || !isDigit(p[7])) && sixDecimals(p, six)) {
+            fraction = static_cast<double>(six) / kPowersOfTen[6];
+            p += 7;
+        } else {
+            fraction = timeFraction(p, end);
         }
     }
-    value = static_cast<double>(whole);
+    value = static_cast<double>(whole) + fraction;
     return p;
+}
+
+// A time stamp in any form the general reader takes: the leading unsigned
+// integer as strtoul reads it with a base prefix ("0x" hexadecimal, a leading
+// "0" octal), and where that integer is written in decimal, its fraction.
+inline double generalTimestamp(const char* text, const char* end) {
+    char* stop = nullptr;
+    const double whole = static_cast<double>(std::strtoul(text, &stop, 0));
+    const char* p = stop;
+    bool decimal = p > text && !(*text == '0' && p - text > 1);
+    for (const char* c = text; decimal && c < p; ++c)
+        decimal = isDigit(*c);
+    if (!decimal || p >= end || *p != '.')
+        return whole;
+    return whole + timeFraction(p, end);
 }
 
 // The number of line ends in [text, text + size), eight bytes at a time.

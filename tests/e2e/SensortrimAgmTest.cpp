@@ -445,6 +445,7 @@ TEST_F(Agm, LightCalibrationFromDumpAndConfiguration) {
         std::vector<std::string> sim;
         std::string config;
         std::string tail;
+        bool repeatStamp = false;  // the second sample after time 0 stamped as the first
     };
     const Bad cases[] = {
         {{"--levels", "100", "--hold", "20"}, "levels.txt",
@@ -455,10 +456,12 @@ TEST_F(Agm, LightCalibrationFromDumpAndConfiguration) {
         {{"--hold", "0.05"}, "levels.txt",
          "\033[01;31mCALIBRATION FAILED\n\033[0mError:\nUnexpected data dump size. Not enough data for completing the "
          "calibration process\n"},
-        // Two samples a millisecond: the reader's whole milliseconds repeat.
-        {{"--period", "0.5"}, "levels.txt",
-         "Error:\nCSV parsing error. Equal time stamps among the first samples (1 ms): the light calibration takes its "
-         "sampling rate from the time between them at line 6 of input file bad4/dataDumpAmbientLightSensor.csv\n"},
+        {{}, "levels.txt",
+         "Error:\nCSV parsing error. Equal time stamps among the first samples (10 ms): the light calibration takes its "
+         "sampling rate from the time between them at line 5 of input file bad4/dataDumpAmbientLightSensor.csv\n",
+         true},
+        // Two samples a millisecond: their stamps keep the fraction apart.
+        {{"--period", "0.5"}, "levels.txt", "", false},
     };
     int n = 0;
     for (const Bad& c : cases) {
@@ -466,8 +469,20 @@ TEST_F(Agm, LightCalibrationFromDumpAndConfiguration) {
         std::vector<std::string> sim = {"--flow", "als"};
         sim.insert(sim.end(), c.sim.begin(), c.sim.end());
         simulate(dump, sim);
+        if (c.repeatStamp) {
+            std::string text = file(dump + "/dataDumpAmbientLightSensor.csv");
+            const size_t at = text.find("\n20.000000,");
+            ASSERT_NE(at, std::string::npos);
+            text.replace(at + 1, 2, "10");
+            writeFile(dir + "/" + dump + "/dataDumpAmbientLightSensor.csv", text);
+        }
         const ProcessResult r =
             sensortrim({"-CalibrateOffline", "ALS", "-Auto", c.config, "-UseRawData", dump, "-ExportAllFiles", out});
+        if (c.tail.empty()) {
+            EXPECT_EQ(r.exitStatus, 0) << r.out;
+            EXPECT_TRUE(exists(out + "/resultCalibration.xml")) << r.out;
+            continue;
+        }
         EXPECT_EQ(r.exitStatus, 255) << c.tail;
         EXPECT_NE(r.out.find(c.tail), std::string::npos) << r.out;
         EXPECT_FALSE(exists(out + "/resultCalibration.xml")) << c.tail;

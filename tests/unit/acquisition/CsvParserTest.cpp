@@ -190,7 +190,7 @@ TEST_F(Dumps, RowsAndUnits) {
     const auto& samples = dump.at(mag);
     ASSERT_EQ(samples.size(), 4u);
     EXPECT_EQ(samples[0].timestamp, 10);  // octal
-    EXPECT_EQ(samples[1].timestamp, 12);
+    EXPECT_DOUBLE_EQ(samples[1].timestamp, 12.9);  // the fraction kept
     EXPECT_EQ(samples[1].values, (std::vector<double>{10, 20, 30}));  // microtesla to milligauss
     EXPECT_EQ(samples[2].timestamp, 32);
     EXPECT_TRUE(samples[3].values.empty());

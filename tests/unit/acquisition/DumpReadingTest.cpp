@@ -77,25 +77,53 @@ TEST(DumpNumbers, ValuesAreStrtodsOrDeclined) {
     }
 }
 
-TEST(DumpNumbers, TimestampsAreStrtoulsOrDeclined) {
+TEST(DumpNumbers, TimestampsKeepTheirFractionOrAreDeclined) {
+    // The fast reader takes plain decimals; the general one any form, the
+    // integer part as strtoul reads it with a base prefix and the fraction
+    // where that part is decimal. Both give the same value.
     struct Case {
         const char* text;
         bool taken;
         double value;
     };
     const Case cases[] = {
-        {"0", true, 0},          {"0.000000", true, 0},  {"10.500000", true, 10}, {"5.", true, 5},
-        {"123456789012345678", true, 123456789012345678.0},  {"1234567890123456789", false, 0},
-        {"010", false, 0},       {"0x1f", false, 0},     {"-1", false, 0},        {"", false, 0},
-        {"1e3", false, 0},       {" 1", false, 0},
+        {"0", true, 0},
+        {"0.000000", true, 0},
+        {"10.500000", true, 10.5},
+        {"10409.999898", true, 10409.999898},
+        {"5.", true, 5},
+        {"0.25", true, 0.25},
+        {"7.1234567", true, 7.1234567},
+        {"3.12345678912", true, 3.123456789},  // past a nanosecond: passed over
+        {"123456789012345678", true, 123456789012345678.0},
+        {"1234567890123456789", false, 1234567890123456789.0},
+        {"010", false, 8},
+        {"010.5", false, 8},
+        {"0x1f", false, 31},
+        {"+5.5", false, 5},
     };
     for (const Case& c : cases) {
         double value = -1;
         EXPECT_EQ(fastTime(c.text, value), c.taken) << c.text;
+        const double general = dumpnumbers::generalTimestamp(c.text, c.text + std::strlen(c.text));
+        EXPECT_DOUBLE_EQ(general, c.value) << c.text;
         if (c.taken) {
-            EXPECT_EQ(value, c.value) << c.text;
-            EXPECT_EQ(value, static_cast<double>(std::strtoul(c.text, nullptr, 0))) << c.text;
+            EXPECT_TRUE(sameBits(value, general)) << c.text;
         }
+    }
+    for (const char* text : {"-1", "", "1e3", " 1", ".5"}) {
+        double value = -1;
+        EXPECT_FALSE(fastTime(text, value)) << text;
+    }
+    // Every stamp the writer prints comes back as the general reader has it.
+    std::mt19937_64 random(11);
+    char text[64];
+    for (int i = 0; i < 100000; ++i) {
+        std::snprintf(text, sizeof text, "%f", static_cast<double>(random() % 100000000000ull) / 1000.0);
+        double value = -1;
+        ASSERT_TRUE(fastTime(text, value)) << text;
+        ASSERT_TRUE(sameBits(value, dumpnumbers::generalTimestamp(text, text + std::strlen(text)))) << text;
+        ASSERT_NEAR(value, std::strtod(text, nullptr), 1e-6) << text;
     }
 }
 
@@ -150,7 +178,7 @@ TEST(DumpNumbers, FastAndGeneralRowsMix) {
             fields.push_back(std::strtod(p, &end));
             p = end + 1;
         }
-        times.push_back(static_cast<double>(i));
+        times.push_back(i % 5 == 2 ? i + 0.5 : static_cast<double>(i));
         expected.push_back({fields[1], fields[2], fields[3]});
     }
     text += "60000,1,2,3";  // no line end at the end of the file
