@@ -9,7 +9,6 @@
 #include "InertialSensor.h"
 #include "Interpolation.h"
 #include "Quaternion.h"
-#include "SVD.h"
 #include "Statistics.h"
 #include "XmlUtil.h"
 
@@ -307,29 +306,18 @@ Matrix InertialSensor::calcAxisMapping(const Matrix& m) {
     return mapping;
 }
 
-Matrix InertialSensor::diagonalOnAxes(const Matrix& m) {
-    const SVD svd(m);
-    const Matrix u = svd.getU(), v = svd.getV(), sigma = svd.getSigma();
-    // The singular values come sorted; each belongs on the axis its singular
-    // vectors point along. Of the six ways to put three values on three axes,
-    // the one whose vectors lie closest to their axes wins.
-    static const int orders[6][3] = {{0, 1, 2}, {0, 2, 1}, {1, 0, 2}, {1, 2, 0}, {2, 0, 1}, {2, 1, 0}};
-    int best = 0;
-    double bestScore = -1;
-    for (int p = 0; p < 6; ++p) {
-        double score = 0;
-        for (int k = 0; k < 3; ++k) {
-            const int axis = orders[p][k];
-            score += std::fabs(u[axis][k]) + std::fabs(v[axis][k]);
-        }
-        if (score > bestScore) {
-            bestScore = score;
-            best = p;
-        }
-    }
+Matrix InertialSensor::diagonalOf(const Matrix& m) {
+    // A turn made by hand is not about the device's axis alone: the device
+    // lands a degree or so off about the vertical, and the turn takes that
+    // along. Such cross-talk is no property of the part, and it moves the
+    // correction's diagonal only at second order, where the singular values
+    // take its symmetric part as a scale error of the first (a degree of it
+    // makes 1.5 %). The part's own misalignment, a rotation, moves neither
+    // at first order. The axes are mapped first, so each element of the
+    // diagonal is its row's largest in size, and positive.
     Matrix diagonal(3, 3);
     for (int k = 0; k < 3; ++k)
-        diagonal[orders[best][k]][orders[best][k]] = sigma[k][k];
+        diagonal[k][k] = m[k][k];
     return diagonal;
 }
 
@@ -337,7 +325,7 @@ void InertialSensor::endCalibration(bool diagonalOnly) {
     A = calcAxisMapping(S);
     S = S * A.transpose();
     if (diagonalOnly)
-        S = diagonalOnAxes(S);
+        S = diagonalOf(S);
 }
 
 double InertialSensor::findGyroRotation(const std::shared_ptr<InertialSensor>& sensor, double tStart, double tEnd,

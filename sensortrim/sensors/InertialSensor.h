@@ -86,9 +86,9 @@ public:
     Vector calibrateSeg(int index, bool useMeans);
     Vector calibrateSeg(const Vector& v) const;
     static Matrix calcAxisMapping(const Matrix& m);
-    // The singular values of a 3x3 matrix as a diagonal matrix, each on the
-    // axis its singular vectors point along.
-    static Matrix diagonalOnAxes(const Matrix& m);
+    // The diagonal of a matrix whose axes are mapped: each axis's scale, the
+    // cross-talk left out.
+    static Matrix diagonalOf(const Matrix& m);
     void endCalibration(bool diagonalOnly);
 
     // The firmware record of the calibration.
