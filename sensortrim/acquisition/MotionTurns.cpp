@@ -65,10 +65,17 @@ void NewMotionProcess::checkReadings(int s, double t) {
     if (gyroscope) {
         double at = 0;
         const double gap = gyroscope->longestGap(from, to, at);
-        if (gap > kLongestGap)
-            throw CalibrationException("The Gyroscope's reports stopped for " + std::to_string(std::lround(gap)) +
-                                       " ms during " + where + " (lost on their way from the hub, not a fault of the "
-                                       "turn): calibrate again");
+        // A shorter gap is bridged, unless the device was turning quickly
+        // into and out of it: then what the bridge misses may take a third
+        // of what the flow promises for the scale.
+        double bridged = 0;
+        const double doubt = gyroscope->bridgeDoubt(from, to, bridged);
+        const double afforded = gyroscope->tolerance().scale * degrees / 3;
+        if (gap > kLongestGap || (afforded > 0 && doubt > afforded))
+            throw CalibrationException("The Gyroscope's reports stopped for " +
+                                       std::to_string(std::lround(gap > kLongestGap ? gap : bridged)) + " ms during " +
+                                       where + " (lost on their way from the hub, not a fault of the turn): calibrate "
+                                       "again");
     }
 }
 

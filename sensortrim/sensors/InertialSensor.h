@@ -244,6 +244,10 @@ public:
     Quiet quietestSecond(double fromMs);
     // The longest time between two samples, ending in the stretch, and when it began.
     double longestGap(double fromMs, double toMs, double& atMs) const;
+    // How far the integral of a turn may err where reports were lost in the
+    // stretch: the largest over its gaps of two or more reports, in the
+    // sensor's unit times seconds; gapMs is that gap's length.
+    double bridgeDoubt(double fromMs, double toMs, double& gapMs) const;
 
     std::vector<Vector> getExpectedResults() const;
     const Matrix& getStaticMeans() const { return staticMeans; }

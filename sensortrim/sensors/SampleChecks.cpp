@@ -205,6 +205,51 @@ double InertialSensor::longestGap(double fromMs, double toMs, double& atMs) cons
     return longest;
 }
 
+double InertialSensor::bridgeDoubt(double fromMs, double toMs, double& gapMs) const {
+    // Across a gap the integral takes the mean of the rates at its ends, as
+    // if the rate changed evenly. Where it was changing one way on the way
+    // in and another on the way out (a quick stroke of the hand) that errs
+    // by about the gap squared times the change of slope over twelve. A
+    // single lost report leaves too short a gap to matter.
+    gapMs = 0;
+    size_t first = 0, last = 0;
+    std::tie(first, last) = spanOf(fromMs, toMs);
+    if (first > 0)
+        --first;
+    std::vector<double> intervals;
+    for (size_t i = first + 1; i < last; ++i)
+        intervals.push_back(bufferedData[i].timestamp - bufferedData[i - 1].timestamp);
+    if (intervals.size() < 3)
+        return 0.0;
+    std::nth_element(intervals.begin(), intervals.begin() + static_cast<std::ptrdiff_t>(intervals.size() / 2),
+                     intervals.end());
+    const double usual = intervals[intervals.size() / 2];
+    double largest = 0;
+    for (size_t i = std::max<size_t>(first, 2); i + 1 < bufferedData.size() && i < last; ++i) {
+        const SensorData &a = bufferedData[i - 2], &b = bufferedData[i - 1], &c = bufferedData[i],
+                         &d = bufferedData[i + 1];
+        const double gap = c.timestamp - b.timestamp;
+        if (!(c.timestamp > fromMs && c.timestamp <= toMs) || !(gap > 2.5 * usual))
+            continue;
+        const double before = (b.timestamp - a.timestamp) * 0.001, after = (d.timestamp - c.timestamp) * 0.001;
+        if (!(before > 0) || !(after > 0) || a.values.size() < 3 || b.values.size() < 3 || c.values.size() < 3 ||
+            d.values.size() < 3)
+            continue;
+        double squares = 0;
+        for (size_t k = 0; k < 3; ++k) {
+            const double bend = (b.values[k] - a.values[k]) / before - (d.values[k] - c.values[k]) / after;
+            squares += bend * bend;
+        }
+        const double seconds = gap * 0.001;
+        const double doubt = seconds * seconds * std::sqrt(squares) / 12;
+        if (doubt > largest) {
+            largest = doubt;
+            gapMs = gap;
+        }
+    }
+    return largest;
+}
+
 Vector InertialSensor::levelOf(const std::vector<SensorData>& samples) const {
     Vector level(3);
     for (int axis = 0; axis < 3; ++axis) {

@@ -403,6 +403,14 @@ const RealPart kRealParts[] = {
       " ms during the turn about Y in step 4 (lost on their way from the hub, not a fault of the turn): calibrate "
       "again"},
      true},
+    // By hand a turn goes in quick strokes: reports lost in one leave more
+    // than the bridge across them can tell, where those of an even turn do not.
+    {"LostBurstInAStrokeByHand", {"AG", "-FourSteps"}, "hand=\"true\" burstMs=\"120\" burstAtTurn=\"1\" burstDelayMs=\"40\"",
+     {}, 0, false,
+     {"The Gyroscope's reports stopped for ",
+      " ms during the turn about Y in step 2 (lost on their way from the hub, not a fault of the turn): calibrate "
+      "again"},
+     true},
     {"MainsRipple9mG", {"AGM"}, "ripple=\"9\" rippleHz=\"60\"", {}, 0, false, {}},
     // Beside a power supply: the samples spread past the noise limit, and
     // the failure tells the alternating field from the sensor's noise.

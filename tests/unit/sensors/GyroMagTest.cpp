@@ -143,6 +143,39 @@ TEST(Gyroscope, ATurnAsItsReportsTellIt) {
     }
 }
 
+// What a gap of lost reports may take from a turn's integral: the bend of the
+// rate the bridge across it cannot see, over gaps of two reports or more.
+TEST(Gyroscope, AGapInAQuickStrokeIsDoubted) {
+    struct Case {
+        const char* what;
+        double lostFromMs, lostToMs;  // reports in [from, to) are lost
+        double doubt;                 // degrees, about Z
+        double gapMs;
+    };
+    // A stroke of 500 deg/s at its peak: the rate rises as 1 - cos over
+    // 0.1 s from 1 s on; reports every 10 ms.
+    auto rate = [](double ms) {
+        const double u = (ms - 1000) / 100;
+        return u > 0 && u < 1 ? 250 * (1 - std::cos(2 * 3.14159265358979 * u)) : 0.0;
+    };
+    const Case cases[] = {
+        // In 1040 (rising at 10,000 deg/s^2) and out at 1100 (still): 60 ms.
+        {"a gap across the stroke's top", 1050, 1100, 0.06 * 0.06 / 12 * (rate(1040) - rate(1030)) / 0.01, 60},
+        {"one report lost at the top", 1050, 1060, 0, 0},
+        {"a gap at rest", 1200, 1300, 0, 0},
+        {"a gap outside the stretch", 500, 600, 0, 0},
+    };
+    for (const Case& c : cases) {
+        TestGyro gyro;
+        for (double ms = 700; ms <= 1500; ms += 10)
+            if (!(ms >= c.lostFromMs && ms < c.lostToMs))
+                gyro.getBufferedData().emplace_back(ms, std::vector<double>{0, 0, rate(ms)});
+        double gap = -1;
+        EXPECT_NEAR(gyro.bridgeDoubt(900, 1400, gap), c.doubt, 1e-9) << c.what;
+        EXPECT_NEAR(gap, c.gapMs, 1e-9) << c.what;
+    }
+}
+
 // Each full-flow turn less the rest rate of the holds before and after it:
 // a bias that drifts evenly through the run leaves the turns as they were.
 TEST(Gyroscope, TheRestTakenOffATurnIsThatOfTheHoldsAroundIt) {
