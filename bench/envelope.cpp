@@ -19,9 +19,11 @@
 //     degrees), any heading;
 //  2. the honest sigma: per flow that calibrates from a dump (full, four
 //     positions, four steps; the face-up flow is live only),
-//     device (ideal, or the realistic part of examples/hub-realistic.xml) and
-//     sensor, over devices drawn at any dip, heading and field of 350 to 650
-//     mG with each sensor's noise anywhere up to nine tenths of its limit.
+//     device (ideal; the realistic part of examples/hub-realistic.xml, each
+//     part warming at a rate of its own; the same part moved by a person's
+//     hand) and sensor, over devices drawn at any dip, heading and field of
+//     350 to 650 mG with each sensor's noise anywhere up to nine tenths of its
+//     limit.
 //     The full flow and the four positions determine every element and are
 //     held against the truth; four steps does not determine the
 //     misalignment, which its tolerance allows for: its gyroscope is held
@@ -211,14 +213,19 @@ bool keep = false;
 struct Device {
     Errors acc, gyro, mag;
     double dip, heading, station;
+    // The realistic part's own effects and how it is moved, as the simulator
+    // takes them.
+    std::vector<std::string> effects;
 };
 
 std::vector<std::string> simulation(const Device& d, const std::string& out, int seed, const char* flow,
                                     const char* sensors, bool realistic, double hold, double noiseScale) {
     std::vector<std::string> simulate = {DEVICESIM_BIN, "--out", out, "--flow", flow, "--sensors", sensors,
                                          "--seed", std::to_string(seed)};
-    if (realistic)
+    if (realistic) {
         simulate.insert(simulate.end(), {"--device", EXAMPLES_DIR "/hub-realistic.xml"});
+        simulate.insert(simulate.end(), d.effects.begin(), d.effects.end());
+    }
     simulate.insert(simulate.end(), {"--dip", number(d.dip), "--field", number(d.station), "--heading",
                                      number(d.heading), "--hold", number(hold)});
     for (const auto& sensor :
@@ -363,10 +370,15 @@ double drawNoise(std::mt19937& rng, double typical, double limit) {
     return std::exp(u(rng));
 }
 
-void runHonesty(const FlowSpec& flow, bool realistic, int seed, const std::string& root,
+// The kinds of device the honest sigma is held over.
+enum class Kind { Ideal, Realistic, ByHand };
+const char* const kKindNames[] = {"ideal", "realistic", "realistic, by hand"};
+
+void runHonesty(const FlowSpec& flow, Kind kind, int seed, const std::string& root,
                 std::map<std::string, HonestyTally>& tallies, std::mutex& lock) {
+    const bool realistic = kind != Kind::Ideal;
     std::mt19937 rng(static_cast<unsigned>(seed) * 104729u + static_cast<unsigned>(flow.kind) * 31u +
-                     (realistic ? 7u : 0u));
+                     (kind == Kind::Realistic ? 7u : kind == Kind::ByHand ? 13u : 0u));
     Device d;
     d.acc = truth::drawAccelerometer(rng, drawNoise(rng, 0.001, kAccLimit));
     d.gyro = truth::drawGyroscope(rng, drawNoise(rng, 0.05, kGyroLimit));
@@ -374,8 +386,20 @@ void runHonesty(const FlowSpec& flow, bool realistic, int seed, const std::strin
     d.dip = std::uniform_real_distribution<double>(-75, 75)(rng);
     d.heading = std::uniform_real_distribution<double>(0, 360)(rng);
     d.station = stationFor(d.mag, std::uniform_real_distribution<double>(350, 650)(rng));
+    if (realistic) {
+        // An allowance is one sigma over parts: each part warms at a rate of
+        // its own, the scenario's rates the spread, either way, where one
+        // part's rates on every device would be one error made 150 times.
+        std::normal_distribution<double> unit(0.0, 1.0);
+        auto warming = [&](double x, double y, double z) {
+            return truth::triple({x * unit(rng), y * unit(rng), z * unit(rng)});
+        };
+        d.effects = {"--acc-drift", warming(0.0003, 0.0002, 0.0003), "--gyro-drift", warming(0.02, 0.015, 0.01)};
+        if (kind == Kind::ByHand)
+            d.effects.insert(d.effects.end(), {"--hand", "on"});
+    }
     const std::string dir = root + "/honesty" + std::to_string(seed) + "_" + std::to_string(int(flow.kind)) +
-                            (realistic ? "r" : "i");
+                            "irh"[static_cast<int>(kind)];
     const double hold = holdSeconds(flow.type, d.acc, d.gyro, 10);
     simulate(simulation(d, dir + "/dump", seed, flow.simFlow, flow.simSensors, realistic, hold, 1.0));
     const ProcessResult r = calibrate(dir, flow.modifiers, flow.sensors);
@@ -386,13 +410,12 @@ void runHonesty(const FlowSpec& flow, bool realistic, int seed, const std::strin
         calibrate(dir + "/twin", flow.modifiers, flow.sensors);
         twinLog = readFile(dir + "/twin/out/AGMLogFile.xml");
     }
-    const std::string kind = realistic ? "realistic" : "ideal";
     std::lock_guard<std::mutex> guard(lock);
     for (const auto& s : {std::make_pair("Accelerometer", &d.acc), std::make_pair("Gyroscope", &d.gyro),
                           std::make_pair("Magnetometer", &d.mag)}) {
         if (std::string(flow.sensors).find(s.first[0]) == std::string::npos)
             continue;
-        HonestyTally& t = tallies[std::string(flow.name) + "|" + kind + "|" + s.first];
+        HonestyTally& t = tallies[std::string(flow.name) + "|" + kKindNames[static_cast<int>(kind)] + "|" + s.first];
         ++t.runs;
         t.failed += r.exitStatus == 0 ? 0 : 1;
         judge(records::loggedOf(log, s.first), records::loggedOf(twinLog, s.first), *s.second, std::string(s.first) == "Magnetometer",
@@ -483,16 +506,16 @@ int main(int argc, char** argv) {
 
     if (only.empty() || only == "honesty") {
         std::map<std::string, HonestyTally> tallies;
-        const size_t perFlow = 2 * static_cast<size_t>(devices);
+        const size_t perFlow = 3 * static_cast<size_t>(devices);
         inParallel(flows().size() * perFlow, jobs, [&](size_t k) {
             const FlowSpec& flow = flows()[k / perFlow];
             const size_t i = k % perFlow;
-            runHonesty(flow, i % 2 == 1, static_cast<int>(i / 2) + 1, root, tallies, lock);
+            runHonesty(flow, static_cast<Kind>(i % 3), static_cast<int>(i / 3) + 1, root, tallies, lock);
         });
         std::printf("| flow | device | sensor | runs (failed) | scale and axes: elements | past 2 sigma | past 3 sigma "
                     "| offset: elements | past 2 sigma | past 3 sigma |\n|---|---|---|---|---|---|---|---|---|---|\n");
         for (const FlowSpec& flow : flows())
-            for (const char* kind : {"ideal", "realistic"})
+            for (const char* kind : kKindNames)
                 for (const char* sensor : {"Accelerometer", "Gyroscope", "Magnetometer"}) {
                     const auto it = tallies.find(std::string(flow.name) + "|" + kind + "|" + sensor);
                     if (it == tallies.end())
