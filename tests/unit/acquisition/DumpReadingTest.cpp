@@ -115,6 +115,16 @@ TEST(DumpNumbers, TimestampsKeepTheirFractionOrAreDeclined) {
         double value = -1;
         EXPECT_FALSE(fastTime(text, value)) << text;
     }
+    // Without an integer part strtoul reads none, and there is no fraction of one.
+    EXPECT_EQ(dumpnumbers::generalTimestamp(".5", ".5" + 2), 0.0);
+    // The stamp ends at the field's end, its fraction with it.
+    const Case rows[] = {{"10.5,3,4", true, 10.5}, {"10.25\n", true, 10.25}};
+    for (const Case& c : rows) {
+        double value = -1;
+        const char* stop = dumpnumbers::parseTimestamp(c.text, c.text + std::strlen(c.text), value);
+        EXPECT_EQ(stop, c.text + std::strcspn(c.text, ",\n")) << c.text;
+        EXPECT_DOUBLE_EQ(value, c.value) << c.text;
+    }
     // Every stamp the writer prints comes back as the general reader has it.
     std::mt19937_64 random(11);
     char text[64];

@@ -149,6 +149,9 @@ TEST(Gyroscope, AGapInAQuickStrokeIsDoubted) {
     struct Case {
         const char* what;
         double lostFromMs, lostToMs;  // reports in [from, to) are lost
+        double firstMs;               // the recording's first report
+        double fromMs, toMs;          // the stretch
+        bool repeated;                // the report before the gap comes twice, under one stamp
         double doubt;                 // degrees, about Z
         double gapMs;
     };
@@ -158,20 +161,33 @@ TEST(Gyroscope, AGapInAQuickStrokeIsDoubted) {
         const double u = (ms - 1000) / 100;
         return u > 0 && u < 1 ? 250 * (1 - std::cos(2 * 3.14159265358979 * u)) : 0.0;
     };
+    auto slope = [&](double fromMs, double toMs) { return (rate(toMs) - rate(fromMs)) / (toMs - fromMs) * 1000; };
+    // In at 1040 (rising at 10,000 deg/s^2) and out at 1100 (still): 60 ms.
+    const double top = 0.06 * 0.06 / 12 * slope(1030, 1040);
+    // In at 1020, rising, and out at 1060, falling: both slopes count.
+    const double across = 0.04 * 0.04 / 12 * (slope(1010, 1020) - slope(1060, 1070));
     const Case cases[] = {
-        // In 1040 (rising at 10,000 deg/s^2) and out at 1100 (still): 60 ms.
-        {"a gap across the stroke's top", 1050, 1100, 0.06 * 0.06 / 12 * (rate(1040) - rate(1030)) / 0.01, 60},
-        {"one report lost at the top", 1050, 1060, 0, 0},
-        {"a gap at rest", 1200, 1300, 0, 0},
-        {"a gap outside the stretch", 500, 600, 0, 0},
+        {"a gap across the stroke's top", 1050, 1100, 700, 900, 1400, false, top, 60},
+        {"a gap from the rise into the fall", 1030, 1060, 700, 900, 1400, false, across, 40},
+        {"one report lost at the top", 1050, 1060, 700, 900, 1400, false, 0, 0},
+        {"a gap at rest", 1200, 1300, 700, 900, 1400, false, 0, 0},
+        {"a gap outside the stretch", 500, 600, 700, 900, 1400, false, 0, 0},
+        {"a gap that ends where the stretch ends", 1050, 1100, 700, 900, 1100, false, top, 60},
+        {"a gap that ends where the stretch begins", 1050, 1100, 700, 1100, 1400, false, 0, 0},
+        {"a gap at the recording's third report", 1050, 1100, 1030, 900, 1400, false, top, 60},
+        {"a stamp repeated before the gap: no slope to tell", 1050, 1100, 700, 900, 1400, true, 0, 0},
     };
     for (const Case& c : cases) {
         TestGyro gyro;
-        for (double ms = 700; ms <= 1500; ms += 10)
-            if (!(ms >= c.lostFromMs && ms < c.lostToMs))
-                gyro.getBufferedData().emplace_back(ms, std::vector<double>{0, 0, rate(ms)});
+        for (double ms = c.firstMs; ms <= 1500; ms += 10) {
+            if (ms >= c.lostFromMs && ms < c.lostToMs)
+                continue;
+            gyro.getBufferedData().emplace_back(ms, std::vector<double>{0, 0, rate(ms)});
+            if (c.repeated && ms + 10 == c.lostFromMs)
+                gyro.getBufferedData().emplace_back(ms, std::vector<double>{1, 1, rate(ms) + 1});
+        }
         double gap = -1;
-        EXPECT_NEAR(gyro.bridgeDoubt(900, 1400, gap), c.doubt, 1e-9) << c.what;
+        EXPECT_NEAR(gyro.bridgeDoubt(c.fromMs, c.toMs, gap), c.doubt, 1e-9) << c.what;
         EXPECT_NEAR(gap, c.gapMs, 1e-9) << c.what;
     }
 }
