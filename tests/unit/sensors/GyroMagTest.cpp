@@ -151,7 +151,7 @@ TEST(Gyroscope, AGapInAQuickStrokeIsDoubted) {
         double lostFromMs, lostToMs;  // reports in [from, to) are lost
         double firstMs;               // the recording's first report
         double fromMs, toMs;          // the stretch
-        bool repeated;                // the report before the gap comes twice, under one stamp
+        int repeated;                 // the report before (-1) or after (1) the gap comes twice, under one stamp
         double doubt;                 // degrees, about Z
         double gapMs;
     };
@@ -167,15 +167,16 @@ TEST(Gyroscope, AGapInAQuickStrokeIsDoubted) {
     // In at 1020, rising, and out at 1060, falling: both slopes count.
     const double across = 0.04 * 0.04 / 12 * (slope(1010, 1020) - slope(1060, 1070));
     const Case cases[] = {
-        {"a gap across the stroke's top", 1050, 1100, 700, 900, 1400, false, top, 60},
-        {"a gap from the rise into the fall", 1030, 1060, 700, 900, 1400, false, across, 40},
-        {"one report lost at the top", 1050, 1060, 700, 900, 1400, false, 0, 0},
-        {"a gap at rest", 1200, 1300, 700, 900, 1400, false, 0, 0},
-        {"a gap outside the stretch", 500, 600, 700, 900, 1400, false, 0, 0},
-        {"a gap that ends where the stretch ends", 1050, 1100, 700, 900, 1100, false, top, 60},
-        {"a gap that ends where the stretch begins", 1050, 1100, 700, 1100, 1400, false, 0, 0},
-        {"a gap at the recording's third report", 1050, 1100, 1030, 900, 1400, false, top, 60},
-        {"a stamp repeated before the gap: no slope to tell", 1050, 1100, 700, 900, 1400, true, 0, 0},
+        {"a gap across the stroke's top", 1050, 1100, 700, 900, 1400, 0, top, 60},
+        {"a gap from the rise into the fall", 1030, 1060, 700, 900, 1400, 0, across, 40},
+        {"one report lost at the top", 1050, 1060, 700, 900, 1400, 0, 0, 0},
+        {"a gap at rest", 1200, 1300, 700, 900, 1400, 0, 0, 0},
+        {"a gap outside the stretch", 500, 600, 700, 900, 1400, 0, 0, 0},
+        {"a gap that ends where the stretch ends", 1050, 1100, 700, 900, 1100, 0, top, 60},
+        {"a gap that ends where the stretch begins", 1050, 1100, 700, 1100, 1400, 0, 0, 0},
+        {"a gap at the recording's third report", 1050, 1100, 1030, 900, 1400, 0, top, 60},
+        {"a stamp repeated before the gap: no slope to tell", 1050, 1100, 700, 900, 1400, -1, 0, 0},
+        {"a stamp repeated after the gap: no slope to tell", 1030, 1060, 700, 900, 1400, 1, 0, 0},
     };
     for (const Case& c : cases) {
         TestGyro gyro;
@@ -183,7 +184,7 @@ TEST(Gyroscope, AGapInAQuickStrokeIsDoubted) {
             if (ms >= c.lostFromMs && ms < c.lostToMs)
                 continue;
             gyro.getBufferedData().emplace_back(ms, std::vector<double>{0, 0, rate(ms)});
-            if (c.repeated && ms + 10 == c.lostFromMs)
+            if ((c.repeated < 0 && ms + 10 == c.lostFromMs) || (c.repeated > 0 && ms == c.lostToMs))
                 gyro.getBufferedData().emplace_back(ms, std::vector<double>{1, 1, rate(ms) + 1});
         }
         double gap = -1;
