@@ -101,6 +101,7 @@ TEST(DumpNumbers, TimestampsKeepTheirFractionOrAreDeclined) {
         {"010.5", false, 8},
         {"0x1f", false, 31},
         {"+5.5", false, 5},
+        {".5", false, 0},  // strtoul reads no integer part, and there is no fraction of none
     };
     for (const Case& c : cases) {
         double value = -1;
@@ -111,12 +112,10 @@ TEST(DumpNumbers, TimestampsKeepTheirFractionOrAreDeclined) {
             EXPECT_TRUE(sameBits(value, general)) << c.text;
         }
     }
-    for (const char* text : {"-1", "", "1e3", " 1", ".5"}) {
+    for (const char* text : {"-1", "", "1e3", " 1"}) {
         double value = -1;
         EXPECT_FALSE(fastTime(text, value)) << text;
     }
-    // Without an integer part strtoul reads none, and there is no fraction of one.
-    EXPECT_EQ(dumpnumbers::generalTimestamp(".5", ".5" + 2), 0.0);
     // The stamp ends at the field's end, its fraction with it.
     const Case rows[] = {{"10.5,3,4", true, 10.5}, {"10.25\n", true, 10.25}};
     for (const Case& c : rows) {
