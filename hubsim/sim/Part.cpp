@@ -67,8 +67,10 @@ double Delivery::stamp(double tMs) {
     if (e.jitterMs > 0) {
         std::normal_distribution<double> jitter(0.0, e.jitterMs);
         t += jitter(rng);
-        t = std::max(std::max(t, lastStamp + 0.001), 0.0);
+        t = std::max(t, lastStamp + 0.001);
     }
+    // A first sample taken early is still stamped at the recording's start.
+    t = std::max(t, 0.0);
     lastStamp = t;
     return t;
 }
