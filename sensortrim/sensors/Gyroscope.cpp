@@ -1,5 +1,6 @@
 #include "Gyroscope.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -301,15 +302,94 @@ void Gyroscope::findGyroScale(double angle) {
     }
 }
 
+std::vector<double> Gyroscope::tickTimes(const std::vector<double>& stamps, std::vector<double>* ticksOut) {
+    if (ticksOut)
+        ticksOut->clear();
+    const size_t n = stamps.size();
+    if (n < 8)
+        return stamps;
+    std::vector<double> intervals;
+    intervals.reserve(n - 1);
+    for (size_t j = 1; j < n; ++j)
+        intervals.push_back(stamps[j] - stamps[j - 1]);
+    const auto middle = intervals.begin() + static_cast<std::ptrdiff_t>(intervals.size() / 2);
+    std::nth_element(intervals.begin(), middle, intervals.end());
+    const double period = *middle;
+    if (!(period > 0) || !std::isfinite(period))
+        return stamps;
+    // Each report's tick, and the line through the stamps by their ticks.
+    // The median interval is the period only to a few tenths of a percent,
+    // which over hundreds of ticks adds up: past the first few, each report
+    // is put on the tick the line through those before it points to.
+    std::vector<double> ticks(n, 0.0);
+    double sumK = 0, sumT = 0, sumKK = 0, sumKT = 0;  // ticks and stamps (from the first) so far
+    double slope = period, start = 0;                 // the line: stamps[0] + start + slope * tick
+    auto fit = [&](double count) {
+        slope = (count * sumKT - sumK * sumT) / (count * sumKK - sumK * sumK);
+        start = (sumT - slope * sumK) / count;
+    };
+    for (size_t j = 1; j < n; ++j) {
+        const double t = stamps[j] - stamps[0];
+        if (j >= 8)
+            fit(static_cast<double>(j));
+        const double tick = j < 8 ? ticks[j - 1] + std::round((stamps[j] - stamps[j - 1]) / period)
+                                  : std::round((t - start) / slope);
+        // Two reports on one tick: no even clock sampled them.
+        if (!(tick > ticks[j - 1]) || !std::isfinite(tick))
+            return stamps;
+        ticks[j] = tick;
+        sumK += tick;
+        sumT += t;
+        sumKK += tick * tick;
+        sumKT += tick * t;
+    }
+    fit(static_cast<double>(n));
+    std::vector<double> times(n);
+    double squares = 0;
+    for (size_t j = 0; j < n; ++j) {
+        times[j] = stamps[0] + start + slope * ticks[j];
+        squares += (times[j] - stamps[j]) * (times[j] - stamps[j]);
+    }
+    // Stamps spread evenly over the ticks stray a third of a period, root
+    // mean square: no even clock sampled them.
+    if (!(std::sqrt(squares / static_cast<double>(n)) <= period / 8))
+        return stamps;
+    if (ticksOut)
+        *ticksOut = std::move(ticks);
+    return times;
+}
+
 Vector Gyroscope::integrate(size_t from, size_t to, const Vector& rest) const {
     // Each interval by the mean of the rates at its ends: a sample after a
     // gap in the reports then does not stand for the whole gap.
     Vector turn(3);
-    for (size_t j = from; j < to && j < bufferedData.size(); ++j) {
-        if (j == 0 || bufferedData[j].values.size() < 3 || bufferedData[j - 1].values.size() < 3)
+    if (from >= to || from >= bufferedData.size())
+        return turn;
+    if (from == 0)
+        throw CalibrationException("Internal error");
+    const size_t end = std::min(to, bufferedData.size());
+    std::vector<double> stamps, ticks;
+    stamps.reserve(end - from + 1);
+    for (size_t j = from - 1; j < end; ++j)
+        stamps.push_back(bufferedData[j].timestamp);
+    const std::vector<double> times = tickTimes(stamps, &ticks);
+    // Ticks between report j - 1 and report j (0 where the clock is not known).
+    auto ticksBefore = [&](size_t j) { return ticks.empty() ? 0.0 : ticks[j - from + 1] - ticks[j - from]; };
+    for (size_t j = from; j < end; ++j) {
+        if (bufferedData[j].values.size() < 3 || bufferedData[j - 1].values.size() < 3)
             throw CalibrationException("Internal error");
-        const double dt = (bufferedData[j].timestamp - bufferedData[j - 1].timestamp) * 0.001;
+        const double dt = (times[j - from + 1] - times[j - from]) * 0.001;
         turn += ((Vector(bufferedData[j].values) + Vector(bufferedData[j - 1].values)) * 0.5 - rest) * dt;
+        // A single lost report amid whole ticks: the straight line across
+        // its gap cuts off the bend of a quick stroke, which the cubic
+        // through the two reports either side keeps (its integral over the
+        // gap weighs them -2/9, 11/9, 11/9, -2/9 ticks).
+        if (ticksBefore(j) == 2 && j > from && j + 1 < end && ticksBefore(j - 1) == 1 && ticksBefore(j + 1) == 1 &&
+            bufferedData[j - 2].values.size() >= 3 && bufferedData[j + 1].values.size() >= 3) {
+            const Vector bend = Vector(bufferedData[j - 1].values) + Vector(bufferedData[j].values) -
+                                Vector(bufferedData[j - 2].values) - Vector(bufferedData[j + 1].values);
+            turn += bend * (dt / 2 * 2.0 / 9.0);
+        }
     }
     return turn;
 }

@@ -43,6 +43,16 @@ public:
                              const Vector& noise);
     // The turn over buffered samples [from, to) less the rest rate, in degrees.
     Vector integrate(size_t from, size_t to, const Vector& rest) const;
+    // The times a run of reports was sampled at. The part samples by its own
+    // clock, evenly; the hub stamps each report as it handles it, a fraction
+    // of a millisecond late or early. Numbered by the ticks of that clock
+    // (a lost report leaves its tick out), the stamps lie about a straight
+    // line, which gives each report its tick's time. Stamps that stray from
+    // every even clock (by an eighth of its period, root mean square, or two
+    // on one tick) are taken as they are.
+    // `ticks`, where given, gets each report's tick from the first (left
+    // empty where the stamps are taken as they are).
+    static std::vector<double> tickTimes(const std::vector<double>& stamps, std::vector<double>* ticks = nullptr);
 
     const std::vector<Matrix>& getStepRotations() const { return stepRotations; }
 

@@ -143,6 +143,53 @@ TEST(Gyroscope, ATurnAsItsReportsTellIt) {
     }
 }
 
+// A turn integrated on the part's own clock: stamps that wander about an even
+// clock are put back on its ticks, a clock a little off its nominal period
+// keeps its own, a single lost report amid whole ticks is bridged by the
+// cubic through its neighbours, and stamps that no even clock explains stand.
+TEST(Gyroscope, ATurnIsIntegratedOnThePartsOwnClock) {
+    struct Case {
+        const char* what;
+        std::vector<double> intervals;  // ms, repeated; empty: the clock below
+        double periodMs, jitterMs;      // the clock and the stamps' wander (sin 0.7 k)
+        std::vector<int> lost;          // ticks whose reports never came
+        double turned, within;          // degrees
+        int late = -1;                  // a tick whose report is stamped 4 ms late, the next 2 ms early
+    };
+    // A stroke of 25 degrees: 250 (1 - cos) deg/s over 0.1 s from 1 s on.
+    auto rate = [](double ms) {
+        const double u = (ms - 1000) / 100;
+        return u > 0 && u < 1 ? 250 * (1 - std::cos(2 * kPi * u)) : 0.0;
+    };
+    const Case cases[] = {
+        {"stamps a millisecond about the clock", {}, 10, 1, {}, 25, 0.01},
+        {"a clock 1 % slow", {}, 10.1, 1, {}, 25, 0.01},
+        {"one report lost at the stroke's top", {}, 10, 0, {35}, 25.0780980414929, 1e-9},
+        {"one report lost, stamps wandering", {}, 10, 1, {35}, 25.078, 0.01},
+        {"one report lost on the rise", {}, 10, 0, {33}, 25.0241336220482, 1e-9},
+        {"two reports lost: the line across them", {}, 10, 0, {34, 35}, 23.27254248593737, 1e-9},
+        {"an interval under half the period: stamps stand", {4, 16, 10}, 0, 0, {}, 24.96939712099601, 1e-9},
+        {"stamps no even clock explains stand", {10, 10, 10, 14, 6}, 0, 0, {}, 25.0, 1e-9},
+        {"an interval under half a period between two reports on their ticks", {}, 10, 0, {}, 25, 0.01, 33},
+    };
+    for (const Case& c : cases) {
+        TestGyro gyro;
+        double ms = 700;
+        for (int k = 0; ms <= 1500; ++k) {
+            const double at = c.intervals.empty() ? 700 + c.periodMs * k : ms;
+            if (!c.intervals.empty())
+                ms += c.intervals[static_cast<size_t>(k) % c.intervals.size()];
+            else
+                ms = at + c.periodMs;
+            if (std::find(c.lost.begin(), c.lost.end(), k) != c.lost.end())
+                continue;
+            gyro.getBufferedData().emplace_back(at + c.jitterMs * std::sin(0.7 * k) + (c.late < 0 ? 0 : k == c.late ? 4 : k == c.late + 1 ? -2 : 0),
+                                                std::vector<double>{0, 0, rate(at)});
+        }
+        EXPECT_NEAR(gyro.integrate(1, gyro.getBufferedData().size(), Vector(3))[2], c.turned, c.within) << c.what;
+    }
+}
+
 // What a gap of lost reports may take from a turn's integral: the bend of the
 // rate the bridge across it cannot see, over gaps of two reports or more.
 TEST(Gyroscope, AGapInAQuickStrokeIsDoubted) {
