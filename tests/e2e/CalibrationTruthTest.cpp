@@ -411,6 +411,10 @@ const RealPart kRealParts[] = {
       " ms during the turn about Y in step 2 (lost on their way from the hub, not a fault of the turn): calibrate "
       "again"},
      true},
+    // The hub stamps each report as it handles it, here a millisecond early
+    // or late: in a quick stroke by hand that moved a quarter turn's
+    // integral past the scale's tolerance, in a run that completed.
+    {"UnevenStampsByHandFourSteps", {"AG", "-FourSteps"}, "hand=\"true\" jitterMs=\"1\"", {}, 0, false, {}},
     {"MainsRipple9mG", {"AGM"}, "ripple=\"9\" rippleHz=\"60\"", {}, 0, false, {}},
     // Beside a power supply: the samples spread past the noise limit, and
     // the failure tells the alternating field from the sensor's noise.
