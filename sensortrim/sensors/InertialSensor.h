@@ -357,6 +357,14 @@ protected:
     void judgePrecision(double noise, double limit);
     // Adds the part's allowance to the precision's elements.
     void withAllowance();
+    // How many times longer the samples that move the records must be for
+    // them to promise the tolerance at half the risk the run allows: the
+    // noise's share of each element shrinks as the square root of their
+    // number, the allowance stays. 0 where no length up to a hundred times
+    // would do.
+    double samplesLongerBy() const;
+    // The mean length of the flow's turns, in seconds (0: none).
+    virtual double turnSeconds() const { return 0.0; }
     // The samples of buffer indexes [from, to).
     std::vector<SensorData> stretch(size_t from, size_t to) const;
     // The error of the mean of values in time order, as the spread of the

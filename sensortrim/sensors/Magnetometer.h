@@ -85,6 +85,7 @@ public:
     double fieldError = 0.0;
     Tolerance tolerance() const override;
     std::string mirrorCause(int axis) const override;
+    double turnSeconds() const override;
     static constexpr double kFieldChangeLimit = 0.05;
     // Averaged over kSmoothingMs it strays at most this share from its
     // strength in the holds, or the fit does not hold the samples it came from.

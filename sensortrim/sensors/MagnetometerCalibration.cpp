@@ -243,6 +243,17 @@ Vector Magnetometer::findMisalignment(const std::vector<SensorData>& samples, co
     return n;
 }
 
+double Magnetometer::turnSeconds() const {
+    double seconds = 0;
+    int turns = 0;
+    for (const auto& turn : turnStretches)
+        if (turn.second > turn.first && turn.second <= bufferedData.size()) {
+            seconds += (bufferedData[turn.second - 1].timestamp - bufferedData[turn.first].timestamp) / 1000;
+            ++turns;
+        }
+    return turns > 0 ? seconds / turns : 0.0;
+}
+
 Magnetometer::FieldFigures Magnetometer::fieldFigures(const EllipsoidFit& fit) {
     // Through the fit the field is as strong in every direction: while the
     // device turns it keeps the strength it has in the holds. A magnet or

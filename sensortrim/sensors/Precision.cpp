@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <string>
 
 #include "InertialSensor.h"
 
@@ -124,6 +125,41 @@ void InertialSensor::withAllowance() {
     }
 }
 
+double InertialSensor::samplesLongerBy() const {
+    const Tolerance t = tolerance(), a = allowance();
+    const Matrix correction = S * A;
+    // The chance that an element strays past its tolerance, the noise's
+    // share of its sigma shrunk by sqrt(longer).
+    auto risk = [](double tolerance, double sigma, double allowed, double longer) {
+        const double noise = std::max(0.0, sigma * sigma - allowed * allowed);
+        const double spread = std::sqrt(noise / longer + allowed * allowed);
+        return spread > 0 ? std::erfc(tolerance / (spread * std::sqrt(2.0))) : 0.0;
+    };
+    auto risks = [&](double longer) {
+        double scale = 0, offset = 0;
+        if (t.scale > 0 && precision.scaleElements.getRows() == 3 && correction.getRows() == 3)
+            for (int i = 0; i < 3; ++i)
+                for (int j = 0; j < 3; ++j)
+                    scale += risk(t.scale, precision.scaleElements[i][j],
+                                  std::fabs(correction[i][j]) > 0.5 ? a.scale : 0.0, longer);
+        if (t.offset > 0 && precision.offsetElements.size() == 3)
+            for (int i = 0; i < 3; ++i)
+                offset += risk(t.offset, precision.offsetElements[i], a.offset, longer);
+        return std::max(scale, offset);
+    };
+    const double enough = kRiskShare / 10, most = 100.0;
+    if (!(risks(most) <= enough))
+        return 0.0;
+    if (risks(1.0) <= enough)
+        return 1.0;
+    double low = 1.0, high = most;
+    while (high - low > 0.01) {
+        const double middle = (low + high) / 2;
+        (risks(middle) > enough ? low : high) = middle;
+    }
+    return high;
+}
+
 void InertialSensor::judgePrecision(double noise, double limit) {
     withAllowance();
     const Tolerance t = tolerance();
@@ -181,25 +217,35 @@ void InertialSensor::judgePrecision(double noise, double limit) {
     // its data allows is only the last word.
     if ((scaleShare <= 1 && offsetShare <= 1) || noise > limit || failure)
         return;
-    // What the operator can do about it.
-    const char* remedy = name == "Magnetometer"
+    // What the operator can do about it: the magnetometer's turns, as long
+    // as its noise needs, where a length would do.
+    std::string remedy = name == "Magnetometer"
                              ? "turn the device more slowly, away from mains wiring and power supplies, or calibrate "
                                "with a quieter part"
                          : name == "Gyroscope" ? "hold each position longer, or calibrate with a quieter part"
                                                : "calibrate on a steadier table and hold each position longer, or "
                                                  "with a quieter part";
+    const double seconds = turnSeconds(), longer = seconds > 0 ? samplesLongerBy() : 0.0;
+    if (name == "Magnetometer" && longer > 0) {
+        char slowly[160];
+        std::snprintf(slowly, sizeof slowly, "turn the device more slowly (each turn over %.0f s or more; this run's "
+                                             "took %.0f s)",
+                      std::ceil(seconds * longer), seconds);
+        remedy = std::string(slowly) + remedy.substr(std::string("turn the device more slowly").size());
+    }
     char text[700];
     if (scaleShare >= offsetShare)
         std::snprintf(text, sizeof text,
                       "The %s is too noisy for this calibration: its noise, %s, leaves its %s uncertain by %.2f %% "
                       "(one sigma), too much to promise %.1f %%: %s.\n",
                       name.c_str(), inOperatorUnit(noise).c_str(),
-                      name == "Magnetometer" ? "shape" : "scale and axes", precision.scale * 100, t.scale * 100, remedy);
+                      name == "Magnetometer" ? "shape" : "scale and axes", precision.scale * 100, t.scale * 100,
+                      remedy.c_str());
     else
         std::snprintf(text, sizeof text,
                       "The %s is too noisy for this calibration: its noise, %s, leaves its %s uncertain by %s "
                       "(one sigma), too much to promise %s: %s.\n",
                       name.c_str(), inOperatorUnit(noise).c_str(), name == "Magnetometer" ? "centre" : "offset",
-                      inOperatorUnit(precision.offset).c_str(), inOperatorUnit(t.offset).c_str(), remedy);
+                      inOperatorUnit(precision.offset).c_str(), inOperatorUnit(t.offset).c_str(), remedy.c_str());
     fail("Precision", text);
 }

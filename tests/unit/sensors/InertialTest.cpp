@@ -29,6 +29,8 @@ public:
     void setExpected(const Matrix& e) { expectedResults = e; }
     void setLimitsForTest() { setLimits(); }
     double rangeLimit() const { return motionRangeLimit; }
+    void setPrecision(const Precision& p) { precision = p; }
+    using Accelerometer::samplesLongerBy;
 };
 
 void addSamples(Sensor& s, const std::vector<std::pair<double, Vector>>& samples) {
@@ -553,6 +555,47 @@ TEST(InertialCore, OlderSuccessCriteriaOnlyFlagTheExpectedError) {
 }
 
 }  // namespace
+
+// How much longer the samples must last for the records to promise the
+// tolerance at a tenth of the risk the run allows: the noise's share of each
+// element shrinks as the square root of their number, the allowance stays.
+TEST(InertialSensor, SamplesLongEnoughForTheTolerance) {
+    struct Case {
+        const char* what;
+        CalibrationFlowType flow;
+        double offsetSigma;  // each axis's, mg
+        double scaleSigma;   // each axis's scale (the diagonal), percent
+        double longer;       // 0: no length up to a hundred times would do
+    };
+    // Three elements within their tolerance (3 mg, 0.3 %) at one in ten
+    // thousand; the full flow's allowance: 0.15 mg, 0.03 % of each axis's scale.
+    const double z = InertialSensor::sigmasForRisk(3, 1e-4);
+    const double offsets = 3.0 / z, scales = 0.3 / z, allowed = 0.15, allowedScale = 0.03;
+    const Case cases[] = {
+        {"already long enough", FLOW_FULL, 0.5, 0.05, 1.0},
+        {"the face-up flow's offsets, no allowance", FLOW_MINIMAL, 2.0, 0.0, 4.0 / (offsets * offsets)},
+        {"the offsets, the allowance staying", FLOW_FULL, std::sqrt(4.0 + allowed * allowed), 0.0,
+         4.0 / (offsets * offsets - allowed * allowed)},
+        {"the scale, where it risks more", FLOW_FULL, 0.5, std::sqrt(0.01 + allowedScale * allowedScale),
+         0.01 / (scales * scales - allowedScale * allowedScale)},
+        {"no length would do", FLOW_FULL, 40.0, 0.0, 0.0},
+    };
+    for (const Case& c : cases) {
+        FakeManager manager(c.flow, PROCESS_INERTIAL_CALIBRATION, 4);
+        TestSensor s;
+        s.SetSensManager(&manager);
+        s.setModel(Matrix::Identity(3), Vector(3), Matrix::Identity(3));
+        InertialSensor::Precision p;
+        p.offsetElements = Vector(std::vector<double>{c.offsetSigma, c.offsetSigma, c.offsetSigma}) * 0.001;
+        p.offset = c.offsetSigma * 0.001;
+        p.scaleElements = Matrix(3, 3);
+        for (int i = 0; i < 3; ++i)
+            p.scaleElements[i][i] = c.scaleSigma * 0.01;
+        p.scale = c.scaleSigma * 0.01;
+        s.setPrecision(p);
+        EXPECT_NEAR(s.samplesLongerBy(), c.longer, 0.01 * std::max(1.0, c.longer)) << c.what;
+    }
+}
 
 TEST(InertialSensor, BufferRangeInAndOutOfTimeOrder) {
     struct Case {
