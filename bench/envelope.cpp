@@ -15,7 +15,7 @@
 // Two tables, in Markdown:
 //  1. the yield: the full flow (AGM) per cell of parts (typical, noisy, each
 //     sensor at 0.5, 0.75 and 0.9 of its noise limit, a magnetometer of 14
-//     mG), field (220, 480, 620 mG as the part reads it) and dip (-75 to 75
+//     mG), field (220, 350, 480, 620 mG as the part reads it) and dip (-75 to 75
 //     degrees), any heading;
 //  2. the honest sigma: per flow that calibrates from a dump (full, four
 //     positions, four steps; the face-up flow is live only),
@@ -31,7 +31,7 @@
 //     same device recorded without white noise.
 //
 //   envelope [--seeds N] [--devices D] [--jobs J] [--keep yes] [--only yield|honesty]
-//   (N runs per yield cell, default 4: 1,092 runs; D devices per flow and
+//   (N runs per yield cell, default 4: 1,728 runs; D devices per flow and
 //   device kind, default 150; J at a time; --keep yes keeps the folders of
 //   the false accepts and rejects and names them)
 #include <algorithm>
@@ -81,8 +81,8 @@ std::vector<Noise> noises() {
     n.push_back({"magnetometer of 14 mG", 0.001, 0.05, 14.0});
     return n;
 }
-const double kDips[] = {-75, -40, -15, 0, 15, 40, 75};
-const double kFields[] = {220, 480, 620};
+const double kDips[] = {-75, -70, -40, -15, 0, 15, 40, 70, 75};
+const double kFields[] = {220, 350, 480, 620};
 
 // Elements past two and three of their logged sigmas.
 struct Honesty {
