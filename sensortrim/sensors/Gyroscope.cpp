@@ -350,8 +350,8 @@ std::vector<double> Gyroscope::tickTimes(const std::vector<double>& stamps, std:
         times[j] = stamps[0] + start + slope * ticks[j];
         squares += (times[j] - stamps[j]) * (times[j] - stamps[j]);
     }
-    // Stamps spread evenly over the ticks stray a third of a period, root
-    // mean square: no even clock sampled them.
+    // Stamps scattered at random over their ticks stray 0.29 of a period,
+    // root mean square: no even clock sampled them.
     if (!(std::sqrt(squares / static_cast<double>(n)) <= period / 8))
         return stamps;
     if (ticksOut)

@@ -358,7 +358,8 @@ protected:
     // Adds the part's allowance to the precision's elements.
     void withAllowance();
     // How many times longer the samples that move the records must be for
-    // them to promise the tolerance at half the risk the run allows: the
+    // them to promise the tolerance at a tenth of the risk the run allows
+    // (a sigma told by two dozen solutions is known to a sixth or so): the
     // noise's share of each element shrinks as the square root of their
     // number, the allowance stays. 0 where no length up to a hundred times
     // would do.

@@ -217,21 +217,23 @@ void InertialSensor::judgePrecision(double noise, double limit) {
     // its data allows is only the last word.
     if ((scaleShare <= 1 && offsetShare <= 1) || noise > limit || failure)
         return;
-    // What the operator can do about it: the magnetometer's turns, as long
-    // as its noise needs, where a length would do.
-    std::string remedy = name == "Magnetometer"
-                             ? "turn the device more slowly, away from mains wiring and power supplies, or calibrate "
-                               "with a quieter part"
-                         : name == "Gyroscope" ? "hold each position longer, or calibrate with a quieter part"
-                                               : "calibrate on a steadier table and hold each position longer, or "
-                                                 "with a quieter part";
-    const double seconds = turnSeconds(), longer = seconds > 0 ? samplesLongerBy() : 0.0;
-    if (name == "Magnetometer" && longer > 0) {
-        char slowly[160];
-        std::snprintf(slowly, sizeof slowly, "turn the device more slowly (each turn over %.0f s or more; this run's "
-                                             "took %.0f s)",
-                      std::ceil(seconds * longer), seconds);
-        remedy = std::string(slowly) + remedy.substr(std::string("turn the device more slowly").size());
+    // What the operator can do about it; for the magnetometer, how long its
+    // turns would have to last, where any length would do.
+    std::string remedy;
+    if (name == "Magnetometer") {
+        remedy = "turn the device more slowly";
+        const double seconds = turnSeconds(), longer = seconds > 0 ? samplesLongerBy() : 0.0;
+        if (longer > 0) {
+            char slowly[100];
+            std::snprintf(slowly, sizeof slowly, " (each turn over %.0f s or more; this run's took %.0f s)",
+                          std::ceil(seconds * longer), seconds);
+            remedy += slowly;
+        }
+        remedy += ", away from mains wiring and power supplies, or calibrate with a quieter part";
+    } else {
+        remedy = name == "Gyroscope" ? "hold each position longer, or calibrate with a quieter part"
+                                     : "calibrate on a steadier table and hold each position longer, or with a "
+                                       "quieter part";
     }
     char text[700];
     if (scaleShare >= offsetShare)
