@@ -155,6 +155,7 @@ TEST(Gyroscope, ATurnIsIntegratedOnThePartsOwnClock) {
         std::vector<int> lost;          // ticks whose reports never came
         double turned, within;          // degrees
         int late = -1;                  // a tick whose report is stamped 4 ms late, the next 2 ms early
+        double extraMs = -1;            // a report between two ticks
     };
     // A stroke of 25 degrees: 250 (1 - cos) deg/s over 0.1 s from 1 s on.
     auto rate = [](double ms) {
@@ -171,6 +172,7 @@ TEST(Gyroscope, ATurnIsIntegratedOnThePartsOwnClock) {
         {"an interval under half the period: stamps stand", {4, 16, 10}, 0, 0, {}, 24.96939712099601, 1e-9},
         {"stamps no even clock explains stand", {10, 10, 10, 14, 6}, 0, 0, {}, 25.0, 1e-9},
         {"an interval under half a period between two reports on their ticks", {}, 10, 0, {}, 25, 0.01, 33},
+        {"a report between two ticks: stamps stand", {}, 10, 0, {}, 25.028420849658463, 1e-9, -1, 1033},
     };
     for (const Case& c : cases) {
         TestGyro gyro;
@@ -183,8 +185,11 @@ TEST(Gyroscope, ATurnIsIntegratedOnThePartsOwnClock) {
                 ms = at + c.periodMs;
             if (std::find(c.lost.begin(), c.lost.end(), k) != c.lost.end())
                 continue;
-            gyro.getBufferedData().emplace_back(at + c.jitterMs * std::sin(0.7 * k) + (c.late < 0 ? 0 : k == c.late ? 4 : k == c.late + 1 ? -2 : 0),
+            gyro.getBufferedData().emplace_back(at + c.jitterMs * std::sin(0.7 * k) +
+                                                    (c.late < 0 ? 0 : k == c.late ? 4 : k == c.late + 1 ? -2 : 0),
                                                 std::vector<double>{0, 0, rate(at)});
+            if (c.extraMs > at && c.extraMs < at + 10)
+                gyro.getBufferedData().emplace_back(c.extraMs, std::vector<double>{0, 0, rate(c.extraMs)});
         }
         EXPECT_NEAR(gyro.integrate(1, gyro.getBufferedData().size(), Vector(3))[2], c.turned, c.within) << c.what;
     }
