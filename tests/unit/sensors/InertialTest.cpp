@@ -563,7 +563,7 @@ TEST(InertialSensor, SamplesLongEnoughForTheTolerance) {
     struct Case {
         const char* what;
         CalibrationFlowType flow;
-        double offsetSigma;  // each axis's, mg
+        double offsetSigma;  // each axis's, mg (negative: not determined)
         double scaleSigma;   // each axis's scale (the diagonal), percent
         double longer;       // 0: no length up to a hundred times would do
     };
@@ -579,6 +579,8 @@ TEST(InertialSensor, SamplesLongEnoughForTheTolerance) {
         {"the scale, where it risks more", FLOW_FULL, 0.5, std::sqrt(0.01 + allowedScale * allowedScale),
          0.01 / (scales * scales - allowedScale * allowedScale)},
         {"no length would do", FLOW_FULL, 40.0, 0.0, 0.0},
+        {"no offsets determined: the scale alone", FLOW_FULL, -1.0, std::sqrt(0.01 + allowedScale * allowedScale),
+         0.01 / (scales * scales - allowedScale * allowedScale)},
     };
     for (const Case& c : cases) {
         FakeManager manager(c.flow, PROCESS_INERTIAL_CALIBRATION, 4);
@@ -586,8 +588,10 @@ TEST(InertialSensor, SamplesLongEnoughForTheTolerance) {
         s.SetSensManager(&manager);
         s.setModel(Matrix::Identity(3), Vector(3), Matrix::Identity(3));
         InertialSensor::Precision p;
-        p.offsetElements = Vector(std::vector<double>{c.offsetSigma, c.offsetSigma, c.offsetSigma}) * 0.001;
-        p.offset = c.offsetSigma * 0.001;
+        if (c.offsetSigma >= 0) {
+            p.offsetElements = Vector(std::vector<double>{c.offsetSigma, c.offsetSigma, c.offsetSigma}) * 0.001;
+            p.offset = c.offsetSigma * 0.001;
+        }
         p.scaleElements = Matrix(3, 3);
         for (int i = 0; i < 3; ++i)
             p.scaleElements[i][i] = c.scaleSigma * 0.01;
