@@ -102,7 +102,8 @@ std::vector<Station> stations() {
     all.push_back({"Magnetometer0p75LimitDip70Field350", {"--mag-noise", "11.25", "--dip", "70", "--field", "350"},
                    kFullCalibration,
                    {"Calibration failed for sensor Magnetometer. Reason: The Magnetometer", kTooNoisy,
-                    "turn the device more slowly (each turn over ", " s or more; this run's took 5 s)"},
+                    "leaves its centre uncertain by ", "turn the device more slowly (each turn over ",
+                    " s or more; this run's took 5 s), away from mains wiring"},
                    350});
     all.push_back({"Magnetometer0p75LimitDip70Field350SlowTurns",
                    {"--mag-noise", "11.25", "--dip", "70", "--field", "350", "--turn", "15"}, kFullCalibration, {}, 350});
