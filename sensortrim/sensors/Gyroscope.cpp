@@ -12,6 +12,21 @@
 namespace {
 
 const double kQuarterPi = 0.7853981633974483;
+
+// The integral from 0 to 2 of the cubic through the points at `at` that is
+// 1 at at[i] and 0 at the others.
+double cubicWeight(const double at[4], int i) {
+    double r[3], denominator = 1;
+    int n = 0;
+    for (int k = 0; k < 4; ++k)
+        if (k != i) {
+            r[n++] = at[k];
+            denominator *= at[i] - at[k];
+        }
+    // (x - r0)(x - r1)(x - r2) = x^3 + a x^2 + b x + c
+    const double a = -(r[0] + r[1] + r[2]), b = r[0] * r[1] + r[0] * r[2] + r[1] * r[2], c = -r[0] * r[1] * r[2];
+    return (4 + a * 8 / 3 + b * 2 + c * 2) / denominator;
+}
 const double kDegToRad = 0.0174532925;
 
 }  // namespace
@@ -380,15 +395,20 @@ Vector Gyroscope::integrate(size_t from, size_t to, const Vector& rest) const {
             throw CalibrationException("Internal error");
         const double dt = (times[j - from + 1] - times[j - from]) * 0.001;
         turn += ((Vector(bufferedData[j].values) + Vector(bufferedData[j - 1].values)) * 0.5 - rest) * dt;
-        // A single lost report amid whole ticks: the straight line across
-        // its gap cuts off the bend of a quick stroke, which the cubic
-        // through the two reports either side keeps (its integral over the
-        // gap weighs them -2/9, 11/9, 11/9, -2/9 ticks).
-        if (ticksBefore(j) == 2 && j > from && j + 1 < end && ticksBefore(j - 1) == 1 && ticksBefore(j + 1) == 1 &&
+        // A single lost report: the straight line across its gap cuts off
+        // the bend of a quick stroke, which the cubic through the two
+        // reports either side keeps (with whole ticks between them, its
+        // integral over the gap weighs them -2/9, 11/9, 11/9, -2/9 ticks).
+        const double before = j > from ? ticksBefore(j - 1) : 0.0, after = j + 1 < end ? ticksBefore(j + 1) : 0.0;
+        if (ticksBefore(j) == 2 && (before == 1 || before == 2) && (after == 1 || after == 2) &&
             bufferedData[j - 2].values.size() >= 3 && bufferedData[j + 1].values.size() >= 3) {
-            const Vector bend = Vector(bufferedData[j - 1].values) + Vector(bufferedData[j].values) -
-                                Vector(bufferedData[j - 2].values) - Vector(bufferedData[j + 1].values);
-            turn += bend * (dt / 2 * 2.0 / 9.0);
+            const double at[4] = {-before, 0, 2, 2 + after};
+            const Vector rates[4] = {Vector(bufferedData[j - 2].values), Vector(bufferedData[j - 1].values),
+                                     Vector(bufferedData[j].values), Vector(bufferedData[j + 1].values)};
+            Vector cubic(3);
+            for (int i = 0; i < 4; ++i)
+                cubic += rates[i] * cubicWeight(at, i);
+            turn += (cubic - rates[1] - rates[2]) * (dt / 2);
         }
     }
     return turn;

@@ -169,6 +169,7 @@ TEST(Gyroscope, ATurnIsIntegratedOnThePartsOwnClock) {
         {"one report lost, stamps wandering", {}, 10, 1, {35}, 25.078, 0.01},
         {"one report lost on the rise", {}, 10, 0, {33}, 25.0241336220482, 1e-9},
         {"two reports lost: the line across them", {}, 10, 0, {34, 35}, 23.27254248593737, 1e-9},
+        {"two reports lost with one between: a cubic across each", {}, 10, 0, {33, 35}, 25.04166666666667, 1e-9},
         {"an interval under half the period: stamps stand", {4, 16, 10}, 0, 0, {}, 24.96939712099601, 1e-9},
         {"stamps no even clock explains stand", {10, 10, 10, 14, 6}, 0, 0, {}, 25.0, 1e-9},
         {"an interval under half a period between two reports on their ticks", {}, 10, 0, {}, 25, 0.01, 33},
