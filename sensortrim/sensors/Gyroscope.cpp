@@ -327,9 +327,7 @@ std::vector<double> Gyroscope::tickTimes(const std::vector<double>& stamps, std:
     intervals.reserve(n - 1);
     for (size_t j = 1; j < n; ++j)
         intervals.push_back(stamps[j] - stamps[j - 1]);
-    const auto middle = intervals.begin() + static_cast<std::ptrdiff_t>(intervals.size() / 2);
-    std::nth_element(intervals.begin(), middle, intervals.end());
-    const double period = *middle;
+    const double period = Statistics::Median(std::move(intervals));
     if (!(period > 0) || !std::isfinite(period))
         return stamps;
     // Each report's tick, and the line through the stamps by their ticks.

@@ -15,6 +15,18 @@ namespace {
 // the spread to within about a tenth.
 const int kDraws = 64;
 
+// The chance that an element as far off as its sigma says strays past the
+// tolerance.
+double strayChance(double tolerance, double sigma) {
+    return sigma > 0 ? std::erfc(tolerance / (sigma * std::sqrt(2.0))) : 0.0;
+}
+
+// The correction's elements that scale an axis (not those that mix two):
+// they carry the part's scale allowance.
+bool scalesAnAxis(double element) {
+    return std::fabs(element) > 0.5;
+}
+
 double cubeRoot(double v) {
     return v < 0 ? -std::cbrt(-v) : std::cbrt(v);
 }
@@ -110,7 +122,7 @@ void InertialSensor::withAllowance() {
         for (int i = 0; i < 3; ++i)
             for (int j = 0; j < 3; ++j) {
                 double& e = precision.scaleElements[i][j];
-                if (std::fabs(correction[i][j]) > 0.5)
+                if (scalesAnAxis(correction[i][j]))
                     e = std::sqrt(e * e + a.scale * a.scale);
                 precision.scale = std::max(precision.scale, e);
             }
@@ -132,8 +144,7 @@ double InertialSensor::samplesLongerBy() const {
     // share of its sigma shrunk by sqrt(longer).
     auto risk = [](double tolerance, double sigma, double allowed, double longer) {
         const double noise = std::max(0.0, sigma * sigma - allowed * allowed);
-        const double spread = std::sqrt(noise / longer + allowed * allowed);
-        return spread > 0 ? std::erfc(tolerance / (spread * std::sqrt(2.0))) : 0.0;
+        return strayChance(tolerance, std::sqrt(noise / longer + allowed * allowed));
     };
     auto risks = [&](double longer) {
         double scale = 0, offset = 0;
@@ -141,7 +152,7 @@ double InertialSensor::samplesLongerBy() const {
             for (int i = 0; i < 3; ++i)
                 for (int j = 0; j < 3; ++j)
                     scale += risk(t.scale, precision.scaleElements[i][j],
-                                  std::fabs(correction[i][j]) > 0.5 ? a.scale : 0.0, longer);
+                                  scalesAnAxis(correction[i][j]) ? a.scale : 0.0, longer);
         if (t.offset > 0 && precision.offsetElements.size() == 3)
             for (int i = 0; i < 3; ++i)
                 offset += risk(t.offset, precision.offsetElements[i], a.offset, longer);
@@ -166,9 +177,7 @@ void InertialSensor::judgePrecision(double noise, double limit) {
     // The chance that an element strays past the tolerance, summed over the
     // elements (each as far off as its own spread says); the figure that
     // risks most names the failure.
-    auto risk = [](double tolerance, double sigma) {
-        return sigma > 0 ? std::erfc(tolerance / (sigma * std::sqrt(2.0))) : 0.0;
-    };
+    const auto risk = strayChance;
     double scaleRisk = 0, offsetRisk = 0;
     if (t.scale > 0 && precision.scale >= 0) {
         if (precision.scaleElements.getRows() == 3)
